@@ -1,0 +1,36 @@
+# fk_library(NAME DIR... [DEPS ...]): a static library of every .cpp in the folders; the folders
+# grow file by file without editing this list.
+function(fk_glob_sources out)
+    set(sources)
+    foreach(dir IN LISTS ARGN)
+        file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp)
+        list(APPEND sources ${found})
+    endforeach()
+    set(${out} ${sources} PARENT_SCOPE)
+endfunction()
+
+# fk_test(NAME DIR [DEPS ...]): one GoogleTest executable of every .cpp in DIR, registered with ctest.
+function(fk_test name dir)
+    cmake_parse_arguments(T "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+    if(NOT sources)
+        return()
+    endif()
+    add_executable(${name} ${sources})
+    target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest_main GTest::gmock)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
+
+# fk_add_library(NAME DIR...): a static library of every .cpp in the folders (a folder that has
+# no sources yet still gives a library, so the layers can grow independently).
+function(fk_add_library name)
+    fk_glob_sources(sources ${ARGN})
+    # main.cpp files belong to executables, never to a library.
+    list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+    if(NOT sources)
+        set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+        file(WRITE ${stub} "// ${name} has no sources yet.\n")
+        set(sources ${stub})
+    endif()
+    add_library(${name} STATIC ${sources})
+endfunction()
