@@ -4,6 +4,7 @@
 // prompt clean-up) and operations/ (Backup, Restore, Prompt update, Initialize).
 #pragma once
 
+#include "archive/Archive.h"
 #include "card/DriveSlots.h"
 #include "platform/api/Dialog.h"
 #include "platform/api/Platform.h"
@@ -76,7 +77,13 @@ public:
     void FormatVersionText(int slot);
     void DeleteCardPrompts();
 
-    // --- subsystem 4 adapters and subsystem 5 (operations/) ---
+    // --- subsystem 4 adapters (operations/): bind the archive callbacks to the status bar,
+    // the progress bar and the message boxes ---
+    bool WriteArchiveEntry(const std::string& storedPath, platform::Handle archive);
+    bool WriteArchiveTree(const std::string& directoryPath, platform::Handle archive);
+    void ReadArchiveVersion(const std::string& path);
+
+    // --- subsystem 5 (operations/) ---
     void OnBackup();
     void BackupCard();
     void OnRestore();
@@ -115,4 +122,8 @@ protected:
 private:
     platform::Platform& platform_;
     platform::Dialog* parent_;
+    // What stopped the last archive write (the backup reports it).
+    archive::WriteProblem writeProblem_;
+    // The progress bar exists only during an extraction.
+    std::unique_ptr<platform::ProgressBarControl> progressBar_;
 };
