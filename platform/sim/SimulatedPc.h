@@ -1,14 +1,126 @@
 // The simulated PC: a folder with a description file (pc.ini) and one folder per drive.
+//
+//   [E:]
+//   type = removable        ; removable|fixed|cdrom|remote|ramdisk|unknown
+//   folder = E              ; relative to the PC folder (or absolute)
+//   media = yes             ; no: an empty card reader
+//   label = VOXCARD
+//   bytesPerSector = 512
+//   sectorsPerCluster = 4
+//   totalClusters = 31264
+//   reserved = 0            ; bytes taken by "simpc fill"
+//   fault = none            ; none|write|read
+//   volume = yes            ; whether the volume answers the disk-extents query
+//
+// Attribute words and the three FILETIMEs of every file and folder are kept beside the data in
+// <pc>/.meta/<letter>.tsv. Editing pc.ini while the program runs (media pulled or inserted)
+// makes file calls on that drive fail with ERROR_NOT_READY and produces device-change events.
 #pragma once
 
 #include "platform/api/Platform.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
+enum class SimDriveType { Removable, Fixed, Cdrom, Remote, Ramdisk, Unknown };
+enum class SimFault { None, Write, Read };
+
+struct SimDriveConfig {
+    char letter = 'E';
+    SimDriveType type = SimDriveType::Removable;
+    std::string folder; // relative to the PC folder, or absolute; default: the letter
+    bool media = true;
+    std::string label;
+    DWORD bytesPerSector = 512;
+    DWORD sectorsPerCluster = 4;
+    DWORD totalClusters = 31264; // 64,028,672 bytes with the two values above
+    std::uint64_t reserved = 0;
+    SimFault fault = SimFault::None;
+    bool volume = true;
+
+    std::uint64_t ClusterBytes() const { return std::uint64_t{bytesPerSector} * sectorsPerCluster; }
+    std::uint64_t Capacity() const { return ClusterBytes() * totalClusters; }
+};
+
+// The description of a PC (the content of pc.ini).
+struct SimPcDescription {
+    std::vector<SimDriveConfig> drives;
+
+    SimDriveConfig* Find(char letter);
+    const SimDriveConfig* Find(char letter) const;
+    // Reads <folder>/pc.ini; false with *error on a missing or malformed file.
+    static bool Load(const std::string& pcFolder, SimPcDescription* out, std::string* error);
+    // Writes <folder>/pc.ini atomically (temporary file and rename), so that a running program
+    // never reads half a description.
+    bool Save(const std::string& pcFolder, std::string* error) const;
+    std::string ToIni() const;
+    static bool ParseIni(std::string_view text, SimPcDescription* out, std::string* error);
+};
+
+// Creates a PC folder: pc.ini and one (empty) folder per drive. Existing drive folders are kept.
+bool CreateSimulatedPcFolder(const std::string& pcFolder, const SimPcDescription& description,
+                             std::string* error);
+
+// Edits of a PC's description (rewrite pc.ini); a program running on the PC notices them.
+// False with *error when pc.ini cannot be read or written or the drive is not described.
+bool SimInsertMedia(const std::string& pcFolder, char letter, std::string* error);
+bool SimEjectMedia(const std::string& pcFolder, char letter, std::string* error);
+bool SimSetLabel(const std::string& pcFolder, char letter, const std::string& label, std::string* error);
+// Reserves bytes of the drive, as if other data filled it.
+bool SimFill(const std::string& pcFolder, char letter, std::uint64_t bytes, std::string* error);
+bool SimSetFault(const std::string& pcFolder, char letter, SimFault fault, std::string* error);
+
+// Calls that the per-call fault hook can fail.
+enum class SimCall {
+    Open,
+    Read,
+    Write,
+    Close,
+    BackupRead,
+    BackupWrite,
+    SetAttributes,
+    SetTimes,
+    GetAttributes,
+    GetTimes,
+    CreateDirectory,
+    FindFirst,
+    FindNext,
+    Delete,
+    Move
+};
+// Returns 0 to let the call run, or the error code the call fails with (nothing is done then).
+// path is the Windows path of the call (for handle calls, the path the handle was opened with).
+using SimCallFault = std::function<DWORD(SimCall call, std::string_view path)>;
+
+class SimulatedPc : public Platform {
+public:
+    // The fault hook for fault-injection tests; an empty function removes it.
+    virtual void SetCallFault(SimCallFault hook) = 0;
+    // Re-reads pc.ini now (instead of within ~100 ms), e.g. after a test edited it.
+    virtual void Refresh() = 0;
+    // Writes pending data and metadata (also done when handles close and at destruction).
+    virtual void Flush() = 0;
+    // Host folder of a drive ("" when the drive is not described).
+    virtual std::string DriveFolder(char letter) = 0;
+    // Bytes of a drive's capacity in use by files and folders (cluster-rounded), without reserved.
+    virtual std::uint64_t UsedBytes(char letter) = 0;
+    // The PC folder ("" for a mapped folder).
+    virtual std::string PcFolder() const = 0;
+};
+
 // Opens the simulated PC in folder; null with *error set when its description cannot be read.
-std::unique_ptr<Platform> OpenSimulatedPc(const std::string& folder, std::string* error);
+std::unique_ptr<SimulatedPc> OpenSimulatedPc(const std::string& folder, std::string* error);
+
+// A platform whose one drive (removable, with media, the given letter) is an existing host
+// folder, e.g. for archiving or extracting plain folders. Nothing is written into the folder
+// but the files themselves: attributes and creation times are kept in memory, last-write and
+// last-access times also go to the host files. Capacity and free space follow the host file
+// system. Host absolute paths work as on the simulated PC.
+std::unique_ptr<SimulatedPc> MapFolderAsDrive(const std::string& hostFolder, char letter, std::string* error);
 
 } // namespace platform
