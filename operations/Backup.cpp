@@ -1,0 +1,170 @@
+// Backup: the whole card into one greeting & data archive on the PC.
+//
+// The archive is written to a temporary file beside the chosen one and put in its place only
+// once the whole card is in it and the file is closed, so a failed backup never costs the user
+// an earlier archive of the same name, and never leaves a partial archive that looks complete.
+#include "app/flashkeeper3dlg.h"
+#include "operations/OperationTexts.h"
+#include "platform/api/LastError.h"
+
+#include <string>
+
+using namespace operations;
+
+namespace {
+
+constexpr const char* BackupNotComplete = " The backup is not complete.";
+
+// A path as the user knows it: the archive's stored form doubles the backslash below the root.
+std::string DisplayPath(const std::string& storedPath) {
+    std::string out;
+    out.reserve(storedPath.size());
+    for (char c : storedPath) {
+        if (c == '\\' && !out.empty() && out.back() == '\\') {
+            continue;
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::string ArchiveWriteFailedMessage(DWORD error) {
+    if (error == ERROR_DISK_FULL) {
+        return std::string("The backup file could not be written because the disk is full.") +
+               BackupNotComplete;
+    }
+    return std::string("An error has occurred while writing the backup file.") + BackupNotComplete;
+}
+
+std::string WriteProblemMessage(const archive::WriteProblem& problem) {
+    switch (problem.kind) {
+    case archive::WriteProblem::Kind::PathTooLong:
+        return "The path " + DisplayPath(problem.path) + " is too long to be stored in a backup file." +
+               BackupNotComplete;
+    case archive::WriteProblem::Kind::CardReadFailed:
+        return std::string("An error has occurred while reading the VoxHarbor card.") + BackupNotComplete;
+    case archive::WriteProblem::Kind::ArchiveWriteFailed:
+    case archive::WriteProblem::Kind::None:
+        break;
+    }
+    return ArchiveWriteFailedMessage(problem.error);
+}
+
+// Creates a new temporary file beside target; never opens an existing file. "" when none could
+// be created, with the platform's error in *error.
+std::string CreateTemporaryBeside(platform::FileSystem& fs, const std::string& target, platform::Handle* h,
+                                  DWORD* error) {
+    *h = platform::InvalidHandle;
+    *error = ERROR_SUCCESS;
+    for (int n = 0; n < 100; ++n) {
+        std::string candidate = target + (n == 0 ? std::string(".tmp") : "." + std::to_string(n) + ".tmp");
+        *h = fs.CreateFile(candidate, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_NEW, 0);
+        if (*h != platform::InvalidHandle) {
+            return candidate;
+        }
+        *error = platform::GetLastError();
+        if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS) {
+            return {};
+        }
+    }
+    return {};
+}
+
+// Removes the unfinished temporary file. When even that fails the user must know that a
+// partial file is left, so the caller's message gains a sentence naming it.
+std::string DiscardTemporary(platform::FileSystem& fs, const std::string& path) {
+    if (fs.DeleteFile(path)) {
+        return {};
+    }
+    return "  The incomplete file " + path + " could not be removed.";
+}
+
+} // namespace
+
+void CardUtilityDialog::OnBackup() {
+    if (statusText == CardNotSelected) {
+        ShowMessage(*this, SelectDeviceMessage);
+        return;
+    }
+    if (!ProbeMedia(CardRoot())) {
+        ShowMessage(*this, NoMediaMessage);
+        return;
+    }
+    RefreshCardStatus();
+    if (!ProbeMedia(CardRoot())) {
+        ShowMessage(*this, NoMediaMessage);
+        return;
+    }
+    if (SelectedDriveCode() == DriveCodeNone) {
+        ShowMessage(*this, InsertValidCardMessage);
+        return;
+    }
+    if (LocalDirectoryMissing(*this, LocalBackupDir)) {
+        ShowMessage(*this, BackupDirMissingMessage);
+        return;
+    }
+    BackupCard();
+}
+
+void CardUtilityDialog::BackupCard() {
+    platform::FileDialogRequest request;
+    request.filterDescription = "VoxHarbor Greeting & Data Files (*.vhb)";
+    request.filterPattern = "*.vhb";
+    request.initialDir = BackupDialogDir;
+    request.fileName = "*.vhb";
+    request.defaultExt = "vhb";
+    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    if (!GetUi().GetSaveFileName(this, request) || request.path.empty()) {
+        return;
+    }
+    const std::string target = request.path;
+
+    platform::FileSystem& fs = Files();
+    platform::Handle archive = platform::InvalidHandle;
+    DWORD createError = ERROR_SUCCESS;
+    const std::string temporary = CreateTemporaryBeside(fs, target, &archive, &createError);
+    if (temporary.empty()) {
+        ShowMessage(*this, "The backup file " + target + " could not be created (error " +
+                               std::to_string(createError) + ")." + BackupNotComplete);
+        return;
+    }
+
+    UpdateWindow();
+    GetUi().BeginWaitCursor();
+
+    // The card may have gone while the save dialog was open: nothing to back up.
+    if (SelectedDriveCode() == DriveCodeNone) {
+        static_cast<void>(fs.CloseHandle(archive));
+        const std::string leftOver = DiscardTemporary(fs, temporary);
+        GetUi().EndWaitCursor();
+        if (!leftOver.empty()) {
+            ShowMessage(*this, "The backup was not made." + leftOver);
+        }
+        return;
+    }
+    SetStateText(StateBackingUp);
+
+    writeProblem_ = {};
+    bool written = archive::WriteVersionBlock(fs, archive, promptVersion, &writeProblem_) &&
+                   WriteArchiveTree(CardRoot(), archive);
+    statusBar.SetText(1, "");
+
+    std::string failure;
+    if (!written) {
+        failure = WriteProblemMessage(writeProblem_);
+        static_cast<void>(fs.CloseHandle(archive)); // the file is discarded anyway
+    } else if (!fs.CloseHandle(archive)) {
+        // A close that fails may have lost buffered data.
+        failure = ArchiveWriteFailedMessage(platform::GetLastError());
+    } else if (!fs.MoveFileReplace(temporary, target)) {
+        failure = "The backup file " + target + " could not be replaced (error " +
+                  std::to_string(platform::GetLastError()) + ")." + BackupNotComplete;
+    }
+    if (!failure.empty()) {
+        failure += DiscardTemporary(fs, temporary);
+    }
+
+    SetStateText(StateReady);
+    GetUi().EndWaitCursor();
+    ShowMessage(*this, failure.empty() ? std::string(BackupCompleteMessage) : failure);
+}

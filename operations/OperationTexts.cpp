@@ -1,0 +1,54 @@
+#include "operations/OperationTexts.h"
+
+#include "platform/api/LastError.h"
+
+namespace operations {
+
+std::string ReplacePromptsQuestion(const std::string& archiveVersion, const std::string& cardVersion) {
+    const std::string card = cardVersion.empty() ? std::string("No Prompts") : cardVersion;
+    return "The Prompt Update is version " + archiveVersion + " and the VoxHarbor Card prompts are version " +
+           card + ".  Would you like to replace the VoxHarbor Card prompts with version " + archiveVersion +
+           "?";
+}
+
+std::string ArchiveOpenFailedMessage(const std::string& path, DWORD error) {
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return "The file " + path + " was not found.  The VoxHarbor card has not been changed.";
+    }
+    return "The file " + path + " could not be opened (error " + std::to_string(error) +
+           ").  The VoxHarbor card has not been changed.";
+}
+
+platform::Handle OpenArchiveForExtraction(platform::FileSystem& fs, const std::string& path,
+                                          std::uint64_t* size, DWORD* error) {
+    *size = 0;
+    *error = ERROR_SUCCESS;
+    const platform::Handle h = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    if (h == platform::InvalidHandle) {
+        *error = platform::GetLastError();
+        return platform::InvalidHandle;
+    }
+    if (!fs.GetFileSize(h, size)) {
+        *error = platform::GetLastError();
+        CloseReadHandle(fs, h);
+        return platform::InvalidHandle;
+    }
+    return h;
+}
+
+void CloseReadHandle(platform::FileSystem& fs, platform::Handle h) {
+    if (h != platform::InvalidHandle) {
+        // Nothing was written through this handle; a failed close cannot lose data.
+        static_cast<void>(fs.CloseHandle(h));
+    }
+}
+
+void ShowMessage(CardUtilityDialog& dlg, const std::string& text) {
+    dlg.GetUi().MessageBox(&dlg, text, MB_OK);
+}
+
+bool LocalDirectoryMissing(CardUtilityDialog& dlg, const char* path) {
+    return dlg.ProbePath(path) == ERROR_PATH_NOT_FOUND;
+}
+
+} // namespace operations

@@ -1,0 +1,80 @@
+// Fixed texts and local paths of the four card operations (Backup, Restore, Prompt update,
+// Initialize), and the pre-checks they share.
+#pragma once
+
+#include "app/flashkeeper3dlg.h"
+
+#include <string>
+
+namespace operations {
+
+// Local installation tree. The probes use one spelling, the file dialogs and the initial archive
+// another; paths are case-insensitive, so both name the same folders.
+inline constexpr const char* LocalBackupDir = "C:\\ZEL\\VoxHarbor\\Backup";
+inline constexpr const char* LocalPromptsDir = "C:\\ZEL\\VoxHarbor\\Prompts";
+inline constexpr const char* LocalDataDir = "C:\\ZEL\\VoxHarbor\\Data";
+inline constexpr const char* BackupDialogDir = "C:\\ZEL\\Voxharbor\\Backup\\";
+inline constexpr const char* PromptsDialogDir = "C:\\ZEL\\VoxHarbor\\Prompts\\";
+inline constexpr const char* InitialArchivePath = "C:\\ZEL\\Voxharbor\\Data\\InitializedFileStruct.vhb";
+
+inline constexpr const char* CardNotSelected = "Card Not Selected";
+
+// Pre-check messages.
+inline constexpr const char* SelectDeviceMessage = "Please select a device.";
+inline constexpr const char* NoMediaMessage = "No media present.";
+inline constexpr const char* InsertValidCardMessage = "Please insert a valid VoxHarbor card into the drive.";
+inline constexpr const char* BackupDirMissingMessage =
+    "The VoxHarbor Backup directory and associated files were not found.  Please re-install the application.";
+inline constexpr const char* PromptsDirMissingMessage =
+    "The VoxHarbor Prompts directory and associated files were not found.  Please re-install the "
+    "application.";
+inline constexpr const char* DataDirMissingMessage =
+    "The VoxHarbor Data directory and associated files were not found.  Please re-install the application.";
+
+// Completion messages.
+inline constexpr const char* BackupCompleteMessage = "Backup Complete.";
+inline constexpr const char* RestoreCompleteMessage = "Restore Complete.";
+inline constexpr const char* UpdateCompleteMessage = "Prompt Update complete.";
+
+// Initialize's questions.
+inline constexpr const char* ReformatQuestion =
+    "You are about to re-format the VoxHarbor card.  Do you want to continue?";
+inline constexpr const char* FormatAdvice =
+    "The next dialog will show the Format options.  Please select the 'FAT' (not 'FAT32') for the File "
+    "System "
+    "type.  The 'FAT' option must be selected or the VoxHarbor card will not work in the system.";
+
+// Status-bar state texts.
+inline constexpr const char* StateReady = "Ready";
+inline constexpr const char* StateBackingUp = "Backing Up Data";
+inline constexpr const char* StateRestoring = "Restoring Data";
+inline constexpr const char* StateDeletingPrompts = "Deleting Old Prompts";
+inline constexpr const char* StateUpdatingPrompts = "Updating Prompts";
+inline constexpr const char* StateFinalizing = "Finalizing";
+inline constexpr const char* StateInstalling = "Installing Prompts";
+
+// The question of Restore and Prompt update when the archive's prompt version differs from the
+// card's; an empty card version is named "No Prompts".
+std::string ReplacePromptsQuestion(const std::string& archiveVersion, const std::string& cardVersion);
+
+// The message for an archive that cannot be opened for an extraction; nothing was written then.
+std::string ArchiveOpenFailedMessage(const std::string& path, DWORD error);
+
+// Opens an archive for an extraction (generic read, no sharing, existing only) and takes its
+// size. On failure returns InvalidHandle and leaves the platform's error in *error.
+platform::Handle OpenArchiveForExtraction(platform::FileSystem& fs, const std::string& path,
+                                          std::uint64_t* size, DWORD* error);
+
+// Closes a handle the operation opened. A failed close of a file that was only read loses
+// nothing, so it is not reported.
+void CloseReadHandle(platform::FileSystem& fs, platform::Handle h);
+
+// Shows text in an OK message box.
+void ShowMessage(CardUtilityDialog& dlg, const std::string& text);
+
+// The local directory check: a directory counts as missing only on the path-not-found error.
+// Opening an existing directory as a file gives the access-denied error, and a missing last
+// directory the file-not-found error; both pass.
+bool LocalDirectoryMissing(CardUtilityDialog& dlg, const char* path);
+
+} // namespace operations

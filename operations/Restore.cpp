@@ -1,0 +1,110 @@
+// Restore: a backup archive back onto the selected card, keeping or replacing the card's prompts.
+#include "app/flashkeeper3dlg.h"
+#include "operations/OperationTexts.h"
+
+using namespace operations;
+
+namespace {
+
+// RestoreCard begins the wait cursor once it has the archive open; OnRestore ends it. Only the
+// user-interface thread runs operations, and one at a time.
+bool restoreWaitCursorShown = false;
+
+} // namespace
+
+void CardUtilityDialog::OnRestore() {
+    if (statusText == CardNotSelected) {
+        ShowMessage(*this, SelectDeviceMessage);
+        return;
+    }
+    if (!ProbeMedia(CardRoot())) {
+        ShowMessage(*this, NoMediaMessage);
+        return;
+    }
+    RefreshCardStatus();
+    UpdateWindow();
+    if (!ProbeMedia(CardRoot())) {
+        ShowMessage(*this, NoMediaMessage);
+        return;
+    }
+    if (SelectedDriveCode() == DriveCodeNone) {
+        ShowMessage(*this, InsertValidCardMessage);
+        return;
+    }
+    archive::versionBlockSeen = false;
+    if (LocalDirectoryMissing(*this, LocalBackupDir)) {
+        ShowMessage(*this, BackupDirMissingMessage);
+        return;
+    }
+    if (LocalDirectoryMissing(*this, LocalDataDir)) {
+        ShowMessage(*this, DataDirMissingMessage);
+        return;
+    }
+    archive::versionBlockSeen = false;
+    SetStateText(StateRestoring);
+
+    restoreWaitCursorShown = false;
+    RestoreCard();
+
+    if (restoreWaitCursorShown) {
+        GetUi().EndWaitCursor();
+        restoreWaitCursorShown = false;
+    }
+    SetStateText(StateReady);
+    RefreshCardStatus();
+}
+
+void CardUtilityDialog::RestoreCard() {
+    platform::FileDialogRequest request;
+    request.filterDescription = "ZEL VoxHarbor Greeting & Data Files (*.vhb)";
+    request.filterPattern = "*.vhb";
+    request.initialDir = BackupDialogDir;
+    request.fileName = "*.vhb";
+    request.flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    if (!GetUi().GetOpenFileName(this, request) || request.path.empty()) {
+        return;
+    }
+    // The card the checks passed for; device changes handled while a dialog is open may empty
+    // the slot or move another drive into it.
+    const std::string cardRoot = CardRoot();
+
+    ReadArchiveVersion(request.path);
+
+    std::uint64_t size = 0;
+    DWORD openError = ERROR_SUCCESS;
+    const platform::Handle archive = OpenArchiveForExtraction(Files(), request.path, &size, &openError);
+    if (archive == platform::InvalidHandle) {
+        ShowMessage(*this, ArchiveOpenFailedMessage(request.path, openError));
+        return;
+    }
+
+    UpdateWindow();
+    GetUi().BeginWaitCursor();
+    restoreWaitCursorShown = true;
+
+    bool keepPrompts = true;
+    if (archive::archivePromptVersion != promptVersion) {
+        const int answer = GetUi().MessageBox(
+            this, ReplacePromptsQuestion(archive::archivePromptVersion, promptVersion), MB_YESNOCANCEL);
+        UpdateWindow();
+        if (answer == IDCANCEL) {
+            CloseReadHandle(Files(), archive);
+            return;
+        }
+        keepPrompts = answer != IDYES;
+    }
+
+    // Writing onto whatever drive now sits in the slot could overwrite another card.
+    if (SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot) {
+        CloseReadHandle(Files(), archive);
+        ShowMessage(*this, InsertValidCardMessage);
+        return;
+    }
+
+    const bool ok = keepPrompts ? ExtractArchiveKeepPrompts(archive, size) : ExtractArchive(archive, size);
+    CloseReadHandle(Files(), archive);
+    if (ok && !archive::extractionFailed) {
+        ShowMessage(*this, RestoreCompleteMessage);
+    }
+    UpdateWindow();
+}
