@@ -80,6 +80,9 @@ struct ExtractStats {
     unsigned filesRestored = 0;
     unsigned entriesKeptOnCard = 0; // left out by the keep-prompts extraction
     unsigned entriesRefused = 0;    // unsafe or malformed paths, passed over
+    unsigned entriesDamaged = 0;    // data records that claim more than the archive holds
+    unsigned filesIncomplete = 0;   // not created, or data rejected by the card (error 6 or 13)
+    DWORD archiveReadError = 0;     // a read of the archive file failed (the extraction stopped)
 };
 
 // Reads the prompt version from the archive's first block into archivePromptVersion and clears
@@ -91,8 +94,8 @@ void ReadArchiveVersion(platform::FileSystem& fs, const std::string& path);
 // not empty, the card's prompts are deleted first. False when it stopped on a full card or a
 // write error (after showMessage).
 bool ExtractArchive(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
-                    const std::string& cardRoot, const std::string& promptVersion, const ExtractCallbacks& callbacks,
-                    ExtractStats* stats = nullptr);
+                    const std::string& cardRoot, const std::string& promptVersion,
+                    const ExtractCallbacks& callbacks, ExtractStats* stats = nullptr);
 // The same, but nothing below the card's prompt directory is restored.
 bool ExtractArchiveKeepPrompts(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
                                const std::string& cardRoot, const std::string& promptVersion,

@@ -1,0 +1,277 @@
+// Archive -> card. The archive is untrusted: every stored path is checked before anything is
+// written, and a file's data ends where its backup-stream records say.
+#include "archive/Reader.h"
+#include "platform/api/LastError.h"
+
+#include <cstring>
+#include <vector>
+
+namespace archive {
+
+std::string archivePromptVersion;
+bool extractionFailed = false;
+bool versionBlockSeen = false;
+
+void ReadArchiveVersion(platform::FileSystem& fs, const std::string& path) {
+    extractionFailed = false;
+    archivePromptVersion.clear();
+    // Open existing only: looking at a version must never create the file.
+    const platform::Handle h = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    if (h == platform::InvalidHandle) {
+        return; // a missing or unreadable archive has no version
+    }
+    Block block{};
+    DWORD read = 0;
+    if (fs.ReadFile(h, block.data(), BlockSize, &read)) {
+        archivePromptVersion = VersionText(block.data(), read);
+    }
+    fs.CloseHandle(h);
+}
+
+namespace {
+
+DWORD ErrorOr(DWORD fallback) {
+    const DWORD e = platform::GetLastError();
+    return e != ERROR_SUCCESS ? e : fallback;
+}
+
+class Extraction {
+public:
+    Extraction(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+               const std::string& cardRoot, const std::string& promptVersion,
+               const ExtractCallbacks& callbacks, ExtractStats* stats, bool keepPrompts)
+        : fs_(fs), in_(fs, archive, size), size_(size), cardRoot_(cardRoot), promptVersion_(promptVersion),
+          callbacks_(callbacks), stats_(stats != nullptr ? *stats : ownStats_), keepPrompts_(keepPrompts) {
+        stats_ = ExtractStats{};
+    }
+
+    bool Run();
+
+private:
+    struct DirectoryTimes {
+        std::string path;
+        FILETIME creation, lastAccess, lastWrite;
+    };
+
+    void AdvanceProgress(std::uint64_t count);
+    void CompareVersions(const std::uint8_t* block);
+    void RestoreDirectory(const std::string& path, const EntryHeader& header);
+    // False when the extraction has to stop (card full, write error).
+    bool RestoreFile(const std::string& path, const EntryHeader& header);
+    bool Stop(DWORD error);
+
+    platform::FileSystem& fs_;
+    ArchiveInput in_;
+    std::uint64_t size_;
+    const std::string& cardRoot_;
+    const std::string& promptVersion_;
+    const ExtractCallbacks& callbacks_;
+    ExtractStats ownStats_;
+    ExtractStats& stats_;
+    bool keepPrompts_;
+    std::uint64_t stepSize_ = 0;
+    std::uint64_t steps_ = 0;
+    std::vector<DirectoryTimes> directories_;
+};
+
+void Extraction::AdvanceProgress(std::uint64_t count) {
+    // At most one step per handled block, so the bar may trail during a long file.
+    if (count > stepSize_ * (steps_ + 1)) {
+        ++steps_;
+        if (callbacks_.progressStep) {
+            callbacks_.progressStep();
+        }
+    }
+}
+
+void Extraction::CompareVersions(const std::uint8_t* block) {
+    versionBlockSeen = true;
+    std::string card = promptVersion_.substr(0, VersionFieldSize);
+    card.resize(strnlen(card.c_str(), card.size()));
+    if (!keepPrompts_ && VersionText(block, BlockSize) != card && !card.empty() &&
+        callbacks_.deleteCardPrompts) {
+        // The archive's prompts replace the card's whole, even if the extraction fails later.
+        callbacks_.deleteCardPrompts();
+    }
+}
+
+void Extraction::RestoreDirectory(const std::string& path, const EntryHeader& header) {
+    // An existing directory is reused; one that cannot be made shows up as its entries fail.
+    fs_.CreateDirectory(path);
+    fs_.SetFileAttributes(path, header.attributes);
+    const platform::Handle h =
+        fs_.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS);
+    if (h != platform::InvalidHandle) {
+        fs_.SetFileTime(h, &header.creationTime, &header.lastAccessTime, &header.lastWriteTime);
+        fs_.CloseHandle(h);
+    }
+    // Entries restored into it may touch its times; they are set again at the end.
+    directories_.push_back({path, header.creationTime, header.lastAccessTime, header.lastWriteTime});
+    ++stats_.directoriesRestored;
+}
+
+bool Extraction::Stop(DWORD error) {
+    extractionFailed = true;
+    if (callbacks_.showMessage) {
+        callbacks_.showMessage(error == ERROR_DISK_FULL ? CardFullMessage : CardWriteErrorMessage);
+    }
+    return false;
+}
+
+bool Extraction::RestoreFile(const std::string& path, const EntryHeader& header) {
+    platform::Handle h = fs_.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    if (h == platform::InvalidHandle && platform::GetLastError() == ERROR_ACCESS_DENIED) {
+        // A read-only file of that name would keep its old contents: clear the bit and retry.
+        const DWORD existing = fs_.GetFileAttributes(path);
+        if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_DIRECTORY) &&
+            (existing & FILE_ATTRIBUTE_READONLY) &&
+            fs_.SetFileAttributes(path, existing & ~FILE_ATTRIBUTE_READONLY)) {
+            h = fs_.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+        }
+    }
+    if (h == platform::InvalidHandle) {
+        // Error 6 of the table: the entry's data is passed over, the extraction goes on.
+        ++stats_.filesIncomplete;
+        const StreamWalk walk = WalkEntryData(in_, nullptr);
+        stats_.entriesDamaged += walk.damaged ? 1 : 0;
+        return true;
+    }
+
+    void* context = nullptr;
+    bool incomplete = false;
+    DWORD fatal = ERROR_SUCCESS;
+    const StreamWalk walk = WalkEntryData(in_, [&](const std::uint8_t* data, std::size_t size) {
+        DWORD written = 0;
+        platform::SetLastError(ERROR_SUCCESS);
+        const BOOL ok = fs_.BackupWrite(h, data, static_cast<DWORD>(size), &written, FALSE, &context);
+        const DWORD error = ok ? ERROR_SUCCESS : ErrorOr(ERROR_WRITE_FAULT);
+        if (error == ERROR_SUCCESS && written == size) {
+            return SinkResult::Continue;
+        }
+        if (error == ERROR_SUCCESS || error == ERROR_INVALID_HANDLE || error == ERROR_INVALID_DATA) {
+            incomplete = true; // the file's data ends here; the next entry follows as usual
+            return SinkResult::StopFeeding;
+        }
+        fatal = error;
+        return SinkResult::Abort;
+    });
+    stats_.entriesDamaged += walk.damaged ? 1 : 0;
+
+    DWORD ignored = 0;
+    platform::SetLastError(ERROR_SUCCESS);
+    if (!fs_.BackupWrite(h, nullptr, 0, &ignored, TRUE, &context) && fatal == ERROR_SUCCESS) {
+        const DWORD error = ErrorOr(ERROR_WRITE_FAULT);
+        if (error != ERROR_INVALID_HANDLE && error != ERROR_INVALID_DATA) {
+            fatal = error;
+        }
+    }
+    if (fatal != ERROR_SUCCESS) {
+        fs_.CloseHandle(h); // the extraction stops; the close adds nothing to the message
+        return Stop(fatal);
+    }
+    // Times last, so that writing the data cannot move them.
+    fs_.SetFileTime(h, &header.creationTime, &header.lastAccessTime, &header.lastWriteTime);
+    platform::SetLastError(ERROR_SUCCESS);
+    if (!fs_.CloseHandle(h)) {
+        // The card could not take the file's last bytes.
+        return Stop(ErrorOr(ERROR_WRITE_FAULT));
+    }
+    fs_.SetFileAttributes(path, header.attributes);
+    if (incomplete) {
+        ++stats_.filesIncomplete;
+    } else {
+        ++stats_.filesRestored;
+    }
+    return true;
+}
+
+bool Extraction::Run() {
+    if (!IsDriveRoot(cardRoot_)) {
+        extractionFailed = true;
+        return false;
+    }
+    stepSize_ = size_ / 100;
+    for (;;) {
+        const std::size_t got = in_.Fill(BlockSize);
+        const std::uint64_t count = in_.Pos() + got;
+        // A block is handled while more of the archive follows it; a trailing partial block
+        // can only be data.
+        if (got < BlockSize || count >= size_) {
+            break;
+        }
+        AdvanceProgress(count);
+        const std::uint8_t* block = in_.Data();
+        if (!versionBlockSeen) {
+            CompareVersions(block);
+        }
+        const DecodedHeader decoded = DecodeHeader(block);
+        const EntryHeader& header = decoded.header;
+        const EntryKind kind = KindOf(header.attributes);
+        if (!decoded.attributesOk || kind == EntryKind::Other) {
+            // Version block, a directory's zero block, or a block that is no entry header.
+            stats_.entriesRefused += (!decoded.attributesOk && LooksLikeHeader(block)) ? 1 : 0;
+            PassOverBlocks(in_);
+            continue;
+        }
+        const bool safe = decoded.timesOk && UnsafePathReason(header.path).empty();
+        const std::string path = cardRoot_ + header.path.substr(std::min<std::size_t>(3, header.path.size()));
+        in_.Consume(BlockSize);
+        if (!safe || (keepPrompts_ && IsUnderPromptDirectory(path))) {
+            ++(safe ? stats_.entriesKeptOnCard : stats_.entriesRefused);
+            stats_.entriesDamaged += WalkEntryData(in_, nullptr).damaged ? 1 : 0;
+            continue;
+        }
+        if (kind == EntryKind::Directory) {
+            RestoreDirectory(path, header);
+            stats_.entriesDamaged += WalkEntryData(in_, nullptr).damaged ? 1 : 0;
+        } else if (!RestoreFile(path, header)) {
+            return false;
+        }
+    }
+    if (in_.ReadError() != ERROR_SUCCESS) {
+        // The archive itself could not be read: the card holds only part of it.
+        stats_.archiveReadError = in_.ReadError();
+        extractionFailed = true;
+        return false;
+    }
+    for (auto it = directories_.rbegin(); it != directories_.rend(); ++it) {
+        const platform::Handle h = fs_.CreateFile(it->path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING,
+                                                  FILE_FLAG_BACKUP_SEMANTICS);
+        if (h != platform::InvalidHandle) {
+            fs_.SetFileTime(h, &it->creation, &it->lastAccess, &it->lastWrite);
+            fs_.CloseHandle(h);
+        }
+    }
+    return true;
+}
+
+bool Extract(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+             const std::string& cardRoot, const std::string& promptVersion, const ExtractCallbacks& callbacks,
+             ExtractStats* stats, bool keepPrompts) {
+    extractionFailed = false;
+    if (callbacks.progressCreate) {
+        callbacks.progressCreate();
+    }
+    Extraction extraction(fs, archive, size, cardRoot, promptVersion, callbacks, stats, keepPrompts);
+    const bool ok = extraction.Run();
+    if (callbacks.progressDestroy) {
+        callbacks.progressDestroy();
+    }
+    return ok;
+}
+
+} // namespace
+
+bool ExtractArchive(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+                    const std::string& cardRoot, const std::string& promptVersion,
+                    const ExtractCallbacks& callbacks, ExtractStats* stats) {
+    return Extract(fs, archive, size, cardRoot, promptVersion, callbacks, stats, false);
+}
+
+bool ExtractArchiveKeepPrompts(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+                               const std::string& cardRoot, const std::string& promptVersion,
+                               const ExtractCallbacks& callbacks, ExtractStats* stats) {
+    return Extract(fs, archive, size, cardRoot, promptVersion, callbacks, stats, true);
+}
+
+} // namespace archive

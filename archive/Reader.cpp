@@ -1,0 +1,156 @@
+#include "archive/Reader.h"
+#include "platform/api/LastError.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace archive {
+
+ArchiveInput::ArchiveInput(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size)
+    : fs_(fs), archive_(archive), size_(size), buffer_(Capacity) {}
+
+std::size_t ArchiveInput::Fill(std::size_t n) {
+    n = std::min(n, Capacity);
+    if (length_ >= n || ended_) {
+        return std::min(length_, n);
+    }
+    if (offset_ + n > Capacity) {
+        std::memmove(buffer_.data(), buffer_.data() + offset_, length_);
+        offset_ = 0;
+    }
+    while (length_ < n && !ended_) {
+        const std::uint64_t left = size_ - (pos_ + length_);
+        const auto want = static_cast<DWORD>(std::min<std::uint64_t>(Capacity - offset_ - length_, left));
+        if (want == 0) {
+            ended_ = true;
+            break;
+        }
+        DWORD got = 0;
+        platform::SetLastError(ERROR_SUCCESS);
+        if (!fs_.ReadFile(archive_, buffer_.data() + offset_ + length_, want, &got)) {
+            readError_ =
+                platform::GetLastError() != ERROR_SUCCESS ? platform::GetLastError() : ERROR_READ_FAULT;
+            ended_ = true;
+            break;
+        }
+        if (got == 0) {
+            truncated_ = true;
+            ended_ = true;
+            break;
+        }
+        length_ += got;
+    }
+    return std::min(length_, n);
+}
+
+void ArchiveInput::Consume(std::size_t n) {
+    n = std::min(n, length_);
+    offset_ += n;
+    length_ -= n;
+    pos_ += n;
+    if (length_ == 0) {
+        offset_ = 0;
+    }
+}
+
+void ArchiveInput::Skip(std::uint64_t n) {
+    while (n > 0) {
+        const std::size_t got = Fill(static_cast<std::size_t>(std::min<std::uint64_t>(n, Capacity)));
+        if (got == 0) {
+            return;
+        }
+        Consume(got);
+        n -= got;
+    }
+}
+
+void PassOverBlocks(ArchiveInput& in) {
+    in.Consume(in.Fill(BlockSize));
+    for (;;) {
+        const std::size_t got = in.Fill(BlockSize);
+        if (got == 0 || (got == BlockSize && LooksLikeHeader(in.Data()))) {
+            return;
+        }
+        in.Consume(got);
+    }
+}
+
+StreamWalk WalkEntryData(ArchiveInput& in, const StreamSink& sink) {
+    StreamWalk walk;
+    bool feeding = static_cast<bool>(sink);
+    // Hands n available bytes to the sink and consumes them; false when the sink aborts.
+    auto feed = [&](std::size_t n) {
+        if (feeding) {
+            switch (sink(in.Data(), n)) {
+            case SinkResult::Continue:
+                break;
+            case SinkResult::StopFeeding:
+                feeding = false;
+                break;
+            case SinkResult::Abort:
+                walk.aborted = true;
+                return false;
+            }
+        }
+        in.Consume(n);
+        walk.length += n;
+        return true;
+    };
+
+    for (;;) {
+        if (in.Fill(BackupStreamHeaderSize) < BackupStreamHeaderSize) {
+            break;
+        }
+        const StreamRecordHeader record = DecodeStreamRecordHeader(in.Data());
+        if (!IsValidStreamId(record.id)) {
+            break;
+        }
+        if (record.Length() > in.Size() - in.Pos()) {
+            // The records cannot be trusted: fall back to the block rule and hand on what is
+            // there up to the next block that looks like an entry header.
+            walk.damaged = true;
+            for (;;) {
+                const std::size_t toBoundary = BlockSize - static_cast<std::size_t>(in.Pos() % BlockSize);
+                const std::size_t got = in.Fill(toBoundary);
+                if (got == 0 || !feed(got)) {
+                    return walk;
+                }
+                const std::size_t next = in.Fill(BlockSize);
+                if (next == 0 || (next == BlockSize && LooksLikeHeader(in.Data()))) {
+                    return walk;
+                }
+            }
+        }
+        std::uint64_t left = record.Length();
+        while (left > 0) {
+            const std::size_t got =
+                in.Fill(static_cast<std::size_t>(std::min<std::uint64_t>(left, ArchiveInput::Capacity)));
+            if (got == 0) {
+                walk.damaged = true; // the file is shorter than its size says
+                return walk;
+            }
+            if (!feed(got)) {
+                return walk;
+            }
+            left -= got;
+        }
+    }
+
+    // Padding: the rest of the last block; a stream that ended on a block boundary is followed
+    // by one block without valid bytes (unless the archive omits it and a header follows).
+    const std::uint64_t end = in.Pos();
+    if (end % BlockSize != 0) {
+        in.Skip(BlockSize - end % BlockSize);
+    } else {
+        const std::size_t got = in.Fill(BlockSize);
+        if (got > 0 && !(got == BlockSize && LooksLikeHeader(in.Data()))) {
+            in.Consume(got);
+        }
+    }
+    if (in.Truncated() && in.Pos() < in.Size()) {
+        walk.damaged = true;
+    }
+    return walk;
+}
+
+} // namespace archive

@@ -1,0 +1,175 @@
+// Directory tree -> archive. Every failure stops the walk and says why, so a backup is never
+// reported complete while it misses an entry.
+#include "archive/Format.h"
+#include "platform/api/LastError.h"
+
+#include <cstring>
+#include <vector>
+
+namespace archive {
+
+namespace {
+
+// Backup-stream bytes are moved in large pieces; the archive layout stays that of 1024-byte
+// blocks (the stream, then zeros up to the end of its last block).
+constexpr DWORD ChunkSize = 64 * 1024;
+
+bool Fail(WriteProblem* problem, WriteProblem::Kind kind, const std::string& path, DWORD error) {
+    if (problem != nullptr) {
+        *problem = WriteProblem{kind, path, error};
+    }
+    return false;
+}
+
+DWORD ErrorOr(DWORD fallback) {
+    const DWORD e = platform::GetLastError();
+    return e != ERROR_SUCCESS ? e : fallback;
+}
+
+bool WriteAll(platform::FileSystem& fs, platform::Handle archive, const void* data, DWORD size,
+              const std::string& path, WriteProblem* problem) {
+    platform::SetLastError(ERROR_SUCCESS);
+    DWORD written = 0;
+    if (!fs.WriteFile(archive, data, size, &written) || written != size) {
+        // A short write without an error code is a full disk in all but name.
+        return Fail(problem, WriteProblem::Kind::ArchiveWriteFailed, path, ErrorOr(ERROR_DISK_FULL));
+    }
+    return true;
+}
+
+// Closes the entry's handle (and backup context) however the entry ends.
+struct OpenEntry {
+    platform::FileSystem& fs;
+    platform::Handle handle;
+    void* context = nullptr;
+    ~OpenEntry() {
+        if (context != nullptr) {
+            DWORD ignored = 0;
+            // Releasing the read context cannot lose data; its result changes nothing.
+            fs.BackupRead(handle, nullptr, 0, &ignored, TRUE, &context);
+        }
+        fs.CloseHandle(handle);
+    }
+};
+
+} // namespace
+
+bool WriteVersionBlock(platform::FileSystem& fs, platform::Handle archive, const std::string& promptVersion,
+                       WriteProblem* problem) {
+    Block block{};
+    std::memcpy(block.data(), promptVersion.data(), std::min(promptVersion.size(), VersionFieldSize));
+    return WriteAll(fs, archive, block.data(), BlockSize, "", problem);
+}
+
+bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, platform::Handle archive,
+                       WriteProblem* problem) {
+    using Kind = WriteProblem::Kind;
+    if (storedPath.size() > PathFieldSize) {
+        return Fail(problem, Kind::PathTooLong, storedPath, ERROR_FILENAME_EXCED_RANGE);
+    }
+    EntryHeader header;
+    header.path = storedPath;
+    header.attributes = fs.GetFileAttributes(storedPath);
+    if (header.attributes == INVALID_FILE_ATTRIBUTES) {
+        return Fail(problem, Kind::CardReadFailed, storedPath, ErrorOr(ERROR_READ_FAULT));
+    }
+    const DWORD flags = (header.attributes & DirectoryBit) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
+    const platform::Handle h = fs.CreateFile(storedPath, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, flags);
+    if (h == platform::InvalidHandle) {
+        return Fail(problem, Kind::CardReadFailed, storedPath, ErrorOr(ERROR_READ_FAULT));
+    }
+    OpenEntry entry{fs, h};
+    if (!fs.GetFileTime(h, &header.creationTime, &header.lastAccessTime, &header.lastWriteTime)) {
+        return Fail(problem, Kind::CardReadFailed, storedPath, ErrorOr(ERROR_READ_FAULT));
+    }
+    Block block{};
+    EncodeHeader(header, block);
+    if (!WriteAll(fs, archive, block.data(), BlockSize, storedPath, problem)) {
+        return false;
+    }
+
+    // One buffer per thread: no allocation per entry or block.
+    thread_local std::vector<std::uint8_t> buffer(ChunkSize);
+    std::uint64_t streamLength = 0;
+    for (;;) {
+        DWORD read = 0;
+        platform::SetLastError(ERROR_SUCCESS);
+        if (!fs.BackupRead(h, buffer.data(), ChunkSize, &read, FALSE, &entry.context)) {
+            return Fail(problem, Kind::CardReadFailed, storedPath, ErrorOr(ERROR_READ_FAULT));
+        }
+        if (read == 0) {
+            break;
+        }
+        if (!WriteAll(fs, archive, buffer.data(), read, storedPath, problem)) {
+            return false;
+        }
+        streamLength += read;
+    }
+    // Zeros up to the end of the last block; a stream that fills its blocks exactly gets one
+    // more block of zeros, so every entry has at least one data block.
+    const DWORD padding = BlockSize - static_cast<DWORD>(streamLength % BlockSize);
+    std::memset(buffer.data(), 0, padding);
+    return WriteAll(fs, archive, buffer.data(), padding, storedPath, problem);
+}
+
+bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath, platform::Handle archive,
+                      const WriterCallbacks& callbacks, WriteProblem* problem) {
+    using Kind = WriteProblem::Kind;
+    platform::FindData found;
+    platform::SetLastError(ERROR_SUCCESS);
+    const platform::Handle listing = fs.FindFirstFile(directoryPath + "*.*", &found);
+    if (listing == platform::InvalidHandle) {
+        const DWORD error = platform::GetLastError();
+        // An empty root lists nothing at all; anything else is a read failure.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
+            return true;
+        }
+        return Fail(problem, Kind::CardReadFailed, directoryPath, ErrorOr(ERROR_READ_FAULT));
+    }
+    struct Closer {
+        platform::FileSystem& fs;
+        platform::Handle h;
+        ~Closer() { fs.FindClose(h); }
+    } closer{fs, listing};
+
+    for (;;) {
+        if (found.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!found.fileName.empty() && found.fileName[0] != '.') {
+                const std::string path = directoryPath + "\\" + found.fileName + "\\";
+                if (path.size() > PathFieldSize) {
+                    return Fail(problem, Kind::PathTooLong, path, ERROR_FILENAME_EXCED_RANGE);
+                }
+                if (!WriteArchiveEntry(fs, path, archive, problem)) {
+                    return false;
+                }
+                if (callbacks.showPath) {
+                    callbacks.showPath(path);
+                }
+                if (!WriteArchiveTree(fs, path, archive, callbacks, problem)) {
+                    return false;
+                }
+            }
+        } else {
+            const std::string path = directoryPath + found.fileName;
+            if (path.size() > PathFieldSize) {
+                return Fail(problem, Kind::PathTooLong, path, ERROR_FILENAME_EXCED_RANGE);
+            }
+            if (callbacks.showPath) {
+                callbacks.showPath(path);
+            }
+            if (!WriteArchiveEntry(fs, path, archive, problem)) {
+                return false;
+            }
+        }
+        platform::SetLastError(ERROR_SUCCESS);
+        if (!fs.FindNextFile(listing, &found)) {
+            const DWORD error = platform::GetLastError();
+            if (error == ERROR_NO_MORE_FILES || error == ERROR_SUCCESS) {
+                return true;
+            }
+            return Fail(problem, Kind::CardReadFailed, directoryPath, error);
+        }
+    }
+}
+
+} // namespace archive
