@@ -1,0 +1,422 @@
+#include "tests/support/Scenario.h"
+
+#include "archive/Archive.h"
+#include "card/DriveSlots.h"
+#include "platform/api/LastError.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fktest {
+
+namespace {
+
+constexpr const char* PromptUpdateFile = "ZEL\\VoxHarbor\\Prompts\\PromptUpdateVer1_2.vhp";
+constexpr const char* InitialArchiveFile = "ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb";
+constexpr const char* BackupFolder = "ZEL\\VoxHarbor\\Backup";
+
+std::string MakeTempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "fk-scenario-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "cannot create a temporary folder for the simulated PC";
+        return {};
+    }
+    return pattern;
+}
+
+platform::SimDriveConfig DriveConfig(char letter, platform::SimDriveType type, bool media,
+                                     std::string label) {
+    platform::SimDriveConfig c;
+    c.letter = letter;
+    c.type = type;
+    c.folder = std::string(1, letter);
+    c.media = media;
+    c.label = std::move(label);
+    return c;
+}
+
+// "VM\PROMPTS\FILE" below "E:\" -> "E:\VM\PROMPTS\FILE".
+std::string OnDrive(char letter, const std::string& path) {
+    std::string rel = path;
+    while (!rel.empty() && rel.front() == '\\') {
+        rel.erase(0, 1);
+    }
+    return std::string(1, letter) + ":\\" + rel;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- DriveSetup
+
+platform::SimDriveConfig& DriveSetup::config() {
+    return scenario_.Config(letter_);
+}
+
+DriveSetup& DriveSetup::type(platform::SimDriveType type) {
+    scenario_.EditRunning(letter_, [type](platform::SimDriveConfig& c) { c.type = type; });
+    return *this;
+}
+
+DriveSetup& DriveSetup::label(std::string label) {
+    scenario_.EditRunning(letter_, [&label](platform::SimDriveConfig& c) { c.label = label; });
+    return *this;
+}
+
+DriveSetup& DriveSetup::media(bool present) {
+    scenario_.EditRunning(letter_, [present](platform::SimDriveConfig& c) { c.media = present; });
+    return *this;
+}
+
+DriveSetup& DriveSetup::capacityBytes(std::uint64_t bytes) {
+    DWORD bytesPerSector = 512;
+    if (bytes % 512 != 0) {
+        bytesPerSector = 1;
+    }
+    const std::uint64_t sectors = bytes / bytesPerSector;
+    DWORD sectorsPerCluster = 1;
+    // The largest power-of-two cluster (up to 128 sectors) that divides the size and keeps the
+    // cluster count in 32 bits.
+    for (DWORD spc = 128; spc >= 1; spc /= 2) {
+        if (sectors % spc == 0) {
+            sectorsPerCluster = spc;
+            break;
+        }
+    }
+    const std::uint64_t clusters = sectors / sectorsPerCluster;
+    if (clusters > 0xFFFFFFFFu) {
+        ADD_FAILURE() << "no 32-bit geometry for " << bytes << " bytes";
+    }
+    return geometry(bytesPerSector, sectorsPerCluster, static_cast<DWORD>(clusters));
+}
+
+DriveSetup& DriveSetup::geometry(DWORD bytesPerSector, DWORD sectorsPerCluster, DWORD totalClusters) {
+    scenario_.EditRunning(letter_, [=](platform::SimDriveConfig& c) {
+        c.bytesPerSector = bytesPerSector;
+        c.sectorsPerCluster = sectorsPerCluster;
+        c.totalClusters = totalClusters;
+    });
+    return *this;
+}
+
+DriveSetup& DriveSetup::volumeAnswers(bool answers) {
+    scenario_.EditRunning(letter_, [answers](platform::SimDriveConfig& c) { c.volume = answers; });
+    return *this;
+}
+
+DriveSetup& DriveSetup::fault(platform::SimFault fault) {
+    scenario_.EditRunning(letter_, [fault](platform::SimDriveConfig& c) { c.fault = fault; });
+    return *this;
+}
+
+DriveSetup& DriveSetup::prompts(const std::string& versionFileContent) {
+    for (int slot = 0; slot < 4; ++slot) {
+        promptSlot(slot, versionFileContent);
+    }
+    return *this;
+}
+
+DriveSetup& DriveSetup::promptSlot(int slot, const std::string& versionFileContent) {
+    return file("VM\\PROMPTS\\0\\" + std::to_string(slot) + "\\0\\VERSION.TXT", versionFileContent);
+}
+
+DriveSetup& DriveSetup::file(const std::string& path, const std::string& content) {
+    config(); // the drive exists from now on
+    if (scenario_.started()) {
+        scenario_.writeFile(OnDrive(letter_, path), content);
+    } else {
+        scenario_.pendingFiles_.emplace_back(OnDrive(letter_, path), content);
+    }
+    return *this;
+}
+
+DriveSetup& DriveSetup::directory(const std::string& path) {
+    config();
+    if (scenario_.started()) {
+        scenario_.makeDirectory(OnDrive(letter_, path));
+    } else {
+        scenario_.pendingFiles_.emplace_back(OnDrive(letter_, path), std::nullopt);
+    }
+    return *this;
+}
+
+// ---------------------------------------------------------------- Scenario
+
+Scenario::Scenario(Bare) : folder_(MakeTempFolder()) {
+    // Program-wide values start as a fresh process has them.
+    driveCodes.fill(DriveCodeNone);
+    volumeLabel.clear();
+    archive::archivePromptVersion.clear();
+    archive::extractionFailed = false;
+    archive::versionBlockSeen = false;
+}
+
+Scenario::Scenario() : Scenario(Bare{}) {
+    description_.drives.push_back(DriveConfig('C', platform::SimDriveType::Fixed, true, "LOCAL"));
+    description_.drives.push_back(DriveConfig('D', platform::SimDriveType::Cdrom, false, ""));
+    description_.drives.push_back(DriveConfig('E', platform::SimDriveType::Removable, true, "VOXCARD"));
+    description_.drives.push_back(DriveConfig('G', platform::SimDriveType::Removable, false, ""));
+    Config('C').totalClusters = 0x00FFFFFF; // a roomy local disk
+    pendingFiles_.emplace_back(OnDrive('C', BackupFolder), std::nullopt);
+    pendingFiles_.emplace_back(OnDrive('C', PromptUpdateFile), std::string());
+    pendingFiles_.emplace_back(OnDrive('C', InitialArchiveFile), std::string());
+}
+
+Scenario::~Scenario() {
+    dialog_.reset();
+    pc_.reset();
+    if (!folder_.empty()) {
+        std::error_code ignored; // a leftover temporary folder is harmless
+        std::filesystem::remove_all(folder_, ignored);
+    }
+}
+
+platform::SimDriveConfig& Scenario::Config(char letter) {
+    if (platform::SimDriveConfig* c = description_.Find(letter)) {
+        return *c;
+    }
+    description_.drives.push_back(DriveConfig(letter, platform::SimDriveType::Removable, true, ""));
+    if (started()) {
+        SaveDescription();
+    }
+    return description_.drives.back();
+}
+
+void Scenario::SaveDescription() {
+    std::string error;
+    if (!description_.Save(folder_, &error)) {
+        ADD_FAILURE() << "cannot write the simulated PC's description: " << error;
+    }
+    if (pc_ != nullptr) {
+        pc_->Refresh();
+    }
+}
+
+void Scenario::EditRunning(char letter, const std::function<void(platform::SimDriveConfig&)>& edit) {
+    edit(Config(letter));
+    if (started()) {
+        SaveDescription();
+    }
+}
+
+DriveSetup Scenario::card(char letter) {
+    Config(letter);
+    return DriveSetup(*this, letter);
+}
+
+void Scenario::removeDrive(char letter) {
+    std::erase_if(description_.drives,
+                  [letter](const platform::SimDriveConfig& c) { return c.letter == letter; });
+    std::erase_if(pendingFiles_, [letter](const auto& f) { return f.first[0] == letter; });
+    if (started()) {
+        SaveDescription();
+    }
+}
+
+Scenario& Scenario::withoutInstallation() {
+    std::erase_if(pendingFiles_, [](const auto& f) { return f.first == OnDrive('C', PromptUpdateFile); });
+    return *this;
+}
+
+Scenario& Scenario::localFile(const std::string& path, const std::string& content) {
+    DriveSetup(*this, 'C').file(path, content);
+    return *this;
+}
+
+Scenario& Scenario::clientWidth(int width) {
+    ui_.SetClientRect(platform::Rect{0, 0, width, 318});
+    return *this;
+}
+
+void Scenario::start() {
+    ASSERT_FALSE(started()) << "start() runs once";
+    std::string error;
+    ASSERT_TRUE(platform::CreateSimulatedPcFolder(folder_, description_, &error)) << error;
+    pc_ = platform::OpenSimulatedPc(folder_, &error);
+    ASSERT_NE(pc_, nullptr) << error;
+
+    // Files go in through the PC's own file services; a drive without media is made ready for
+    // the moment it takes.
+    for (const auto& [path, content] : pendingFiles_) {
+        platform::SimDriveConfig& c = Config(path[0]);
+        const bool media = c.media;
+        if (!media) {
+            c.media = true;
+            SaveDescription();
+        }
+        if (content) {
+            writeFile(path, *content);
+        } else {
+            makeDirectory(path);
+        }
+        if (!media) {
+            c.media = false;
+            SaveDescription();
+        }
+    }
+    pendingFiles_.clear();
+    pc_->Flush();
+    pc_->Devices().Poll(); // whatever the set-up looked like is the state the program starts in
+
+    dialog_ = std::make_unique<CardUtilityDialog>(ui_, *pc_);
+    ui_.SetMainWindow(dialog_.get());
+    dialog_->DoModal();
+}
+
+bool Scenario::ended() const {
+    return dialog_ != nullptr && dialog_->IsEnded();
+}
+int Scenario::endResult() const {
+    return dialog_ != nullptr ? dialog_->Result() : 0;
+}
+
+CardUtilityDialog& Scenario::dialog() {
+    if (dialog_ == nullptr) {
+        ADD_FAILURE() << "the scenario was not started";
+        start();
+    }
+    return *dialog_;
+}
+
+platform::SimulatedPc& Scenario::pc() {
+    if (pc_ == nullptr) {
+        ADD_FAILURE() << "the scenario was not started";
+        start();
+    }
+    return *pc_;
+}
+
+void Scenario::click(int controlId) {
+    dialog().ClickButton(controlId);
+}
+
+void Scenario::selectCard(int item) {
+    answerModal(SelectItem(item));
+    click(ControlId::Select);
+}
+
+LRESULT Scenario::send(UINT message, WPARAM wParam, LPARAM lParam) {
+    return dialog().WindowProc(message, wParam, lParam);
+}
+
+LRESULT Scenario::queryCancelAutoPlay() {
+    const UINT message = platform::RegisterWindowMessage("QueryCancelAutoPlay");
+    return send(message);
+}
+
+void Scenario::pull(char letter) {
+    card(letter).media(false);
+    deliverDeviceChanges();
+}
+
+void Scenario::insert(char letter) {
+    card(letter).media(true);
+    deliverDeviceChanges();
+}
+
+void Scenario::unplug(char letter) {
+    const platform::SimDriveConfig* c = description_.Find(letter);
+    ASSERT_NE(c, nullptr) << letter << ": is not on the PC";
+    unplugged_[letter] = *c;
+    removeDrive(letter);
+    deliverDeviceChanges();
+}
+
+void Scenario::plug(char letter) {
+    auto it = unplugged_.find(letter);
+    if (it != unplugged_.end()) {
+        description_.drives.push_back(it->second);
+        unplugged_.erase(it);
+    } else {
+        Config(letter);
+    }
+    SaveDescription();
+    deliverDeviceChanges();
+}
+
+int Scenario::deliverDeviceChanges() {
+    pc().Refresh();
+    const std::vector<UINT> events = pc().Devices().Poll();
+    for (UINT event : events) {
+        send(WM_DEVICECHANGE, event, 0);
+    }
+    return static_cast<int>(events.size());
+}
+
+Action Scenario::pulling(char letter) {
+    return [this, letter] { pull(letter); };
+}
+
+Action Scenario::inserting(char letter) {
+    return [this, letter] { insert(letter); };
+}
+
+std::string Scenario::field(int controlId) {
+    return dialog().TextItem(controlId).GetWindowText();
+}
+
+std::string Scenario::statusBar(int part) {
+    return dialog().statusBar.GetText(part);
+}
+
+Texts Scenario::deviceList() {
+    return dialog().ComboItem(ControlId::DeviceCombo).Items();
+}
+
+bool Scenario::exists(const std::string& windowsPath) {
+    return pc().Files().GetFileAttributes(windowsPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::string> Scenario::readFile(const std::string& windowsPath) {
+    platform::FileSystem& fs = pc().Files();
+    const platform::Handle h = fs.CreateFile(windowsPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    if (h == platform::InvalidHandle) {
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (fs.ReadFile(h, buffer, sizeof buffer, &read) && read > 0) {
+        content.append(buffer, read);
+    }
+    fs.CloseHandle(h);
+    return content;
+}
+
+void Scenario::makeDirectory(const std::string& windowsPath) {
+    platform::FileSystem& fs = pc().Files();
+    // Every folder on the way, from the one below the root down.
+    for (std::size_t pos = windowsPath.find('\\', 3);; pos = windowsPath.find('\\', pos + 1)) {
+        const std::string prefix = windowsPath.substr(0, pos);
+        if (!fs.CreateDirectory(prefix) && platform::GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create " << prefix << ": error " << platform::GetLastError();
+            return;
+        }
+        if (pos == std::string::npos) {
+            return;
+        }
+    }
+}
+
+void Scenario::writeFile(const std::string& windowsPath, const std::string& content) {
+    platform::FileSystem& fs = pc().Files();
+    const std::size_t lastSeparator = windowsPath.rfind('\\');
+    if (lastSeparator != std::string::npos && lastSeparator > 2) {
+        makeDirectory(windowsPath.substr(0, lastSeparator));
+    }
+    const platform::Handle h = fs.CreateFile(windowsPath, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    if (h == platform::InvalidHandle) {
+        ADD_FAILURE() << "cannot create " << windowsPath << ": error " << platform::GetLastError();
+        return;
+    }
+    DWORD written = 0;
+    if (!content.empty() && (!fs.WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written) ||
+                             written != content.size())) {
+        ADD_FAILURE() << "cannot write " << windowsPath << ": error " << platform::GetLastError();
+    }
+    fs.CloseHandle(h);
+}
+
+} // namespace fktest

@@ -1,0 +1,159 @@
+// Scenario: the real CardUtilityDialog on a simulated PC in a temporary folder, driven by a
+// ScriptedUi, so that a test reads like what a technician does:
+//
+//     Scenario s;                                   // C: installed, D: cdrom, E: card, G: empty reader
+//     s.card('E').label("CARD").capacityBytes(64'028'672).prompts("0110\r\n");
+//     s.start();                                    // OnInitDialog; the dialog stays open
+//     s.selectCard(0);                              // Select, choose item 0, OK
+//     EXPECT_EQ(s.field(ControlId::Status), "Ready");
+//     EXPECT_EQ(s.messages(), Texts{});
+//
+// Questions that an action asks are answered from queues filled beforehand (answerMessage,
+// answerFile, answerModal, answerFormat); each answer may carry an action that runs first, e.g.
+// s.pulling('E'), which pulls the card and delivers the device change to the dialog.
+#pragma once
+
+#include "app/flashkeeper3dlg.h"
+#include "platform/sim/SimulatedPc.h"
+#include "tests/support/ScriptedUi.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fktest {
+
+using Texts = std::vector<std::string>;
+
+class Scenario;
+
+// One drive of the simulated PC. Before start() it shapes the description; afterwards changes
+// go to the running PC at once (without a device-change event; see pull/insert for those).
+class DriveSetup {
+public:
+    DriveSetup(Scenario& scenario, char letter) : scenario_(scenario), letter_(letter) {}
+
+    DriveSetup& type(platform::SimDriveType type);
+    DriveSetup& label(std::string label);
+    DriveSetup& media(bool present);
+    DriveSetup& noMedia() { return media(false); }
+    // The geometry of a card of this many bytes (512-byte sectors where the size allows).
+    DriveSetup& capacityBytes(std::uint64_t bytes);
+    DriveSetup& geometry(DWORD bytesPerSector, DWORD sectorsPerCluster, DWORD totalClusters);
+    // Whether the volume answers the disk-extents request of the volume scan.
+    DriveSetup& volumeAnswers(bool answers);
+    DriveSetup& fault(platform::SimFault fault);
+
+    // "VM\PROMPTS\0\<slot>\0\VERSION.TXT" with this content, for all four slots / one slot.
+    DriveSetup& prompts(const std::string& versionFileContent);
+    DriveSetup& promptSlot(int slot, const std::string& versionFileContent);
+    // A file (parent folders are created) or a folder, path below the drive root.
+    DriveSetup& file(const std::string& path, const std::string& content);
+    DriveSetup& directory(const std::string& path);
+
+    char letter() const { return letter_; }
+
+private:
+    platform::SimDriveConfig& config();
+    Scenario& scenario_;
+    char letter_;
+};
+
+class Scenario {
+public:
+    // The demo-like PC: C: fixed with the installation tree (an empty prompt-update file and an
+    // empty initial archive), D: cdrom, E: removable card "VOXCARD" of 64,028,672 bytes without
+    // files, G: removable card reader without a card.
+    Scenario();
+    // A PC with no drives at all.
+    struct Bare {};
+    explicit Scenario(Bare);
+    ~Scenario();
+    Scenario(const Scenario&) = delete;
+    Scenario& operator=(const Scenario&) = delete;
+
+    // --- the PC ---
+    // A drive (created as a removable drive with media when not described yet).
+    DriveSetup card(char letter);
+    DriveSetup drive(char letter) { return card(letter); }
+    // Takes a drive off the description (before start) or off the PC (after: no event).
+    void removeDrive(char letter);
+    // C: without "C:\ZEL\VoxHarbor\Prompts\PromptUpdateVer1_2.vhp".
+    Scenario& withoutInstallation();
+    // A file on the local drive C: (path below C:\), e.g. a real prompt-update archive.
+    Scenario& localFile(const std::string& path, const std::string& content);
+    Scenario& clientWidth(int width);
+
+    // --- running ---
+    // Creates the dialog and runs its initialisation (through ScriptedUi::RunModal, which returns
+    // with the dialog still open unless the initialisation ended it).
+    void start();
+    bool started() const { return dialog_ != nullptr; }
+    // The dialog was ended (Exit, Cancel, or the installation check), and with what result.
+    bool ended() const;
+    int endResult() const;
+
+    void click(int controlId);
+    // Select, answered with item i (and OK).
+    void selectCard(int item = 0);
+    LRESULT send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    // The registered "QueryCancelAutoPlay" message; returns the dialog's reply.
+    LRESULT queryCancelAutoPlay();
+
+    void answerMessage(int answer, Action before = {}) { ui_.AnswerMessage(answer, std::move(before)); }
+    void answerFile(FileAnswer answer) { ui_.AnswerFile(std::move(answer)); }
+    void answerModal(ModalAnswer answer) { ui_.AnswerModal(std::move(answer)); }
+    void answerFormat(FormatAnswer answer) { ui_.AnswerFormat(std::move(answer)); }
+
+    // --- device changes: edit the PC, then deliver the device-change events it reports ---
+    void pull(char letter);
+    void insert(char letter);
+    // The drive letter disappears / appears (a reader unplugged / plugged in).
+    void unplug(char letter);
+    void plug(char letter);
+    // Re-reads the PC and sends each pending device-change event to the dialog; returns how many.
+    int deliverDeviceChanges();
+    // The same as actions, for "before answering" hooks.
+    Action pulling(char letter);
+    Action inserting(char letter);
+
+    // --- what the technician sees ---
+    std::string field(int controlId);
+    Texts messages() const { return ui_.MessageTexts(); }
+    std::string statusBar(int part);
+    const Texts& statusHistory(int part) const { return ui_.StatusHistory(part); }
+    Texts deviceList();
+
+    // --- the drives' contents ---
+    bool exists(const std::string& windowsPath);
+    // Whole content of a file; nullopt when it cannot be opened.
+    std::optional<std::string> readFile(const std::string& windowsPath);
+    void writeFile(const std::string& windowsPath, const std::string& content);
+    void makeDirectory(const std::string& windowsPath);
+
+    CardUtilityDialog& dialog();
+    ScriptedUi& ui() { return ui_; }
+    platform::SimulatedPc& pc();
+    const std::string& folder() const { return folder_; }
+
+private:
+    friend class DriveSetup;
+    platform::SimDriveConfig& Config(char letter);
+    void SaveDescription();
+    void EditRunning(char letter, const std::function<void(platform::SimDriveConfig&)>& edit);
+
+    std::string folder_;
+    platform::SimPcDescription description_;
+    // Files to create at start, in order: Windows path and content (nullopt for a folder).
+    std::vector<std::pair<std::string, std::optional<std::string>>> pendingFiles_;
+    ScriptedUi ui_;
+    std::unique_ptr<platform::SimulatedPc> pc_;
+    std::unique_ptr<CardUtilityDialog> dialog_;
+    std::map<char, platform::SimDriveConfig> unplugged_;
+};
+
+} // namespace fktest
