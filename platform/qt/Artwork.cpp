@@ -1,0 +1,28 @@
+#include "platform/qt/Artwork.h"
+
+#include "resources/Artwork.h"
+#include "resources/Resources.h"
+
+#include <map>
+
+namespace platform::qt {
+
+QPixmap BitmapPixmap(int id) {
+    // Like the program-wide bitmap objects: made once, kept for the life of the program.
+    static std::map<int, QPixmap> cache;
+    auto it = cache.find(id);
+    if (it != cache.end()) {
+        return it->second;
+    }
+    const char* const* xpm = resources::ArtworkXpm(id);
+    QPixmap pixmap = xpm != nullptr ? QPixmap(xpm) : QPixmap();
+    cache.emplace(id, pixmap);
+    return pixmap;
+}
+
+QIcon ApplicationIcon() {
+    const QPixmap pixmap = BitmapPixmap(resources::IDR_MAINFRAME);
+    return pixmap.isNull() ? QIcon() : QIcon(pixmap);
+}
+
+} // namespace platform::qt

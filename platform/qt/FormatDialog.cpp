@@ -1,0 +1,176 @@
+#include "platform/qt/FormatDialog.h"
+
+#include "platform/qt/Artwork.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace platform::qt {
+
+namespace {
+
+QString CapacityText(Volumes& volumes, const std::string& root) {
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    if (volumes.GetDiskFreeSpace(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters) ==
+        FALSE) {
+        return QStringLiteral("Unknown capacity");
+    }
+    const double bytes = static_cast<double>(sectorsPerCluster) * bytesPerSector * totalClusters;
+    const double mb = bytes / (1024.0 * 1024.0);
+    if (mb >= 1000.0) {
+        return QStringLiteral("%1 GB").arg(mb / 1024.0, 0, 'f', 2);
+    }
+    return QStringLiteral("%1 MB").arg(mb, 0, 'f', 1);
+}
+
+QString FailureText(DWORD error) {
+    switch (error) {
+    case ERROR_NOT_READY:
+        return QStringLiteral("The drive is not ready. Insert the card and try again.");
+    case ERROR_ACCESS_DENIED:
+        return QStringLiteral("Access to the drive was denied.");
+    case ERROR_WRITE_FAULT:
+        return QStringLiteral("The card could not be written.");
+    default:
+        return QStringLiteral("Error %1.").arg(error);
+    }
+}
+
+QWidget* Labelled(const QString& text, QWidget* field, QWidget* parent) {
+    auto* box = new QWidget(parent);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    auto* label = new QLabel(text, box);
+    label->setBuddy(field);
+    layout->addWidget(label);
+    layout->addWidget(field);
+    return box;
+}
+
+} // namespace
+
+FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      driveNumber_(driveNumber), volumes_(volumes) {
+    root_ = std::string(1, static_cast<char>('A' + std::min<UINT>(driveNumber, 25))) + ":\\";
+    setObjectName(QStringLiteral("formatDialog"));
+    setWindowTitle(QStringLiteral("Format ") + DriveText());
+    setWindowIcon(ApplicationIcon());
+    setModal(false);
+
+    capacity_ = new QComboBox(this);
+    capacity_->addItem(CapacityText(volumes_, root_));
+    fileSystem_ = new QComboBox(this);
+    fileSystem_->setObjectName(QStringLiteral("fileSystem"));
+    fileSystem_->addItems({QStringLiteral("FAT"), QStringLiteral("FAT32")});
+    fileSystem_->setCurrentIndex(0);
+    allocation_ = new QComboBox(this);
+    allocation_->addItem(QStringLiteral("Default allocation size"));
+    label_ = new QLineEdit(this);
+    label_->setObjectName(QStringLiteral("volumeLabel"));
+    label_->setMaxLength(11); // a FAT volume label holds 11 characters
+    std::string current;
+    if (volumes_.GetVolumeLabel(root_, &current) != FALSE) {
+        label_->setText(QString::fromStdString(current));
+    }
+    quick_ = new QCheckBox(QStringLiteral("&Quick Format"), this);
+    quick_->setObjectName(QStringLiteral("quickFormat"));
+    progress_ = new QProgressBar(this);
+    progress_->setTextVisible(false);
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    start_ = new QPushButton(QStringLiteral("&Start"), this);
+    start_->setObjectName(QStringLiteral("start"));
+    start_->setDefault(true);
+    close_ = new QPushButton(QStringLiteral("&Close"), this);
+    close_->setObjectName(QStringLiteral("close"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->setSpacing(8);
+    layout->addWidget(Labelled(QStringLiteral("Ca&pacity:"), capacity_, this));
+    layout->addWidget(Labelled(QStringLiteral("&File system"), fileSystem_, this));
+    layout->addWidget(Labelled(QStringLiteral("&Allocation unit size"), allocation_, this));
+    layout->addWidget(Labelled(QStringLiteral("Volume &label"), label_, this));
+    auto* options = new QGroupBox(QStringLiteral("Format &options"), this);
+    auto* optionsLayout = new QVBoxLayout(options);
+    optionsLayout->addWidget(quick_);
+    layout->addWidget(options);
+    layout->addWidget(progress_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(start_);
+    buttons->addWidget(close_);
+    layout->addLayout(buttons);
+    setFixedWidth(260);
+
+    connect(start_, &QPushButton::clicked, this, &FormatDialog::Start);
+    connect(close_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QString FormatDialog::DriveText() const {
+    return QStringLiteral("Removable Disk (%1:)").arg(QChar(QLatin1Char(root_[0])));
+}
+
+FormatRequest FormatDialog::Request() const {
+    FormatRequest request;
+    request.fileSystem = fileSystem_->currentIndex() == 1 ? FormatRequest::FileSystemKind::Fat32
+                                                          : FormatRequest::FileSystemKind::Fat;
+    request.label = label_->text().toStdString();
+    request.quick = quick_->isChecked();
+    return request;
+}
+
+void FormatDialog::Start() {
+    const QString title = windowTitle();
+    const auto answer =
+        QMessageBox::warning(this, title,
+                             QStringLiteral("WARNING: Formatting will erase ALL data on this disk.\n"
+                                            "To format the disk, click OK. To quit, click CANCEL."),
+                             QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+    if (answer != QMessageBox::Ok) {
+        return;
+    }
+    const FormatRequest request = Request();
+    setEnabled(false);
+    progress_->setValue(0);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const DWORD error = volumes_.FormatDrive(driveNumber_, request);
+    QApplication::restoreOverrideCursor();
+    setEnabled(true);
+    if (error == ERROR_SUCCESS) {
+        progress_->setValue(100);
+        QMessageBox::information(this, title, QStringLiteral("Format Complete."));
+        capacity_->setItemText(0, CapacityText(volumes_, root_));
+    } else {
+        progress_->setValue(0);
+        QMessageBox::critical(this, title,
+                              QStringLiteral("The format could not be completed.\n") + FailureText(error));
+    }
+    progress_->setValue(0);
+    close_->setFocus();
+}
+
+void RunFormatDialog(UINT driveNumber, Volumes& volumes) {
+    FormatDialog dialog(driveNumber, volumes);
+    QEventLoop loop;
+    QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    loop.exec();
+}
+
+} // namespace platform::qt

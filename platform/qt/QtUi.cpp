@@ -1,0 +1,372 @@
+#include "platform/qt/QtUi.h"
+
+#include "platform/qt/Artwork.h"
+#include "platform/qt/DialogWindow.h"
+#include "platform/qt/FormatDialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace platform::qt {
+
+namespace {
+
+constexpr int DefaultPollMs = 500;
+
+// A message box with the Windows rules for Esc and the close box: an OK box and a Yes/No/Cancel
+// box take Esc as OK / Cancel; a Yes/No box has no way out but its two buttons.
+class WindowsMessageBox : public QMessageBox {
+public:
+    WindowsMessageBox(QWidget* parent, bool escapeAllowed)
+        : QMessageBox(parent), escapeAllowed_(escapeAllowed) {
+        if (!escapeAllowed_) {
+            setWindowFlag(Qt::WindowCloseButtonHint, false);
+        }
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (!escapeAllowed_ && event->key() == Qt::Key_Escape) {
+            event->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        if (!escapeAllowed_) {
+            event->ignore();
+            return;
+        }
+        QMessageBox::closeEvent(event);
+    }
+
+private:
+    bool escapeAllowed_;
+};
+
+// "Description (*.ext)" as Qt wants it; the description usually names the pattern already.
+QString FilterOf(const FileDialogRequest& request) {
+    const QString description = QString::fromStdString(request.filterDescription);
+    const QString pattern = QString::fromStdString(request.filterPattern);
+    if (pattern.isEmpty()) {
+        return description.isEmpty() ? QStringLiteral("All Files (*)") : description;
+    }
+    if (description.endsWith(QStringLiteral("(") + pattern + QStringLiteral(")"))) {
+        return description;
+    }
+    // Qt reads the patterns from the last parentheses: give them explicitly.
+    return (description.isEmpty() ? pattern : description) + QStringLiteral(" (") + pattern +
+           QStringLiteral(")");
+}
+
+} // namespace
+
+class QtUi::ArrowWhileAsking {
+public:
+    explicit ArrowWhileAsking(const QtUi& ui) : active_(ui.waitDepth_ > 0) {
+        if (active_) {
+            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        }
+    }
+    ~ArrowWhileAsking() {
+        if (active_) {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+    ArrowWhileAsking(const ArrowWhileAsking&) = delete;
+    ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
+
+private:
+    bool active_;
+};
+
+QtUi::QtUi(Platform& platform, std::optional<BaseUnits> baseUnits)
+    : platform_(platform), baseUnits_(baseUnits) {
+    pollTimer_ = new QTimer(this);
+    pollTimer_->setInterval(DefaultPollMs);
+    connect(pollTimer_, &QTimer::timeout, this, [this] { PollDevices(); });
+    if (QApplication::windowIcon().isNull()) {
+        QApplication::setWindowIcon(ApplicationIcon());
+    }
+}
+
+QtUi::~QtUi() {
+    while (waitDepth_ > 0) {
+        EndWaitCursor();
+    }
+}
+
+void QtUi::ApplyClassicLook() {
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows")); style != nullptr) {
+        QApplication::setStyle(style);
+    }
+    QPalette p;
+    const QColor face(0xd4, 0xd0, 0xc8);
+    p.setColor(QPalette::Window, face);
+    p.setColor(QPalette::Button, face);
+    p.setColor(QPalette::Midlight, face);
+    p.setColor(QPalette::Light, Qt::white);
+    p.setColor(QPalette::Mid, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Shadow, QColor(0x40, 0x40, 0x40));
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::AlternateBase, face);
+    p.setColor(QPalette::Text, Qt::black);
+    p.setColor(QPalette::WindowText, Qt::black);
+    p.setColor(QPalette::ButtonText, Qt::black);
+    p.setColor(QPalette::Highlight, QColor(0x0a, 0x24, 0x6a));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xe1));
+    p.setColor(QPalette::ToolTipText, Qt::black);
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    QApplication::setPalette(p);
+    QApplication::setFont(DialogFont("MS Sans Serif", 8));
+}
+
+DialogWindow* QtUi::Find(const Dialog& dlg) const {
+    for (const auto& [logic, window] : running_) {
+        if (logic == &dlg) {
+            return window.data();
+        }
+    }
+    return nullptr;
+}
+
+QDialog* QtUi::WindowOf(const Dialog& dlg) const {
+    return Find(dlg);
+}
+
+INT_PTR QtUi::RunModal(Dialog& dlg) {
+    const DialogTemplate& t = dlg.Template();
+    const BaseUnits units = baseUnits_ ? *baseUnits_ : BaseUnitsOf(DialogFont(t.fontName, t.fontPoints));
+    // A dialog opened from another is owned by it: modal over it and centred on it.
+    QWidget* owner = running_.empty() ? nullptr : running_.back().second.data();
+    auto* window = new DialogWindow(dlg, units, *this, owner);
+    window->setWindowIcon(ApplicationIcon());
+    running_.emplace_back(&dlg, window);
+
+    dlg.InitDialog();
+    if (!dlg.IsEnded()) {
+        window->Sync();
+        const QRect area = owner != nullptr              ? owner->frameGeometry()
+                           : window->screen() != nullptr ? window->screen()->availableGeometry()
+                                                         : QRect();
+        if (area.isValid()) {
+            window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+        }
+        window->FocusFirstTabStop();
+        window->exec();
+    }
+    const INT_PTR result = dlg.IsEnded() ? dlg.Result() : IDCANCEL;
+    running_.erase(std::remove_if(running_.begin(), running_.end(),
+                                  [&dlg](const auto& entry) { return entry.first == &dlg; }),
+                   running_.end());
+    // The logic may destroy the dialog as soon as this returns: the window goes first.
+    delete window;
+    return result;
+}
+
+void QtUi::DialogEnded(Dialog& dlg) {
+    if (DialogWindow* window = Find(dlg)) {
+        window->EndFromModel(dlg.Result());
+    }
+}
+
+void QtUi::SetMainWindow(Dialog* dlg) {
+    mainWindow_ = dlg;
+    if (dlg != nullptr) {
+        pollTimer_->start();
+    } else {
+        pollTimer_->stop();
+    }
+}
+
+void QtUi::SetDevicePollInterval(int ms) {
+    pollTimer_->setInterval(ms);
+}
+
+void QtUi::PollDevices() {
+    // One poll at a time: a handler that opens a box runs a nested loop in which the timer fires.
+    if (polling_ || mainWindow_ == nullptr) {
+        return;
+    }
+    polling_ = true;
+    const std::vector<UINT> events = platform_.Devices().Poll();
+    for (UINT event : events) {
+        // Delivered only while the main dialog's window exists, as a window message would be.
+        DialogWindow* window = Find(*mainWindow_);
+        if (window == nullptr) {
+            break;
+        }
+        window->Route(WM_DEVICECHANGE, event, 0);
+    }
+    polling_ = false;
+}
+
+void QtUi::SyncAll() {
+    for (const auto& entry : running_) {
+        if (DialogWindow* window = entry.second.data()) {
+            window->Sync();
+        }
+    }
+}
+
+QWidget* QtUi::ParentFor(Dialog* owner) const {
+    if (owner != nullptr) {
+        if (DialogWindow* window = Find(*owner)) {
+            return window;
+        }
+    }
+    return running_.empty() ? nullptr : running_.back().second.data();
+}
+
+int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
+    SyncAll(); // what the logic has set so far is on screen behind the box
+    ArrowWhileAsking arrow(*this);
+    const UINT buttons = type & 0xF;
+    WindowsMessageBox box(ParentFor(owner), buttons != MB_YESNO);
+    box.setObjectName(QStringLiteral("messageBox"));
+    box.setWindowTitle(QString::fromLatin1(MessageBoxCaption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(std::string(text)));
+    box.setIcon(QMessageBox::NoIcon);
+    QAbstractButton* first = nullptr;
+    if (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) {
+        first = box.addButton(QMessageBox::Yes);
+        box.addButton(QMessageBox::No);
+        if (buttons == MB_YESNOCANCEL) {
+            box.setEscapeButton(box.addButton(QMessageBox::Cancel));
+        }
+    } else {
+        first = box.addButton(QMessageBox::Ok);
+        box.setEscapeButton(first);
+    }
+    box.setDefaultButton(static_cast<QPushButton*>(first));
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Yes:
+        return IDYES;
+    case QMessageBox::No:
+        return IDNO;
+    case QMessageBox::Cancel:
+        return IDCANCEL;
+    case QMessageBox::Ok:
+        return IDOK;
+    default:
+        // No button was clicked (the box was closed by other means): the answer Esc would give.
+        return buttons == MB_YESNOCANCEL ? IDCANCEL : buttons == MB_YESNO ? IDNO : IDOK;
+    }
+}
+
+BOOL QtUi::GetOpenFileName(Dialog* owner, FileDialogRequest& request) {
+    return RunFileDialog(owner, request, false);
+}
+
+BOOL QtUi::GetSaveFileName(Dialog* owner, FileDialogRequest& request) {
+    return RunFileDialog(owner, request, true);
+}
+
+BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
+    SyncAll();
+    ArrowWhileAsking arrow(*this);
+    QFileDialog dialog(ParentFor(owner));
+    dialog.setObjectName(save ? QStringLiteral("saveDialog") : QStringLiteral("openDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setWindowTitle(save ? QStringLiteral("Save As") : QStringLiteral("Open"));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    const bool mustExist = !save && (request.flags & OFN_FILEMUSTEXIST) != 0;
+    dialog.setFileMode(mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilter(FilterOf(request));
+    if (save) {
+        if (!request.defaultExt.empty()) {
+            dialog.setDefaultSuffix(QString::fromStdString(request.defaultExt));
+        }
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, (request.flags & OFN_OVERWRITEPROMPT) == 0);
+    }
+    const std::string hostDir =
+        request.initialDir.empty() ? std::string() : platform_.HostPathOf(request.initialDir);
+    if (!hostDir.empty() && QDir(QString::fromStdString(hostDir)).exists()) {
+        dialog.setDirectory(QString::fromStdString(hostDir));
+    }
+    // A wildcard preset only repeats the filter, which the dialog shows already; a name is offered.
+    const QString preset = QString::fromStdString(request.fileName);
+    if (!preset.isEmpty() && !preset.contains(QLatin1Char('*')) && !preset.contains(QLatin1Char('?'))) {
+        dialog.selectFile(preset);
+    }
+    if (dialog.exec() != QDialog::Accepted) {
+        return FALSE;
+    }
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty() || files.front().isEmpty()) {
+        return FALSE;
+    }
+    const std::string hostPath = QDir::toNativeSeparators(files.front()).toStdString();
+    const std::string windowsPath = platform_.WindowsPathOf(hostPath);
+    request.path = windowsPath.empty() ? hostPath : windowsPath;
+    return TRUE;
+}
+
+void QtUi::FormatDriveDialog(UINT driveNumber, Volumes& volumes) {
+    SyncAll();
+    ArrowWhileAsking arrow(*this);
+    RunFormatDialog(driveNumber, volumes);
+    SyncAll();
+}
+
+void QtUi::BeginWaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++waitDepth_;
+}
+
+void QtUi::EndWaitCursor() {
+    // An unbalanced end is ignored rather than popping a cursor someone else set.
+    if (waitDepth_ == 0) {
+        return;
+    }
+    --waitDepth_;
+    QApplication::restoreOverrideCursor();
+}
+
+void QtUi::UpdateWindow(Dialog& dlg) {
+    if (DialogWindow* window = Find(dlg)) {
+        window->Sync();
+        window->repaint(); // paints now, without processing events
+    }
+}
+
+Rect QtUi::GetClientRect(Dialog& dlg) {
+    if (DialogWindow* window = Find(dlg)) {
+        return Rect{0, 0, window->width(), window->height()};
+    }
+    // Not on screen: the size its window would have.
+    const DialogTemplate& t = dlg.Template();
+    const BaseUnits units = baseUnits_ ? *baseUnits_ : BaseUnitsOf(DialogFont(t.fontName, t.fontPoints));
+    const QSize size = DialogClientSize(t, units);
+    return Rect{0, 0, size.width(), size.height()};
+}
+
+bool QtUi::ChildCreated(Dialog& dlg, Control& control) {
+    DialogWindow* window = Find(dlg);
+    return window != nullptr && window->AddChild(control);
+}
+
+void QtUi::ChildDestroyed(Dialog& dlg, Control& control) {
+    if (DialogWindow* window = Find(dlg)) {
+        window->RemoveChild(control);
+        window->repaint();
+    }
+}
+
+} // namespace platform::qt

@@ -1,0 +1,79 @@
+// The Qt 6 view: platform::Ui with Qt widgets. Dialogs are built from their templates and show
+// the dialog logic's control models; user actions go back through the models and WindowProc.
+#pragma once
+
+#include "platform/api/Dialog.h"
+#include "platform/api/Platform.h"
+#include "platform/api/Ui.h"
+#include "platform/qt/DialogUnits.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+class QDialog;
+class QTimer;
+class QWidget;
+
+namespace platform::qt {
+
+class DialogWindow;
+
+class QtUi : public QObject, public Ui {
+    Q_OBJECT
+public:
+    // baseUnits: fixed base units for every dialog (tests); by default each dialog computes
+    // them from its template font.
+    explicit QtUi(Platform& platform, std::optional<BaseUnits> baseUnits = std::nullopt);
+    ~QtUi() override;
+
+    INT_PTR RunModal(Dialog& dlg) override;
+    void DialogEnded(Dialog& dlg) override;
+    void SetMainWindow(Dialog* dlg) override;
+
+    int MessageBox(Dialog* owner, std::string_view text, UINT type) override;
+    BOOL GetOpenFileName(Dialog* owner, FileDialogRequest& request) override;
+    BOOL GetSaveFileName(Dialog* owner, FileDialogRequest& request) override;
+    void FormatDriveDialog(UINT driveNumber, Volumes& volumes) override;
+
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+
+    void UpdateWindow(Dialog& dlg) override;
+    Rect GetClientRect(Dialog& dlg) override;
+    bool ChildCreated(Dialog& dlg, Control& control) override;
+    void ChildDestroyed(Dialog& dlg, Control& control) override;
+
+    // The look of a classic utility: the Windows style, its grey palette and the dialog font.
+    static void ApplyClassicLook();
+
+    // The window of a dialog while it runs (null otherwise).
+    QDialog* WindowOf(const Dialog& dlg) const;
+    // Interval of the device-change poll in milliseconds.
+    void SetDevicePollInterval(int ms);
+    int WaitCursorDepth() const { return waitDepth_; }
+    // Syncs every open window with its models (after any event routed to the logic).
+    void SyncAll();
+
+private:
+    BOOL RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save);
+    QWidget* ParentFor(Dialog* owner) const;
+    DialogWindow* Find(const Dialog& dlg) const;
+    void PollDevices();
+    // While a box of our own is up, the arrow replaces a wait cursor an operation has set.
+    class ArrowWhileAsking;
+
+    Platform& platform_;
+    std::optional<BaseUnits> baseUnits_;
+    // Running dialogs, innermost last.
+    std::vector<std::pair<const Dialog*, QPointer<DialogWindow>>> running_;
+    Dialog* mainWindow_ = nullptr;
+    QTimer* pollTimer_ = nullptr;
+    bool polling_ = false;
+    int waitDepth_ = 0;
+};
+
+} // namespace platform::qt
