@@ -105,6 +105,7 @@ StreamWalk WalkEntryData(ArchiveInput& in, const StreamSink& sink) {
         if (!IsValidStreamId(record.id)) {
             break;
         }
+        ++walk.records;
         if (record.Length() > in.Size() - in.Pos()) {
             // The records cannot be trusted: fall back to the block rule and hand on what is
             // there up to the next block that looks like an entry header.
@@ -122,6 +123,9 @@ StreamWalk WalkEntryData(ArchiveInput& in, const StreamSink& sink) {
             }
         }
         std::uint64_t left = record.Length();
+        if (record.id == BACKUP_DATA) {
+            walk.dataBytes += record.size;
+        }
         while (left > 0) {
             const std::size_t got =
                 in.Fill(static_cast<std::size_t>(std::min<std::uint64_t>(left, ArchiveInput::Capacity)));

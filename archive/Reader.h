@@ -53,9 +53,11 @@ enum class SinkResult { Continue, StopFeeding, Abort };
 using StreamSink = std::function<SinkResult(const std::uint8_t* data, std::size_t size)>;
 
 struct StreamWalk {
-    std::uint64_t length = 0; // bytes of the stream (records only, no padding)
-    bool damaged = false;     // a record claims more than the archive holds, or the file ended
-    bool aborted = false;     // the sink asked to stop everything
+    std::uint64_t length = 0;    // bytes of the stream (records only, no padding)
+    std::uint64_t dataBytes = 0; // bytes of its BACKUP_DATA records: the file's contents
+    unsigned records = 0;
+    bool damaged = false; // a record claims more than the archive holds, or the file ended
+    bool aborted = false; // the sink asked to stop everything
 };
 
 // Walks the backup stream of the entry whose header was just consumed: the WIN32_STREAM_ID

@@ -1,0 +1,444 @@
+// vhbtool: the command-line companion for greeting & data archives (.vhb, .vhp).
+#include "FixedTimeFileSystem.h"
+#include "Inspect.h"
+#include "archive/Archive.h"
+#include "platform/api/LastError.h"
+#include "platform/sim/SimulatedPc.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fsys = std::filesystem;
+
+constexpr const char* Usage = R"(usage: vhbtool COMMAND ...
+
+Greeting & data archives (.vhb backups, .vhp prompt updates): 1024-byte blocks, a version
+block, then per directory or file an entry header and the blocks of its backup stream.
+
+  vhbtool list [--json] ARCHIVE
+      The version, then one line per entry: kind (d directory, f file, ? other), attribute
+      word, data size, creation, last-access and last-write time (FILETIMEs), stored path.
+      --json prints {"version": str, "entries": [{"path": str, "attributes": int,
+      "kind": "directory"|"file"|"other", "creationTime": int, "lastAccessTime": int,
+      "lastWriteTime": int, "size": int}]}.
+  vhbtool verify ARCHIVE
+      Exit 0 when the archive is well formed; otherwise names the first problem and its byte
+      offset, exit 1.
+  vhbtool create [--version TEXT] [--root X:\] [--time FILETIME] FOLDER ARCHIVE
+      Writes the archive of a host folder as a card whose root is X:\ (default E:\) would be
+      written; the version block holds TEXT (at most 6 characters, default empty). --time
+      (or the environment variable SOURCE_DATE_EPOCH, seconds since 1970) gives every entry
+      that time and a plain attribute word, so the same tree always gives the same archive.
+      Entries are taken in name order.
+  vhbtool extract [--keep-prompts] [--root X:\] ARCHIVE FOLDER
+      Restores the archive into a host folder treated as the card root X:\ (default E:\); the
+      folder is created when missing. --keep-prompts leaves out everything under VM\PROMPTS.
+      Entries whose paths would leave the folder are refused.
+  vhbtool --help
+      This text.
+
+Errors print one line on standard error; the exit status is 1 for a problem with the archive
+or the folders and 2 for a wrong command line.
+)";
+
+int UsageError(const std::string& text) {
+    std::cerr << "vhbtool: " << text << " (see vhbtool --help)\n";
+    return 2;
+}
+
+int Error(const std::string& text) {
+    std::cerr << "vhbtool: " << text << "\n";
+    return 1;
+}
+
+std::string ErrorText(DWORD code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+        return "file not found";
+    case ERROR_PATH_NOT_FOUND:
+        return "path not found";
+    case ERROR_ACCESS_DENIED:
+        return "access denied";
+    case ERROR_DISK_FULL:
+        return "disk full";
+    case ERROR_SHARING_VIOLATION:
+        return "in use";
+    default:
+        return "error " + std::to_string(code);
+    }
+}
+
+// The platform of one command: a folder seen as drive X: (host paths work beside it).
+struct Drive {
+    std::unique_ptr<platform::SimulatedPc> pc;
+    platform::FileSystem& Files() { return pc->Files(); }
+};
+
+std::optional<Drive> MapFolder(const std::string& folder, char letter, std::string* error) {
+    Drive d;
+    d.pc = platform::MapFolderAsDrive(folder, letter, error);
+    if (!d.pc) {
+        return std::nullopt;
+    }
+    return d;
+}
+
+// An archive opened for reading, with its size.
+struct OpenArchive {
+    platform::FileSystem& fs;
+    platform::Handle h = platform::InvalidHandle;
+    std::uint64_t size = 0;
+    ~OpenArchive() {
+        if (h != platform::InvalidHandle) {
+            fs.CloseHandle(h); // read only: nothing to lose
+        }
+    }
+};
+
+bool OpenForReading(OpenArchive& a, const std::string& hostPath, std::string* error) {
+    a.h = a.fs.CreateFile(hostPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    if (a.h == platform::InvalidHandle) {
+        *error = hostPath + ": " + ErrorText(platform::GetLastError());
+        return false;
+    }
+    if (!a.fs.GetFileSize(a.h, &a.size)) {
+        *error = hostPath + ": cannot read its size (" + ErrorText(platform::GetLastError()) + ")";
+        return false;
+    }
+    return true;
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    const fsys::path p = fsys::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+bool ParseRoot(const std::string& text, std::string* root) {
+    if (!archive::IsDriveRoot(text)) {
+        return false;
+    }
+    *root = text;
+    (*root)[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return true;
+}
+
+void JsonString(std::ostream& out, const std::string& s) {
+    out << '"';
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out << '\\' << c;
+        } else if (u < 0x20 || u >= 0x7F) {
+            // 8-bit path text is shown as Latin-1, so the output stays valid UTF-8 JSON.
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out << buf;
+        } else {
+            out << c;
+        }
+    }
+    out << '"';
+}
+
+const char* KindName(archive::EntryKind kind) {
+    switch (kind) {
+    case archive::EntryKind::Directory:
+        return "directory";
+    case archive::EntryKind::File:
+        return "file";
+    default:
+        return "other";
+    }
+}
+
+int List(const std::vector<std::string>& args) {
+    bool json = false;
+    std::vector<std::string> rest;
+    for (const std::string& a : args) {
+        if (a == "--json") {
+            json = true;
+        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+            return UsageError("list: unknown option " + a);
+        } else {
+            rest.push_back(a);
+        }
+    }
+    if (rest.size() != 1) {
+        return UsageError("list needs one ARCHIVE");
+    }
+    const std::string path = Absolute(rest[0]);
+    std::string error;
+    auto drive = MapFolder(fsys::path(path).parent_path().string(), 'E', &error);
+    if (!drive) {
+        return Error(error);
+    }
+    OpenArchive a{drive->Files()};
+    if (!OpenForReading(a, path, &error)) {
+        return Error(error);
+    }
+    std::vector<vhbtool::ListedEntry> entries;
+    const vhbtool::Inspection inspection = vhbtool::InspectArchive(
+        a.fs, a.h, a.size, [&](const vhbtool::ListedEntry& e) { entries.push_back(e); });
+    if (json) {
+        std::cout << "{\"version\": ";
+        JsonString(std::cout, inspection.version);
+        std::cout << ", \"entries\": [";
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const auto& e = entries[i];
+            std::cout << (i ? ", " : "") << "{\"path\": ";
+            JsonString(std::cout, e.header.path);
+            std::cout << ", \"attributes\": " << e.header.attributes << ", \"kind\": \"" << KindName(e.kind)
+                      << "\", \"creationTime\": " << e.header.creationTime.Value()
+                      << ", \"lastAccessTime\": " << e.header.lastAccessTime.Value()
+                      << ", \"lastWriteTime\": " << e.header.lastWriteTime.Value() << ", \"size\": " << e.size
+                      << "}";
+        }
+        std::cout << "]}\n";
+    } else {
+        std::cout << "version: " << inspection.version << "\n";
+        for (const auto& e : entries) {
+            std::cout << (e.kind == archive::EntryKind::Directory ? 'd'
+                          : e.kind == archive::EntryKind::File    ? 'f'
+                                                                  : '?')
+                      << ' ' << e.header.attributes << ' ' << e.size << ' ' << e.header.creationTime.Value()
+                      << ' ' << e.header.lastAccessTime.Value() << ' ' << e.header.lastWriteTime.Value()
+                      << ' ' << e.header.path << "\n";
+        }
+    }
+    if (inspection.problem && !inspection.hasVersionBlock) {
+        return Error(path + ": " + inspection.problem->text);
+    }
+    return 0;
+}
+
+int Verify(const std::vector<std::string>& args) {
+    if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-')) {
+        return UsageError("verify needs one ARCHIVE");
+    }
+    const std::string path = Absolute(args[0]);
+    std::string error;
+    auto drive = MapFolder(fsys::path(path).parent_path().string(), 'E', &error);
+    if (!drive) {
+        return Error(error);
+    }
+    OpenArchive a{drive->Files()};
+    if (!OpenForReading(a, path, &error)) {
+        return Error(error);
+    }
+    unsigned count = 0;
+    const vhbtool::Inspection inspection =
+        vhbtool::InspectArchive(a.fs, a.h, a.size, [&](const vhbtool::ListedEntry&) { ++count; });
+    if (inspection.problem) {
+        return Error(path + ": at byte " + std::to_string(inspection.problem->offset) + ": " +
+                     inspection.problem->text);
+    }
+    std::cout << path << ": well formed, version \"" << inspection.version << "\", " << count << " entries\n";
+    return 0;
+}
+
+std::optional<FILETIME> ParseFiletime(const std::string& text) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    try {
+        return FILETIME::From(std::stoull(text));
+    } catch (...) {
+        return std::nullopt; // out of range
+    }
+}
+
+int Create(const std::vector<std::string>& args) {
+    std::string version;
+    std::string root = "E:\\";
+    std::optional<FILETIME> time;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--version" && hasValue) {
+            version = args[++i];
+        } else if (a == "--root" && hasValue) {
+            if (!ParseRoot(args[++i], &root)) {
+                return UsageError("--root must be a drive root such as E:\\");
+            }
+        } else if (a == "--time" && hasValue) {
+            time = ParseFiletime(args[++i]);
+            if (!time) {
+                return UsageError("--time must be a FILETIME (100-ns intervals since 1601)");
+            }
+        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+            return UsageError("create: unknown or incomplete option " + a);
+        } else {
+            rest.push_back(a);
+        }
+    }
+    if (rest.size() != 2) {
+        return UsageError("create needs FOLDER and ARCHIVE");
+    }
+    if (version.size() > archive::VersionFieldSize) {
+        return UsageError("--version holds at most 6 characters");
+    }
+    if (!time) {
+        if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+            const auto seconds = ParseFiletime(epoch);
+            if (!seconds) {
+                return UsageError("SOURCE_DATE_EPOCH must be a number of seconds");
+            }
+            time = FILETIME::From((seconds->Value() + 11644473600ull) * 10000000ull);
+        }
+    }
+    const std::string folder = Absolute(rest[0]);
+    const std::string target = Absolute(rest[1]);
+    std::error_code ec;
+    if (!fsys::is_directory(folder, ec)) {
+        return Error(folder + ": not a folder");
+    }
+    const std::string relative = fsys::path(target).lexically_relative(folder).string();
+    if (!relative.empty() && relative.rfind("..", 0) != 0) {
+        return Error(target + ": the archive cannot be written inside the folder it archives");
+    }
+    std::string error;
+    auto drive = MapFolder(folder, root[0], &error);
+    if (!drive) {
+        return Error(error);
+    }
+    platform::FileSystem& files = drive->Files();
+    std::optional<vhbtool::FixedTimeFileSystem> fixed;
+    if (time) {
+        fixed.emplace(files, *time);
+    }
+    platform::FileSystem& source = fixed ? static_cast<platform::FileSystem&>(*fixed) : files;
+
+    // Written beside the target and put in place when whole, so a failed run leaves no archive.
+    const std::string partial = target + ".partial";
+    const platform::Handle h = files.CreateFile(partial, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    if (h == platform::InvalidHandle) {
+        return Error(partial + ": " + ErrorText(platform::GetLastError()));
+    }
+    archive::WriteProblem problem;
+    const bool written = archive::WriteVersionBlock(files, h, version, &problem) &&
+                         archive::WriteArchiveTree(source, root, h, {}, &problem);
+    const bool closed = files.CloseHandle(h);
+    const DWORD closeError = closed ? 0 : platform::GetLastError();
+    if (!written || !closed) {
+        files.DeleteFile(partial); // a partial archive is no archive; its removal is best effort
+        if (!closed && written) {
+            return Error(partial + ": " + ErrorText(closeError));
+        }
+        switch (problem.kind) {
+        case archive::WriteProblem::Kind::PathTooLong:
+            return Error(problem.path + ": longer than the archive's 64-character path field");
+        case archive::WriteProblem::Kind::CardReadFailed:
+            return Error(problem.path + ": cannot be read (" + ErrorText(problem.error) + ")");
+        default:
+            return Error(target + ": cannot be written (" + ErrorText(problem.error) + ")");
+        }
+    }
+    if (!files.MoveFileReplace(partial, target)) {
+        const DWORD e = platform::GetLastError();
+        files.DeleteFile(partial);
+        return Error(target + ": " + ErrorText(e));
+    }
+    return 0;
+}
+
+int Extract(const std::vector<std::string>& args) {
+    bool keepPrompts = false;
+    std::string root = "E:\\";
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--keep-prompts") {
+            keepPrompts = true;
+        } else if (a == "--root" && i + 1 < args.size()) {
+            if (!ParseRoot(args[++i], &root)) {
+                return UsageError("--root must be a drive root such as E:\\");
+            }
+        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+            return UsageError("extract: unknown or incomplete option " + a);
+        } else {
+            rest.push_back(a);
+        }
+    }
+    if (rest.size() != 2) {
+        return UsageError("extract needs ARCHIVE and FOLDER");
+    }
+    const std::string source = Absolute(rest[0]);
+    const std::string folder = Absolute(rest[1]);
+    std::error_code ec;
+    fsys::create_directories(folder, ec);
+    if (ec) {
+        return Error(folder + ": " + ec.message());
+    }
+    std::string error;
+    auto drive = MapFolder(folder, root[0], &error);
+    if (!drive) {
+        return Error(error);
+    }
+    OpenArchive a{drive->Files()};
+    if (!OpenForReading(a, source, &error)) {
+        return Error(error);
+    }
+    archive::ExtractCallbacks callbacks;
+    std::string message;
+    callbacks.showMessage = [&](const std::string& m) { message = m; };
+    archive::ExtractStats stats;
+    archive::versionBlockSeen = false;
+    const bool ok = keepPrompts
+                        ? archive::ExtractArchiveKeepPrompts(a.fs, a.h, a.size, root, "", callbacks, &stats)
+                        : archive::ExtractArchive(a.fs, a.h, a.size, root, "", callbacks, &stats);
+    drive->pc->Flush();
+    if (!ok) {
+        return Error(stats.archiveReadError != 0
+                         ? source + ": cannot be read (" + ErrorText(stats.archiveReadError) + ")"
+                         : folder + ": " + message);
+    }
+    std::cout << stats.directoriesRestored << " directories and " << stats.filesRestored << " files restored";
+    if (keepPrompts) {
+        std::cout << ", " << stats.entriesKeptOnCard << " prompt entries left out";
+    }
+    std::cout << "\n";
+    if (stats.entriesRefused + stats.entriesDamaged + stats.filesIncomplete > 0) {
+        return Error(source + ": " + std::to_string(stats.entriesRefused) +
+                     " entries refused (unsafe or malformed), " + std::to_string(stats.entriesDamaged) +
+                     " damaged, " + std::to_string(stats.filesIncomplete) + " files incomplete");
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return UsageError("no command");
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << Usage;
+        return 0;
+    }
+    if (command == "list") {
+        return List(args);
+    }
+    if (command == "verify") {
+        return Verify(args);
+    }
+    if (command == "create") {
+        return Create(args);
+    }
+    if (command == "extract") {
+        return Extract(args);
+    }
+    return UsageError("unknown command " + command);
+}
