@@ -1,0 +1,267 @@
+#include "platform/sim/SimMetadata.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform::sim {
+
+namespace {
+
+// Keys may hold any character but '/' separators are kept; tabs, newlines and backslashes
+// are escaped so that a record stays one line.
+std::string Escape(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string Unescape(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            const char n = s[++i];
+            out += n == 't' ? '\t' : n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> SplitTabs(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    while (true) {
+        const size_t tab = line.find('\t', start);
+        if (tab == std::string_view::npos) {
+            fields.push_back(line.substr(start));
+            return fields;
+        }
+        fields.push_back(line.substr(start, tab - start));
+        start = tab + 1;
+    }
+}
+
+template <typename T> bool Number(std::string_view text, T* out) {
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
+    return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+bool IsBelow(const std::string& key, const std::string& prefix) {
+    return prefix.empty() || key == prefix ||
+           (key.size() > prefix.size() && key.compare(0, prefix.size(), prefix) == 0 &&
+            key[prefix.size()] == '/');
+}
+
+std::string SetRecord(const std::string& key, const EntryMeta& m) {
+    return "S\t" + Escape(key) + "\t" + std::to_string(m.attributes) + "\t" + std::to_string(m.creation) +
+           "\t" + std::to_string(m.lastAccess) + "\t" + std::to_string(m.lastWrite) + "\t" +
+           std::to_string(m.sequence) + "\n";
+}
+
+DWORD WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+MetadataStore::~MetadataStore() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+DWORD MetadataStore::Open(const std::string& journalPath, std::string* error) {
+    path_ = journalPath;
+    if (path_.empty()) {
+        return ERROR_SUCCESS;
+    }
+    const int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in >= 0) {
+        std::string text;
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::read(in, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+            if (n > 0) {
+                text.append(buffer, static_cast<size_t>(n));
+            }
+        }
+        const int readErrno = n < 0 ? errno : 0;
+        ::close(in);
+        if (readErrno != 0) {
+            *error = "cannot read " + path_ + ": " + std::strerror(readErrno);
+            return ERROR_READ_FAULT;
+        }
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t end = text.find('\n', pos);
+            if (end == std::string::npos) {
+                break; // a record cut short by a crash: ignore it
+            }
+            Apply(text.substr(pos, end - pos));
+            ++records_;
+            pos = end + 1;
+        }
+    } else if (errno != ENOENT) {
+        *error = "cannot read " + path_ + ": " + std::strerror(errno);
+        return ERROR_READ_FAULT;
+    }
+    if (records_ > 2 * entries_.size() + 256) {
+        if (const DWORD err = Compact(); err != ERROR_SUCCESS) {
+            *error = "cannot compact " + path_;
+            return err;
+        }
+    }
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        *error = "cannot write " + path_ + ": " + std::strerror(errno);
+        return ERROR_WRITE_FAULT;
+    }
+    return ERROR_SUCCESS;
+}
+
+void MetadataStore::Apply(const std::string& line) {
+    const auto f = SplitTabs(line);
+    if (f.empty()) {
+        return;
+    }
+    if (f[0] == "S" && f.size() == 7) {
+        EntryMeta m;
+        if (Number(f[2], &m.attributes) && Number(f[3], &m.creation) && Number(f[4], &m.lastAccess) &&
+            Number(f[5], &m.lastWrite) && Number(f[6], &m.sequence)) {
+            entries_[Unescape(f[1])] = m;
+            lastSequence_ = std::max(lastSequence_, m.sequence);
+        }
+    } else if (f[0] == "D" && f.size() == 2) {
+        const std::string key = Unescape(f[1]);
+        std::erase_if(entries_, [&](const auto& e) { return IsBelow(e.first, key); });
+    } else if (f[0] == "M" && f.size() == 3) {
+        const std::string from = Unescape(f[1]);
+        const std::string to = Unescape(f[2]);
+        std::vector<std::pair<std::string, EntryMeta>> moved;
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            if (IsBelow(it->first, from)) {
+                moved.emplace_back(to + it->first.substr(from.size()), it->second);
+                it = entries_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        std::erase_if(entries_, [&](const auto& e) { return IsBelow(e.first, to); });
+        for (auto& [k, m] : moved) {
+            entries_[k] = m;
+        }
+    } else if (f[0] == "C") {
+        entries_.clear();
+    }
+    // Unknown records come from a newer program: leave them alone.
+}
+
+DWORD MetadataStore::Compact() {
+    const std::string temp = path_ + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return ERROR_WRITE_FAULT;
+    }
+    std::string all;
+    for (const auto& [key, meta] : entries_) {
+        all += SetRecord(key, meta);
+    }
+    DWORD err = WriteAll(fd, all);
+    if (::close(fd) != 0 && err == ERROR_SUCCESS) {
+        err = ERROR_WRITE_FAULT;
+    }
+    if (err == ERROR_SUCCESS && ::rename(temp.c_str(), path_.c_str()) != 0) {
+        err = ERROR_WRITE_FAULT;
+    }
+    if (err != ERROR_SUCCESS) {
+        ::unlink(temp.c_str());
+        return err;
+    }
+    records_ = entries_.size();
+    return ERROR_SUCCESS;
+}
+
+DWORD MetadataStore::Append(const std::string& record) {
+    ++records_;
+    if (fd_ < 0) {
+        return ERROR_SUCCESS; // memory only
+    }
+    return WriteAll(fd_, record);
+}
+
+const EntryMeta* MetadataStore::Find(const std::string& key) const {
+    auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+EntryMeta* MetadataStore::FindMutable(const std::string& key) {
+    auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+EntryMeta& MetadataStore::Set(const std::string& key, const EntryMeta& meta) {
+    EntryMeta& m = entries_[key];
+    m = meta;
+    lastSequence_ = std::max(lastSequence_, m.sequence);
+    return m;
+}
+
+DWORD MetadataStore::Persist(const std::string& key) {
+    const EntryMeta* m = Find(key);
+    if (m == nullptr) {
+        return ERROR_SUCCESS;
+    }
+    return Append(SetRecord(key, *m));
+}
+
+DWORD MetadataStore::Remove(const std::string& key) {
+    std::erase_if(entries_, [&](const auto& e) { return IsBelow(e.first, key); });
+    return Append("D\t" + Escape(key) + "\n");
+}
+
+DWORD MetadataStore::Move(const std::string& from, const std::string& to) {
+    Apply("M\t" + Escape(from) + "\t" + Escape(to));
+    return Append("M\t" + Escape(from) + "\t" + Escape(to) + "\n");
+}
+
+DWORD MetadataStore::Clear() {
+    entries_.clear();
+    return Append("C\n");
+}
+
+} // namespace platform::sim
