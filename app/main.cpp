@@ -1,6 +1,49 @@
-#include <cstdio>
+// flashkeeper3: the ZEL VoxHarbor Utility as a Qt 6 program. Everything the program does
+// happens inside the main dialog's modal run; main only sets up the toolkit and the platform.
+#include "app/flashkeeper3.h"
+#include "platform/api/Platform.h"
+#include "platform/qt/QtUi.h"
 
-int main() {
-    std::puts("flashkeeper3: the window is not built yet.");
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+bool HasDisplay() {
+    // Qt aborts without a usable platform plug-in; tell the user plainly instead.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!HasDisplay()) {
+        std::fprintf(stderr, "flashkeeper3: no display to show the window on (DISPLAY is not set)\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("flashkeeper3"));
+    platform::qt::QtUi::ApplyClassicLook();
+
+    std::string error;
+    std::unique_ptr<platform::Platform> platform = platform::CreatePlatformFromEnvironment(&error);
+    if (platform == nullptr) {
+        std::fprintf(stderr, "flashkeeper3: %s\n",
+                     error.empty() ? "the platform could not be set up" : error.c_str());
+        return 1;
+    }
+    platform::qt::QtUi ui(*platform);
+    // The application's initialisation runs the main dialog and returns FALSE: the program ends
+    // when the dialog closes.
+    theApp.InitInstance(ui, *platform);
     return 0;
 }
