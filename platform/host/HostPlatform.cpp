@@ -1,10 +1,166 @@
 #include "platform/host/HostPlatform.h"
 
+#include "platform/host/HostFileSystem.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#ifndef FK_INSTALL_DATADIR
+#define FK_INSTALL_DATADIR "/usr/share/flashkeeper3"
+#endif
+
 namespace platform {
 
+namespace host {
+
+namespace {
+
+// mkdir -p; false with errno set when a level cannot be made.
+bool MakeDirectories(const std::string& path) {
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (partial.empty()) {
+            continue;
+        }
+        if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
+bool InsideFolder(const std::string& path, const std::string& folder, std::string* rest) {
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0) {
+        return false;
+    }
+    if (path.size() == folder.size()) {
+        rest->clear();
+        return true;
+    }
+    if (path[folder.size()] != '/' && folder.back() != '/') {
+        return false;
+    }
+    *rest = path.substr(folder.size() + (folder.back() == '/' ? 0 : 1));
+    return true;
+}
+
+class HostPlatform final : public Platform {
+public:
+    HostPlatform(HostConfig config, std::unique_ptr<UdisksService> udisks)
+        : volumes_(MakeVolumesConfig(config), std::move(udisks)), files_(volumes_) {}
+
+    FileSystem& Files() override { return files_; }
+    Volumes& Drives() override { return volumes_; }
+    DeviceWatcher& Devices() override { return volumes_; }
+
+    std::string HostPathOf(std::string_view windowsPath) override { return files_.HostPathOf(windowsPath); }
+
+    std::string WindowsPathOf(std::string_view hostPath) override {
+        const std::string path(hostPath);
+        // The drive whose folder holds the file, the deepest one when several do.
+        std::string best;
+        size_t bestLength = 0;
+        auto consider = [&](const std::string& folder, const std::string& windowsFolder) {
+            std::string rest;
+            if (folder.size() >= bestLength && InsideFolder(path, folder, &rest)) {
+                bestLength = folder.size();
+                best = windowsFolder;
+                for (char& c : rest) {
+                    c = c == '/' ? '\\' : c;
+                }
+                if (!rest.empty()) {
+                    best += (best.back() == '\\' ? "" : "\\") + rest;
+                }
+            }
+        };
+        for (const DriveMount& m : localMounts_) {
+            std::string windowsFolder = "C:\\";
+            for (size_t i = 0; i < m.prefix.size(); ++i) {
+                windowsFolder += (i == 0 ? "" : "\\") + m.prefix[i];
+            }
+            consider(m.hostFolder, windowsFolder);
+        }
+        volumes_.Refresh();
+        for (char letter = 'D'; letter <= 'Z'; ++letter) {
+            const HostDrive* d = volumes_.DriveAt(letter);
+            if (d != nullptr && !d->mountPoint.empty()) {
+                consider(d->mountPoint, std::string(1, letter) + ":\\");
+            }
+        }
+        return best.empty() ? path : best;
+    }
+
+private:
+    VolumesConfig MakeVolumesConfig(const HostConfig& config) {
+        VolumesConfig v = config.volumes;
+        v.localMounts = {
+            {{"ZEL", "VoxHarbor", "Prompts"}, config.dataDir + "/Prompts"},
+            {{"ZEL", "VoxHarbor", "Data"}, config.dataDir + "/Data"},
+            {{"ZEL", "VoxHarbor", "Backup"}, config.backupDir},
+        };
+        localMounts_ = v.localMounts;
+        return v;
+    }
+
+    std::vector<DriveMount> localMounts_;
+    HostVolumes volumes_;
+    HostFileSystem files_;
+};
+
+} // namespace
+
+HostConfig DefaultHostConfig() {
+    HostConfig config;
+    const char* data = std::getenv("FLASHKEEPER3_DATA_DIR");
+    config.dataDir = data != nullptr && *data != '\0' ? data : FK_INSTALL_DATADIR;
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    std::string base;
+    if (xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else if (home != nullptr && *home != '\0') {
+        base = std::string(home) + "/.local/share";
+    }
+    config.backupDir = base.empty() ? "" : base + "/flashkeeper3/Backup";
+    return config;
+}
+
+std::unique_ptr<Platform> CreateHostPlatform(HostConfig config, std::unique_ptr<UdisksService> udisks,
+                                             std::string* error) {
+    if (config.backupDir.empty()) {
+        *error = "No folder for backups: neither XDG_DATA_HOME nor HOME is set.";
+        return nullptr;
+    }
+    if (!MakeDirectories(config.backupDir)) {
+        *error = "Cannot create the backup folder " + config.backupDir + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (udisks == nullptr && config.useUdisks) {
+        std::string why;
+        // Without udisks2 the drives come from the mount table and /sys/block; the reason is
+        // not an error of the program, so it is not reported.
+        udisks = ConnectUdisks(config.busAddress, &why);
+    }
+    return std::make_unique<HostPlatform>(std::move(config), std::move(udisks));
+}
+
+} // namespace host
+
 std::unique_ptr<Platform> CreateHostPlatform(std::string* error) {
-    *error = "the Linux host platform is not built yet";
-    return nullptr;
+    return host::CreateHostPlatform(host::DefaultHostConfig(), nullptr, error);
 }
 
 } // namespace platform

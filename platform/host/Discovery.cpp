@@ -1,0 +1,393 @@
+#include "platform/host/Discovery.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace platform::host {
+
+namespace {
+
+std::string ReadFirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::uint64_t ReadNumber(const std::string& path) {
+    const std::string text = ReadFirstLine(path);
+    std::uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return v;
+}
+
+std::uint64_t ReadDeviceNumber(const std::string& devFile) {
+    const std::string text = ReadFirstLine(devFile);
+    unsigned major = 0;
+    unsigned minor = 0;
+    if (std::sscanf(text.c_str(), "%u:%u", &major, &minor) != 2) {
+        return 0;
+    }
+    return makedev(major, minor);
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] != '.') {
+                names.emplace_back(e->d_name);
+            }
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+// Mount points where desktops and technicians put user volumes; other mounts of fixed disks
+// (/, /boot, /home) are the system's and get no letter.
+bool IsUserMountPoint(std::string_view mountPoint) {
+    return StartsWith(mountPoint, "/media/") || StartsWith(mountPoint, "/run/media/") ||
+           StartsWith(mountPoint, "/mnt/");
+}
+
+std::string DecodeOctalEscapes(std::string_view field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const std::string_view oct = field.substr(i + 1, 3);
+            if (oct.size() == 3 &&
+                std::all_of(oct.begin(), oct.end(), [](char c) { return c >= '0' && c <= '7'; })) {
+                out += static_cast<char>(((oct[0] - '0') << 6) | ((oct[1] - '0') << 3) | (oct[2] - '0'));
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text) {
+    std::vector<MountEntry> entries;
+    std::istringstream in{std::string(text)};
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> f;
+        std::string word;
+        while (fields >> word) {
+            f.push_back(word);
+        }
+        // id parent major:minor root mountpoint options [optional...] - fstype source superoptions
+        auto dash = std::find(f.begin(), f.end(), "-");
+        if (f.size() < 6 || dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 3) {
+            continue;
+        }
+        MountEntry e;
+        if (std::sscanf(f[2].c_str(), "%u:%u", &e.major, &e.minor) != 2) {
+            continue;
+        }
+        e.root = DecodeOctalEscapes(f[3]);
+        e.mountPoint = DecodeOctalEscapes(f[4]);
+        e.fsType = DecodeOctalEscapes(*(dash + 1));
+        e.source = DecodeOctalEscapes(*(dash + 2));
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+std::string DecodeUdevEscapes(std::string_view name) {
+    std::string out;
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        if (c >= 'A' && c <= 'F') {
+            return c - 'A' + 10;
+        }
+        return -1;
+    };
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' && hex(name[i + 2]) >= 0 &&
+            hex(name[i + 3]) >= 0) {
+            out += static_cast<char>(hex(name[i + 2]) * 16 + hex(name[i + 3]));
+            i += 3;
+            continue;
+        }
+        out += name[i];
+    }
+    return out;
+}
+
+std::vector<HostDrive> DiscoverFromSysfs(const DiscoveryRoots& roots, const std::vector<MountEntry>& mounts) {
+    // Labels by device name, from the by-label links ("CARD" -> ../../sdb1).
+    std::map<std::string, std::string> labels;
+    for (const std::string& link : ListDir(roots.byLabel)) {
+        char target[4096];
+        const ssize_t n = readlink((roots.byLabel + "/" + link).c_str(), target, sizeof target - 1);
+        if (n > 0) {
+            const std::string t(target, static_cast<size_t>(n));
+            labels[t.substr(t.rfind('/') + 1)] = DecodeUdevEscapes(link);
+        }
+    }
+    std::vector<HostDrive> drives;
+    for (const std::string& name : ListDir(roots.sysBlock)) {
+        if (StartsWith(name, "loop") || StartsWith(name, "ram") || StartsWith(name, "zram") ||
+            StartsWith(name, "dm-") || StartsWith(name, "md") || StartsWith(name, "nbd") ||
+            StartsWith(name, "fd")) {
+            continue;
+        }
+        const std::string dir = roots.sysBlock + "/" + name;
+        HostDrive d;
+        d.key = "/dev/" + name;
+        const bool optical = StartsWith(name, "sr") || ReadFirstLine(dir + "/device/type") == "5";
+        const bool removable = ReadNumber(dir + "/removable") != 0;
+        d.type = optical ? DRIVE_CDROM : removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
+        d.size = ReadNumber(dir + "/size") * 512;
+        d.mediaPresent = d.size > 0;
+
+        // The volume: the first mounted partition, else the first partition, else the whole
+        // medium (cards formatted without a partition table).
+        struct Candidate {
+            std::string name;
+            std::uint64_t dev;
+        };
+        std::vector<Candidate> volumes;
+        for (const std::string& sub : ListDir(dir)) {
+            if (StartsWith(sub, name) && access((dir + "/" + sub + "/partition").c_str(), F_OK) == 0) {
+                volumes.push_back({sub, ReadDeviceNumber(dir + "/" + sub + "/dev")});
+            }
+        }
+        if (volumes.empty()) {
+            volumes.push_back({name, ReadDeviceNumber(dir + "/dev")});
+        }
+        const Candidate* chosen = &volumes.front();
+        const MountEntry* mount = nullptr;
+        for (const Candidate& c : volumes) {
+            for (const MountEntry& m : mounts) {
+                if ((c.dev != 0 && makedev(m.major, m.minor) == c.dev) || m.source == "/dev/" + c.name) {
+                    if (m.root == "/" && (mount == nullptr)) {
+                        mount = &m;
+                        chosen = &c;
+                    }
+                }
+            }
+            if (mount != nullptr) {
+                break;
+            }
+        }
+        d.volumeDevice = "/dev/" + chosen->name;
+        d.deviceNumber = chosen->dev;
+        if (auto it = labels.find(chosen->name); it != labels.end()) {
+            d.label = it->second;
+            d.hasFileSystem = true;
+        }
+        if (mount != nullptr) {
+            d.mountPoint = mount->mountPoint;
+            d.fsType = mount->fsType;
+            d.hasFileSystem = true;
+        }
+        if (d.type == DRIVE_FIXED && !IsUserMountPoint(d.mountPoint)) {
+            continue;
+        }
+        drives.push_back(std::move(d));
+    }
+    return drives;
+}
+
+std::vector<HostDrive> DiscoverNetworkMounts(const std::vector<MountEntry>& mounts) {
+    static const std::set<std::string> networkTypes = {"nfs",   "nfs4", "cifs",       "smb3",
+                                                       "smbfs", "afs",  "fuse.sshfs", "davfs"};
+    std::vector<HostDrive> drives;
+    for (const MountEntry& m : mounts) {
+        if (networkTypes.count(m.fsType) == 0) {
+            continue;
+        }
+        HostDrive d;
+        d.key = "net:" + m.mountPoint;
+        d.type = DRIVE_REMOTE;
+        d.mediaPresent = d.hasFileSystem = true;
+        d.mountPoint = m.mountPoint;
+        d.fsType = m.fsType;
+        drives.push_back(std::move(d));
+    }
+    return drives;
+}
+
+std::vector<HostDrive> DrivesFromUdisks(const UdisksSnapshot& snapshot) {
+    std::vector<UdisksDrive> drives = snapshot.drives;
+    std::sort(drives.begin(), drives.end(), [](const auto& a, const auto& b) { return a.object < b.object; });
+    std::vector<UdisksBlock> blocks = snapshot.blocks;
+    std::sort(blocks.begin(), blocks.end(), [](const auto& a, const auto& b) { return a.device < b.device; });
+    std::vector<HostDrive> result;
+    for (const UdisksDrive& drive : drives) {
+        const UdisksBlock* whole = nullptr;
+        std::vector<const UdisksBlock*> partitions;
+        for (const UdisksBlock& b : blocks) {
+            if (b.drive != drive.object) {
+                continue;
+            }
+            if (b.isPartition) {
+                partitions.push_back(&b);
+            } else if (whole == nullptr) {
+                whole = &b;
+            }
+        }
+        if (whole == nullptr) {
+            continue;
+        }
+        HostDrive d;
+        d.key = whole->device;
+        d.type = drive.optical ? DRIVE_CDROM : drive.mediaRemovable ? DRIVE_REMOVABLE : DRIVE_FIXED;
+        d.size = whole->size != 0 ? whole->size : drive.size;
+        d.mediaPresent = (drive.mediaRemovable ? drive.mediaAvailable : true) && d.size > 0;
+        // The volume: the first mounted file system, else the first file system, of the partitions
+        // and then of the whole medium.
+        std::vector<const UdisksBlock*> candidates = partitions;
+        candidates.push_back(whole);
+        const UdisksBlock* volume = nullptr;
+        for (const UdisksBlock* b : candidates) {
+            if (b->hasFilesystem && !b->mountPoints.empty()) {
+                volume = b;
+                break;
+            }
+        }
+        for (const UdisksBlock* b : candidates) {
+            if (volume == nullptr && (b->hasFilesystem || b->idUsage == "filesystem")) {
+                volume = b;
+            }
+        }
+        const UdisksBlock* target = volume != nullptr ? volume : candidates.front();
+        d.volumeDevice = target->device;
+        d.deviceNumber = target->deviceNumber;
+        d.udisksBlock = target->object;
+        if (volume != nullptr && d.mediaPresent) {
+            d.hasFileSystem = true;
+            d.fsType = volume->idType;
+            d.label = volume->idLabel;
+            if (!volume->mountPoints.empty()) {
+                d.mountPoint = volume->mountPoints.front();
+            }
+        }
+        if (d.type == DRIVE_FIXED && (whole->hintSystem || !IsUserMountPoint(d.mountPoint))) {
+            continue;
+        }
+        if (whole->hintIgnore) {
+            continue;
+        }
+        result.push_back(std::move(d));
+    }
+    return result;
+}
+
+std::map<char, HostDrive> LetterTable::Assign(std::vector<HostDrive> drives, const std::set<char>& reserved) {
+    std::sort(drives.begin(), drives.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+    std::set<std::string> present;
+    for (const HostDrive& d : drives) {
+        present.insert(d.key);
+    }
+    for (auto it = letters_.begin(); it != letters_.end();) {
+        it = present.count(it->first) != 0 ? std::next(it) : letters_.erase(it);
+    }
+    std::map<char, HostDrive> byLetter;
+    std::set<char> used = reserved;
+    for (const auto& [key, letter] : letters_) {
+        used.insert(letter);
+    }
+    for (HostDrive& d : drives) {
+        auto it = letters_.find(d.key);
+        if (it == letters_.end()) {
+            char letter = 'D';
+            while (letter <= 'Z' && used.count(letter) != 0) {
+                ++letter;
+            }
+            if (letter > 'Z') {
+                continue;
+            }
+            used.insert(letter);
+            it = letters_.emplace(d.key, letter).first;
+        }
+        byLetter[it->second] = std::move(d);
+    }
+    return byLetter;
+}
+
+bool ParseFatBootSector(const std::uint8_t* s, std::size_t size, FatGeometry* out) {
+    if (size < 512 || s[510] != 0x55 || s[511] != 0xAA || (s[0] != 0xEB && s[0] != 0xE9)) {
+        return false;
+    }
+    auto u16 = [s](size_t o) { return static_cast<std::uint32_t>(s[o] | (s[o + 1] << 8)); };
+    auto u32 = [s](size_t o) {
+        return static_cast<std::uint32_t>(s[o]) | (static_cast<std::uint32_t>(s[o + 1]) << 8) |
+               (static_cast<std::uint32_t>(s[o + 2]) << 16) | (static_cast<std::uint32_t>(s[o + 3]) << 24);
+    };
+    const std::uint32_t bps = u16(11);
+    const std::uint32_t spc = s[13];
+    const std::uint32_t reserved = u16(14);
+    const std::uint32_t fats = s[16];
+    const std::uint32_t rootEntries = u16(17);
+    const std::uint32_t total = u16(19) != 0 ? u16(19) : u32(32);
+    const std::uint32_t fatSize = u16(22) != 0 ? u16(22) : u32(36);
+    if ((bps != 512 && bps != 1024 && bps != 2048 && bps != 4096) || spc == 0 || (spc & (spc - 1)) != 0 ||
+        reserved == 0 || fats == 0 || fatSize == 0) {
+        return false;
+    }
+    const std::uint64_t rootSectors = (rootEntries * 32ull + bps - 1) / bps;
+    const std::uint64_t overhead = reserved + std::uint64_t{fats} * fatSize + rootSectors;
+    if (total <= overhead) {
+        return false;
+    }
+    const std::uint64_t clusters = (total - overhead) / spc;
+    out->bytesPerSector = bps;
+    out->sectorsPerCluster = spc;
+    out->totalClusters = static_cast<DWORD>(clusters);
+    out->fatBits = clusters < 4085 ? 12 : clusters < 65525 ? 16 : 32;
+    const size_t sigAt = out->fatBits == 32 ? 66 : 38;
+    out->label.clear();
+    if (s[sigAt] == 0x29) {
+        std::string label(reinterpret_cast<const char*>(s + sigAt + 5), 11);
+        while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) {
+            label.pop_back();
+        }
+        out->label = label == "NO NAME" ? "" : label;
+    }
+    return true;
+}
+
+bool ReadFatBootSector(const std::string& path, FatGeometry* out) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    std::uint8_t sector[512];
+    const ssize_t n = pread(fd, sector, sizeof sector, 0);
+    close(fd);
+    return n == static_cast<ssize_t>(sizeof sector) && ParseFatBootSector(sector, sizeof sector, out);
+}
+
+} // namespace platform::host

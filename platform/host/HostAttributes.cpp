@@ -1,0 +1,209 @@
+#include "platform/host/HostAttributes.h"
+
+#include "platform/host/ErrnoMap.h"
+#include "platform/host/HostFileSystem.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace platform::host {
+
+namespace {
+
+// Where the file system is not FAT, the attribute word and the creation time are kept in user
+// extended attributes (as 4 and 8 little-endian bytes) when it has them.
+constexpr const char* AttributesXattr = "user.flashkeeper3.attributes";
+constexpr const char* CreationXattr = "user.flashkeeper3.creation";
+
+constexpr DWORD SettableAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+int OpenForMetadata(const std::string& host, const struct stat& st) {
+    return open(host.c_str(),
+                O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
+}
+
+DWORD Normalise(DWORD word, bool directory) {
+    word &= SettableAttributes;
+    if (directory) {
+        word |= FILE_ATTRIBUTE_DIRECTORY;
+    }
+    return word == 0 ? FILE_ATTRIBUTE_NORMAL : word;
+}
+
+void PutLe(std::uint8_t* p, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+std::uint64_t GetLe(const std::uint8_t* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) {
+        v = (v << 8) | p[i];
+    }
+    return v;
+}
+
+bool ReadXattr(int fd, const char* name, std::uint64_t* value, int bytes) {
+    std::uint8_t buf[8] = {};
+    if (fgetxattr(fd, name, buf, static_cast<size_t>(bytes)) != bytes) {
+        return false;
+    }
+    *value = GetLe(buf, bytes);
+    return true;
+}
+
+FileTimes TimesFrom(int fd, const struct stat& st) {
+    FileTimes t;
+    t.lastAccess = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+    t.lastWrite = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    // Creation: what we stored where the file system cannot set it, else the birth time the
+    // kernel reports, else the last write time (the closest a file system without one has).
+    std::uint64_t stored = 0;
+    struct statx sx {};
+    if (fd >= 0 && ReadXattr(fd, CreationXattr, &stored, 8)) {
+        t.creation = FILETIME::From(stored);
+    } else if (fd >= 0 && statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 &&
+               (sx.stx_mask & STATX_BTIME)) {
+        t.creation = FileTimeFromUnix(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    } else {
+        t.creation = t.lastWrite;
+    }
+    return t;
+}
+
+} // namespace
+
+bool IsVfat(int fd) {
+    struct statfs sfs {};
+    return fstatfs(fd, &sfs) == 0 && sfs.f_type == MSDOS_SUPER_MAGIC;
+}
+
+DWORD ReadAttributes(const std::string& host, const struct stat& st) {
+    const bool directory = S_ISDIR(st.st_mode);
+    DWORD synthesised = directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+    if (!directory && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
+        synthesised |= FILE_ATTRIBUTE_READONLY;
+    }
+    Fd fd(OpenForMetadata(host, st));
+    if (fd.get() < 0) {
+        // Unreadable: the type and permissions are all there is to go on.
+        return Normalise(synthesised, directory);
+    }
+    if (IsVfat(fd.get())) {
+        std::uint32_t fat = 0;
+        if (ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &fat) == 0) {
+            return Normalise(fat, directory);
+        }
+        return Normalise(synthesised, directory);
+    }
+    std::uint64_t stored = 0;
+    if (ReadXattr(fd.get(), AttributesXattr, &stored, 4)) {
+        DWORD word = static_cast<DWORD>(stored);
+        if (!directory) {
+            // Permissions stay the truth about writing a file.
+            word = (word & ~FILE_ATTRIBUTE_READONLY) | (synthesised & FILE_ATTRIBUTE_READONLY);
+        }
+        return Normalise(word, directory);
+    }
+    return Normalise(synthesised, directory);
+}
+
+DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes) {
+    const bool directory = S_ISDIR(st.st_mode);
+    const DWORD word = attributes & SettableAttributes;
+    Fd fd(OpenForMetadata(host, st));
+    if (fd.get() < 0) {
+        return WindowsErrorFromErrno(errno);
+    }
+    if (IsVfat(fd.get())) {
+        std::uint32_t fat = word | (directory ? ATTR_DIR : 0);
+        if (ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &fat) != 0) {
+            return WindowsErrorFromErrno(errno, IoDirection::Write);
+        }
+        return ERROR_SUCCESS;
+    }
+    if (!directory) {
+        // Read-only is the write permission; the folders' read-only bit is only a mark, as on Windows.
+        mode_t mode = st.st_mode & 07777;
+        mode = (word & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+        if (fchmod(fd.get(), mode) != 0) {
+            return WindowsErrorFromErrno(errno, IoDirection::Write);
+        }
+    }
+    std::uint8_t buf[4];
+    PutLe(buf, word, 4);
+    if (fsetxattr(fd.get(), AttributesXattr, buf, sizeof buf, 0) != 0 && errno != ENOTSUP && errno != EPERM) {
+        return WindowsErrorFromErrno(errno, IoDirection::Write);
+    }
+    // Without extended attributes hidden, system and archive cannot be kept; they read back
+    // as the type and permissions give them.
+    return ERROR_SUCCESS;
+}
+
+FileTimes ReadTimes(const std::string& host, const struct stat& st) {
+    Fd fd(OpenForMetadata(host, st));
+    return TimesFrom(fd.get(), st);
+}
+
+FileTimes ReadTimes(int fd, const struct stat& st) {
+    return TimesFrom(fd, st);
+}
+
+DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite) {
+    struct timespec ts[2];
+    auto fill = [](const FILETIME* ft, struct timespec* out) {
+        if (ft == nullptr) {
+            out->tv_sec = 0;
+            out->tv_nsec = UTIME_OMIT;
+            return;
+        }
+        std::int64_t sec = 0;
+        std::int64_t nsec = 0;
+        UnixFromFileTime(*ft, &sec, &nsec);
+        out->tv_sec = static_cast<time_t>(sec);
+        out->tv_nsec = static_cast<long>(nsec);
+    };
+    fill(lastAccess, &ts[0]);
+    fill(lastWrite, &ts[1]);
+    if ((lastAccess != nullptr || lastWrite != nullptr) && futimens(fd, ts) != 0) {
+        return WindowsErrorFromErrno(errno, IoDirection::Write);
+    }
+    if (creation != nullptr && !IsVfat(fd)) {
+        // No system call sets a birth time; keep it beside the file where the file system can.
+        // On FAT the creation stamp stays as the card has it.
+        std::uint8_t buf[8];
+        PutLe(buf, creation->Value(), 8);
+        if (fsetxattr(fd, CreationXattr, buf, sizeof buf, 0) != 0 && errno != ENOTSUP && errno != EPERM) {
+            return WindowsErrorFromErrno(errno, IoDirection::Write);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace platform::host

@@ -1,0 +1,33 @@
+// Attribute words and the three times of host files: the FAT attribute byte through the vfat
+// ioctls on a card, a user extended attribute elsewhere where the file system has them, and
+// otherwise words made up from the file type and permissions.
+#pragma once
+
+#include "platform/api/WinTypes.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace platform::host {
+
+struct FileTimes {
+    FILETIME creation;
+    FILETIME lastAccess;
+    FILETIME lastWrite;
+};
+
+DWORD ReadAttributes(const std::string& host, const struct stat& st);
+// Sets read-only, hidden, system and archive; the directory bit follows the entry's type.
+// Returns ERROR_SUCCESS or a Windows error code.
+DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes);
+
+FileTimes ReadTimes(const std::string& host, const struct stat& st);
+FileTimes ReadTimes(int fd, const struct stat& st);
+// Null pointers leave that time alone. Last access and last write are set exactly (to what the
+// file system can hold); creation where the file system lets us, otherwise it is left.
+DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
+
+// True when fd lies on a vfat (FAT12/16/32) mount.
+bool IsVfat(int fd);
+
+} // namespace platform::host

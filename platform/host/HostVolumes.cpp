@@ -1,0 +1,402 @@
+#include "platform/host/HostVolumes.h"
+
+#include "platform/api/LastError.h"
+#include "platform/common/WinPath.h"
+#include "platform/host/ErrnoMap.h"
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <set>
+
+namespace platform::host {
+
+namespace {
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A Windows-looking volume name, derived from the drive's key so it stays the same while the
+// drive stays attached.
+std::string VolumeNameOf(const std::string& key) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : key) {
+        h = (h ^ c) * 1099511628211ull;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "\\\\?\\Volume{%08x-%04x-%04x-%04x-%012llx}\\",
+                  static_cast<unsigned>(h >> 32), static_cast<unsigned>((h >> 16) & 0xFFFF),
+                  static_cast<unsigned>(h & 0xFFFF), static_cast<unsigned>(key.size() & 0xFFFF),
+                  static_cast<unsigned long long>(h & 0xFFFFFFFFFFFFull));
+    return text;
+}
+
+// A FAT label as Windows writes one: upper case, at most 11 characters, none of the characters
+// FAT refuses in labels.
+std::string FatLabel(std::string_view label) {
+    std::string out;
+    for (char c : label) {
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("*?.,;:/\\|+=<>[]\"").find(c) != std::string_view::npos) {
+            continue;
+        }
+        out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (out.size() == 11) {
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+HostVolumes::HostVolumes(VolumesConfig config, std::unique_ptr<UdisksService> udisks)
+    : config_(std::move(config)), udisks_(std::move(udisks)) {}
+
+void HostVolumes::Refresh() {
+    std::vector<HostDrive> found;
+    viaUdisks_ = false;
+    if (config_.discover) {
+        UdisksSnapshot snapshot;
+        if (udisks_ != nullptr && udisks_->Snapshot(&snapshot)) {
+            found = DrivesFromUdisks(snapshot);
+            viaUdisks_ = true;
+        }
+        const std::vector<MountEntry> mounts = ParseMountInfo(ReadWholeFile(config_.roots.mountInfo));
+        if (!viaUdisks_) {
+            found = DiscoverFromSysfs(config_.roots, mounts);
+        }
+        for (HostDrive& d : DiscoverNetworkMounts(mounts)) {
+            found.push_back(std::move(d));
+        }
+    }
+    std::set<char> reserved = {'A', 'B', 'C'};
+    for (const FolderDrive& f : config_.folderDrives) {
+        reserved.insert(f.letter);
+    }
+    current_ = letters_.Assign(std::move(found), reserved);
+    for (const FolderDrive& f : config_.folderDrives) {
+        HostDrive d;
+        d.key = std::string("folder:") + f.letter;
+        d.type = f.type;
+        d.mediaPresent = f.mediaPresent;
+        d.hasFileSystem = true;
+        d.mountPoint = f.folder;
+        d.label = f.label;
+        current_[f.letter] = d;
+    }
+    refreshed_ = true;
+}
+
+const HostDrive* HostVolumes::DriveAt(char letter) const {
+    auto it = current_.find(letter);
+    return it == current_.end() ? nullptr : &it->second;
+}
+
+char HostVolumes::LetterOf(std::string_view root) const {
+    if (root.starts_with("\\\\?\\Volume{")) {
+        std::string name(root);
+        if (name.back() != '\\') {
+            name += '\\';
+        }
+        for (const Volume& v : Volumes()) {
+            if (v.name == name) {
+                return v.letter;
+            }
+        }
+        return 0;
+    }
+    if (root.size() >= 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]))) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+    }
+    return 0;
+}
+
+DWORD HostVolumes::GetLogicalDrives() {
+    Refresh();
+    DWORD mask = 1u << 2; // C:, the local PC
+    for (const auto& [letter, drive] : current_) {
+        mask |= 1u << (letter - 'A');
+    }
+    return mask;
+}
+
+UINT HostVolumes::GetDriveType(std::string_view root) {
+    if (!refreshed_) {
+        Refresh();
+    }
+    const char letter = LetterOf(root);
+    if (letter == 'C') {
+        return DRIVE_FIXED;
+    }
+    const HostDrive* d = DriveAt(letter);
+    return d == nullptr ? DRIVE_NO_ROOT_DIR : d->type;
+}
+
+DWORD HostVolumes::MountsOf(char drive, std::vector<DriveMount>* mounts) {
+    mounts->clear();
+    if (drive == 'C') {
+        *mounts = config_.localMounts;
+        return ERROR_SUCCESS;
+    }
+    if (!refreshed_) {
+        Refresh();
+    }
+    auto it = current_.find(drive);
+    if (it == current_.end()) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    HostDrive& d = it->second;
+    if (!d.mediaPresent) {
+        return ERROR_NOT_READY;
+    }
+    if (!d.hasFileSystem) {
+        return ERROR_UNRECOGNIZED_VOLUME;
+    }
+    if (d.mountPoint.empty()) {
+        if (udisks_ == nullptr || d.udisksBlock.empty()) {
+            // Without udisks2 a card that nobody mounted cannot be reached.
+            return ERROR_NOT_READY;
+        }
+        // The desktop may have mounted it since we last looked: take that mount rather than
+        // racing it with one of our own.
+        Refresh();
+        it = current_.find(drive);
+        if (it == current_.end() || !it->second.mediaPresent) {
+            return ERROR_NOT_READY;
+        }
+        if (it->second.mountPoint.empty()) {
+            std::string mountPoint;
+            const DWORD err = udisks_->Mount(it->second.udisksBlock, &mountPoint);
+            if (err != ERROR_SUCCESS) {
+                return err;
+            }
+            it->second.mountPoint = mountPoint;
+        }
+    }
+    const HostDrive& ready = it->second;
+    // The mount point must still hold this medium: after a card is pulled, an empty folder left
+    // behind must never take the card's files.
+    struct stat st {};
+    if (stat(ready.mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        (ready.deviceNumber != 0 && st.st_dev != ready.deviceNumber)) {
+        return ERROR_NOT_READY;
+    }
+    mounts->push_back(DriveMount{{}, ready.mountPoint});
+    return ERROR_SUCCESS;
+}
+
+BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) {
+    label->clear();
+    const char letter = LetterOf(root);
+    if (letter == 0) {
+        return Fail(ERROR_INVALID_NAME);
+    }
+    std::vector<DriveMount> mounts;
+    const DWORD err = MountsOf(letter, &mounts);
+    if (err != ERROR_SUCCESS) {
+        return Fail(err);
+    }
+    if (letter != 'C') {
+        const HostDrive* d = DriveAt(letter);
+        std::string text = d != nullptr ? d->label : "";
+        FatGeometry fat;
+        if (d != nullptr && text.empty() && !viaUdisks_ && !d->volumeDevice.empty() &&
+            ReadFatBootSector(d->volumeDevice, &fat)) {
+            text = fat.label;
+        }
+        *label = text.substr(0, maxLength);
+    }
+    return TRUE;
+}
+
+BOOL HostVolumes::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                                   DWORD* freeClusters, DWORD* totalClusters) {
+    const char letter = LetterOf(root);
+    if (letter == 0) {
+        return Fail(ERROR_INVALID_NAME);
+    }
+    std::vector<DriveMount> mounts;
+    const DWORD err = MountsOf(letter, &mounts);
+    if (err != ERROR_SUCCESS) {
+        return Fail(err);
+    }
+    if (mounts.empty()) {
+        return Fail(ERROR_NOT_READY);
+    }
+    // C: is measured where the backups go, the last of its folders.
+    struct statvfs vfs {};
+    if (statvfs(mounts.back().hostFolder.c_str(), &vfs) != 0) {
+        return FailWithErrno(errno, IoDirection::Read);
+    }
+    DWORD sector = 512;
+    const HostDrive* d = letter == 'C' ? nullptr : DriveAt(letter);
+    FatGeometry fat;
+    if (d != nullptr && !d->volumeDevice.empty() && ReadFatBootSector(d->volumeDevice, &fat)) {
+        sector = fat.bytesPerSector;
+    }
+    // On vfat the fundamental block is the cluster and the block counts are the data clusters,
+    // which gives the capacity Windows shows for the same card.
+    const std::uint64_t cluster = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
+    const std::uint64_t perCluster = std::max<std::uint64_t>(1, cluster / sector);
+    auto clamp = [](std::uint64_t v) { return static_cast<DWORD>(std::min<std::uint64_t>(v, 0xFFFFFFFFu)); };
+    if (sectorsPerCluster != nullptr) {
+        *sectorsPerCluster = clamp(perCluster);
+    }
+    if (bytesPerSector != nullptr) {
+        *bytesPerSector = sector;
+    }
+    if (freeClusters != nullptr) {
+        *freeClusters = clamp(vfs.f_bavail);
+    }
+    if (totalClusters != nullptr) {
+        *totalClusters = clamp(vfs.f_blocks);
+    }
+    return TRUE;
+}
+
+std::vector<HostVolumes::Volume> HostVolumes::Volumes() const {
+    std::vector<Volume> volumes{{VolumeNameOf("local:C"), 'C'}};
+    for (const auto& [letter, drive] : current_) {
+        volumes.push_back({VolumeNameOf(drive.key), letter});
+    }
+    return volumes;
+}
+
+Handle HostVolumes::FindFirstVolume(std::string* volumeName) {
+    Refresh();
+    std::vector<Volume> volumes = Volumes();
+    *volumeName = volumes.front().name;
+    const Handle h = nextHandle_++;
+    enumerations_[h] = {std::move(volumes), 1};
+    return h;
+}
+
+BOOL HostVolumes::FindNextVolume(Handle h, std::string* volumeName) {
+    auto it = enumerations_.find(h);
+    if (it == enumerations_.end()) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    auto& [volumes, next] = it->second;
+    if (next >= volumes.size()) {
+        return Fail(ERROR_NO_MORE_FILES);
+    }
+    *volumeName = volumes[next++].name;
+    return TRUE;
+}
+
+BOOL HostVolumes::FindVolumeClose(Handle h) {
+    return enumerations_.erase(h) == 1 ? TRUE : Fail(ERROR_INVALID_HANDLE);
+}
+
+BOOL HostVolumes::QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) {
+    const char letter = LetterOf(volumeNameWithoutBackslash);
+    if (letter == 'C') {
+        return TRUE;
+    }
+    const HostDrive* d = DriveAt(letter);
+    if (d == nullptr) {
+        return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    // A reader without a card has a volume device but no extents.
+    return d->mediaPresent ? TRUE : Fail(ERROR_NOT_READY);
+}
+
+DWORD HostVolumes::FormatDrive(UINT driveNumber, const FormatRequest& request) {
+    if (driveNumber >= 26) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Refresh();
+    const char letter = static_cast<char>('A' + driveNumber);
+    const HostDrive* d = DriveAt(letter);
+    if (d == nullptr) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    // Only cards in readers are ever formatted; never a fixed disk or a share.
+    if (d->type != DRIVE_REMOVABLE) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!d->mediaPresent) {
+        return ERROR_NOT_READY;
+    }
+    if (udisks_ == nullptr || d->udisksBlock.empty()) {
+        return ERROR_NOT_SUPPORTED;
+    }
+    const std::string block = d->udisksBlock;
+    const bool wasMounted = !d->mountPoint.empty();
+    if (wasMounted) {
+        // A busy card stays mounted and untouched.
+        const DWORD err = udisks_->Unmount(block);
+        if (err != ERROR_SUCCESS) {
+            return err;
+        }
+    }
+    const int fatBits = request.fileSystem == FormatRequest::FileSystemKind::Fat32 ? 32 : 16;
+    const DWORD formatError = udisks_->Format(block, "vfat", FatLabel(request.label), fatBits);
+    if (wasMounted || formatError == ERROR_SUCCESS) {
+        // Mounted again in either case: a failed format leaves the card as it was, and usable.
+        // A mount that fails here is tried again when the card's root is next opened.
+        std::string mountPoint;
+        (void)udisks_->Mount(block, &mountPoint);
+    }
+    Refresh();
+    return formatError;
+}
+
+std::vector<UINT> HostVolumes::Poll() {
+    const auto now = std::chrono::steady_clock::now();
+    const bool signalled = udisks_ != nullptr && udisks_->TakeChanged();
+    if (signalled || !refreshed_ || now - lastPollRefresh_ >= config_.pollInterval) {
+        Refresh();
+        lastPollRefresh_ = now;
+    }
+    std::map<char, std::pair<std::string, bool>> state;
+    for (const auto& [letter, drive] : current_) {
+        state[letter] = {drive.key, drive.mediaPresent};
+    }
+    std::vector<UINT> events;
+    bool removed = false;
+    bool arrived = false;
+    for (const auto& [letter, before] : reported_) {
+        auto it = state.find(letter);
+        if (it == state.end() || it->second.first != before.first) {
+            removed = true;
+            arrived = arrived || it != state.end();
+        } else if (before.second && !it->second.second) {
+            removed = true;
+        } else if (!before.second && it->second.second) {
+            arrived = true;
+        }
+    }
+    for (const auto& entry : state) {
+        if (reported_.count(entry.first) == 0) {
+            arrived = true;
+        }
+    }
+    // The first look only establishes what is there.
+    const bool first = !lastReportValid_;
+    reported_ = std::move(state);
+    lastReportValid_ = true;
+    if (first) {
+        return events;
+    }
+    if (removed) {
+        events.push_back(DBT_DEVICEREMOVECOMPLETE);
+    }
+    if (arrived) {
+        events.push_back(DBT_DEVICEARRIVAL);
+    }
+    return events;
+}
+
+} // namespace platform::host

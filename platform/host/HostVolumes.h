@@ -1,0 +1,82 @@
+// Drives of the Linux host: C: is the local PC, removable block devices (card readers) and
+// other user-visible volumes get letters from D: upward. Also the device-change watcher and the
+// drive map that the file services resolve paths with.
+#pragma once
+
+#include "platform/api/Volumes.h"
+#include "platform/host/Discovery.h"
+#include "platform/host/HostFileSystem.h"
+#include "platform/host/Udisks.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::host {
+
+// A host folder shown as a drive of its own (tests, and the fixture trees).
+struct FolderDrive {
+    char letter = 'E';
+    std::string folder;
+    UINT type = DRIVE_REMOVABLE;
+    bool mediaPresent = true;
+    std::string label;
+};
+
+struct VolumesConfig {
+    DiscoveryRoots roots;
+    bool discover = true; // look at the machine's block devices and mounts
+    std::vector<FolderDrive> folderDrives;
+    std::vector<DriveMount> localMounts; // C:'s installation tree
+    std::chrono::milliseconds pollInterval{1000};
+};
+
+class HostVolumes final : public Volumes, public DeviceWatcher, public DriveMap {
+public:
+    HostVolumes(VolumesConfig config, std::unique_ptr<UdisksService> udisks);
+
+    DWORD GetLogicalDrives() override;
+    UINT GetDriveType(std::string_view root) override;
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength = 255) override;
+    BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                          DWORD* freeClusters, DWORD* totalClusters) override;
+    Handle FindFirstVolume(std::string* volumeName) override;
+    BOOL FindNextVolume(Handle h, std::string* volumeName) override;
+    BOOL FindVolumeClose(Handle h) override;
+    BOOL QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) override;
+    DWORD FormatDrive(UINT driveNumber, const FormatRequest& request) override;
+
+    std::vector<UINT> Poll() override;
+
+    DWORD MountsOf(char drive, std::vector<DriveMount>* mounts) override;
+
+    // Reads the drives afresh.
+    void Refresh();
+    bool UsesUdisks() const { return udisks_ != nullptr; }
+    // The drive behind a letter, null when there is none (C: is not in this table).
+    const HostDrive* DriveAt(char letter) const;
+
+private:
+    struct Volume {
+        std::string name; // "\\?\Volume{...}\"
+        char letter;
+    };
+    std::vector<Volume> Volumes() const;
+    char LetterOf(std::string_view root) const;
+
+    VolumesConfig config_;
+    std::unique_ptr<UdisksService> udisks_;
+    LetterTable letters_;
+    std::map<char, HostDrive> current_;
+    bool viaUdisks_ = false;
+    bool refreshed_ = false;
+    std::chrono::steady_clock::time_point lastPollRefresh_{};
+    std::map<char, std::pair<std::string, bool>> reported_;
+    bool lastReportValid_ = false;
+    std::map<Handle, std::pair<std::vector<Volume>, size_t>> enumerations_;
+    Handle nextHandle_ = 0x10000;
+};
+
+} // namespace platform::host

@@ -1,0 +1,261 @@
+// udisks2 over the D-Bus system bus (Qt D-Bus): the object manager's snapshot of drives and
+// block devices, its change signals, and Mount, Unmount and Format.
+#include "platform/host/ErrnoMap.h"
+#include "platform/host/Udisks.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QObject>
+#include <QtCore/QStringList>
+#include <QtDBus/QDBusArgument>
+#include <QtDBus/QDBusConnection>
+#include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusMetaType>
+#include <QtDBus/QDBusObjectPath>
+#include <QtDBus/QDBusVariant>
+
+#include <atomic>
+
+using UdisksInterfaces = QMap<QString, QVariantMap>;
+using UdisksObjects = QMap<QDBusObjectPath, UdisksInterfaces>;
+Q_DECLARE_METATYPE(UdisksInterfaces)
+Q_DECLARE_METATYPE(UdisksObjects)
+
+namespace platform::host {
+
+namespace {
+
+const QString Service = QStringLiteral("org.freedesktop.UDisks2");
+const QString Root = QStringLiteral("/org/freedesktop/UDisks2");
+const QString BlockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
+const QString FilesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+const QString PartitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
+const QString DriveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
+constexpr int CallTimeoutMs = 30000;
+// Making a file system on a large card takes a while.
+constexpr int FormatTimeoutMs = 10 * 60 * 1000;
+constexpr DWORD ERROR_CANCELLED = 1223;
+
+std::string ByteString(const QVariant& v) {
+    QByteArray bytes = v.toByteArray();
+    while (!bytes.isEmpty() && bytes.back() == '\0') {
+        bytes.chop(1);
+    }
+    return bytes.toStdString();
+}
+
+std::vector<std::string> ByteStrings(const QVariant& v) {
+    std::vector<std::string> out;
+    if (v.userType() == qMetaTypeId<QDBusArgument>()) {
+        const QDBusArgument arg = v.value<QDBusArgument>();
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            QByteArray b;
+            arg >> b;
+            out.push_back(ByteString(b));
+        }
+        arg.endArray();
+    } else {
+        for (const QVariant& item : v.toList()) {
+            out.push_back(ByteString(item));
+        }
+    }
+    return out;
+}
+
+std::string ObjectPath(const QVariant& v) {
+    return v.userType() == qMetaTypeId<QDBusObjectPath>() ? v.value<QDBusObjectPath>().path().toStdString()
+                                                          : v.toString().toStdString();
+}
+
+// udisks2's error names as Windows codes.
+DWORD ErrorOf(const QDBusMessage& reply) {
+    const QString name = reply.errorName();
+    if (name.startsWith(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized"))) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (name == QStringLiteral("org.freedesktop.UDisks2.Error.DeviceBusy")) {
+        return ERROR_SHARING_VIOLATION;
+    }
+    if (name == QStringLiteral("org.freedesktop.UDisks2.Error.Cancelled")) {
+        return ERROR_CANCELLED;
+    }
+    if (name == QStringLiteral("org.freedesktop.DBus.Error.NoReply") ||
+        name == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        name == QStringLiteral("org.freedesktop.DBus.Error.UnknownObject")) {
+        // The card or the service went away.
+        return ERROR_NOT_READY;
+    }
+    return ERROR_GEN_FAILURE;
+}
+
+class ChangeListener : public QObject {
+    Q_OBJECT
+public:
+    std::atomic<bool> changed{false};
+public Q_SLOTS:
+    void OnChange(const QDBusMessage&) { changed = true; }
+};
+
+class UdisksDBus final : public UdisksService {
+public:
+    explicit UdisksDBus(QDBusConnection bus) : bus_(std::move(bus)) {
+        // Any change of udisks2's objects marks the view as stale; the watcher then reads it
+        // again (signals arrive where an event loop runs; otherwise the poll interval covers it).
+        bus_.connect(Service, Root, QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                     QStringLiteral("InterfacesAdded"), &listener_, SLOT(OnChange(QDBusMessage)));
+        bus_.connect(Service, Root, QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                     QStringLiteral("InterfacesRemoved"), &listener_, SLOT(OnChange(QDBusMessage)));
+        bus_.connect(Service, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                     QStringLiteral("PropertiesChanged"), &listener_, SLOT(OnChange(QDBusMessage)));
+    }
+
+    bool Snapshot(UdisksSnapshot* out) override {
+        *out = UdisksSnapshot{};
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            Service, Root, QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+            QStringLiteral("GetManagedObjects"));
+        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            return false;
+        }
+        UdisksObjects objects;
+        reply.arguments().at(0).value<QDBusArgument>() >> objects;
+        for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+            const std::string path = it.key().path().toStdString();
+            const UdisksInterfaces& ifaces = it.value();
+            if (ifaces.contains(BlockInterface)) {
+                const QVariantMap& b = ifaces[BlockInterface];
+                UdisksBlock block;
+                block.object = path;
+                block.device = ByteString(b.value(QStringLiteral("Device")));
+                block.deviceNumber = b.value(QStringLiteral("DeviceNumber")).toULongLong();
+                block.size = b.value(QStringLiteral("Size")).toULongLong();
+                block.drive = ObjectPath(b.value(QStringLiteral("Drive")));
+                block.idUsage = b.value(QStringLiteral("IdUsage")).toString().toStdString();
+                block.idType = b.value(QStringLiteral("IdType")).toString().toStdString();
+                block.idLabel = b.value(QStringLiteral("IdLabel")).toString().toStdString();
+                block.hintIgnore = b.value(QStringLiteral("HintIgnore")).toBool();
+                block.hintSystem = b.value(QStringLiteral("HintSystem")).toBool();
+                if (ifaces.contains(FilesystemInterface)) {
+                    block.hasFilesystem = true;
+                    block.mountPoints =
+                        ByteStrings(ifaces[FilesystemInterface].value(QStringLiteral("MountPoints")));
+                }
+                if (ifaces.contains(PartitionInterface)) {
+                    block.isPartition = true;
+                    block.partitionTable =
+                        ObjectPath(ifaces[PartitionInterface].value(QStringLiteral("Table")));
+                }
+                out->blocks.push_back(std::move(block));
+            }
+            if (ifaces.contains(DriveInterface)) {
+                const QVariantMap& d = ifaces[DriveInterface];
+                UdisksDrive drive;
+                drive.object = path;
+                drive.removable = d.value(QStringLiteral("Removable")).toBool();
+                drive.mediaRemovable = d.value(QStringLiteral("MediaRemovable")).toBool();
+                drive.mediaAvailable = d.value(QStringLiteral("MediaAvailable")).toBool();
+                drive.optical = d.value(QStringLiteral("Optical")).toBool() ||
+                                d.value(QStringLiteral("MediaCompatibility"))
+                                    .toStringList()
+                                    .join(',')
+                                    .contains(QStringLiteral("optical"));
+                drive.size = d.value(QStringLiteral("Size")).toULongLong();
+                out->drives.push_back(std::move(drive));
+            }
+        }
+        return true;
+    }
+
+    DWORD Mount(const std::string& block, std::string* mountPoint) override {
+        QDBusMessage call = QDBusMessage::createMethodCall(Service, QString::fromStdString(block),
+                                                           FilesystemInterface, QStringLiteral("Mount"));
+        call << QVariantMap{};
+        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+            *mountPoint = reply.arguments().at(0).toString().toStdString();
+            return ERROR_SUCCESS;
+        }
+        if (reply.errorName() == QStringLiteral("org.freedesktop.UDisks2.Error.AlreadyMounted")) {
+            // The desktop's automount got there first: use its mount.
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                Service, QString::fromStdString(block), QStringLiteral("org.freedesktop.DBus.Properties"),
+                QStringLiteral("Get"));
+            get << FilesystemInterface << QStringLiteral("MountPoints");
+            const QDBusMessage value = bus_.call(get, QDBus::Block, CallTimeoutMs);
+            if (value.type() == QDBusMessage::ReplyMessage && !value.arguments().isEmpty()) {
+                const std::vector<std::string> points =
+                    ByteStrings(value.arguments().at(0).value<QDBusVariant>().variant());
+                if (!points.empty()) {
+                    *mountPoint = points.front();
+                    return ERROR_SUCCESS;
+                }
+            }
+            return ERROR_NOT_READY;
+        }
+        return ErrorOf(reply);
+    }
+
+    DWORD Unmount(const std::string& block) override {
+        QDBusMessage call = QDBusMessage::createMethodCall(Service, QString::fromStdString(block),
+                                                           FilesystemInterface, QStringLiteral("Unmount"));
+        call << QVariantMap{};
+        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage ||
+            reply.errorName() == QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted")) {
+            return ERROR_SUCCESS;
+        }
+        return ErrorOf(reply);
+    }
+
+    DWORD Format(const std::string& block, const std::string& type, const std::string& label,
+                 int fatBits) override {
+        QDBusMessage call = QDBusMessage::createMethodCall(Service, QString::fromStdString(block),
+                                                           BlockInterface, QStringLiteral("Format"));
+        QVariantMap options;
+        options.insert(QStringLiteral("label"), QString::fromStdString(label));
+        // Asks mkfs.fat for the FAT size the technician chose (udisks2 2.10 and later pass these
+        // on; older versions ignore the option and let mkfs.fat choose by size).
+        if (type == "vfat") {
+            options.insert(QStringLiteral("mkfs-args"),
+                           QStringList{QStringLiteral("-F"), QString::number(fatBits)});
+        }
+        call << QString::fromStdString(type) << options;
+        const QDBusMessage reply = bus_.call(call, QDBus::Block, FormatTimeoutMs);
+        return reply.type() == QDBusMessage::ReplyMessage ? ERROR_SUCCESS : ErrorOf(reply);
+    }
+
+    bool TakeChanged() override { return listener_.changed.exchange(false); }
+
+private:
+    QDBusConnection bus_;
+    ChangeListener listener_;
+};
+
+} // namespace
+
+std::unique_ptr<UdisksService> ConnectUdisks(const std::string& busAddress, std::string* why) {
+    qDBusRegisterMetaType<UdisksInterfaces>();
+    qDBusRegisterMetaType<UdisksObjects>();
+    static int connections = 0;
+    QDBusConnection bus =
+        busAddress.empty()
+            ? QDBusConnection::systemBus()
+            : QDBusConnection::connectToBus(QString::fromStdString(busAddress),
+                                            QStringLiteral("flashkeeper3-udisks-%1").arg(++connections));
+    if (!bus.isConnected()) {
+        *why = "no D-Bus system bus: " + bus.lastError().message().toStdString();
+        return nullptr;
+    }
+    auto service = std::make_unique<UdisksDBus>(bus);
+    UdisksSnapshot probe;
+    if (!service->Snapshot(&probe)) {
+        *why = "udisks2 does not answer on the bus";
+        return nullptr;
+    }
+    return service;
+}
+
+} // namespace platform::host
+
+#include "UdisksDBus.moc"

@@ -1,0 +1,12 @@
+// Built when Qt's D-Bus module is not available: the host then reads the mount table and
+// /sys/block itself.
+#include "platform/host/Udisks.h"
+
+namespace platform::host {
+
+std::unique_ptr<UdisksService> ConnectUdisks(const std::string&, std::string* why) {
+    *why = "built without D-Bus support";
+    return nullptr;
+}
+
+} // namespace platform::host
