@@ -94,6 +94,10 @@ Inspection InspectArchive(platform::FileSystem& fs, platform::Handle archive, st
             onEntry(ListedEntry{offset, decoded.header, kind, kind == EntryKind::File ? walk.dataBytes : 0});
         }
     }
+    if (size % BlockSize != 0) {
+        note(size - size % BlockSize, "the archive's size " + std::to_string(size) +
+                                          " is not a multiple of 1024: its last block is cut");
+    }
     if (in.ReadError() != 0) {
         note(in.Pos(), "the archive cannot be read (error " + std::to_string(in.ReadError()) + ")");
     }

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# vhbtool from the command line: create, list, verify, extract and their errors.
+set -uo pipefail
+tool=$1
+work=$2
+rm -rf "$work" && mkdir -p "$work"
+cd "$work"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# expect STATUS CMD...: runs CMD, checks its exit status, keeps stdout/stderr in out/err.
+expect() {
+    local want=$1
+    shift
+    "$@" >out 2>err
+    local got=$?
+    [ "$got" = "$want" ] || fail "'$*' exited $got, expected $want: $(cat err)"
+}
+
+mkdir -p tree/VM/MSG tree/VM/PROMPTS/0/0/0
+printf '0110\n' >tree/VM/PROMPTS/0/0/0/VERSION.TXT
+# A text of Windows paths whose second stream block begins with "C:\".
+{ head -c 1004 /dev/zero | tr '\0' '-'; printf 'C:\\ZEL\\VoxHarbor\\Backup\\a.vhb\r\n'; } >tree/VM/MSG/LIST.TXT
+head -c 70000 /dev/urandom >tree/VM/MSG/M1.WAV
+: >tree/EMPTY.TXT
+
+expect 0 "$tool" create --version 1.10 --time 130000000000000000 tree a.vhb
+expect 0 "$tool" create --version 1.10 --time 130000000000000000 tree b.vhb
+cmp -s a.vhb b.vhb || fail "create is not reproducible with --time"
+[ $(($(stat -c %s a.vhb) % 1024)) = 0 ] || fail "archive size is not a multiple of 1024"
+
+expect 0 "$tool" verify a.vhb
+grep -q 'well formed, version "1.10", 10 entries' out || fail "verify: $(cat out)"
+
+expect 0 "$tool" list --json a.vhb
+grep -qF '{"path": "E:\\\\VM\\\\MSG\\LIST.TXT", "attributes": 32, "kind": "file", "creationTime": 130000000000000000, "lastAccessTime": 130000000000000000, "lastWriteTime": 130000000000000000, "size": 1035}' out ||
+    fail "list --json: $(cat out)"
+expect 0 "$tool" list a.vhb
+head -1 out | grep -qx 'version: 1.10' || fail "list: $(head -1 out)"
+
+expect 0 "$tool" extract --root G:\\ a.vhb restored
+diff -r tree restored >/dev/null || fail "extracted tree differs"
+expect 0 "$tool" extract --keep-prompts a.vhb kept
+[ -e kept/VM/PROMPTS ] && fail "--keep-prompts restored the prompts"
+cmp -s tree/VM/MSG/LIST.TXT kept/VM/MSG/LIST.TXT || fail "--keep-prompts lost a message"
+
+# Errors: one line on stderr and a non-zero status.
+expect 1 "$tool" verify missing.vhb
+[ "$(wc -l <err)" = 1 ] || fail "missing archive: $(cat err)"
+[ -e missing.vhb ] && fail "verify created the missing archive"
+expect 2 "$tool" frobnicate
+expect 2 "$tool" create --version 1234567 tree c.vhb
+expect 1 "$tool" create tree tree/inside.vhb
+expect 0 "$tool" --help
+grep -q 'vhbtool extract' out || fail "--help does not document extract"
+
+# A damaged archive: the first problem and its offset.
+head -c 5000 a.vhb >cut.vhb
+expect 1 "$tool" verify cut.vhb
+grep -q 'at byte' err || fail "verify of a cut archive: $(cat err)"
+cp a.vhb bad.vhb
+printf 'x' | dd of=bad.vhb bs=1 seek=$((1024 + 64)) conv=notrunc status=none
+expect 1 "$tool" verify bad.vhb
+grep -q 'at byte 1024: the attributes field' err || fail "verify of bad attributes: $(cat err)"
+
+# A hostile entry is refused and nothing lands outside the folder.
+python3 - <<'PY'
+def block(path, attrs):
+    b = bytearray(1024); b[0:len(path)] = path; b[64:64 + len(attrs)] = attrs
+    for i in range(6): b[96 + 32 * i] = ord('0')
+    return bytes(b)
+rec = (1).to_bytes(4, 'little') + bytes(4) + (4).to_bytes(8, 'little') + bytes(4) + b'evil'
+data = rec + bytes(1024 - len(rec))
+with open('evil.vhb', 'wb') as f:
+    f.write(bytes(1024) + block(b'E:\\\\..\\\\..\\ESCAPED', b'32') + data)
+PY
+expect 1 "$tool" extract evil.vhb jail
+[ -e ESCAPED ] || [ -e ../ESCAPED ] && fail "a hostile path escaped the folder"
+grep -q '1 entries refused' err || fail "hostile entry not reported: $(cat err)"
+
+exit $((failures > 0))
