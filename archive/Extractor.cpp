@@ -191,7 +191,9 @@ bool Extraction::Run() {
         return false;
     }
     stepSize_ = size_ / 100;
-    for (;;) {
+    // The bar is looked at once the first block is read, then before every later block handled.
+    AdvanceProgress(in_.Fill(BlockSize));
+    for (bool first = true;; first = false) {
         const std::size_t got = in_.Fill(BlockSize);
         const std::uint64_t count = in_.Pos() + got;
         // A block is handled while more of the archive follows it; a trailing partial block
@@ -199,7 +201,9 @@ bool Extraction::Run() {
         if (got < BlockSize || count >= size_) {
             break;
         }
-        AdvanceProgress(count);
+        if (!first) {
+            AdvanceProgress(count);
+        }
         const std::uint8_t* block = in_.Data();
         if (!versionBlockSeen) {
             CompareVersions(block);

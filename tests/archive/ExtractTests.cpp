@@ -100,8 +100,10 @@ TEST_F(ExtractFixture, ProgressStepsAtMostOncePerHandledBlock) {
 TEST_F(ExtractFixture, EmptyAndVersionOnlyArchivesCreateNothing) {
     ASSERT_TRUE(Extract({}, "1.10"));
     EXPECT_FALSE(archive::versionBlockSeen);
+    EXPECT_EQ(steps, 0);
     ASSERT_TRUE(Extract(VersionBlock("1.20"), "1.10"));
     EXPECT_EQ(deletes, 0);
+    EXPECT_EQ(steps, 1); // the bar moves once the first block is read
     EXPECT_TRUE(fs.AllPaths('G').empty());
 }
 
