@@ -1,0 +1,56 @@
+// The file-service contract on the simulated PC.
+#include "platform/sim/SimulatedPc.h"
+#include "tests/contract/FileSystemContract.h"
+
+namespace {
+
+fk_contract::ContractPlatform MakeSimulatedPc(const std::string& tempDir) {
+    platform::SimPcDescription description;
+    platform::SimDriveConfig c;
+    c.letter = 'C';
+    c.type = platform::SimDriveType::Fixed;
+    c.totalClusters = 1u << 22;
+    platform::SimDriveConfig e;
+    e.letter = 'E';
+    e.label = "CARD";
+    description.drives = {c, e};
+    const std::string pc = tempDir + "/pc";
+    std::string error;
+    fk_contract::ContractPlatform result;
+    if (!platform::CreateSimulatedPcFolder(pc, description, &error)) {
+        ADD_FAILURE() << error;
+        return result;
+    }
+    auto sim = platform::OpenSimulatedPc(pc, &error);
+    if (sim == nullptr) {
+        ADD_FAILURE() << error;
+        return result;
+    }
+    result.eFolder = sim->DriveFolder('E');
+    result.platform = std::move(sim);
+    return result;
+}
+
+fk_contract::ContractPlatform MakeMappedFolder(const std::string& tempDir) {
+    const std::string folder = tempDir + "/mapped";
+    std::filesystem::create_directories(folder);
+    std::string error;
+    fk_contract::ContractPlatform result;
+    auto sim = platform::MapFolderAsDrive(folder, 'E', &error);
+    if (sim == nullptr) {
+        ADD_FAILURE() << error;
+        return result;
+    }
+    result.eFolder = sim->DriveFolder('E');
+    result.platform = std::move(sim);
+    return result;
+}
+
+} // namespace
+
+namespace fk_contract {
+INSTANTIATE_TEST_SUITE_P(Platforms, FileSystemContract,
+                         ::testing::Values(ContractParam{"SimulatedPc", MakeSimulatedPc},
+                                           ContractParam{"MappedFolder", MakeMappedFolder}),
+                         [](const ::testing::TestParamInfo<ContractParam>& info) { return info.param.name; });
+} // namespace fk_contract
