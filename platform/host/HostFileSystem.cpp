@@ -204,11 +204,27 @@ static DWORD WriteAll(int fd, const void* buffer, std::uint32_t count) {
     return ERROR_SUCCESS;
 }
 
+// Times set through a handle stay as set while data follows through the same handle, as on
+// Windows: a restore sets a file's times first and writes its data afterwards.
+struct StickyTimes {
+    bool active = false;
+    struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+
+    void Reapply(int fd) const {
+        if (active && fd >= 0) {
+            // Best effort: the data is written; a time that cannot be put back is not worth
+            // failing the write for, and the times were accepted once already.
+            (void)futimens(fd, times);
+        }
+    }
+};
+
 namespace {
 
 class HostBackupFile final : public BackupFile {
 public:
-    HostBackupFile(int fd, bool directory) : fd_(fd), directory_(directory) {}
+    HostBackupFile(int fd, bool directory, const StickyTimes* sticky)
+        : fd_(fd), directory_(directory), sticky_(sticky) {}
     bool IsDirectory() const override { return directory_; }
     DWORD Size(std::uint64_t* size) override {
         struct stat st {};
@@ -238,11 +254,16 @@ public:
         *got = done;
         return ERROR_SUCCESS;
     }
-    DWORD Write(const void* buffer, std::uint32_t count) override { return WriteAll(fd_, buffer, count); }
+    DWORD Write(const void* buffer, std::uint32_t count) override {
+        const DWORD err = WriteAll(fd_, buffer, count);
+        sticky_->Reapply(fd_);
+        return err;
+    }
 
 private:
     int fd_;
     bool directory_;
+    const StickyTimes* sticky_;
 };
 
 } // namespace
@@ -256,6 +277,7 @@ struct HostFileSystem::OpenFile {
     std::uint64_t dev = 0;
     std::uint64_t ino = 0;
     std::string host;
+    StickyTimes sticky;
     std::unique_ptr<HostBackupFile> backup;
 };
 
@@ -557,7 +579,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
     }
     file->host = e.host;
-    file->backup = std::make_unique<HostBackupFile>(file->fd, file->isDirectory);
+    file->backup = std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky);
     const Handle h = nextHandle_++;
     files_.emplace(h, std::move(file));
     SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
@@ -613,6 +635,7 @@ BOOL HostFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWOR
         return Fail(ERROR_ACCESS_DENIED);
     }
     const DWORD err = WriteAll(f->fd, buffer, toWrite);
+    f->sticky.Reapply(f->fd);
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }
@@ -628,6 +651,7 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     const int fd = it->second->fd;
+    it->second->sticky.Reapply(fd);
     files_.erase(it);
     // A failing close on a card is a write that did not reach it.
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
@@ -721,7 +745,21 @@ BOOL HostFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILET
         return Fail(ERROR_ACCESS_DENIED);
     }
     const DWORD err = WriteTimes(f->fd, creation, lastAccess, lastWrite);
-    return err == ERROR_SUCCESS ? TRUE : Fail(err);
+    if (err != ERROR_SUCCESS) {
+        return Fail(err);
+    }
+    struct stat st {};
+    if ((lastAccess != nullptr || lastWrite != nullptr) && fstat(f->fd, &st) == 0) {
+        // Keep what the file system made of them (FAT rounds), to put back after writes.
+        f->sticky.active = true;
+        if (lastAccess != nullptr) {
+            f->sticky.times[0] = st.st_atim;
+        }
+        if (lastWrite != nullptr) {
+            f->sticky.times[1] = st.st_mtim;
+        }
+    }
+    return TRUE;
 }
 
 BOOL HostFileSystem::CreateDirectory(std::string_view path) {
