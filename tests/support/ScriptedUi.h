@@ -121,6 +121,8 @@ public:
     void ClearStatusHistory();
     const std::vector<ProgressEvent>& ProgressEvents() const { return progress_; }
     bool ProgressBarExists() const { return progressBar_ != nullptr; }
+    // The progress bar while it exists (null otherwise).
+    const platform::ProgressBarControl* ProgressBar() const { return progressBar_; }
     int WaitCursorDepth() const { return waitDepth_; }
     int WaitCursorBegins() const { return waitBegins_; }
     int RepaintCount() const { return repaints_; }
