@@ -56,8 +56,39 @@ public:
         callbacks.progressCreate = [this] { Create(); };
         callbacks.progressStep = [this] { Step(); };
         callbacks.progressDestroy = [this] { Destroy(); };
-        callbacks.showMessage = [this](const std::string& text) { operations::ShowMessage(dlg_, text); };
+        callbacks.showMessage = [this](const std::string& text) {
+            messageShown_ = true;
+            operations::ShowMessage(dlg_, text);
+        };
         return callbacks;
+    }
+
+    // Every stop is reported: the extractor tells of a full card and of write errors itself, not
+    // of an archive it could not read or of a card root that is no drive. Entries it passed over
+    // (files the card did not take, damaged or unsafe entries) are reported too, and count as a
+    // failed extraction, so that no completion message claims a card that lacks them.
+    bool Finish(bool ok, const archive::ExtractStats& stats) {
+        Destroy();
+        if (!ok) {
+            if (!messageShown_) {
+                operations::ShowMessage(dlg_, stats.archiveReadError != ERROR_SUCCESS
+                                                  ? operations::ArchiveReadFailedMessage
+                                                  : operations::InsertValidCardMessage);
+            }
+            return false;
+        }
+        if (stats.filesIncomplete > 0) {
+            archive::extractionFailed = true;
+            operations::ShowMessage(dlg_, operations::FilesNotWrittenMessage(stats.filesIncomplete));
+            return false;
+        }
+        if (stats.entriesRefused + stats.entriesDamaged > 0) {
+            archive::extractionFailed = true;
+            operations::ShowMessage(
+                dlg_, operations::DamagedArchiveMessage(stats.entriesRefused + stats.entriesDamaged));
+            return false;
+        }
+        return true;
     }
 
 private:
@@ -91,6 +122,7 @@ private:
 
     CardUtilityDialog& dlg_;
     std::unique_ptr<platform::ProgressBarControl>& bar_;
+    bool messageShown_ = false;
 };
 
 } // namespace
@@ -103,6 +135,8 @@ bool CardUtilityDialog::ExtractArchive(platform::Handle archive, std::uint64_t a
 
 bool CardUtilityDialog::ExtractArchiveKeepPrompts(platform::Handle archive, std::uint64_t archiveSize) {
     ExtractionBinding binding(*this, progressBar_);
-    return archive::ExtractArchiveKeepPrompts(Files(), archive, archiveSize, CardRoot(), promptVersion,
-                                              binding.Callbacks());
+    archive::ExtractStats stats;
+    const bool ok = archive::ExtractArchiveKeepPrompts(Files(), archive, archiveSize, CardRoot(),
+                                                       promptVersion, binding.Callbacks(), &stats);
+    return binding.Finish(ok, stats);
 }

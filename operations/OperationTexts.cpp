@@ -11,6 +11,17 @@ std::string ReplacePromptsQuestion(const std::string& archiveVersion, const std:
            "?";
 }
 
+std::string FilesNotWrittenMessage(unsigned files) {
+    return "An error has occurred while writing " + std::to_string(files) +
+           (files == 1 ? " file" : " files") +
+           " to the VoxHarbor card. Please check the card and card reader.";
+}
+
+std::string DamagedArchiveMessage(unsigned entries) {
+    return "The archive file is damaged.  " + std::to_string(entries) +
+           (entries == 1 ? " entry was" : " entries were") + " not written to the VoxHarbor card.";
+}
+
 std::string ArchiveOpenFailedMessage(const std::string& path, DWORD error) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
         return "The file " + path + " was not found.  The VoxHarbor card has not been changed.";

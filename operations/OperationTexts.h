@@ -31,6 +31,17 @@ inline constexpr const char* PromptsDirMissingMessage =
 inline constexpr const char* DataDirMissingMessage =
     "The VoxHarbor Data directory and associated files were not found.  Please re-install the application.";
 
+// An extraction that stopped because the archive file could not be read.
+inline constexpr const char* ArchiveReadFailedMessage =
+    "An error has occurred while reading the archive file.  Only part of it has been written to the "
+    "VoxHarbor "
+    "card.";
+
+// An extraction that went to its end but could not write every file, or passed over damaged
+// entries of the archive.
+std::string FilesNotWrittenMessage(unsigned files);
+std::string DamagedArchiveMessage(unsigned entries);
+
 // Completion messages.
 inline constexpr const char* BackupCompleteMessage = "Backup Complete.";
 inline constexpr const char* RestoreCompleteMessage = "Restore Complete.";

@@ -43,10 +43,12 @@ void CardUtilityDialog::OnUpdate() {
         return;
     }
     // The card the checks passed for. Device changes handled while the file dialog or the
-    // question is open may empty the slot or move another drive into it; the update then ends
-    // without writing anything more.
+    // question is open may empty the slot, move another drive into it or leave the reader
+    // without its card; the update then ends without writing anything more.
     const std::string cardRoot = CardRoot();
-    auto cardGone = [&] { return SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot; };
+    auto cardGone = [&] {
+        return SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot || !ProbeMedia(cardRoot);
+    };
 
     UpdateWindow();
     GetUi().BeginWaitCursor();

@@ -100,6 +100,11 @@ void CardUtilityDialog::RestoreCard() {
         ShowMessage(*this, InsertValidCardMessage);
         return;
     }
+    if (!ProbeMedia(cardRoot)) {
+        CloseReadHandle(Files(), archive);
+        ShowMessage(*this, NoMediaMessage);
+        return;
+    }
 
     const bool ok = keepPrompts ? ExtractArchiveKeepPrompts(archive, size) : ExtractArchive(archive, size);
     CloseReadHandle(Files(), archive);
