@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <stdexcept>
 
 namespace fktest {
 
@@ -272,18 +272,18 @@ int Scenario::endResult() const {
     return dialog_ != nullptr ? dialog_->Result() : 0;
 }
 
+// Driving a scenario that did not start (or whose PC could not be opened) ends the test: the
+// exception is reported by GoogleTest as a failure of that test.
 CardUtilityDialog& Scenario::dialog() {
     if (dialog_ == nullptr) {
-        ADD_FAILURE() << "the scenario was not started";
-        start();
+        throw std::logic_error("the scenario's dialog is not running: call start() first");
     }
     return *dialog_;
 }
 
 platform::SimulatedPc& Scenario::pc() {
     if (pc_ == nullptr) {
-        ADD_FAILURE() << "the scenario was not started";
-        start();
+        throw std::logic_error("the scenario's simulated PC is not open: call start() first");
     }
     return *pc_;
 }

@@ -1,5 +1,7 @@
 #include "tests/support/ScriptedUi.h"
 
+#include "app/flashkeeper3dlg.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -111,7 +113,8 @@ void ScriptedUi::CaptureStatus() {
 
 INT_PTR ScriptedUi::RunModal(platform::Dialog& dlg) {
     CaptureStatus();
-    if (mainWindow_ == nullptr) {
+    // The main window: the one named by SetMainWindow, or a CardUtilityDialog when none was named.
+    if (mainWindow_ == nullptr && dynamic_cast<CardUtilityDialog*>(&dlg) != nullptr) {
         mainWindow_ = &dlg;
     }
     if (&dlg == mainWindow_) {

@@ -1,0 +1,224 @@
+// Select: the drive selection dialog, the media probe, the capacity and card type, and the
+// fields that tell the operations whether a card is selected.
+#include "card/DriveSelectionDialog.h"
+#include "resources/Resources.h"
+#include "tests/support/Scenario.h"
+
+#include <gtest/gtest.h>
+
+using namespace fktest;
+
+namespace {
+
+struct Fields {
+    std::string status, device, type, version;
+    friend bool operator==(const Fields&, const Fields&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const Fields& f) {
+        return out << "{" << f.status << " | " << f.device << " | " << f.type << " | " << f.version << "}";
+    }
+};
+
+Fields FieldsOf(Scenario& s) {
+    return Fields{s.field(ControlId::Status), s.field(ControlId::Device), s.field(ControlId::Type),
+                  s.field(ControlId::PromptVersion)};
+}
+
+const Fields NotSelected{"Card Not Selected", "", "", ""};
+
+} // namespace
+
+TEST(CardSelection, ALabelledCardWithPrompts) {
+    Scenario s;
+    s.card('E').label("CARD").capacityBytes(64'028'672).prompts("0110\r\n");
+    s.start();
+    s.selectCard(0);
+
+    EXPECT_EQ(FieldsOf(s), (Fields{"Ready", "CARD (E:)", "VoxHarbor 4 Hour", "1.10\r"}));
+    EXPECT_EQ(s.messages(), Texts{});
+    EXPECT_EQ(s.statusBar(0), "Ready");
+    EXPECT_EQ(s.dialog().deviceIndex, 0);
+    EXPECT_EQ(s.dialog().deviceCapacities[0], 64);
+    EXPECT_EQ(volumeLabel, "CARD");
+    // The selection dialog offered the drives by label, the first one preselected.
+    ASSERT_EQ(s.ui().Modals().size(), 1u);
+    EXPECT_EQ(s.ui().Modals()[0].title, "Select VoxHarbor Card");
+    EXPECT_EQ(s.ui().Modals()[0].comboItems, (Texts{"CARD (E:)", "Removable Disk (G:)"}));
+    EXPECT_EQ(s.ui().Modals()[0].comboSelection, 0);
+}
+
+TEST(CardSelection, ACardWithoutLabelOrPrompts) {
+    Scenario s;
+    s.card('E').label("");
+    s.start();
+    s.selectCard(0);
+    EXPECT_EQ(FieldsOf(s), (Fields{"Ready", "Removable Disk (E:)", "VoxHarbor 4 Hour", "No Prompts"}));
+}
+
+TEST(CardSelection, AReaderWithoutACardSaysSoOnceAndLeavesNoCardSelected) {
+    Scenario s;
+    s.card('E').label("CARD").prompts("0110");
+    s.start();
+    s.selectCard(0);
+    ASSERT_EQ(s.field(ControlId::Status), "Ready");
+
+    s.selectCard(1); // G:, the empty reader
+    EXPECT_EQ(s.messages(), Texts{"No media present."});
+    EXPECT_EQ(FieldsOf(s), NotSelected);
+    EXPECT_EQ(s.dialog().deviceIndex, 1);
+}
+
+TEST(CardSelection, CancelChangesNothing) {
+    Scenario s;
+    s.card('E').label("CARD").prompts("0110");
+    s.start();
+    s.selectCard(0);
+    const Fields before = FieldsOf(s);
+
+    ModalAnswer chooseThenCancel = PressCancel();
+    chooseThenCancel.comboSelection = 1;
+    s.answerModal(chooseThenCancel);
+    s.answerModal(PressCancel());
+    s.click(ControlId::Select);
+    s.click(ControlId::Select); // Cancel after choosing G: as well as a plain Cancel
+
+    EXPECT_EQ(FieldsOf(s), before);
+    EXPECT_EQ(s.dialog().deviceIndex, 0);
+    EXPECT_EQ(s.messages(), Texts{});
+}
+
+TEST(CardSelection, NothingChosenLeavesNoCardSelected) {
+    Scenario s;
+    s.start();
+    s.selectCard(0);
+    ASSERT_EQ(s.field(ControlId::Status), "Ready");
+    s.selectCard(-1); // no item selected when OK is pressed
+    EXPECT_EQ(FieldsOf(s), NotSelected);
+    EXPECT_EQ(s.messages(), Texts{});
+}
+
+TEST(CardSelection, WithoutRemovableDrivesOnlyNoneIsOfferedAndOkChangesNothing) {
+    Scenario s;
+    s.removeDrive('E');
+    s.removeDrive('G');
+    s.start();
+    s.answerModal(PressOk());
+    s.click(ControlId::Select);
+
+    ASSERT_EQ(s.ui().Modals().size(), 1u);
+    EXPECT_EQ(s.ui().Modals()[0].comboItems, Texts{"None"});
+    EXPECT_EQ(s.ui().Modals()[0].comboSelection, 0);
+    EXPECT_EQ(FieldsOf(s), NotSelected);
+    EXPECT_EQ(s.messages(), Texts{});
+}
+
+TEST(CardSelection, TheCardPulledWhileTheListIsOpenIsNotSelected) {
+    Scenario s;
+    s.card('E').prompts("0110");
+    s.start();
+    s.answerModal(SelectItem(0, s.pulling('E')));
+    s.click(ControlId::Select);
+    EXPECT_EQ(s.messages(), Texts{"No media present."});
+    EXPECT_EQ(FieldsOf(s), NotSelected);
+}
+
+TEST(CardSelection, TheReaderUnpluggedWhileTheListIsOpenLeavesNoCardSelected) {
+    Scenario s;
+    s.card('E').prompts("0110");
+    s.start();
+    // G:, item 1, goes away before OK: slot 1 is empty when the choice arrives.
+    s.answerModal(SelectItem(1, [&s] { s.unplug('G'); }));
+    s.click(ControlId::Select);
+    EXPECT_EQ(FieldsOf(s), NotSelected);
+    EXPECT_EQ(s.dialog().CardRoot(), "");
+}
+
+TEST(CardSelection, ALaterSelectionOfACardWithoutPromptsDoesNotShowTheEarlierVersion) {
+    Scenario s;
+    s.card('E').label("FIRST").prompts("0110");
+    s.card('G').media(true).label("SECOND");
+    s.start();
+    s.selectCard(0);
+    ASSERT_EQ(s.field(ControlId::PromptVersion), "1.10");
+    s.selectCard(1);
+    EXPECT_EQ(FieldsOf(s), (Fields{"Ready", "SECOND (G:)", "VoxHarbor 4 Hour", "No Prompts"}));
+    EXPECT_EQ(s.dialog().promptVersion, "No Prompts");
+}
+
+struct CapacityCase {
+    std::uint64_t bytes;
+    const char* type;
+};
+
+class CardType : public testing::TestWithParam<CapacityCase> {};
+
+TEST_P(CardType, FollowsTheCapacityInMillionsOfBytes) {
+    Scenario s;
+    s.card('E').capacityBytes(GetParam().bytes);
+    s.start();
+    s.selectCard(0);
+    EXPECT_EQ(s.field(ControlId::Type), GetParam().type) << GetParam().bytes << " bytes";
+    // Every card that answers is usable, named or not.
+    EXPECT_EQ(s.field(ControlId::Status), "Ready");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, CardType,
+    testing::Values(
+        CapacityCase{62'999'999, "Unknown Card Type"}, CapacityCase{63'995'904, "VoxHarbor 4 Hour"},
+        CapacityCase{64'028'672, "VoxHarbor 4 Hour"}, CapacityCase{65'000'000, "Unknown Card Type"},
+        CapacityCase{126'999'872, "Unknown Card Type"}, CapacityCase{127'000'064, "VoxHarbor 8 Hour"},
+        CapacityCase{128'974'848, "VoxHarbor 8 Hour"}, CapacityCase{129'999'872, "VoxHarbor 8 Hour"},
+        CapacityCase{130'000'000, "Unknown Card Type"}, CapacityCase{256'000'000, "VoxHarbor 12 Hour"},
+        CapacityCase{257'000'000, "Unknown Card Type"}, CapacityCase{512'000'000, "VoxHarbor 16 Hour"},
+        // 32 millions names no card of this system.
+        CapacityCase{32'000'000, "Unknown Card Type"},
+        // 4 GiB + 64,028,672: a 32-bit product would wrap to a 4 Hour card.
+        CapacityCase{4'294'967'296ull + 64'028'672ull, "Unknown Card Type"},
+        CapacityCase{4'294'967'296ull, "Unknown Card Type"}, CapacityCase{0, "Unknown Card Type"}));
+
+TEST(CardTypeText, KnownOnlyForTheTableSizes) {
+    bool known = false;
+    EXPECT_EQ(CardUtilityDialog::CardTypeText(512, &known), "VoxHarbor 16 Hour");
+    EXPECT_TRUE(known);
+    EXPECT_EQ(CardUtilityDialog::CardTypeText(32, &known), "Unknown Card Type");
+    EXPECT_FALSE(known);
+    EXPECT_EQ(CardUtilityDialog::CardTypeText(4294ull * 1000 + 64, &known), "Unknown Card Type");
+    EXPECT_FALSE(known);
+}
+
+TEST(CardSelection, TheLargeCapacityIsStoredWithoutWrapping) {
+    Scenario s;
+    s.card('E').capacityBytes(8ull * 1024 * 1024 * 1024);
+    s.start();
+    s.selectCard(0);
+    EXPECT_EQ(s.dialog().deviceCapacities[0], 8589);
+}
+
+TEST(DriveSelectionDialog, ListsTheSlotsItWasGivenByLabel) {
+    Scenario s;
+    s.card('E').label("CARD");
+    s.card('H').media(false);
+    s.start();
+
+    ScriptedUi ui;
+    DriveSelectionDialog dlg(ui, s.pc().Drives());
+    dlg.driveRoots = {"E:\\", "G:\\", "H:\\", "", "", ""};
+    ui.AnswerModal(SelectItem(2));
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.selectedIndex, 2);
+    EXPECT_EQ(dlg.itemTexts[0], "");
+    EXPECT_EQ(ui.Modals()[0].comboItems, (Texts{"CARD (E:)", "Removable Disk (G:)", "Removable Disk (H:)"}));
+    EXPECT_EQ(ui.Modals()[0].templateId, resources::IDD_DRIVESELECTION);
+}
+
+TEST(DriveSelectionDialog, CancelReturnsCancelWhateverWasChosen) {
+    Scenario s;
+    s.start();
+    ScriptedUi ui;
+    DriveSelectionDialog dlg(ui, s.pc().Drives());
+    dlg.driveRoots = {"E:\\", "", "", "", "", ""};
+    ModalAnswer cancel = PressCancel();
+    cancel.comboSelection = 0;
+    ui.AnswerModal(cancel);
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+}

@@ -1,0 +1,229 @@
+// Start-up, the status bar, routing of system commands and AutoPlay, and the application object.
+#include "app/flashkeeper3.h"
+#include "resources/Resources.h"
+#include "tests/support/Scenario.h"
+
+#include <gtest/gtest.h>
+
+using namespace fktest;
+
+namespace {
+
+constexpr const char* ReinstallMessage =
+    "The VoxHarbor directory and associated files were not found.  Please re-install the application.";
+
+} // namespace
+
+TEST(Startup, WithTheInstallationTheDialogStaysOpenWithNoCardSelected) {
+    Scenario s;
+    s.card('E').label("CARD").prompts("0110\r\n");
+    s.start();
+
+    EXPECT_FALSE(s.ended());
+    EXPECT_EQ(s.messages(), Texts{});
+    // Whatever the first slot holds, the fields start empty and the card unselected...
+    EXPECT_EQ(s.field(ControlId::Status), "Card Not Selected");
+    EXPECT_EQ(s.field(ControlId::Device), "");
+    EXPECT_EQ(s.field(ControlId::Type), "");
+    EXPECT_EQ(s.field(ControlId::PromptVersion), "");
+    // ...while the scan of slot 0 (E:) shows in the status bar and the hidden language fields.
+    EXPECT_EQ(s.statusBar(0), "Ready");
+    EXPECT_EQ(s.statusBar(1), "");
+    EXPECT_EQ(s.field(ControlId::LanguageVersion0), "1.10\r");
+    EXPECT_EQ(s.field(ControlId::LanguageVersion3), "1.10\r");
+    EXPECT_EQ(s.deviceList(), (Texts{"E:\\", "G:\\"}));
+    EXPECT_EQ(s.dialog().ButtonItem(ControlId::Backup).GetBitmap(), resources::IDB_BACKUP);
+    EXPECT_EQ(s.dialog().ButtonItem(ControlId::Read).GetBitmap(), resources::IDB_READ);
+}
+
+TEST(Startup, AnEmptyPromptUpdateFileIsEnough) {
+    Scenario s;
+    s.localFile("ZEL\\VoxHarbor\\Prompts\\PromptUpdateVer1_2.vhp", "");
+    s.start();
+    EXPECT_FALSE(s.ended());
+    EXPECT_EQ(s.messages(), Texts{});
+}
+
+TEST(Startup, WithoutThePromptUpdateFileTheReinstallMessageEndsTheDialogAfterTheLastStep) {
+    Scenario s;
+    s.withoutInstallation();
+    s.start();
+
+    ASSERT_EQ(s.messages(), Texts{ReinstallMessage});
+    EXPECT_EQ(s.ui().Messages()[0].buttons, MB_OK);
+    EXPECT_EQ(s.ui().Messages()[0].caption, "flashkeeper3");
+    EXPECT_TRUE(s.ended());
+    EXPECT_EQ(s.endResult(), IDOK);
+    // The remaining start-up steps still ran.
+    EXPECT_EQ(s.field(ControlId::Status), "Card Not Selected");
+}
+
+TEST(Startup, WithoutTheInstallationFolderTheReinstallMessageIsShownToo) {
+    Scenario s;
+    s.withoutInstallation();
+    s.removeDrive('C');
+    s.card('C').type(platform::SimDriveType::Fixed);
+    s.start();
+    EXPECT_EQ(s.messages(), Texts{ReinstallMessage});
+    EXPECT_TRUE(s.ended());
+}
+
+TEST(Startup, ABusyPromptUpdateFileDoesNotStopStartUp) {
+    Scenario s;
+    s.start();
+    // A second instance finds the file open without sharing: that is not a missing installation.
+    platform::FileSystem& fs = s.pc().Files();
+    const platform::Handle busy = fs.CreateFile("C:\\ZEL\\VoxHarbor\\Prompts\\PromptUpdateVer1_2.vhp",
+                                                GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    ASSERT_NE(busy, platform::InvalidHandle);
+    ScriptedUi otherUi;
+    CardUtilityDialog second(otherUi, s.pc());
+    second.InitDialog();
+    fs.CloseHandle(busy);
+    EXPECT_FALSE(second.IsEnded());
+    EXPECT_EQ(otherUi.MessageTexts(), Texts{});
+}
+
+TEST(Startup, WithoutACardInSlotZeroTheStatusBarAsksForOne) {
+    Scenario s;
+    s.removeDrive('E');
+    s.removeDrive('G');
+    s.start();
+    EXPECT_EQ(s.statusBar(0), "Insert Card");
+    EXPECT_EQ(s.field(ControlId::LanguageVersion0), "UND");
+    EXPECT_EQ(s.field(ControlId::LanguageVersion1), "UND");
+}
+
+TEST(StatusBar, IsCreatedAlongTheBottomWithTwoParts) {
+    Scenario s;
+    s.start();
+    const platform::StatusBarControl& bar = s.dialog().statusBar;
+    ASSERT_TRUE(bar.IsCreated());
+    EXPECT_EQ(bar.CreatedId(), 1068);
+    EXPECT_EQ(bar.CreatedRect(), (platform::Rect{0, 293, 473, 318}));
+    EXPECT_EQ(bar.MinHeight(), 25);
+    EXPECT_EQ(bar.Parts(), (std::vector<int>{118, 471}));
+}
+
+TEST(StatusBar, PartEdgesTruncateBothDivisions) {
+    const std::vector<std::pair<int, std::vector<int>>> cases = {
+        {400, {100, 399}},
+        {401, {100, 399}},
+        {402, {100, 402}},
+    };
+    for (const auto& [width, edges] : cases) {
+        Scenario s;
+        s.clientWidth(width);
+        s.start();
+        EXPECT_EQ(s.dialog().statusBar.Parts(), edges) << "client width " << width;
+    }
+}
+
+TEST(StatusBar, CreationFailureIsReportedAndStartUpGoesOn) {
+    Scenario s;
+    s.ui().SetChildCreationFails(true);
+    s.start();
+    EXPECT_EQ(s.messages(), Texts{"Status Bar not created"});
+    EXPECT_FALSE(s.ended());
+    EXPECT_EQ(s.field(ControlId::Status), "Card Not Selected");
+}
+
+TEST(SystemMenu, EndsWithASeparatorAndTheAboutItem) {
+    Scenario s;
+    s.start();
+    const std::vector<platform::MenuItem>& menu = *s.dialog().GetSystemMenu(FALSE);
+    ASSERT_GE(menu.size(), 2u);
+    EXPECT_TRUE(menu[menu.size() - 2].separator);
+    EXPECT_EQ(menu.back().commandId, 16u);
+    EXPECT_EQ(menu.back().text, "&About ZEL VoxHarbor Utility...");
+    EXPECT_FALSE(menu.back().separator);
+}
+
+TEST(SystemMenu, AboutOpensTheAboutBoxAndLeavesTheDialogAsItWas) {
+    Scenario s;
+    s.start();
+    s.selectCard(0);
+    const std::string status = s.field(ControlId::Status);
+
+    s.answerModal(PressOk());
+    s.send(WM_SYSCOMMAND, IDM_ABOUTBOX);
+    // The low four bits belong to the system and do not change the command.
+    s.answerModal(PressCancel());
+    s.send(WM_SYSCOMMAND, IDM_ABOUTBOX | 0x3);
+
+    ASSERT_EQ(s.ui().Modals().size(), 3u); // the selection, then the About box twice
+    EXPECT_EQ(s.ui().Modals()[1].templateId, resources::IDD_ABOUTBOX);
+    EXPECT_EQ(s.ui().Modals()[1].title, "About ZEL VoxHarbor Utility");
+    EXPECT_EQ(s.ui().Modals()[2].templateId, resources::IDD_ABOUTBOX);
+    EXPECT_FALSE(s.ended());
+    EXPECT_EQ(s.field(ControlId::Status), status);
+    EXPECT_TRUE(s.ui().AllAnswersUsed()) << s.ui().PendingAnswers();
+}
+
+TEST(SystemMenu, CloseEndsTheDialogWithCancel) {
+    Scenario s;
+    s.start();
+    s.send(WM_SYSCOMMAND, SC_CLOSE);
+    EXPECT_TRUE(s.ended());
+    EXPECT_EQ(s.endResult(), IDCANCEL);
+}
+
+TEST(Exit, CollectsTheControlsAndEndsWithOk) {
+    Scenario s;
+    s.start();
+    // A member changed without showing it is reverted by the collection.
+    s.dialog().statusText = "changed";
+    s.click(ControlId::Exit);
+    EXPECT_TRUE(s.ended());
+    EXPECT_EQ(s.endResult(), IDOK);
+    EXPECT_EQ(s.dialog().statusText, "Card Not Selected");
+}
+
+TEST(Routing, TheDragIconIsTheApplicationIcon) {
+    Scenario s;
+    s.start();
+    EXPECT_EQ(s.send(WM_QUERYDRAGICON), resources::IDR_MAINFRAME);
+}
+
+TEST(Routing, TheHiddenReadButtonRefreshesTheCardStatus) {
+    Scenario s;
+    s.card('E').prompts("0110");
+    s.start();
+    s.card('E').promptSlot(0, "0120");
+    s.click(ControlId::Read);
+    EXPECT_EQ(s.field(ControlId::LanguageVersion0), "1.20");
+    EXPECT_EQ(s.dialog().promptVersion, "1.20");
+}
+
+TEST(AutoPlay, EachRequestIsRefusedAndRescansTheDrivesOnce) {
+    Scenario s;
+    s.start();
+    ASSERT_EQ(s.deviceList(), (Texts{"E:\\", "G:\\"}));
+
+    // A reader plugged in without a device-change event: only the AutoPlay request shows it.
+    s.card('H').label("SECOND");
+    int repaints = s.ui().RepaintCount();
+    EXPECT_EQ(s.queryCancelAutoPlay(), 1);
+    EXPECT_EQ(s.ui().RepaintCount(), repaints + 1); // one re-scan, one repaint
+    EXPECT_EQ(s.deviceList(), (Texts{"E:\\", "G:\\", "H:\\"}));
+
+    repaints = s.ui().RepaintCount();
+    EXPECT_EQ(s.queryCancelAutoPlay(), 1);
+    EXPECT_EQ(s.ui().RepaintCount(), repaints + 1);
+    EXPECT_EQ(s.messages(), Texts{});
+    // The fields are not touched by a re-scan.
+    EXPECT_EQ(s.field(ControlId::Status), "Card Not Selected");
+}
+
+TEST(Application, RunsTheDialogAndReturnsFalse) {
+    Scenario s; // only for its simulated PC and Ui
+    s.withoutInstallation();
+    s.start();
+    ScriptedUi ui;
+    CardUtilityApp app;
+    EXPECT_EQ(app.InitInstance(ui, s.pc()), FALSE);
+    EXPECT_EQ(ui.MessageTexts(), Texts{ReinstallMessage});
+    EXPECT_EQ(ui.MainWindow(), nullptr);
+    ASSERT_EQ(ui.EndedDialogs().size(), 1u);
+    EXPECT_EQ(ui.EndedDialogs()[0].first, resources::IDD_CARDUTILITY_DIALOG);
+}
