@@ -202,21 +202,29 @@ BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWOR
     if (letter == 0) {
         return Fail(ERROR_INVALID_NAME);
     }
-    std::vector<DriveMount> mounts;
-    const DWORD err = MountsOf(letter, &mounts);
-    if (err != ERROR_SUCCESS) {
-        return Fail(err);
+    if (letter == 'C') {
+        return TRUE;
     }
-    if (letter != 'C') {
-        const HostDrive* d = DriveAt(letter);
-        std::string text = d != nullptr ? d->label : "";
-        FatGeometry fat;
-        if (d != nullptr && text.empty() && !viaUdisks_ && !d->volumeDevice.empty() &&
-            ReadFatBootSector(d->volumeDevice, &fat)) {
-            text = fat.label;
-        }
-        *label = text.substr(0, maxLength);
+    if (!refreshed_) {
+        Refresh();
     }
+    // The label is known without mounting the card (udisks2 and udev read it from the volume).
+    const HostDrive* d = DriveAt(letter);
+    if (d == nullptr) {
+        return Fail(ERROR_PATH_NOT_FOUND);
+    }
+    if (!d->mediaPresent) {
+        return Fail(ERROR_NOT_READY);
+    }
+    if (!d->hasFileSystem) {
+        return Fail(ERROR_UNRECOGNIZED_VOLUME);
+    }
+    std::string text = d->label;
+    FatGeometry fat;
+    if (text.empty() && !viaUdisks_ && !d->volumeDevice.empty() && ReadFatBootSector(d->volumeDevice, &fat)) {
+        text = fat.label;
+    }
+    *label = text.substr(0, maxLength);
     return TRUE;
 }
 

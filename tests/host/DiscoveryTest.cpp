@@ -1,0 +1,368 @@
+// Drive discovery against fixture trees: mountinfo, /sys/block, by-label links and udisks2
+// snapshots; stable letters; device-change events; FAT boot sectors from mkfs.fat.
+#include "HostTestSupport.h"
+
+#include "platform/api/LastError.h"
+#include "platform/host/Discovery.h"
+#include "platform/host/HostPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/sysmacros.h>
+
+#include <cstring>
+#include <filesystem>
+
+using namespace platform;
+using namespace platform::host;
+using hosttest::TempDir;
+using hosttest::WriteText;
+
+namespace {
+
+TEST(MountInfo, ParsesFieldsAndDecodesEscapes) {
+    const std::string text =
+        "26 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+        "97 26 8:17 / /media/tech/MY\\040CARD rw,nosuid shared:52 master:3 - vfat /dev/sdb1 rw,uid=1000\n"
+        "garbage line without separator\n"
+        "98 26 0:50 /export /mnt/voice\\134share rw - nfs4 server:/export rw\n"
+        "99 26 8:33 / /x rw -\n";
+    const auto entries = ParseMountInfo(text);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1].mountPoint, "/media/tech/MY CARD");
+    EXPECT_EQ(entries[1].fsType, "vfat");
+    EXPECT_EQ(entries[1].source, "/dev/sdb1");
+    EXPECT_EQ(entries[1].major, 8u);
+    EXPECT_EQ(entries[1].minor, 17u);
+    EXPECT_EQ(entries[2].mountPoint, "/mnt/voice\\share");
+    EXPECT_EQ(entries[2].root, "/export");
+
+    EXPECT_EQ(DecodeUdevEscapes("MY\\x20CARD"), "MY CARD");
+    EXPECT_EQ(DecodeUdevEscapes("A\\x2fB\\x5c"), "A/B\\");
+    EXPECT_EQ(DecodeUdevEscapes("TRAIL\\x2"), "TRAIL\\x2");
+    EXPECT_EQ(DecodeUdevEscapes("NO\\xZZ"), "NO\\xZZ");
+}
+
+// A /sys/block tree with a card reader holding a mounted card, an empty reader, a DVD drive, a
+// USB disk mounted under /media, the system disk and a loop device.
+class SysfsFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        roots.sysBlock = dir / "sys/block";
+        roots.byLabel = dir / "by-label";
+        roots.mountInfo = dir / "mountinfo";
+        Disk("sda", false, 100000000, "8:0", {{"sda1", "8:1"}});
+        Disk("sdb", true, 125056, "8:16", {{"sdb1", "8:17"}});
+        Disk("sdc", true, 0, "8:32", {});
+        Disk("sdd", false, 2000000, "8:48", {{"sdd1", "8:49"}});
+        Disk("sr0", true, 0, "11:0", {});
+        Disk("loop0", false, 1000, "7:0", {});
+        std::filesystem::create_directories(roots.byLabel);
+        std::filesystem::create_symlink("../../sdb1", roots.byLabel + "/MY\\x20CARD");
+        std::filesystem::create_symlink("../../sdd1", roots.byLabel + "/BACKUPS");
+        WriteMounts("");
+    }
+
+    void Disk(const std::string& name, bool removable, std::uint64_t sectors, const std::string& dev,
+              const std::vector<std::pair<std::string, std::string>>& partitions) {
+        const std::string d = roots.sysBlock + "/" + name;
+        WriteText(d + "/removable", removable ? "1\n" : "0\n");
+        WriteText(d + "/size", std::to_string(sectors) + "\n");
+        WriteText(d + "/dev", dev + "\n");
+        for (const auto& [part, partDev] : partitions) {
+            WriteText(d + "/" + part + "/partition", "1\n");
+            WriteText(d + "/" + part + "/dev", partDev + "\n");
+        }
+    }
+
+    void WriteMounts(const std::string& extra) {
+        WriteText(roots.mountInfo, "26 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                                   "97 26 8:17 / /media/tech/MY\\040CARD rw - vfat /dev/sdb1 rw\n"
+                                   "98 26 8:49 / /media/tech/BACKUPS rw - ext4 /dev/sdd1 rw\n"
+                                   "99 26 0:60 / /mnt/office rw - cifs //srv/office rw\n" +
+                                       extra);
+    }
+
+    std::vector<HostDrive> Discover() {
+        return DiscoverFromSysfs(roots, ParseMountInfo(hosttest::ReadText(roots.mountInfo)));
+    }
+
+    TempDir dir;
+    DiscoveryRoots roots;
+};
+
+TEST_F(SysfsFixture, FindsReadersOpticalAndUserDisksButNotTheSystem) {
+    const auto drives = Discover();
+    ASSERT_EQ(drives.size(), 4u);
+    EXPECT_EQ(drives[0].key, "/dev/sdb");
+    EXPECT_EQ(drives[0].type, DRIVE_REMOVABLE);
+    EXPECT_TRUE(drives[0].mediaPresent);
+    EXPECT_EQ(drives[0].mountPoint, "/media/tech/MY CARD");
+    EXPECT_EQ(drives[0].label, "MY CARD");
+    EXPECT_EQ(drives[0].fsType, "vfat");
+    EXPECT_EQ(drives[0].volumeDevice, "/dev/sdb1");
+    EXPECT_EQ(drives[0].deviceNumber, makedev(8, 17));
+    EXPECT_EQ(drives[0].size, 125056u * 512u);
+    EXPECT_EQ(drives[1].key, "/dev/sdc");
+    EXPECT_EQ(drives[1].type, DRIVE_REMOVABLE);
+    EXPECT_FALSE(drives[1].mediaPresent);
+    EXPECT_EQ(drives[2].key, "/dev/sdd");
+    EXPECT_EQ(drives[2].type, DRIVE_FIXED);
+    EXPECT_EQ(drives[3].key, "/dev/sr0");
+    EXPECT_EQ(drives[3].type, DRIVE_CDROM);
+    const auto network = DiscoverNetworkMounts(ParseMountInfo(hosttest::ReadText(roots.mountInfo)));
+    ASSERT_EQ(network.size(), 1u);
+    EXPECT_EQ(network[0].type, DRIVE_REMOTE);
+    EXPECT_EQ(network[0].mountPoint, "/mnt/office");
+}
+
+TEST_F(SysfsFixture, VolumesShowLettersTypesAndDeviceChanges) {
+    VolumesConfig config;
+    config.roots = roots;
+    config.pollInterval = std::chrono::milliseconds(0);
+    HostVolumes volumes(config, nullptr);
+    EXPECT_TRUE(volumes.Poll().empty()); // the first look only takes stock
+
+    // D: card reader with card, E: empty reader, F: USB disk, G: DVD, H: network share.
+    EXPECT_EQ(volumes.GetLogicalDrives(),
+              (1u << 2) | (1u << 3) | (1u << 4) | (1u << 5) | (1u << 6) | (1u << 7));
+    EXPECT_EQ(volumes.GetDriveType("C:\\"), DRIVE_FIXED);
+    EXPECT_EQ(volumes.GetDriveType("D:\\"), DRIVE_REMOVABLE);
+    EXPECT_EQ(volumes.GetDriveType("e:\\"), DRIVE_REMOVABLE);
+    EXPECT_EQ(volumes.GetDriveType("F:\\"), DRIVE_FIXED);
+    EXPECT_EQ(volumes.GetDriveType("G:\\"), DRIVE_CDROM);
+    EXPECT_EQ(volumes.GetDriveType("H:\\"), DRIVE_REMOTE);
+    EXPECT_EQ(volumes.GetDriveType("K:\\"), DRIVE_NO_ROOT_DIR);
+    std::string label;
+    EXPECT_TRUE(volumes.GetVolumeLabel("D:\\", &label));
+    EXPECT_EQ(label, "MY CARD");
+    EXPECT_TRUE(volumes.GetVolumeLabel("D:\\", &label, 2));
+    EXPECT_EQ(label, "MY");
+    EXPECT_FALSE(volumes.GetVolumeLabel("E:\\", &label));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
+
+    // The fixture's mount point is not the card's device: never use such a folder.
+    std::vector<host::DriveMount> mounts;
+    EXPECT_EQ(volumes.MountsOf('D', &mounts), ERROR_NOT_READY);
+    EXPECT_EQ(volumes.MountsOf('E', &mounts), ERROR_NOT_READY);
+    EXPECT_EQ(volumes.MountsOf('Q', &mounts), ERROR_PATH_NOT_FOUND);
+    // Without udisks2 a card cannot be formatted; a fixed disk never is.
+    EXPECT_EQ(volumes.FormatDrive(3, FormatRequest{}), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(volumes.FormatDrive(5, FormatRequest{}), ERROR_ACCESS_DENIED);
+
+    // The volume scan: every drive has a volume; only those with media answer the extents request.
+    std::string name;
+    std::vector<std::string> names;
+    Handle h = volumes.FindFirstVolume(&name);
+    ASSERT_NE(h, InvalidHandle);
+    do {
+        names.push_back(name);
+    } while (volumes.FindNextVolume(h, &name));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    volumes.FindVolumeClose(h);
+    ASSERT_EQ(names.size(), 6u);
+    int removableAnswering = 0;
+    for (const std::string& n : names) {
+        ASSERT_EQ(n.back(), '\\');
+        if (volumes.GetDriveType(n) == DRIVE_REMOVABLE &&
+            volumes.QueryVolumeDiskExtents(n.substr(0, n.size() - 1))) {
+            ++removableAnswering;
+        }
+    }
+    EXPECT_EQ(removableAnswering, 1);
+
+    // A card goes into the empty reader.
+    WriteText(roots.sysBlock + "/sdc/size", "250112\n");
+    EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
+    EXPECT_TRUE(volumes.Poll().empty());
+    // The first reader is unplugged: its letter goes, the others keep theirs.
+    std::filesystem::remove_all(roots.sysBlock + "/sdb");
+    EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
+    EXPECT_EQ(volumes.GetDriveType("D:\\"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(volumes.GetDriveType("E:\\"), DRIVE_REMOVABLE);
+    EXPECT_EQ(volumes.GetDriveType("G:\\"), DRIVE_CDROM);
+    // A new reader takes the lowest free letter.
+    Disk("sdf", true, 0, "8:80", {});
+    EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
+    EXPECT_EQ(volumes.GetDriveType("D:\\"), DRIVE_REMOVABLE);
+    EXPECT_FALSE(volumes.QueryVolumeDiskExtents("D:"));
+    // Card pulled from E:.
+    WriteText(roots.sysBlock + "/sdc/size", "0\n");
+    EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
+}
+
+TEST(LetterTable, KeepsLettersWhileAttachedAndNeverPassesZ) {
+    LetterTable table;
+    auto drive = [](const std::string& key) {
+        HostDrive d;
+        d.key = key;
+        return d;
+    };
+    auto letters = table.Assign({drive("/dev/sdc"), drive("/dev/sdb")}, {'C', 'E'});
+    EXPECT_EQ(letters.at('D').key, "/dev/sdb");
+    EXPECT_EQ(letters.at('F').key, "/dev/sdc");
+    letters = table.Assign({drive("/dev/sdc"), drive("/dev/sda")}, {'C', 'E'});
+    EXPECT_EQ(letters.at('D').key, "/dev/sda");
+    EXPECT_EQ(letters.at('F').key, "/dev/sdc");
+    std::vector<HostDrive> many;
+    for (int i = 0; i < 30; ++i) {
+        many.push_back(drive("/dev/x" + std::to_string(100 + i)));
+    }
+    letters = table.Assign(many, {});
+    EXPECT_EQ(letters.size(), 23u); // D: to Z:
+    EXPECT_EQ(letters.begin()->first, 'D');
+    EXPECT_EQ(letters.rbegin()->first, 'Z');
+}
+
+TEST(UdisksSnapshot, DrivesFromObjects) {
+    UdisksSnapshot s;
+    // Card reader with a partitioned, mounted card.
+    s.drives.push_back({"/org/freedesktop/UDisks2/drives/Reader_A", true, true, true, false, 64028672});
+    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sdb",
+                        "/dev/sdb",
+                        makedev(8, 16),
+                        64028672,
+                        "/org/freedesktop/UDisks2/drives/Reader_A",
+                        "",
+                        "",
+                        "",
+                        false,
+                        false,
+                        false,
+                        {},
+                        false,
+                        ""});
+    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sdb1",
+                        "/dev/sdb1",
+                        makedev(8, 17),
+                        64000000,
+                        "/org/freedesktop/UDisks2/drives/Reader_A",
+                        "filesystem",
+                        "vfat",
+                        "VOXCARD",
+                        false,
+                        false,
+                        true,
+                        {"/media/tech/VOXCARD"},
+                        true,
+                        "/org/freedesktop/UDisks2/block_devices/sdb"});
+    // Empty reader.
+    s.drives.push_back({"/org/freedesktop/UDisks2/drives/Reader_B", true, true, false, false, 0});
+    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sdc",
+                        "/dev/sdc",
+                        makedev(8, 32),
+                        0,
+                        "/org/freedesktop/UDisks2/drives/Reader_B",
+                        "",
+                        "",
+                        "",
+                        false,
+                        false,
+                        false,
+                        {},
+                        false,
+                        ""});
+    // Card formatted without a partition table, not mounted.
+    s.drives.push_back({"/org/freedesktop/UDisks2/drives/Reader_C", true, true, true, false, 128974848});
+    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sdd",
+                        "/dev/sdd",
+                        makedev(8, 48),
+                        128974848,
+                        "/org/freedesktop/UDisks2/drives/Reader_C",
+                        "filesystem",
+                        "vfat",
+                        "",
+                        false,
+                        false,
+                        true,
+                        {},
+                        false,
+                        ""});
+    // The system disk.
+    s.drives.push_back({"/org/freedesktop/UDisks2/drives/Disk", false, false, true, false, 1000000000});
+    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sda",
+                        "/dev/sda",
+                        makedev(8, 0),
+                        1000000000,
+                        "/org/freedesktop/UDisks2/drives/Disk",
+                        "filesystem",
+                        "ext4",
+                        "",
+                        false,
+                        true,
+                        true,
+                        {"/"},
+                        false,
+                        ""});
+
+    const auto drives = DrivesFromUdisks(s);
+    ASSERT_EQ(drives.size(), 3u);
+    EXPECT_EQ(drives[0].key, "/dev/sdb");
+    EXPECT_EQ(drives[0].type, DRIVE_REMOVABLE);
+    EXPECT_EQ(drives[0].mountPoint, "/media/tech/VOXCARD");
+    EXPECT_EQ(drives[0].label, "VOXCARD");
+    EXPECT_EQ(drives[0].udisksBlock, "/org/freedesktop/UDisks2/block_devices/sdb1");
+    EXPECT_EQ(drives[0].deviceNumber, makedev(8, 17));
+    EXPECT_EQ(drives[1].key, "/dev/sdc");
+    EXPECT_FALSE(drives[1].mediaPresent);
+    EXPECT_EQ(drives[2].key, "/dev/sdd");
+    EXPECT_TRUE(drives[2].hasFileSystem);
+    EXPECT_TRUE(drives[2].mountPoint.empty());
+    EXPECT_EQ(drives[2].udisksBlock, "/org/freedesktop/UDisks2/block_devices/sdd");
+}
+
+// A boot sector as mkfs.fat writes it for a 64,028,672-byte card, checked against our own
+// arithmetic and, where mkfs.fat is installed, against a real image.
+TEST(FatBootSector, GeometryGivesTheCardsCapacity) {
+    std::uint8_t s[512] = {0xEB, 0x3C, 0x90};
+    auto put16 = [&](int o, unsigned v) {
+        s[o] = static_cast<std::uint8_t>(v);
+        s[o + 1] = static_cast<std::uint8_t>(v >> 8);
+    };
+    put16(11, 512);
+    s[13] = 4;      // sectors per cluster
+    put16(14, 4);   // reserved
+    s[16] = 2;      // FATs
+    put16(17, 512); // root entries
+    put16(19, 0);   // total in the 32-bit field
+    put16(22, 123); // sectors per FAT
+    s[32] = 0x80;   // 125056 = 0x1E880
+    s[33] = 0xE8;
+    s[34] = 0x01;
+    s[38] = 0x29;
+    std::memcpy(s + 43, "VOXCARD    ", 11);
+    s[510] = 0x55;
+    s[511] = 0xAA;
+    FatGeometry g;
+    ASSERT_TRUE(ParseFatBootSector(s, sizeof s, &g));
+    EXPECT_EQ(g.fatBits, 16);
+    EXPECT_EQ(g.label, "VOXCARD");
+    EXPECT_EQ(g.totalClusters, (125056u - 4 - 246 - 32) / 4);
+    s[510] = 0;
+    EXPECT_FALSE(ParseFatBootSector(s, sizeof s, &g));
+
+    if (!hosttest::HaveProgram("mkfs.fat")) {
+        GTEST_SKIP() << "mkfs.fat (dosfstools) is not installed: the real-image half is skipped";
+    }
+    TempDir dir;
+    const std::string image = dir / "card.img";
+    // 125056 sectors of 512 bytes: 62528 KiB.
+    ASSERT_EQ(std::system(("mkfs.fat -F 16 -n VOXCARD -C " + image + " 62528 >/dev/null 2>&1").c_str()), 0);
+    ASSERT_TRUE(ReadFatBootSector(image, &g));
+    EXPECT_EQ(g.fatBits, 16);
+    EXPECT_EQ(g.label, "VOXCARD");
+    const std::uint64_t capacity = std::uint64_t{g.sectorsPerCluster} * g.bytesPerSector * g.totalClusters;
+    EXPECT_LE(capacity, 64028672u);
+    EXPECT_GE(capacity / 1000000, 63u); // a "4 Hour" card, as Windows measures it
+    if (hosttest::HaveProgram("minfo")) {
+        // mtools reads the same geometry.
+        const std::string out = dir / "minfo.txt";
+        ASSERT_EQ(std::system(("minfo -i " + image + " :: >" + out + " 2>&1").c_str()), 0);
+        const std::string text = hosttest::ReadText(out);
+        EXPECT_NE(text.find("cluster size: " + std::to_string(g.sectorsPerCluster) + " sectors"),
+                  std::string::npos)
+            << text;
+    }
+}
+
+} // namespace
