@@ -1,0 +1,244 @@
+// Backup: the checks, the save dialog, the archive's bytes, and that a backup which fails never
+// costs the earlier archive of the same name.
+#include "ArchiveLayout.h"
+#include "OperationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace fktest;
+using namespace optest;
+
+namespace {
+
+const std::string Target = std::string(BackupDir) + "card.vhb";
+const std::string OldArchive(3000, 'o');
+constexpr const char* Complete = "Backup Complete.";
+
+void BackUp(Scenario& s, const std::string& path = Target) {
+    s.answerFile(ChoosePath(path));
+    s.click(ControlId::Backup);
+}
+
+// After a backup that failed: the earlier archive as it was, no temporary file, the bars back
+// to normal.
+void ExpectEarlierArchiveKept(Scenario& s) {
+    EXPECT_EQ(s.readFile(Target), OldArchive);
+    EXPECT_FALSE(s.exists(Target + ".tmp"));
+    EXPECT_EQ(s.statusBar(0), "Ready");
+    EXPECT_EQ(s.statusBar(1), "");
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+}
+
+} // namespace
+
+TEST(BackupChecks, EachFailedCheckShowsItsMessageAndWritesNothing) {
+    const std::vector<std::pair<Rung, std::string>> rungs = {
+        {Rung::NotSelected, SelectDevice},          {Rung::NoMediaFirstProbe, NoMedia},
+        {Rung::NoMediaSecondProbe, NoMedia},        {Rung::NoDrive, InsertValidCard},
+        {Rung::BackupDirMissing, BackupDirMissing},
+    };
+    for (const auto& [rung, message] : rungs) {
+        SCOPED_TRACE(message);
+        Scenario s;
+        SetUpRung(s, rung);
+        const Tree local = Snapshot(s, 'C');
+        s.click(ControlId::Backup);
+        EXPECT_EQ(s.messages(), Texts{message});
+        EXPECT_TRUE(s.ui().FileDialogs().empty());
+        EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
+        EXPECT_EQ(Difference(local, Snapshot(s, 'C')), "");
+    }
+}
+
+TEST(BackupChecks, AMissingBackupFolderAloneStillOffersTheSaveDialog) {
+    Scenario s;
+    s.start();
+    s.selectCard(0);
+    ASSERT_EQ(s.pc().Files().DeleteTree("C:\\ZEL\\VoxHarbor\\Backup"), 0u);
+    s.answerFile(CancelFileDialog());
+    s.click(ControlId::Backup);
+
+    ASSERT_EQ(s.ui().FileDialogs().size(), 1u);
+    const ShownFileDialog& shown = s.ui().FileDialogs()[0];
+    EXPECT_TRUE(shown.save);
+    EXPECT_EQ(shown.request.filterDescription, "VoxHarbor Greeting & Data Files (*.vhb)");
+    EXPECT_EQ(shown.request.filterPattern, "*.vhb");
+    EXPECT_EQ(shown.request.initialDir, "C:\\ZEL\\Voxharbor\\Backup\\");
+    EXPECT_EQ(shown.request.fileName, "*.vhb");
+    EXPECT_EQ(shown.request.defaultExt, "vhb");
+    EXPECT_EQ(shown.request.flags, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
+    // Cancelled: silent, nothing written, the cursor untouched.
+    EXPECT_EQ(s.messages(), Texts{});
+    EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
+    EXPECT_FALSE(s.exists("C:\\ZEL\\VoxHarbor\\Backup"));
+}
+
+TEST(Backup, TheVersionBlockHoldsTheFirstSixCharactersOfThePromptVersion) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"0110\n", "1.10"},
+        {"0110\r\n", "1.10\r"},
+        {"0123456\n", "1.2345"}, // 1.23456 is cut to six characters, with no terminator
+    };
+    for (const auto& [versionFile, stored] : cases) {
+        SCOPED_TRACE(stored);
+        Scenario s;
+        s.card('E').prompts(versionFile);
+        s.start();
+        s.selectCard(0);
+        BackUp(s);
+        EXPECT_EQ(s.messages(), Texts{Complete});
+        const std::optional<std::string> archive = s.readFile(Target);
+        ASSERT_TRUE(archive.has_value());
+        ASSERT_GE(archive->size(), Block);
+        std::string expected(Block, '\0');
+        expected.replace(0, stored.size(), stored);
+        EXPECT_EQ(archive->substr(0, Block), expected);
+        EXPECT_EQ(archive->size() % Block, 0u);
+    }
+}
+
+TEST(Backup, AnEmptyCardGivesTheZeroVersionBlockAlone) {
+    Scenario s;
+    s.start();
+    s.selectCard(0);
+    ASSERT_EQ(s.field(ControlId::PromptVersion), "No Prompts");
+    BackUp(s);
+    EXPECT_EQ(s.messages(), Texts{Complete});
+    EXPECT_EQ(s.readFile(Target), std::string(Block, '\0'));
+}
+
+TEST(Backup, ALargerExistingArchiveIsReplacedWhole) {
+    Scenario s;
+    s.card('E').file("ROOT.CFG", "abc");
+    s.localFile("ZEL\\VoxHarbor\\Backup\\card.vhb", std::string(40 * Block, 'x'));
+    s.start();
+    s.selectCard(0);
+    BackUp(s);
+
+    EXPECT_EQ(s.messages(), Texts{Complete});
+    Bytes expected = VersionBlock("");
+    const std::optional<std::string> archive = s.readFile(Target);
+    ASSERT_TRUE(archive.has_value());
+    // Version block, the header of ROOT.CFG and one data block: nothing of the old file is left.
+    ASSERT_EQ(archive->size(), 3 * Block);
+    EXPECT_EQ(archive->substr(0, Block), std::string(expected.begin(), expected.end()));
+    EXPECT_EQ(archive->substr(Block, 12), std::string("E:\\ROOT.CFG") + '\0');
+    EXPECT_EQ(archive->substr(2 * Block + 20, 3), "abc");
+    EXPECT_FALSE(s.exists(Target + ".tmp"));
+}
+
+TEST(Backup, TheStatusBarShowsEachPathAndEndsReady) {
+    Scenario s;
+    s.card('E').prompts("0110\n").file("VM\\MSG\\100\\M0001.VOX", "message");
+    s.start();
+    s.selectCard(0);
+    s.ui().ClearStatusHistory();
+    BackUp(s);
+
+    EXPECT_EQ(s.messages(), Texts{Complete});
+    const Texts& state = s.statusHistory(0);
+    ASSERT_GE(state.size(), 2u);
+    EXPECT_NE(std::find(state.begin(), state.end(), "Backing Up Data"), state.end());
+    EXPECT_EQ(state.back(), "Ready");
+    const Texts& paths = s.statusHistory(1);
+    EXPECT_NE(std::find(paths.begin(), paths.end(), "E:\\\\VM\\\\MSG\\\\100\\M0001.VOX"), paths.end());
+    EXPECT_EQ(s.statusBar(1), "");
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    EXPECT_EQ(s.ui().WaitCursorBegins(), 1);
+}
+
+// ------------------------------------------------------------------ failures
+
+class BackupFailure : public ::testing::Test {
+protected:
+    void SetUp() override {
+        s.card('E').prompts("0110\n");
+        s.card('E').file("VM\\MSG\\100\\M0001.VOX", std::string(5000, 'a'));
+        s.card('E').file("VM\\MSG\\100\\M0002.VOX", std::string(7000, 'b'));
+        s.localFile("ZEL\\VoxHarbor\\Backup\\card.vhb", OldArchive);
+        s.start();
+        s.selectCard(0);
+    }
+    Scenario s;
+};
+
+TEST_F(BackupFailure, AFullLocalDiskLeavesTheEarlierArchive) {
+    auto writes = std::make_shared<int>(0);
+    s.pc().SetCallFault([writes](platform::SimCall call, std::string_view path) -> DWORD {
+        // Room for a few blocks only.
+        return call == platform::SimCall::Write && path.starts_with("C:") && ++*writes > 5 ? ERROR_DISK_FULL
+                                                                                           : 0;
+    });
+    BackUp(s);
+    EXPECT_EQ(
+        s.messages(),
+        Texts{"The backup file could not be written because the disk is full. The backup is not complete."});
+    ExpectEarlierArchiveKept(s);
+}
+
+TEST_F(BackupFailure, AnUnreadableCardFileLeavesTheEarlierArchive) {
+    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
+        return call == platform::SimCall::BackupRead && path.ends_with("M0002.VOX") ? ERROR_READ_FAULT : 0;
+    });
+    BackUp(s);
+    EXPECT_EQ(s.messages(),
+              Texts{"An error has occurred while reading the VoxHarbor card. The backup is not complete."});
+    ExpectEarlierArchiveKept(s);
+}
+
+TEST_F(BackupFailure, ACardPulledDuringTheWalkLeavesTheEarlierArchive) {
+    // Once the walk reaches the messages, the card is gone: every call on it finds no medium.
+    auto pulled = std::make_shared<bool>(false);
+    s.pc().SetCallFault([pulled](platform::SimCall, std::string_view path) -> DWORD {
+        if (path.find("M0001") != std::string_view::npos) {
+            *pulled = true;
+        }
+        return *pulled && (path.starts_with("E:") || path.starts_with("e:")) ? ERROR_NOT_READY : 0;
+    });
+    BackUp(s);
+    EXPECT_EQ(s.messages(),
+              Texts{"An error has occurred while reading the VoxHarbor card. The backup is not complete."});
+    ExpectEarlierArchiveKept(s);
+}
+
+TEST_F(BackupFailure, APathTooLongForTheArchiveIsNamed) {
+    const std::string name(60, 'N');
+    s.card('E').file("VM\\MSG\\" + name + ".VOX", "long");
+    BackUp(s);
+    EXPECT_EQ(s.messages(),
+              Texts{"The path E:\\VM\\MSG\\" + name +
+                    ".VOX is too long to be stored in a backup file. The backup is not complete."});
+    ExpectEarlierArchiveKept(s);
+}
+
+TEST_F(BackupFailure, AnArchiveThatCannotBeCreatedIsReported) {
+    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
+        return call == platform::SimCall::Open && path.ends_with(".tmp") ? ERROR_ACCESS_DENIED : 0;
+    });
+    BackUp(s);
+    EXPECT_EQ(s.messages(), Texts{"The backup file " + Target +
+                                  " could not be created (error 5). The backup is not complete."});
+    EXPECT_EQ(s.readFile(Target), OldArchive);
+    EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
+}
+
+TEST_F(BackupFailure, ACardGoneWhileTheSaveDialogWasOpenEndsSilentlyWithoutAFile) {
+    // The reader unplugged: with G: off the PC the slot holds no drive any more.
+    s.removeDrive('G');
+    s.deliverDeviceChanges();
+    s.answerFile(ChoosePath(Target, [this] { s.unplug('E'); }));
+    s.click(ControlId::Backup);
+    EXPECT_EQ(s.messages(), Texts{});
+    EXPECT_EQ(s.readFile(Target), OldArchive);
+    EXPECT_FALSE(s.exists(Target + ".tmp"));
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+}
+
+TEST_F(BackupFailure, ATemporaryFileOfTheSameNameIsNeverOverwritten) {
+    s.writeFile(Target + ".tmp", "someone else's");
+    BackUp(s);
+    EXPECT_EQ(s.messages(), Texts{Complete});
+    EXPECT_EQ(s.readFile(Target + ".tmp"), "someone else's");
+    EXPECT_NE(s.readFile(Target), OldArchive);
+    EXPECT_FALSE(s.exists(Target + ".1.tmp"));
+}

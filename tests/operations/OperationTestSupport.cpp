@@ -1,0 +1,211 @@
+#include "OperationTestSupport.h"
+
+#include "platform/api/LastError.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using fktest::Scenario;
+
+namespace optest {
+
+namespace {
+
+void Walk(platform::FileSystem& fs, const std::string& dir, Tree& tree) {
+    platform::FindData data;
+    const platform::Handle h = fs.FindFirstFile(dir + "*.*", &data);
+    if (h == platform::InvalidHandle) {
+        return;
+    }
+    do {
+        if (data.fileName == "." || data.fileName == "..") {
+            continue;
+        }
+        const std::string path = dir + data.fileName;
+        EntryState entry{data.attributes, data.creationTime, data.lastAccessTime, data.lastWriteTime, {}};
+        if (data.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree[path] = entry;
+            Walk(fs, path + "\\", tree);
+            continue;
+        }
+        const platform::Handle f = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+        EXPECT_NE(f, platform::InvalidHandle) << "cannot read " << path;
+        if (f != platform::InvalidHandle) {
+            char buffer[4096];
+            DWORD read = 0;
+            while (fs.ReadFile(f, buffer, sizeof buffer, &read) && read > 0) {
+                entry.content.append(buffer, read);
+            }
+            fs.CloseHandle(f);
+        }
+        tree[path] = entry;
+    } while (fs.FindNextFile(h, &data));
+    fs.FindClose(h);
+}
+
+std::string Describe(const EntryState& e) {
+    std::ostringstream out;
+    out << "attributes " << e.attributes << ", times " << e.creation.Value() << "/" << e.lastAccess.Value()
+        << "/" << e.lastWrite.Value() << ", " << e.content.size() << " bytes";
+    return out.str();
+}
+
+std::string Audio(unsigned seed, std::size_t size) {
+    std::string s(size, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+} // namespace
+
+Tree Snapshot(Scenario& s, char letter) {
+    Tree tree;
+    Walk(s.pc().Files(), std::string(1, letter) + ":\\", tree);
+    return tree;
+}
+
+std::string Difference(const Tree& expected, const Tree& actual) {
+    std::ostringstream out;
+    for (const auto& [path, e] : expected) {
+        auto it = actual.find(path);
+        if (it == actual.end()) {
+            out << "missing: " << path << "\n";
+        } else if (!(it->second == e)) {
+            out << "changed: " << path << ": " << Describe(e) << " -> " << Describe(it->second) << "\n";
+        }
+    }
+    for (const auto& [path, e] : actual) {
+        if (!expected.contains(path)) {
+            out << "extra: " << path << "\n";
+        }
+    }
+    return out.str();
+}
+
+void Stamp(Scenario& s, const std::string& path, std::uint64_t time, DWORD attributes) {
+    platform::FileSystem& fs = s.pc().Files();
+    const DWORD current = fs.GetFileAttributes(path);
+    ASSERT_NE(current, INVALID_FILE_ATTRIBUTES) << path;
+    const bool directory = (current & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (current & FILE_ATTRIBUTE_READONLY) {
+        fs.SetFileAttributes(path, current & ~FILE_ATTRIBUTE_READONLY);
+    }
+    const platform::Handle h = fs.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING,
+                                             directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    ASSERT_NE(h, platform::InvalidHandle) << path << ": error " << platform::GetLastError();
+    const FILETIME c = FILETIME::From(time);
+    const FILETIME a = FILETIME::From(time + 3000000000ULL);
+    // A low half above 2^31 catches a signed parse of the stored times.
+    const FILETIME w = FILETIME{0xFFFFFFF0u, static_cast<DWORD>(time >> 32)};
+    ASSERT_TRUE(fs.SetFileTime(h, &c, &a, &w)) << path;
+    fs.CloseHandle(h);
+    ASSERT_TRUE(fs.SetFileAttributes(path, attributes)) << path;
+}
+
+void FillDemoCard(Scenario& s, char letter) {
+    const std::string root = std::string(1, letter) + ":\\";
+    auto card = s.card(letter);
+    std::vector<std::pair<std::string, DWORD>> entries;
+    for (int slot = 0; slot < 4; ++slot) {
+        const std::string base = "VM\\PROMPTS\\0\\" + std::to_string(slot) + "\\0\\";
+        card.file(base + "VERSION.TXT", slot == 0 ? "0110\r\n" : "0110\n");
+        for (int prompt = 1; prompt <= 3; ++prompt) {
+            const std::string name = base + "P000" + std::to_string(prompt) + ".VOX";
+            card.file(name, Audio(static_cast<unsigned>(slot * 10 + prompt),
+                                  static_cast<std::size_t>(700 + 330 * prompt + 50 * slot)));
+        }
+    }
+    for (int box : {100, 101, 205}) {
+        const std::string id = std::to_string(box);
+        for (int m = 1; m <= box % 3 + 1; ++m) {
+            card.file("VM\\MSG\\" + id + "\\M000" + std::to_string(m) + ".VOX",
+                      Audio(static_cast<unsigned>(box * 7 + m), static_cast<std::size_t>(1003 + 1024 * m)));
+        }
+        card.file("VM\\GREET\\" + id + "\\G0001.VOX", Audio(static_cast<unsigned>(box), 1004));
+        card.file("VM\\NAMES\\N" + id + ".VOX", Audio(static_cast<unsigned>(box + 1), 1005));
+    }
+    card.directory("VM\\EMPTY");
+    // Its backup stream (20-byte record header + data) is exactly one block.
+    card.file("VM\\MBOX.DAT", std::string(1024 - 20, 'm'));
+    card.file("VM\\SYSTEM.LOG", "");
+    card.file("ROOT.CFG", "cfg");
+
+    // Times and attributes last, deepest first, so that creating children moves no parent's times.
+    const Tree tree = Snapshot(s, letter);
+    std::uint64_t t = 130000000000000000ULL;
+    for (auto it = tree.rbegin(); it != tree.rend(); ++it) {
+        DWORD attributes = it->second.attributes & FILE_ATTRIBUTE_DIRECTORY ? FILE_ATTRIBUTE_DIRECTORY
+                                                                            : FILE_ATTRIBUTE_ARCHIVE;
+        if (it->first == root + "VM\\SYSTEM.LOG") {
+            attributes |= FILE_ATTRIBUTE_HIDDEN;
+        }
+        if (it->first == root + "VM\\MBOX.DAT") {
+            attributes |= FILE_ATTRIBUTE_READONLY;
+        }
+        if (it->first == root + "VM\\NAMES") {
+            attributes |= FILE_ATTRIBUTE_SYSTEM;
+        }
+        Stamp(s, it->first, t, attributes);
+        t += 6000000000ULL;
+    }
+    s.pc().Flush();
+}
+
+std::string Question(const std::string& archiveVersion, const std::string& cardVersion) {
+    return "The Prompt Update is version " + archiveVersion + " and the VoxHarbor Card prompts are version " +
+           cardVersion + ".  Would you like to replace the VoxHarbor Card prompts with version " +
+           archiveVersion + "?";
+}
+
+void SetUpRung(Scenario& s, Rung rung) {
+    s.removeDrive('G');
+    s.card('E').prompts("0110");
+    s.start();
+    if (rung == Rung::NotSelected) {
+        // The local tree missing too: the device check comes first.
+        s.pc().Files().DeleteTree("C:\\ZEL");
+        return;
+    }
+    s.selectCard(0);
+    ASSERT_EQ(s.field(ControlId::Status), "Ready");
+    ASSERT_EQ(s.messages(), fktest::Texts{});
+    switch (rung) {
+    case Rung::NotSelected:
+        break;
+    case Rung::NoMediaFirstProbe:
+        s.card('E').media(false);
+        break;
+    case Rung::NoMediaSecondProbe: {
+        auto opens = std::make_shared<int>(0);
+        s.pc().SetCallFault([opens](platform::SimCall call, std::string_view path) -> DWORD {
+            if (call == platform::SimCall::Open && path == "E:\\" && ++*opens >= 2) {
+                return ERROR_NOT_READY;
+            }
+            return 0;
+        });
+        break;
+    }
+    case Rung::NoDrive:
+        s.unplug('E');
+        break;
+    case Rung::BackupDirMissing:
+        ASSERT_EQ(s.pc().Files().DeleteTree("C:\\ZEL\\VoxHarbor"), 0u);
+        break;
+    case Rung::PromptsDirMissing:
+    case Rung::DataDirMissing: {
+        const std::string dir =
+            rung == Rung::PromptsDirMissing ? "C:\\ZEL\\VoxHarbor\\Prompts" : "C:\\ZEL\\VoxHarbor\\Data";
+        s.pc().SetCallFault([dir](platform::SimCall call, std::string_view path) -> DWORD {
+            return call == platform::SimCall::Open && path == dir ? ERROR_PATH_NOT_FOUND : 0;
+        });
+        break;
+    }
+    }
+}
+
+} // namespace optest
