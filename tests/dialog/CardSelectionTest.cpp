@@ -8,6 +8,8 @@
 
 using namespace fktest;
 
+constexpr DWORD ERROR_UNRECOGNIZED_VOLUME = 1005;
+
 namespace {
 
 struct Fields {
@@ -142,6 +144,27 @@ TEST(CardSelection, ALaterSelectionOfACardWithoutPromptsDoesNotShowTheEarlierVer
     s.selectCard(1);
     EXPECT_EQ(FieldsOf(s), (Fields{"Ready", "SECOND (G:)", "VoxHarbor 4 Hour", "No Prompts"}));
     EXPECT_EQ(s.dialog().promptVersion, "No Prompts");
+}
+
+TEST(CardSelection, ACardWhoseLabelCannotBeReadIsARemovableDisk) {
+    Scenario s;
+    s.card('E').label("CARD");
+    s.failVolumeLabel('E', ERROR_UNRECOGNIZED_VOLUME);
+    s.start();
+    s.selectCard(0);
+    EXPECT_EQ(s.ui().Modals()[0].comboItems[0], "Removable Disk (E:)");
+    EXPECT_EQ(s.field(ControlId::Device), "Removable Disk (E:)");
+    EXPECT_EQ(s.field(ControlId::Status), "Ready");
+}
+
+TEST(CardSelection, ACardWhoseGeometryCannotBeReadIsOfUnknownTypeButUsable) {
+    Scenario s;
+    s.card('E').label("CARD").prompts("0110");
+    s.failDiskGeometry('E', ERROR_NOT_READY);
+    s.start();
+    s.selectCard(0);
+    EXPECT_EQ(FieldsOf(s), (Fields{"Ready", "CARD (E:)", "Unknown Card Type", "1.10"}));
+    EXPECT_EQ(s.dialog().deviceCapacities[0], 0);
 }
 
 struct CapacityCase {

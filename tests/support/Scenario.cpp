@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -46,6 +47,75 @@ std::string OnDrive(char letter, const std::string& path) {
     }
     return std::string(1, letter) + ":\\" + rel;
 }
+
+// The simulated PC as the dialog sees it: every call goes to the PC, except volume-label and
+// geometry queries of drives given a fault, which fail with that error.
+class FaultyVolumes : public platform::Volumes {
+public:
+    FaultyVolumes(platform::Volumes& inner, const std::map<char, DWORD>& labelFaults,
+                  const std::map<char, DWORD>& geometryFaults)
+        : inner_(inner), labelFaults_(labelFaults), geometryFaults_(geometryFaults) {}
+
+    DWORD GetLogicalDrives() override { return inner_.GetLogicalDrives(); }
+    UINT GetDriveType(std::string_view root) override { return inner_.GetDriveType(root); }
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override {
+        if (const DWORD error = FaultOf(labelFaults_, root)) {
+            platform::SetLastError(error);
+            return FALSE;
+        }
+        return inner_.GetVolumeLabel(root, label, maxLength);
+    }
+    BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                          DWORD* freeClusters, DWORD* totalClusters) override {
+        if (const DWORD error = FaultOf(geometryFaults_, root)) {
+            platform::SetLastError(error);
+            return FALSE;
+        }
+        return inner_.GetDiskFreeSpace(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
+    }
+    platform::Handle FindFirstVolume(std::string* volumeName) override {
+        return inner_.FindFirstVolume(volumeName);
+    }
+    BOOL FindNextVolume(platform::Handle h, std::string* volumeName) override {
+        return inner_.FindNextVolume(h, volumeName);
+    }
+    BOOL FindVolumeClose(platform::Handle h) override { return inner_.FindVolumeClose(h); }
+    BOOL QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) override {
+        return inner_.QueryVolumeDiskExtents(volumeNameWithoutBackslash);
+    }
+    DWORD FormatDrive(UINT driveNumber, const platform::FormatRequest& request) override {
+        return inner_.FormatDrive(driveNumber, request);
+    }
+
+private:
+    static DWORD FaultOf(const std::map<char, DWORD>& faults, std::string_view root) {
+        if (root.size() < 2 || root[1] != ':') {
+            return 0;
+        }
+        const auto it = faults.find(static_cast<char>(std::toupper(static_cast<unsigned char>(root[0]))));
+        return it == faults.end() ? 0 : it->second;
+    }
+
+    platform::Volumes& inner_;
+    const std::map<char, DWORD>& labelFaults_;
+    const std::map<char, DWORD>& geometryFaults_;
+};
+
+class FaultyPlatform : public platform::Platform {
+public:
+    FaultyPlatform(platform::Platform& inner, const std::map<char, DWORD>& labelFaults,
+                   const std::map<char, DWORD>& geometryFaults)
+        : inner_(inner), volumes_(inner.Drives(), labelFaults, geometryFaults) {}
+    platform::FileSystem& Files() override { return inner_.Files(); }
+    platform::Volumes& Drives() override { return volumes_; }
+    platform::DeviceWatcher& Devices() override { return inner_.Devices(); }
+    std::string HostPathOf(std::string_view windowsPath) override { return inner_.HostPathOf(windowsPath); }
+    std::string WindowsPathOf(std::string_view hostPath) override { return inner_.WindowsPathOf(hostPath); }
+
+private:
+    platform::Platform& inner_;
+    FaultyVolumes volumes_;
+};
 
 } // namespace
 
@@ -166,6 +236,7 @@ Scenario::Scenario() : Scenario(Bare{}) {
 
 Scenario::~Scenario() {
     dialog_.reset();
+    view_.reset();
     pc_.reset();
     if (!folder_.empty()) {
         std::error_code ignored; // a leftover temporary folder is harmless
@@ -260,7 +331,8 @@ void Scenario::start() {
     pc_->Flush();
     pc_->Devices().Poll(); // whatever the set-up looked like is the state the program starts in
 
-    dialog_ = std::make_unique<CardUtilityDialog>(ui_, *pc_);
+    view_ = std::make_unique<FaultyPlatform>(*pc_, labelFaults_, geometryFaults_);
+    dialog_ = std::make_unique<CardUtilityDialog>(ui_, *view_);
     ui_.SetMainWindow(dialog_.get());
     dialog_->DoModal();
 }

@@ -121,6 +121,11 @@ public:
     Action pulling(char letter);
     Action inserting(char letter);
 
+    // Volume queries of a drive that fail with an error (e.g. a card without a file system has
+    // no label); 0 lets them work again. Takes effect at once, started or not.
+    void failVolumeLabel(char letter, DWORD error) { labelFaults_[letter] = error; }
+    void failDiskGeometry(char letter, DWORD error) { geometryFaults_[letter] = error; }
+
     // --- what the technician sees ---
     std::string field(int controlId);
     Texts messages() const { return ui_.MessageTexts(); }
@@ -154,6 +159,10 @@ private:
     std::unique_ptr<platform::SimulatedPc> pc_;
     std::unique_ptr<CardUtilityDialog> dialog_;
     std::map<char, platform::SimDriveConfig> unplugged_;
+    std::map<char, DWORD> labelFaults_;
+    std::map<char, DWORD> geometryFaults_;
+    // What the dialog sees: the simulated PC with the volume-query faults above.
+    std::unique_ptr<platform::Platform> view_;
 };
 
 } // namespace fktest
