@@ -1,0 +1,265 @@
+// Restore: the checks, the file dialog, the version question and its outcomes, the progress bar,
+// and a restore that stops on a full card.
+#include "ArchiveLayout.h"
+#include "OperationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace fktest;
+using namespace optest;
+
+namespace {
+
+const std::string Archive = std::string(BackupDir) + "b.vhb";
+constexpr const char* Complete = "Restore Complete.";
+constexpr const char* CardVersionFile = "E:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT";
+// A prompt that only the card has: it survives exactly when the card keeps its prompts.
+constexpr const char* CardOnlyPrompt = "E:\\VM\\PROMPTS\\0\\3\\0\\OLD.VOX";
+
+// A backup with prompts of the given version and two messages.
+std::string BackupArchive(const std::string& version, const std::string& versionFile = "0120\n") {
+    ArchiveBuilder b(version);
+    b.Prompts("E:\\", versionFile, "new prompt")
+        .Directory(R"(E:\\VM\\MSG\)")
+        .File(R"(E:\\VM\\MSG\M0001.VOX)", "first message")
+        .File(R"(E:\\VM\\MSG\M0002.VOX)", std::string(3000, 'm'));
+    return std::string(b.bytes.begin(), b.bytes.end());
+}
+
+// Card E: with prompts "0110" (shown as 1.10) and a prompt file only it has; the archive at
+// Archive; the card selected.
+void Prepare(Scenario& s, const std::string& archive, bool cardHasPrompts = true) {
+    if (cardHasPrompts) {
+        s.card('E').prompts("0110").file("VM\\PROMPTS\\0\\3\\0\\OLD.VOX", "old prompt");
+    }
+    s.localFile("ZEL\\VoxHarbor\\Backup\\b.vhb", archive);
+    s.start();
+    s.selectCard(0);
+    ASSERT_EQ(s.messages(), Texts{});
+}
+
+void Restore(Scenario& s) {
+    s.answerFile(ChoosePath(Archive));
+    s.click(ControlId::Restore);
+}
+
+void ExpectMessagesRestored(Scenario& s) {
+    EXPECT_EQ(s.readFile("E:\\VM\\MSG\\M0001.VOX"), "first message");
+    EXPECT_EQ(s.readFile("E:\\VM\\MSG\\M0002.VOX"), std::string(3000, 'm'));
+}
+
+void ExpectEndedNormally(Scenario& s) {
+    EXPECT_EQ(s.statusBar(0), "Ready");
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    EXPECT_FALSE(s.ui().ProgressBarExists());
+}
+
+} // namespace
+
+TEST(RestoreChecks, EachFailedCheckShowsItsMessageAndTouchesNothing) {
+    const std::vector<std::pair<Rung, std::string>> rungs = {
+        {Rung::NotSelected, SelectDevice},          {Rung::NoMediaFirstProbe, NoMedia},
+        {Rung::NoMediaSecondProbe, NoMedia},        {Rung::NoDrive, InsertValidCard},
+        {Rung::BackupDirMissing, BackupDirMissing}, {Rung::DataDirMissing, DataDirMissing},
+    };
+    for (const auto& [rung, message] : rungs) {
+        SCOPED_TRACE(message);
+        Scenario s;
+        SetUpRung(s, rung);
+        const Tree local = Snapshot(s, 'C');
+        s.click(ControlId::Restore);
+        EXPECT_EQ(s.messages(), Texts{message});
+        EXPECT_TRUE(s.ui().FileDialogs().empty());
+        EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
+        EXPECT_EQ(Difference(local, Snapshot(s, 'C')), "");
+    }
+}
+
+TEST(Restore, TheOpenDialogAsksForAnExistingVhbAndCancelEndsReady) {
+    Scenario s;
+    Prepare(s, BackupArchive("1.20"));
+    const Tree card = Snapshot(s, 'E');
+    s.ui().ClearStatusHistory();
+    s.answerFile(CancelFileDialog());
+    s.click(ControlId::Restore);
+
+    ASSERT_EQ(s.ui().FileDialogs().size(), 1u);
+    const ShownFileDialog& shown = s.ui().FileDialogs()[0];
+    EXPECT_FALSE(shown.save);
+    EXPECT_EQ(shown.request.filterDescription, "ZEL VoxHarbor Greeting & Data Files (*.vhb)");
+    EXPECT_EQ(shown.request.filterPattern, "*.vhb");
+    EXPECT_EQ(shown.request.initialDir, "C:\\ZEL\\Voxharbor\\Backup\\");
+    EXPECT_EQ(shown.request.fileName, "*.vhb");
+    EXPECT_EQ(shown.request.flags, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
+
+    EXPECT_EQ(s.messages(), Texts{});
+    EXPECT_EQ(s.statusHistory(0), (Texts{"Ready", "Restoring Data", "Ready"}));
+    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
+    ExpectEndedNormally(s);
+}
+
+TEST(Restore, EqualVersionsKeepTheCardsPromptsWithoutAQuestion) {
+    Scenario s;
+    Prepare(s, BackupArchive("1.10", "0999\n"));
+    Restore(s);
+    EXPECT_EQ(s.messages(), Texts{Complete});
+    ExpectMessagesRestored(s);
+    EXPECT_EQ(s.readFile(CardVersionFile), "0110");
+    EXPECT_EQ(s.readFile(CardOnlyPrompt), "old prompt");
+    ExpectEndedNormally(s);
+}
+
+TEST(Restore, DifferentVersionsYesReplacesTheCardsPromptsWhole) {
+    Scenario s;
+    Prepare(s, BackupArchive("1.20"));
+    s.answerMessage(IDYES);
+    Restore(s);
+
+    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), Complete}));
+    EXPECT_EQ(s.ui().Messages()[0].buttons, MB_YESNOCANCEL);
+    ExpectMessagesRestored(s);
+    EXPECT_EQ(s.readFile(CardVersionFile), "0120\n");
+    EXPECT_FALSE(s.exists(CardOnlyPrompt));
+    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
+    ExpectEndedNormally(s);
+}
+
+TEST(Restore, DifferentVersionsNoKeepsTheCardsPrompts) {
+    Scenario s;
+    Prepare(s, BackupArchive("1.20"));
+    s.answerMessage(IDNO);
+    Restore(s);
+
+    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), Complete}));
+    ExpectMessagesRestored(s);
+    EXPECT_EQ(s.readFile(CardVersionFile), "0110");
+    EXPECT_EQ(s.readFile(CardOnlyPrompt), "old prompt");
+    EXPECT_FALSE(s.exists("E:\\VM\\PROMPTS\\0\\0\\P001.WAV"));
+    ExpectEndedNormally(s);
+}
+
+TEST(Restore, DifferentVersionsCancelWritesNothing) {
+    Scenario s;
+    Prepare(s, BackupArchive("1.20"));
+    const Tree card = Snapshot(s, 'E');
+    s.answerMessage(IDCANCEL);
+    Restore(s);
+
+    EXPECT_EQ(s.messages(), Texts{Question("1.20", "1.10")});
+    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
+    EXPECT_TRUE(s.ui().ProgressEvents().empty());
+    ExpectEndedNormally(s);
+    // The archive was closed: it can be replaced at once.
+    EXPECT_TRUE(s.pc().Files().DeleteFile(Archive));
+}
+
+TEST(Restore, ACardWithoutPromptsIsAskedAboutNoPromptsAndLosesNothing) {
+    Scenario s;
+    s.card('E').file("VM\\GREET\\G0001.VOX", "greeting");
+    Prepare(s, BackupArchive("1.20"), false);
+    s.answerMessage(IDYES);
+    Restore(s);
+
+    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "No Prompts"), Complete}));
+    ExpectMessagesRestored(s);
+    EXPECT_EQ(s.readFile(CardVersionFile), "0120\n");
+    EXPECT_EQ(s.readFile("E:\\VM\\GREET\\G0001.VOX"), "greeting");
+}
+
+TEST(Restore, VersionsThatDifferOnlyByATrailingBlankAreDifferent) {
+    Scenario s;
+    Prepare(s, BackupArchive("1.10 "));
+    s.answerMessage(IDNO);
+    Restore(s);
+    EXPECT_EQ(s.messages(), (Texts{Question("1.10 ", "1.10"), Complete}));
+}
+
+TEST(Restore, TheProgressBarSpansTheBottomRightAndCountsUp) {
+    Scenario s;
+    s.clientWidth(500);
+    Prepare(s, BackupArchive("1.10"));
+    std::optional<platform::Rect> rect;
+    int lower = -1, upper = -1, id = 0;
+    s.pc().SetCallFault([&](platform::SimCall call, std::string_view) -> DWORD {
+        if (call == platform::SimCall::BackupWrite && !rect && s.ui().ProgressBar() != nullptr) {
+            const platform::ProgressBarControl& bar = *s.ui().ProgressBar();
+            rect = bar.GetRect();
+            lower = bar.Lower();
+            upper = bar.Upper();
+            id = bar.Id();
+        }
+        return 0;
+    });
+    Restore(s);
+    EXPECT_EQ(s.messages(), Texts{Complete});
+
+    ASSERT_TRUE(rect.has_value());
+    // 500 x 318: 500 * 0.26 = 130, 318 * 0.95 = 302.1, 500 * 0.999 = 499.5, 318 * 0.999 = 317.68.
+    EXPECT_EQ(*rect, (platform::Rect{130, 302, 499, 317}));
+    EXPECT_EQ(lower, 0);
+    EXPECT_EQ(upper, 100);
+    EXPECT_EQ(id, 1068);
+
+    const std::vector<ProgressEvent>& events = s.ui().ProgressEvents();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events.front().kind, ProgressEvent::Kind::Created);
+    EXPECT_EQ(events.front().position, 0);
+    EXPECT_EQ(events.back().kind, ProgressEvent::Kind::Destroyed);
+    int last = 0;
+    for (std::size_t i = 1; i + 1 < events.size(); ++i) {
+        EXPECT_EQ(events[i].kind, ProgressEvent::Kind::Position);
+        EXPECT_EQ(events[i].position, last + 1) << "one step at a time";
+        last = events[i].position;
+    }
+    EXPECT_LE(last, 100);
+    EXPECT_FALSE(s.ui().ProgressBarExists());
+}
+
+TEST(Restore, AFullCardStopsWithItsMessageOnceAndNoCompletion) {
+    Scenario s;
+    Prepare(s, BackupArchive("1.20"));
+    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
+        return call == platform::SimCall::BackupWrite && path.ends_with("M0002.VOX") ? ERROR_DISK_FULL : 0;
+    });
+    s.answerMessage(IDYES);
+    Restore(s);
+
+    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), CardFull}));
+    // What was written before the full card stays; Yes cost the card its old prompts.
+    EXPECT_EQ(s.readFile("E:\\VM\\MSG\\M0001.VOX"), "first message");
+    EXPECT_EQ(s.readFile(CardVersionFile), "0120\n");
+    EXPECT_FALSE(s.exists(CardOnlyPrompt));
+    EXPECT_TRUE(archive::extractionFailed);
+    ExpectEndedNormally(s);
+}
+
+TEST(Restore, ACardUnpluggedWhileTheQuestionIsOpenIsNotWrittenTo) {
+    Scenario s;
+    s.removeDrive('G');
+    Prepare(s, BackupArchive("1.20"));
+    s.answerMessage(IDYES, [&s] { s.unplug('E'); });
+    Restore(s);
+
+    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), InsertValidCard}));
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    EXPECT_TRUE(s.ui().ProgressEvents().empty());
+    EXPECT_EQ(s.statusBar(0), "Insert Card");
+}
+
+TEST(Restore, ADamagedEntryIsReportedInsteadOfCompletion) {
+    // The second message's header claims the drive root but hides a ".." in its path.
+    ArchiveBuilder b("1.10");
+    b.Directory(R"(E:\\VM\)")
+        .Directory(R"(E:\\VM\\MSG\)")
+        .File(R"(E:\\VM\\MSG\M0001.VOX)", "first message")
+        .File(R"(E:\\VM\\..\\..\ESCAPE.VOX)", "outside");
+    Scenario s;
+    Prepare(s, std::string(b.bytes.begin(), b.bytes.end()));
+    Restore(s);
+
+    EXPECT_EQ(s.messages(),
+              Texts{"The archive file is damaged.  1 entry was not written to the VoxHarbor card."});
+    EXPECT_EQ(s.readFile("E:\\VM\\MSG\\M0001.VOX"), "first message");
+    EXPECT_FALSE(s.exists("E:\\ESCAPE.VOX"));
+    ExpectEndedNormally(s);
+}
