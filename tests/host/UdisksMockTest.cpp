@@ -1,0 +1,288 @@
+// udisks2 over D-Bus against a mocked service (python3-dbusmock with hand-written objects) on a
+// private bus: discovery, mounting a card when its root is first opened, the automount race,
+// formatting, and device changes. Skipped, with the reason, where the bus tools are missing.
+#include "HostTestSupport.h"
+
+#include "platform/api/LastError.h"
+#include "platform/host/HostPlatform.h"
+
+#include <gtest/gtest.h>
+
+#ifdef FK_HOST_UDISKS
+#include <QtCore/QCoreApplication>
+#include <QtDBus/QDBusConnection>
+#include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusObjectPath>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
+#include <thread>
+#endif
+
+using namespace platform;
+using hosttest::TempDir;
+
+namespace {
+
+#ifndef FK_HOST_UDISKS
+TEST(UdisksMock, Skipped) {
+    GTEST_SKIP() << "built without Qt D-Bus: udisks2 support is not compiled in";
+}
+#else
+
+// A card reader with a FAT card (not mounted yet) and an empty reader. The mount point and the
+// device number come from the test, so that the host's check that a mount point really holds
+// the card passes on a plain folder.
+constexpr const char* Template = R"PY(
+import dbus
+from dbusmock import mockobject
+
+BUS_NAME = 'org.freedesktop.UDisks2'
+MAIN_OBJ = '/org/freedesktop/UDisks2'
+MAIN_IFACE = 'org.freedesktop.UDisks2.Manager'
+SYSTEM_BUS = True
+IS_OBJECT_MANAGER = True
+
+DRIVES = '/org/freedesktop/UDisks2/drives/'
+BLOCKS = '/org/freedesktop/UDisks2/block_devices/'
+FS = 'org.freedesktop.UDisks2.Filesystem'
+BLOCK = 'org.freedesktop.UDisks2.Block'
+
+
+def drive(mock, name, media):
+    mock.AddObject(DRIVES + name, 'org.freedesktop.UDisks2.Drive', {
+        'Removable': True, 'MediaRemovable': True, 'MediaAvailable': media, 'Optical': False,
+        'Size': dbus.UInt64(64028672 if media else 0),
+        'MediaCompatibility': dbus.Array(['flash_cf'], signature='s')}, [])
+
+
+def block(mock, name, drive_name, size, devnum, usage='', fstype='', label=''):
+    mock.AddObject(BLOCKS + name, BLOCK, {
+        'Device': dbus.ByteArray(('/dev/' + name).encode() + b'\0'),
+        'DeviceNumber': dbus.UInt64(devnum), 'Size': dbus.UInt64(size),
+        'Drive': dbus.ObjectPath(DRIVES + drive_name),
+        'IdUsage': usage, 'IdType': fstype, 'IdLabel': label,
+        'HintIgnore': False, 'HintSystem': False}, [])
+    return mockobject.objects[BLOCKS + name]
+
+
+def load(mock, parameters):
+    drive(mock, 'Reader_A', True)
+    block(mock, 'sdb', 'Reader_A', 64028672, 0x810)
+    card = block(mock, 'sdb1', 'Reader_A', 64000000, int(parameters['devnum']), 'filesystem', 'vfat', 'VOXCARD')
+    card.AddProperties(FS, {'MountPoints': dbus.Array([], signature='ay')})
+    card.AddProperties('org.freedesktop.UDisks2.Partition',
+                       {'Table': dbus.ObjectPath(BLOCKS + 'sdb'), 'Number': dbus.UInt32(1)})
+    card.mount_point = parameters['mountpoint']
+    card.AddMethod(FS, 'Mount', 'a{sv}', 's', '''
+if len(self.Get(FS, 'MountPoints')) > 0:
+    raise dbus.exceptions.DBusException('already', name='org.freedesktop.UDisks2.Error.AlreadyMounted')
+self.mounts = getattr(self, 'mounts', 0) + 1
+self.UpdateProperties(FS, {'MountPoints': dbus.Array([dbus.ByteArray(self.mount_point.encode() + b'\\0')], signature='ay')})
+ret = self.mount_point
+'''.replace('FS', repr(FS)))
+    card.AddMethod(FS, 'Unmount', 'a{sv}', '', '''
+if len(self.Get(FS, 'MountPoints')) == 0:
+    raise dbus.exceptions.DBusException('not mounted', name='org.freedesktop.UDisks2.Error.NotMounted')
+self.UpdateProperties(FS, {'MountPoints': dbus.Array([], signature='ay')})
+'''.replace('FS', repr(FS)))
+    card.AddMethod(BLOCK, 'Format', 'sa{sv}', '', '''
+if len(self.Get(FS, 'MountPoints')) > 0:
+    raise dbus.exceptions.DBusException('mounted', name='org.freedesktop.UDisks2.Error.DeviceBusy')
+if args[1].get('label') == 'FAIL':
+    raise dbus.exceptions.DBusException('mkfs failed', name='org.freedesktop.UDisks2.Error.Failed')
+self.UpdateProperties(BLOCK, {'IdLabel': args[1].get('label', ''),
+                              'IdType': args[0] + ':' + ' '.join(args[1].get('mkfs-args', []))})
+'''.replace('FS', repr(FS)).replace('BLOCK', repr(BLOCK)))
+    drive(mock, 'Reader_B', False)
+    block(mock, 'sdc', 'Reader_B', 0, 0x820)
+)PY";
+
+std::string RunCommand(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, p) != nullptr) {
+            out += buffer;
+        }
+        pclose(p);
+    }
+    return out;
+}
+
+class UdisksMock : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!hosttest::HaveProgram("dbus-daemon")) {
+            GTEST_SKIP()
+                << "dbus-daemon is not installed (package dbus): the udisks2 tests need a private bus";
+        }
+        if (std::system("/usr/bin/python3 -c 'import dbusmock' >/dev/null 2>&1") != 0) {
+            GTEST_SKIP() << "python3-dbusmock is not installed: the udisks2 tests need it to mock udisks2";
+        }
+        if (QCoreApplication::instance() == nullptr) {
+            static int argc = 1;
+            static char name[] = "host_tests";
+            static char* argv[] = {name, nullptr};
+            static QCoreApplication app(argc, argv);
+        }
+        std::filesystem::create_directories(dir / "media/VOXCARD");
+        struct stat st {};
+        ASSERT_EQ(stat((dir / "media/VOXCARD").c_str(), &st), 0);
+        const std::string out =
+            RunCommand("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1");
+        const size_t newline = out.find('\n');
+        ASSERT_NE(newline, std::string::npos) << "dbus-daemon did not start: " << out;
+        address_ = out.substr(0, newline);
+        daemonPid_ = std::atoi(out.c_str() + newline + 1);
+        ASSERT_GT(daemonPid_, 0);
+
+        hosttest::WriteText(dir / "udisks2_mock.py", Template);
+        const std::string parameters = "{\"mountpoint\": \"" + (dir / "media/VOXCARD") +
+                                       "\", \"devnum\": " + std::to_string(st.st_dev) + "}";
+        const std::string command = "DBUS_SESSION_BUS_ADDRESS='" + address_ +
+                                    "' /usr/bin/python3 -m dbusmock --session --template " +
+                                    (dir / "udisks2_mock.py") + " --parameters '" + parameters + "' >" +
+                                    (dir / "mock.log") + " 2>&1 & echo $!";
+        mockPid_ = std::atoi(RunCommand(command).c_str());
+        ASSERT_GT(mockPid_, 0);
+        std::string why;
+        for (int i = 0; i < 100 && udisks_ == nullptr; ++i) {
+            udisks_ = host::ConnectUdisks(address_, &why);
+            if (udisks_ == nullptr) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
+        ASSERT_NE(udisks_, nullptr) << why << "\n" << hosttest::ReadText(dir / "mock.log");
+    }
+
+    void TearDown() override {
+        udisks_.reset();
+        platform_.reset();
+        if (mockPid_ > 0) {
+            kill(mockPid_, SIGTERM);
+        }
+        if (daemonPid_ > 0) {
+            kill(daemonPid_, SIGTERM);
+        }
+    }
+
+    Platform& MakePlatform() {
+        host::HostConfig config;
+        config.volumes.roots.mountInfo = dir / "no-mountinfo";
+        config.volumes.pollInterval = std::chrono::milliseconds(0);
+        config.dataDir = dir / "data";
+        config.backupDir = dir / "backup";
+        std::string error;
+        platform_ = host::CreateHostPlatform(config, std::move(udisks_), &error);
+        EXPECT_NE(platform_, nullptr) << error;
+        return *platform_;
+    }
+
+    // Calls a method of the mock's control interface on an object.
+    void MockCall(const QString& path, const QString& method, const QVariantList& args) {
+        QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(address_), "control");
+        QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.UDisks2", path,
+                                                           "org.freedesktop.DBus.Mock", method);
+        call.setArguments(args);
+        const QDBusMessage reply = bus.call(call);
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    }
+
+    TempDir dir;
+    std::string address_;
+    int daemonPid_ = 0;
+    int mockPid_ = 0;
+    std::unique_ptr<host::UdisksService> udisks_;
+    std::unique_ptr<Platform> platform_;
+};
+
+TEST_F(UdisksMock, CardIsFoundLabelledAndMountedWhenItsRootIsOpened) {
+    Platform& p = MakePlatform();
+    EXPECT_EQ(p.Drives().GetLogicalDrives(), (1u << 2) | (1u << 3) | (1u << 4));
+    EXPECT_EQ(p.Drives().GetDriveType("D:\\"), DRIVE_REMOVABLE);
+    EXPECT_EQ(p.Drives().GetDriveType("E:\\"), DRIVE_REMOVABLE);
+    std::string label;
+    EXPECT_TRUE(p.Drives().GetVolumeLabel("D:\\", &label));
+    EXPECT_EQ(label, "VOXCARD");
+
+    // The empty reader is not ready; the card's root is mounted on first use and then present.
+    EXPECT_EQ(p.Files().CreateFile("E:\\", GENERIC_READ, 0, OPEN_EXISTING, 0), InvalidHandle);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
+    EXPECT_EQ(p.Files().CreateFile("D:\\", GENERIC_READ, 0, OPEN_EXISTING, 0), InvalidHandle);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(p.Files().CreateDirectory("D:\\VM"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "media/VOXCARD/VM"));
+    EXPECT_EQ(p.WindowsPathOf(dir / "media/VOXCARD/VM"), "D:\\VM");
+}
+
+TEST_F(UdisksMock, AnAutomountThatGotThereFirstIsUsed) {
+    host::UdisksService& service = *udisks_;
+    std::string mountPoint;
+    // The desktop mounts the card...
+    ASSERT_EQ(service.Mount("/org/freedesktop/UDisks2/block_devices/sdb1", &mountPoint), ERROR_SUCCESS);
+    // ...and our own mount request then finds it mounted and takes that mount point.
+    mountPoint.clear();
+    EXPECT_EQ(service.Mount("/org/freedesktop/UDisks2/block_devices/sdb1", &mountPoint), ERROR_SUCCESS);
+    EXPECT_EQ(mountPoint, dir / "media/VOXCARD");
+    host::UdisksSnapshot snapshot;
+    ASSERT_TRUE(service.Snapshot(&snapshot));
+    const auto drives = host::DrivesFromUdisks(snapshot);
+    ASSERT_EQ(drives.size(), 2u);
+    EXPECT_EQ(drives[0].mountPoint, dir / "media/VOXCARD");
+    EXPECT_EQ(service.Unmount("/org/freedesktop/UDisks2/block_devices/sdb1"), ERROR_SUCCESS);
+    EXPECT_EQ(service.Unmount("/org/freedesktop/UDisks2/block_devices/sdb1"),
+              ERROR_SUCCESS); // not mounted: fine
+}
+
+TEST_F(UdisksMock, FormatUnmountsMakesFat16WithTheLabelAndMountsAgain) {
+    Platform& p = MakePlatform();
+    ASSERT_TRUE(p.Files().CreateDirectory("D:\\VM")); // mounts it
+    FormatRequest request;
+    request.fileSystem = FormatRequest::FileSystemKind::Fat;
+    request.label = "new card";
+    EXPECT_EQ(p.Drives().FormatDrive(3, request), ERROR_SUCCESS);
+    std::string label;
+    EXPECT_TRUE(p.Drives().GetVolumeLabel("D:\\", &label));
+    EXPECT_EQ(label, "NEW CARD");
+    host::UdisksSnapshot snapshot;
+    // The mock keeps the type and mkfs arguments it was given in IdType.
+    auto* volumes = dynamic_cast<host::HostVolumes*>(&p.Drives());
+    ASSERT_NE(volumes, nullptr);
+    EXPECT_EQ(volumes->DriveAt('D')->fsType, "vfat:-F 16");
+    EXPECT_FALSE(volumes->DriveAt('D')->mountPoint.empty());
+
+    request.fileSystem = FormatRequest::FileSystemKind::Fat32;
+    request.label = "FAIL";
+    EXPECT_NE(p.Drives().FormatDrive(3, request), ERROR_SUCCESS);
+    // A failed format leaves the card mounted and usable.
+    EXPECT_FALSE(volumes->DriveAt('D')->mountPoint.empty());
+    EXPECT_TRUE(p.Files().CreateDirectory("D:\\AFTER"));
+    // The empty reader cannot be formatted.
+    EXPECT_EQ(p.Drives().FormatDrive(4, request), ERROR_NOT_READY);
+}
+
+TEST_F(UdisksMock, CardsInsertedAndReadersUnpluggedAreReported) {
+    Platform& p = MakePlatform();
+    EXPECT_TRUE(p.Devices().Poll().empty());
+    MockCall("/org/freedesktop/UDisks2/drives/Reader_B", "UpdateProperties",
+             {"org.freedesktop.UDisks2.Drive", QVariantMap{{"MediaAvailable", true}}});
+    MockCall(
+        "/org/freedesktop/UDisks2/block_devices/sdc", "UpdateProperties",
+        {"org.freedesktop.UDisks2.Block", QVariantMap{{"Size", QVariant::fromValue<qulonglong>(128974848)}}});
+    EXPECT_EQ(p.Devices().Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
+    MockCall("/org/freedesktop/UDisks2", "RemoveObject",
+             {QVariant::fromValue(QDBusObjectPath("/org/freedesktop/UDisks2/block_devices/sdb1"))});
+    MockCall("/org/freedesktop/UDisks2", "RemoveObject",
+             {QVariant::fromValue(QDBusObjectPath("/org/freedesktop/UDisks2/block_devices/sdb"))});
+    MockCall("/org/freedesktop/UDisks2", "RemoveObject",
+             {QVariant::fromValue(QDBusObjectPath("/org/freedesktop/UDisks2/drives/Reader_A"))});
+    EXPECT_EQ(p.Devices().Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
+    EXPECT_EQ(p.Drives().GetDriveType("D:\\"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(p.Drives().GetDriveType("E:\\"), DRIVE_REMOVABLE);
+}
+
+#endif
+
+} // namespace
