@@ -7,8 +7,10 @@
 #include <vector>
 
 namespace test {
-
 using Bytes = std::vector<std::uint8_t>;
+}
+
+namespace test {
 
 inline void Put(Bytes& block, std::size_t offset, const std::string& text) {
     std::memcpy(block.data() + offset, text.data(), text.size());

@@ -1,6 +1,6 @@
-// The extractors on archives laid out by hand.
+// The extractors on a simulated card, fed archives laid out by hand.
 #include "ArchiveLayout.h"
-#include "MemoryFileSystem.h"
+#include "SimCard.h"
 #include "archive/Archive.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +9,7 @@ using namespace test;
 
 namespace {
 
-struct ExtractFixture : ::testing::Test {
-    MemoryFileSystem fs;
+struct Extract : SimCard {
     std::vector<std::string> messages;
     int deletes = 0;
     int steps = 0;
@@ -19,68 +18,58 @@ struct ExtractFixture : ::testing::Test {
     archive::ExtractStats stats;
 
     void SetUp() override {
-        fs.AddDrive('C');
-        fs.AddDrive('G');
+        SimCard::SetUp();
         archive::versionBlockSeen = false;
         archive::extractionFailed = false;
     }
-    archive::ExtractCallbacks Callbacks() {
+    bool Run(const Bytes& bytes, const std::string& cardVersion = "", bool keepPrompts = false) {
+        MakeFile("C:\\in.vhb", bytes);
+        const platform::Handle h = Fs().CreateFile("C:\\in.vhb", GENERIC_READ, 0, OPEN_EXISTING, 0);
         archive::ExtractCallbacks cb;
         cb.deleteCardPrompts = [&] {
             ++deletes;
-            fs.DeleteTree("G:\\VM\\PROMPTS");
+            Fs().DeleteTree("G:\\VM\\PROMPTS");
         };
         cb.progressCreate = [&] { ++progressCreated; };
         cb.progressStep = [&] { ++steps; };
         cb.progressDestroy = [&] { ++progressDestroyed; };
         cb.showMessage = [&](const std::string& m) { messages.push_back(m); };
-        return cb;
-    }
-    bool Extract(const Bytes& bytes, const std::string& cardVersion = "", bool keepPrompts = false) {
-        fs.MakeFile("C:\\in.vhb", bytes);
-        const platform::Handle h = fs.OpenForTest("C:\\in.vhb", GENERIC_READ, OPEN_EXISTING);
-        const bool ok = keepPrompts ? archive::ExtractArchiveKeepPrompts(fs, h, bytes.size(), "G:\\",
-                                                                         cardVersion, Callbacks(), &stats)
-                                    : archive::ExtractArchive(fs, h, bytes.size(), "G:\\", cardVersion,
-                                                              Callbacks(), &stats);
-        fs.CloseHandle(h);
+        const bool ok =
+            keepPrompts
+                ? archive::ExtractArchiveKeepPrompts(Fs(), h, bytes.size(), "G:\\", cardVersion, cb, &stats)
+                : archive::ExtractArchive(Fs(), h, bytes.size(), "G:\\", cardVersion, cb, &stats);
+        Fs().CloseHandle(h);
         return ok;
     }
 };
 
-TEST_F(ExtractFixture, RestoresOntoTheCardRootWithAttributesTimesAndExactData) {
-    const Bytes listing = PathListing();
+TEST_F(Extract, RestoresOntoTheCardRootWithAttributesTimesAndExactData) {
+    const Bytes listing = PathListing(); // a block of its stream begins with "C:\"
     const Bytes archive = Concat({
         VersionBlock("1.10"),
-        HeaderBlock("E:\\\\VM\\", "16", {"1", "2", "3", "4", "5", "6"}),
+        HeaderBlock("E:\\\\VM\\", "16", {"1", "30000002", "3", "30000004", "5", "30000006"}),
         Bytes(1024, 0),
-        HeaderBlock("E:\\\\VM\\LIST.TXT", "33", {"4294967295", "4294967295", "0", "1", "2147483648", "7"}),
+        HeaderBlock("E:\\\\VM\\LIST.TXT", "33",
+                    {"4294967295", "30000000", "0", "30000001", "2147483648", "30000007"}),
         DataBlocks(FileStream(listing)),
-        HeaderBlock("E:\\\\VM\\ONE.BLK", "32"),
+        HeaderBlock("E:\\\\VM\\ONE.BLK", "32", {"1", "30000000", "1", "30000000", "1", "30000000"}),
         FileStream(Bytes(1004, 'x')),
         Bytes(1024, 0),
     });
-    ASSERT_TRUE(Extract(archive));
+    ASSERT_TRUE(Run(archive));
 
-    const auto* dir = fs.Find("G:\\VM");
-    ASSERT_NE(dir, nullptr);
-    EXPECT_TRUE(dir->directory);
-    EXPECT_EQ(dir->creation, (FILETIME{1, 2}));
-    EXPECT_EQ(dir->lastWrite, (FILETIME{5, 6}));
-    const auto* list = fs.Find("G:\\VM\\LIST.TXT");
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->data, listing); // the "C:\" inside the data is data, not a header
-    EXPECT_EQ(list->attributes, 33u);
-    EXPECT_EQ(list->creation, (FILETIME{0xFFFFFFFFu, 0xFFFFFFFFu}));
-    EXPECT_EQ(list->lastWrite, (FILETIME{0x80000000u, 7}));
-    EXPECT_EQ(fs.Contents("G:\\VM\\ONE.BLK"), Bytes(1004, 'x'));
-    EXPECT_EQ(fs.AllPaths('G'), (std::vector<std::string>{"G:\\VM", "G:\\VM\\LIST.TXT", "G:\\VM\\ONE.BLK"}));
-    // Only stream bytes reach the backup-write service, never padding.
-    std::size_t handed = 0;
-    for (std::size_t n : fs.backupWriteSizes) {
-        handed += n;
-    }
-    EXPECT_EQ(handed, 20 + listing.size() + 1024);
+    const Info dir = Stat("G:\\VM");
+    EXPECT_TRUE(dir.directory);
+    EXPECT_EQ(dir.creation, (FILETIME{1, 30000002u}));
+    EXPECT_EQ(dir.lastAccess, (FILETIME{3, 30000004u}));
+    EXPECT_EQ(dir.lastWrite, (FILETIME{5, 30000006u}));
+    const Info list = Stat("G:\\VM\\LIST.TXT");
+    EXPECT_EQ(list.data, listing); // the "C:\" at a block boundary is data, not a header
+    EXPECT_EQ(list.attributes, 33u);
+    EXPECT_EQ(list.creation, (FILETIME{0xFFFFFFFFu, 30000000u}));
+    EXPECT_EQ(list.lastWrite, (FILETIME{0x80000000u, 30000007u}));
+    EXPECT_EQ(Contents("G:\\VM\\ONE.BLK"), Bytes(1004, 'x'));
+    EXPECT_EQ(AllPaths("G:\\"), (std::vector<std::string>{"G:\\VM", "G:\\VM\\LIST.TXT", "G:\\VM\\ONE.BLK"}));
     EXPECT_EQ(stats.filesRestored, 2u);
     EXPECT_EQ(stats.directoriesRestored, 1u);
     EXPECT_EQ(progressCreated, 1);
@@ -88,54 +77,52 @@ TEST_F(ExtractFixture, RestoresOntoTheCardRootWithAttributesTimesAndExactData) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(ExtractFixture, ProgressStepsAtMostOncePerHandledBlock) {
+TEST_F(Extract, ProgressStepsAtMostOncePerHandledBlock) {
     // 7 blocks (S = 71): the version block and three directory headers are handled.
     const Bytes archive = Concat({VersionBlock(""), HeaderBlock("E:\\\\A\\", "16"), Bytes(1024, 0),
                                   HeaderBlock("E:\\\\B\\", "16"), Bytes(1024, 0),
                                   HeaderBlock("E:\\\\C\\", "16"), Bytes(1024, 0)});
-    ASSERT_TRUE(Extract(archive));
+    ASSERT_TRUE(Run(archive));
     EXPECT_EQ(steps, 4);
 }
 
-TEST_F(ExtractFixture, EmptyAndVersionOnlyArchivesCreateNothing) {
-    ASSERT_TRUE(Extract({}, "1.10"));
+TEST_F(Extract, EmptyAndVersionOnlyArchivesCreateNothing) {
+    ASSERT_TRUE(Run({}, "1.10"));
     EXPECT_FALSE(archive::versionBlockSeen);
     EXPECT_EQ(steps, 0);
-    ASSERT_TRUE(Extract(VersionBlock("1.20"), "1.10"));
+    ASSERT_TRUE(Run(VersionBlock("1.20"), "1.10"));
     EXPECT_EQ(deletes, 0);
     EXPECT_EQ(steps, 1); // the bar moves once the first block is read
-    EXPECT_TRUE(fs.AllPaths('G').empty());
+    EXPECT_TRUE(AllPaths("G:\\").empty());
 }
 
-TEST_F(ExtractFixture, VersionComparisonDeletesPromptsOnlyWhenBothDifferAndCardHasOne) {
+TEST_F(Extract, VersionComparisonDeletesPromptsOnlyWhenBothDifferAndCardHasOne) {
     const Bytes archive = Concat({VersionBlock("1.20"), HeaderBlock("E:\\\\VM\\", "16"), Bytes(1024, 0)});
-    fs.MakeDirectory("G:\\VM");
-    fs.MakeDirectory("G:\\VM\\PROMPTS");
-    ASSERT_TRUE(Extract(archive, "1.20"));
-    ASSERT_TRUE(Extract(archive, ""));
+    MakeDirectory("G:\\VM");
+    MakeDirectory("G:\\VM\\PROMPTS");
+    ASSERT_TRUE(Run(archive, "1.20"));
     archive::versionBlockSeen = false;
-    ASSERT_TRUE(Extract(archive, ""));
+    ASSERT_TRUE(Run(archive, ""));
     EXPECT_EQ(deletes, 0);
-    EXPECT_TRUE(fs.Exists("G:\\VM\\PROMPTS"));
+    EXPECT_TRUE(Exists("G:\\VM\\PROMPTS"));
 
     // Two extractions in one operation: only the first archive's version is compared.
     archive::versionBlockSeen = false;
-    ASSERT_TRUE(Extract(archive, "1.20"));
-    ASSERT_TRUE(
-        Extract(Concat({VersionBlock("9.99"), HeaderBlock("E:\\\\X\\", "16"), Bytes(1024, 0)}), "1.20"));
+    ASSERT_TRUE(Run(archive, "1.20"));
+    ASSERT_TRUE(Run(Concat({VersionBlock("9.99"), HeaderBlock("E:\\\\X\\", "16"), Bytes(1024, 0)}), "1.20"));
     EXPECT_EQ(deletes, 0);
-    EXPECT_TRUE(fs.Exists("G:\\X"));
+    EXPECT_TRUE(Exists("G:\\X"));
 
     archive::versionBlockSeen = false;
-    ASSERT_TRUE(Extract(archive, "1.10\r"));
+    ASSERT_TRUE(Run(archive, "1.10\r"));
     EXPECT_EQ(deletes, 1);
-    EXPECT_FALSE(fs.Exists("G:\\VM\\PROMPTS"));
+    EXPECT_FALSE(Exists("G:\\VM\\PROMPTS"));
 }
 
-TEST_F(ExtractFixture, KeepPromptsLeavesThePromptDirectoryAlone) {
-    fs.MakeDirectory("G:\\VM");
-    fs.MakeDirectory("G:\\VM\\PROMPTS");
-    fs.MakeFile("G:\\VM\\PROMPTS\\KEEP.WAV", "card's own");
+TEST_F(Extract, KeepPromptsLeavesThePromptDirectoryAlone) {
+    MakeDirectory("G:\\VM");
+    MakeDirectory("G:\\VM\\PROMPTS");
+    MakeFile("G:\\VM\\PROMPTS\\KEEP.WAV", "card's own");
     const Bytes archive = Concat({
         VersionBlock("1.20"),
         HeaderBlock("E:\\\\VM\\", "16"),
@@ -146,7 +133,7 @@ TEST_F(ExtractFixture, KeepPromptsLeavesThePromptDirectoryAlone) {
         DataBlocks(FileStream(Text("archive's"))),
         HeaderBlock("E:\\\\VM\\\\PROMPTS\\\\0\\", "16"),
         Bytes(1024, 0),
-        // The stream of this prompt has a header-like block inside; it must not become an entry.
+        // A header-like block inside this prompt's stream must not become an entry either.
         HeaderBlock("E:\\\\VM\\\\PROMPTS\\\\0\\P.TXT", "32"),
         DataBlocks(FileStream(PathListing())),
         HeaderBlock("E:\\\\VM\\\\Prompts\\\\1\\", "16"),
@@ -156,67 +143,69 @@ TEST_F(ExtractFixture, KeepPromptsLeavesThePromptDirectoryAlone) {
         HeaderBlock("E:\\\\VM\\\\MSGS\\M1.WAV", "32"),
         DataBlocks(FileStream(Text("message"))),
     });
-    ASSERT_TRUE(Extract(archive, "1.10", true));
+    ASSERT_TRUE(Run(archive, "1.10", true));
     EXPECT_EQ(deletes, 0);
-    EXPECT_EQ(fs.Contents("G:\\VM\\PROMPTS\\KEEP.WAV"), Text("card's own"));
-    EXPECT_EQ(fs.AllPaths('G'),
+    EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\KEEP.WAV"), Text("card's own"));
+    EXPECT_EQ(AllPaths("G:\\"),
               (std::vector<std::string>{"G:\\VM", "G:\\VM\\PROMPTS", "G:\\VM\\PROMPTS\\KEEP.WAV",
                                         "G:\\VM\\MSGS", "G:\\VM\\MSGS\\M1.WAV"}));
     EXPECT_EQ(stats.entriesKeptOnCard, 5u);
     EXPECT_EQ(stats.entriesRefused, 0u);
 }
 
-TEST_F(ExtractFixture, FullCardStopsOnceKeepingWhatWasRestored) {
-    fs.freeBytes = 3000;
+TEST_F(Extract, FullCardStopsOnceKeepingWhatWasRestored) {
     const Bytes archive = Concat({
         VersionBlock("1.10"),
         HeaderBlock("E:\\FIRST", "32"),
-        DataBlocks(FileStream(Bytes(2000, 1))),
+        DataBlocks(FileStream(Bytes(5000, 1))),
         HeaderBlock("E:\\SECOND", "32"),
-        DataBlocks(FileStream(Bytes(300000, 2))),
+        DataBlocks(FileStream(Bytes(3000000, 2))),
         HeaderBlock("E:\\THIRD", "32"),
         DataBlocks(FileStream(Bytes(10, 3))),
     });
-    EXPECT_FALSE(Extract(archive, "1.20"));
+    LeaveFree('G', 1024 * 1024);
+    EXPECT_FALSE(Run(archive, "1.20"));
     EXPECT_TRUE(archive::extractionFailed);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], archive::CardFullMessage);
-    EXPECT_EQ(fs.Contents("G:\\FIRST"), Bytes(2000, 1));
-    EXPECT_FALSE(fs.Exists("G:\\THIRD"));
+    EXPECT_EQ(Contents("G:\\FIRST"), Bytes(5000, 1));
+    EXPECT_FALSE(Exists("G:\\THIRD"));
     EXPECT_EQ(progressDestroyed, 1);
-    EXPECT_EQ(fs.openHandles(), 0);
 
-    // A later extraction starts with the flag clear; other write errors have their own message.
-    fs.freeBytes = UINT64_MAX;
-    fs.fault = [](const std::string& call, const std::string&) { return call == "BackupWrite" ? 29u : 0u; };
-    EXPECT_FALSE(Extract(archive));
+    // Other write errors have their own message; a later extraction starts with the flag clear.
+    LeaveFree('G', 60 * 1024 * 1024);
+    pc_->SetCallFault([](platform::SimCall call, std::string_view) {
+        return call == platform::SimCall::BackupWrite ? 29u : 0u;
+    });
+    EXPECT_FALSE(Run(archive));
     EXPECT_EQ(messages.back(), archive::CardWriteErrorMessage);
-    fs.fault = nullptr;
-    EXPECT_TRUE(Extract(archive));
+    pc_->SetCallFault(nullptr);
+    EXPECT_TRUE(Run(archive));
     EXPECT_FALSE(archive::extractionFailed);
+    EXPECT_EQ(Contents("G:\\SECOND"), Bytes(3000000, 2));
 }
 
-TEST_F(ExtractFixture, ReadOnlyFileOnTheCardIsReplaced) {
-    fs.MakeFile("G:\\GREETING.WAV", "old", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
-    ASSERT_TRUE(Extract(Concat(
+TEST_F(Extract, ReadOnlyFileOnTheCardIsReplaced) {
+    MakeFile("G:\\GREETING.WAV", "old", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(Run(Concat(
         {VersionBlock(""), HeaderBlock("E:\\GREETING.WAV", "33"), DataBlocks(FileStream(Text("new")))})));
-    EXPECT_EQ(fs.Contents("G:\\GREETING.WAV"), Text("new"));
-    EXPECT_EQ(fs.Find("G:\\GREETING.WAV")->attributes, 33u);
+    EXPECT_EQ(Contents("G:\\GREETING.WAV"), Text("new"));
+    EXPECT_EQ(Stat("G:\\GREETING.WAV").attributes, 33u);
 }
 
-TEST_F(ExtractFixture, ReadArchiveVersionNeverCreatesTheFile) {
+TEST_F(Extract, ReadArchiveVersionNeverCreatesTheFile) {
     archive::extractionFailed = true;
     archive::archivePromptVersion = "stale";
-    archive::ReadArchiveVersion(fs, "C:\\missing.vhb");
-    EXPECT_FALSE(fs.Exists("C:\\missing.vhb"));
+    archive::ReadArchiveVersion(Fs(), "C:\\missing.vhb");
+    EXPECT_FALSE(Exists("C:\\missing.vhb"));
     EXPECT_EQ(archive::archivePromptVersion, "");
     EXPECT_FALSE(archive::extractionFailed);
 
-    fs.MakeFile("C:\\six.vhp", Concat({VersionBlock("123456"), Bytes(1024, 0)}));
-    archive::ReadArchiveVersion(fs, "C:\\six.vhp");
+    MakeFile("C:\\six.vhp", Concat({VersionBlock("123456"), Bytes(1024, 0)}));
+    archive::ReadArchiveVersion(Fs(), "C:\\six.vhp");
     EXPECT_EQ(archive::archivePromptVersion, "123456");
-    fs.MakeFile("C:\\short.vhp", Text("1.2"));
-    archive::ReadArchiveVersion(fs, "C:\\short.vhp");
+    MakeFile("C:\\short.vhp", Text("1.2"));
+    archive::ReadArchiveVersion(Fs(), "C:\\short.vhp");
     EXPECT_EQ(archive::archivePromptVersion, "1.2");
 }
 

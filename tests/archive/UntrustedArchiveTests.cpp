@@ -1,7 +1,7 @@
 // Hostile and malformed archives: nothing lands outside the card root, nothing crashes or hangs,
 // and the good entries around a bad one are still restored.
 #include "ArchiveLayout.h"
-#include "MemoryFileSystem.h"
+#include "SimCard.h"
 #include "archive/Archive.h"
 #include "archive/Format.h"
 
@@ -13,23 +13,21 @@ using namespace test;
 
 namespace {
 
-struct UntrustedFixture : ::testing::Test {
-    MemoryFileSystem fs;
+struct UntrustedFixture : SimCard {
     archive::ExtractStats stats;
     std::vector<std::string> messages;
 
     void SetUp() override {
-        fs.AddDrive('C');
-        fs.AddDrive('G');
+        SimCard::SetUp();
         archive::versionBlockSeen = true;
     }
     bool Extract(const Bytes& bytes, std::uint64_t size) {
-        fs.MakeFile("C:\\in.vhb", bytes);
-        const platform::Handle h = fs.OpenForTest("C:\\in.vhb", GENERIC_READ, OPEN_EXISTING);
+        MakeFile("C:\\in.vhb", bytes);
+        const platform::Handle h = Fs().CreateFile("C:\\in.vhb", GENERIC_READ, 0, OPEN_EXISTING, 0);
         archive::ExtractCallbacks cb;
         cb.showMessage = [&](const std::string& m) { messages.push_back(m); };
-        const bool ok = archive::ExtractArchive(fs, h, size, "G:\\", "", cb, &stats);
-        fs.CloseHandle(h);
+        const bool ok = archive::ExtractArchive(Fs(), h, size, "G:\\", "", cb, &stats);
+        Fs().CloseHandle(h);
         return ok;
     }
     bool Extract(const Bytes& bytes) { return Extract(bytes, bytes.size()); }
@@ -58,8 +56,13 @@ TEST_F(UntrustedFixture, PathsThatLeaveTheCardOrNameOdditiesAreRefusedAndCounted
     archive = Concat({archive, Good("AFTER")});
     ASSERT_TRUE(Extract(archive));
     EXPECT_EQ(stats.entriesRefused, hostile.size());
-    EXPECT_EQ(fs.AllPaths('G'), std::vector<std::string>{"G:\\AFTER"});
-    EXPECT_EQ(fs.AllPaths('C'), std::vector<std::string>{"C:\\IN.VHB"});
+    EXPECT_EQ(AllPaths("G:\\"), std::vector<std::string>{"G:\\AFTER"});
+    EXPECT_EQ(AllPaths("C:\\"), std::vector<std::string>{"C:\\in.vhb"});
+    // Nor on the host, around or inside the simulated PC's folder.
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder_)) {
+        EXPECT_EQ(e.path().filename().string().find("ESCAPE"), std::string::npos) << e.path();
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(folder_).parent_path() / "ESCAPE"));
 }
 
 TEST_F(UntrustedFixture, BadNumbersInAHeaderRefuseTheEntry) {
@@ -77,7 +80,7 @@ TEST_F(UntrustedFixture, BadNumbersInAHeaderRefuseTheEntry) {
     });
     ASSERT_TRUE(Extract(archive));
     EXPECT_EQ(stats.entriesRefused, 4u);
-    EXPECT_EQ(fs.AllPaths('G'), std::vector<std::string>{"G:\\AFTER"});
+    EXPECT_EQ(AllPaths("G:\\"), std::vector<std::string>{"G:\\AFTER"});
 }
 
 TEST_F(UntrustedFixture, RecordsThatClaimTooMuchFallBackToTheHeaderRule) {
@@ -95,8 +98,8 @@ TEST_F(UntrustedFixture, RecordsThatClaimTooMuchFallBackToTheHeaderRule) {
     });
     ASSERT_TRUE(Extract(archive));
     EXPECT_EQ(stats.entriesDamaged, 2u);
-    EXPECT_EQ(fs.Contents("G:\\LONG"), Bytes(1004, 'T')); // what the archive holds of it
-    EXPECT_EQ(fs.Contents("G:\\AFTER"), Text("ok"));
+    EXPECT_EQ(Contents("G:\\LONG"), Bytes(1004, 'T')); // what the archive holds of it
+    EXPECT_EQ(Contents("G:\\AFTER"), Text("ok"));
 }
 
 TEST_F(UntrustedFixture, TruncatedAndShortArchivesEndQuietly) {
@@ -105,22 +108,24 @@ TEST_F(UntrustedFixture, TruncatedAndShortArchivesEndQuietly) {
     // Cut in the middle of B's data: A is whole, B holds what there is.
     const Bytes cut(whole.begin(), whole.begin() + 4096 + 700);
     ASSERT_TRUE(Extract(cut));
-    EXPECT_EQ(fs.Contents("G:\\A"), Text("ok"));
-    EXPECT_EQ(fs.Contents("G:\\B"), Bytes(700 - 20, 'b'));
+    EXPECT_EQ(Contents("G:\\A"), Text("ok"));
+    EXPECT_EQ(Contents("G:\\B"), Bytes(700 - 20, 'b'));
     EXPECT_EQ(stats.entriesDamaged, 1u);
 
     // A size larger than the file (as a caller might pass): the extraction still ends.
     ASSERT_TRUE(Extract(whole, whole.size() * 4));
-    EXPECT_EQ(fs.Contents("G:\\B"), Bytes(3000, 'b'));
+    EXPECT_EQ(Contents("G:\\B"), Bytes(3000, 'b'));
     // A size smaller than the file: nothing past it is read.
     ASSERT_TRUE(Extract(whole, 3 * 1024 + 10));
-    EXPECT_EQ(fs.Contents("G:\\B"), Bytes(3000, 'b')); // B's header was beyond the size
+    EXPECT_EQ(Contents("G:\\B"), Bytes(3000, 'b')); // B's header was beyond the size
 }
 
 TEST_F(UntrustedFixture, ArchiveReadFailureIsNotSuccess) {
-    fs.fault = [n = 0](const std::string& call, const std::string&) mutable {
-        return call == "ReadFile" && ++n == 2 ? 23u : 0u;
-    };
+    pc_->SetCallFault([n = 0](platform::SimCall call, std::string_view path) mutable {
+        return call == platform::SimCall::Read && path.find("in.vhb") != std::string_view::npos && ++n == 2
+                   ? 23u
+                   : 0u;
+    });
     Bytes big = VersionBlock("");
     for (int i = 0; i < 300; ++i) {
         big = Concat({big, Good("F" + std::to_string(i))});
@@ -134,7 +139,7 @@ TEST_F(UntrustedFixture, RandomDamageNeverEscapesOrHangs) {
     Bytes base = Concat({VersionBlock("1.10"), HeaderBlock("E:\\\\VM\\", "16"), Bytes(1024, 0),
                          HeaderBlock("E:\\\\VM\\FILE", "32"), DataBlocks(FileStream(PathListing()))});
     std::mt19937 random(7);
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 150; ++round) {
         Bytes damaged = base;
         const int flips = 1 + static_cast<int>(random() % 40);
         for (int i = 0; i < flips; ++i) {
@@ -144,10 +149,10 @@ TEST_F(UntrustedFixture, RandomDamageNeverEscapesOrHangs) {
         }
         damaged.resize(damaged.size() - random() % 1500);
         Extract(damaged);
-        for (const std::string& p : fs.AllPaths('C')) {
-            ASSERT_EQ(p, "C:\\IN.VHB");
+        for (const std::string& p : AllPaths("C:\\")) {
+            ASSERT_EQ(p, "C:\\in.vhb");
         }
-        for (const std::string& p : fs.AllPaths('G')) {
+        for (const std::string& p : AllPaths("G:\\")) {
             ASSERT_TRUE(archive::UnsafePathReason(p).empty()) << p;
         }
     }
@@ -169,8 +174,8 @@ TEST_F(UntrustedFixture, DataThatLooksLikeAHeaderAtABlockBoundaryStaysData) {
     const Bytes archive = Concat(
         {VersionBlock(""), HeaderBlock("E:\\LIST.TXT", "32"), DataBlocks(FileStream(text)), Good("AFTER")});
     ASSERT_TRUE(Extract(archive));
-    EXPECT_EQ(fs.Contents("G:\\LIST.TXT"), text);
-    EXPECT_EQ(fs.AllPaths('G'), (std::vector<std::string>{"G:\\LIST.TXT", "G:\\AFTER"}));
+    EXPECT_EQ(Contents("G:\\LIST.TXT"), text);
+    EXPECT_EQ(AllPaths("G:\\"), (std::vector<std::string>{"G:\\LIST.TXT", "G:\\AFTER"}));
 }
 
 } // namespace

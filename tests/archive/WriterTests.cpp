@@ -1,6 +1,6 @@
-// The writer, compared byte for byte with archives laid out by hand.
+// The writer on a simulated card, compared byte for byte with archives laid out by hand.
 #include "ArchiveLayout.h"
-#include "MemoryFileSystem.h"
+#include "SimCard.h"
 #include "archive/Archive.h"
 
 #include <gtest/gtest.h>
@@ -11,133 +11,138 @@ namespace {
 
 constexpr FILETIME T1{4294967295u, 30000000u};
 
-struct WriterFixture : ::testing::Test {
-    MemoryFileSystem fs;
-    platform::Handle archive = platform::InvalidHandle;
+struct Writer : SimCard {
     std::vector<std::string> shown;
     archive::WriteProblem problem;
+    Bytes written;
 
-    void SetUp() override {
-        fs.AddDrive('C');
-        fs.AddDrive('E');
-        archive = fs.OpenForTest("C:\\out.vhb", GENERIC_WRITE, CREATE_ALWAYS);
-    }
+    // Writes a fresh archive of card E: on C: and keeps its bytes.
     bool WriteCard(const std::string& version = "1.10") {
+        shown.clear();
+        const auto h = Fs().CreateFile("C:\\out.vhb", GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
+        EXPECT_NE(h, platform::InvalidHandle);
         archive::WriterCallbacks cb;
-        cb.showPath = [&](const std::string& p) {
-            shown.push_back(p + "@" + std::to_string(Written().size()));
-        };
-        return archive::WriteVersionBlock(fs, archive, version, &problem) &&
-               archive::WriteArchiveTree(fs, "E:\\", archive, cb, &problem);
+        cb.showPath = [&](const std::string& p) { shown.push_back(p); };
+        const bool ok = archive::WriteVersionBlock(Fs(), h, version, &problem) &&
+                        archive::WriteArchiveTree(Fs(), "E:\\", h, cb, &problem);
+        Fs().CloseHandle(h);
+        written = Contents("C:\\out.vhb");
+        return ok;
     }
-    Bytes Written() const { return fs.Contents("C:\\out.vhb"); }
 };
 
-TEST_F(WriterFixture, TreeLaysOutHeadersStreamsAndPadding) {
-    fs.MakeFile("E:\\NAME.EXT", "root file", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY, T1);
-    fs.MakeDirectory("E:\\VM", FILE_ATTRIBUTE_DIRECTORY, FILETIME{1, 2});
-    fs.MakeDirectory("E:\\VM\\PROMPTS", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN, FILETIME{3, 4});
+TEST_F(Writer, TreeLaysOutHeadersStreamsAndPadding) {
+    MakeFile("E:\\NAME.EXT", "root file", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY, T1);
+    MakeDirectory("E:\\VM", FILE_ATTRIBUTE_DIRECTORY, FILETIME{1, 30000002u});
+    MakeDirectory("E:\\VM\\PROMPTS", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN,
+                  FILETIME{3, 30000004u});
     // Exactly 1024 bytes of stream: one full block and one block of padding.
-    fs.MakeFile("E:\\VM\\PROMPTS\\FILE.EXT", Bytes(1004, 0x5A), FILE_ATTRIBUTE_NORMAL, FILETIME{5, 6});
-    fs.MakeDirectory("E:\\VM\\EMPTY", FILE_ATTRIBUTE_DIRECTORY, FILETIME{7, 8});
+    MakeFile("E:\\VM\\PROMPTS\\FILE.EXT", Bytes(1004, 0x5A), FILE_ATTRIBUTE_NORMAL, FILETIME{5, 30000006u});
+    MakeDirectory("E:\\VM\\EMPTY", FILE_ATTRIBUTE_DIRECTORY, FILETIME{7, 30000008u});
     // Dot directories are left out with everything below them; dot files are not.
-    fs.MakeDirectory("E:\\.TRASH");
-    fs.MakeFile("E:\\.TRASH\\GONE", "x");
-    fs.MakeFile("E:\\.KEEP", "");
+    MakeDirectory("E:\\.TRASH");
+    MakeFile("E:\\.TRASH\\GONE", "x");
+    MakeFile("E:\\.KEEP", "");
     ASSERT_TRUE(WriteCard());
 
+    auto times = [](const std::string& low, const std::string& high) {
+        return std::vector<std::string>{low, high, low, high, low, high};
+    };
     const Bytes expected = Concat({
         VersionBlock("1.10"),
-        HeaderBlock("E:\\NAME.EXT", "33",
-                    {"4294967295", "30000000", "4294967295", "30000000", "4294967295", "30000000"}),
+        HeaderBlock("E:\\NAME.EXT", "33", times("4294967295", "30000000")),
         DataBlocks(FileStream(Text("root file"))),
-        HeaderBlock("E:\\\\VM\\", "16", {"1", "2", "1", "2", "1", "2"}),
+        HeaderBlock("E:\\\\VM\\", "16", times("1", "30000002")),
         Bytes(1024, 0),
-        HeaderBlock("E:\\\\VM\\\\PROMPTS\\", "18", {"3", "4", "3", "4", "3", "4"}),
+        HeaderBlock("E:\\\\VM\\\\PROMPTS\\", "18", times("3", "30000004")),
         Bytes(1024, 0),
-        HeaderBlock("E:\\\\VM\\\\PROMPTS\\FILE.EXT", "128", {"5", "6", "5", "6", "5", "6"}),
+        HeaderBlock("E:\\\\VM\\\\PROMPTS\\FILE.EXT", "128", times("5", "30000006")),
         FileStream(Bytes(1004, 0x5A)),
         Bytes(1024, 0),
-        HeaderBlock("E:\\\\VM\\\\EMPTY\\", "16", {"7", "8", "7", "8", "7", "8"}),
+        HeaderBlock("E:\\\\VM\\\\EMPTY\\", "16", times("7", "30000008")),
         Bytes(1024, 0),
-        HeaderBlock("E:\\.KEEP", "32"),
+        HeaderBlock("E:\\.KEEP", "32", times("1", "1")),
         DataBlocks(FileStream({})),
     });
-    EXPECT_EQ(Written(), expected);
-    // A file's path shows before its entry, a directory's after it.
-    EXPECT_EQ(shown.front(), "E:\\NAME.EXT@1024");
-    EXPECT_EQ(shown[1], "E:\\\\VM\\@5120");
-    EXPECT_EQ(fs.openHandles(), 1); // only the archive
+    EXPECT_EQ(written, expected);
+    // A file's path shows before its entry, a directory's after it and before its contents.
+    EXPECT_EQ(shown, (std::vector<std::string>{"E:\\NAME.EXT", "E:\\\\VM\\", "E:\\\\VM\\\\PROMPTS\\",
+                                               "E:\\\\VM\\\\PROMPTS\\FILE.EXT", "E:\\\\VM\\\\EMPTY\\",
+                                               "E:\\.KEEP"}));
 }
 
-TEST_F(WriterFixture, VersionFieldIsCutAtSixAndEmptyIsAllZero) {
+TEST_F(Writer, VersionFieldIsCutAtSixAndEmptyIsAllZero) {
     ASSERT_TRUE(WriteCard("1.10\r\nX"));
+    EXPECT_EQ(written, VersionBlock("1.10\r\n"));
     ASSERT_TRUE(WriteCard(""));
-    Bytes first = VersionBlock("1.10\r\n");
-    EXPECT_EQ(Written(), Concat({first, Bytes(1024, 0)}));
+    EXPECT_EQ(written, Bytes(1024, 0));
 }
 
-TEST_F(WriterFixture, SixtyFourCharacterPathFillsTheFieldLongerIsRefused) {
-    const std::string name62(62 - 3, 'A');    // "E:\" + 59 = 62 characters
-    fs.MakeFile("E:\\" + name62 + "B", "x");  // 63 characters
-    fs.MakeFile("E:\\" + name62 + "CD", "y"); // 64 characters
+TEST_F(Writer, SixtyFourCharacterPathFillsTheFieldLongerIsRefused) {
+    const std::string stem(59, 'A');     // "E:\" + 59 = 62 characters
+    MakeFile("E:\\" + stem + "B", "x");  // 63 characters
+    MakeFile("E:\\" + stem + "CD", "y"); // 64 characters
     ASSERT_TRUE(WriteCard());
-    const Bytes out = Written();
-    ASSERT_EQ(out.size(), 5u * 1024);
-    EXPECT_EQ(std::string(out.begin() + 1024, out.begin() + 1024 + 64), "E:\\" + name62 + "B" + '\0');
-    EXPECT_EQ(std::string(out.begin() + 3072, out.begin() + 3072 + 64), "E:\\" + name62 + "CD");
-    EXPECT_EQ(out[3072 + 64], '3'); // attributes follow directly: "32"
+    ASSERT_EQ(written.size(), 5u * 1024);
+    EXPECT_EQ(std::string(written.begin() + 1024, written.begin() + 1024 + 64), "E:\\" + stem + "B" + '\0');
+    EXPECT_EQ(std::string(written.begin() + 3072, written.begin() + 3072 + 66), "E:\\" + stem + "CD32");
 
-    fs.MakeFile("E:\\" + name62 + "EFG", "z"); // 65 characters: refused, never cut
-    fs.MakeFile("E:\\LATER", "w");
+    MakeFile("E:\\" + stem + "EFG", "z"); // 65 characters: refused, never cut
+    MakeFile("E:\\LATER", "w");
     EXPECT_FALSE(WriteCard());
     EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::PathTooLong);
-    EXPECT_EQ(problem.path, "E:\\" + name62 + "EFG");
-    EXPECT_EQ(Written().size(), 5u * 1024 + 5 * 1024); // the walk stopped before that entry
+    EXPECT_EQ(problem.path, "E:\\" + stem + "EFG");
+    EXPECT_EQ(written.size(), 5u * 1024); // the walk stopped at that entry
 }
 
-TEST_F(WriterFixture, DeepDirectoryPathsAreRefusedBeforeTheyOutgrowTheField) {
+TEST_F(Writer, DeepDirectoryPathsAreRefusedBeforeTheyOutgrowTheField) {
     std::string dir = "E:\\";
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 20; ++i) {
         dir += "\\DIR" + std::to_string(i);
-        fs.MakeDirectory(dir);
+        MakeDirectory(dir);
     }
     EXPECT_FALSE(WriteCard());
     EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::PathTooLong);
     EXPECT_GT(problem.path.size(), 64u);
 }
 
-TEST_F(WriterFixture, ReadAndWriteFailuresStopTheWalkWithTheirError) {
-    fs.MakeFile("E:\\A", "a");
-    fs.MakeFile("E:\\B", "b");
-    fs.fault = [](const std::string& call, const std::string&) { return call == "BackupRead" ? 30u : 0u; };
+TEST_F(Writer, ReadAndWriteFailuresStopTheWalkWithTheirError) {
+    MakeFile("E:\\A", "a");
+    MakeFile("E:\\B", "b");
+    pc_->SetCallFault([](platform::SimCall call, std::string_view) {
+        return call == platform::SimCall::BackupRead ? 30u : 0u;
+    });
     EXPECT_FALSE(WriteCard());
     EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::CardReadFailed);
     EXPECT_EQ(problem.path, "E:\\A");
     EXPECT_EQ(problem.error, 30u);
 
-    fs.fault = [](const std::string& call, const std::string& p) {
-        return call == "CreateFile" && p == "E:\\B" ? 32u : 0u;
-    };
+    pc_->SetCallFault([](platform::SimCall call, std::string_view path) {
+        return call == platform::SimCall::Open && path.find('B') != std::string_view::npos ? 32u : 0u;
+    });
     EXPECT_FALSE(WriteCard());
     EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::CardReadFailed);
+    EXPECT_EQ(problem.path, "E:\\B");
     EXPECT_EQ(problem.error, 32u);
 
     int writes = 0;
-    fs.fault = [&](const std::string& call, const std::string&) {
-        return call == "WriteFile" && ++writes == 3 ? 112u : 0u;
-    };
+    pc_->SetCallFault([&](platform::SimCall call, std::string_view) {
+        return call == platform::SimCall::Write && ++writes == 3 ? 112u : 0u;
+    });
     EXPECT_FALSE(WriteCard());
     EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::ArchiveWriteFailed);
     EXPECT_EQ(problem.error, 112u);
-    EXPECT_EQ(fs.openHandles(), 1);
 }
 
-TEST_F(WriterFixture, AnUnreadableListingIsAFailureAnEmptyRootIsNot) {
+TEST_F(Writer, AnUnreadableListingIsAFailureAnEmptyRootIsNot) {
     EXPECT_TRUE(WriteCard());
-    EXPECT_EQ(Written().size(), 1024u);
-    fs.fault = [](const std::string& call, const std::string&) { return call == "FindFirstFile" ? 21u : 0u; };
+    EXPECT_EQ(written.size(), 1024u);
+    MakeDirectory("E:\\VM");
+    pc_->SetCallFault([](platform::SimCall call, std::string_view path) {
+        return call == platform::SimCall::FindFirst && path.find("VM") != std::string_view::npos ? 21u : 0u;
+    });
     EXPECT_FALSE(WriteCard());
+    EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::CardReadFailed);
     EXPECT_EQ(problem.error, 21u);
 }
 
