@@ -69,11 +69,13 @@ void CardUtilityDialog::OnUpdate() {
         return;
     }
     SetStateText(StateDeletingPrompts);
+    UpdateWindow();
     if (cardGone()) {
         GetUi().EndWaitCursor();
         return;
     }
     SetStateText(StateUpdatingPrompts);
+    UpdateWindow();
 
     std::uint64_t size = 0;
     DWORD openError = ERROR_SUCCESS;
@@ -91,6 +93,7 @@ void CardUtilityDialog::OnUpdate() {
         return;
     }
     SetStateText(StateFinalizing);
+    UpdateWindow();
     // A failed extraction has already said what went wrong.
     if (extracted) {
         ShowMessage(*this, UpdateCompleteMessage);

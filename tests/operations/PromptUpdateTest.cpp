@@ -1,0 +1,195 @@
+// Prompt update: the checks, the file dialog, the version question and its outcomes, a full card,
+// and a card pulled while the question is open.
+#include "ArchiveLayout.h"
+#include "OperationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace fktest;
+using namespace optest;
+
+namespace {
+
+constexpr const char* Complete = "Prompt Update complete.";
+constexpr const char* CardVersionFile = "E:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT";
+constexpr const char* CardOnlyPrompt = "E:\\VM\\PROMPTS\\0\\3\\0\\OLD.VOX";
+constexpr const char* NewPrompt = "E:\\VM\\PROMPTS\\0\\0\\P001.WAV";
+constexpr const char* Message = "E:\\VM\\MSG\\M0001.VOX";
+
+std::string PromptArchiveBytes(const std::string& version, const std::string& versionFile) {
+    ArchiveBuilder b(version);
+    b.Prompts("E:\\", versionFile, std::string(30000, 'p'));
+    return std::string(b.bytes.begin(), b.bytes.end());
+}
+
+// Card E: with the given prompt version file (none when empty), a prompt only it has and a
+// message; the prompt-update archive in place; the card selected.
+void Prepare(Scenario& s, const std::string& cardVersionFile, const std::string& archive) {
+    if (!cardVersionFile.empty()) {
+        s.card('E').prompts(cardVersionFile).file("VM\\PROMPTS\\0\\3\\0\\OLD.VOX", "old prompt");
+    }
+    s.card('E').file("VM\\MSG\\M0001.VOX", "message");
+    s.localFile("ZEL\\VoxHarbor\\Prompts\\PromptUpdateVer1_2.vhp", archive);
+    s.start();
+    s.selectCard(0);
+    ASSERT_EQ(s.messages(), Texts{});
+    s.ui().ClearStatusHistory();
+}
+
+void Update(Scenario& s) {
+    s.answerFile(ChoosePath(PromptArchive));
+    s.click(ControlId::Update);
+}
+
+const Texts UpdateStates = {"Ready", "Deleting Old Prompts", "Updating Prompts", "Finalizing", "Ready"};
+
+} // namespace
+
+TEST(UpdateChecks, EachFailedCheckShowsItsMessageAndTouchesNothing) {
+    const std::vector<std::pair<Rung, std::string>> rungs = {
+        {Rung::NotSelected, SelectDevice},
+        {Rung::NoMediaFirstProbe, NoMedia},
+        {Rung::NoDrive, InsertValidCard},
+        {Rung::BackupDirMissing, BackupDirMissing},
+        {Rung::PromptsDirMissing, PromptsDirMissing},
+        {Rung::DataDirMissing, DataDirMissing},
+    };
+    for (const auto& [rung, message] : rungs) {
+        SCOPED_TRACE(message);
+        Scenario s;
+        SetUpRung(s, rung);
+        const Tree local = Snapshot(s, 'C');
+        s.click(ControlId::Update);
+        EXPECT_EQ(s.messages(), Texts{message});
+        EXPECT_TRUE(s.ui().FileDialogs().empty());
+        EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
+        EXPECT_EQ(Difference(local, Snapshot(s, 'C')), "");
+    }
+}
+
+TEST(Update, TheOpenDialogAsksForAVhpAndCancelChangesNothing) {
+    Scenario s;
+    Prepare(s, "0110", PromptArchiveBytes("1.20", "0120"));
+    const Tree card = Snapshot(s, 'E');
+    s.answerFile(CancelFileDialog());
+    s.click(ControlId::Update);
+
+    ASSERT_EQ(s.ui().FileDialogs().size(), 1u);
+    const platform::FileDialogRequest& request = s.ui().FileDialogs()[0].request;
+    EXPECT_FALSE(s.ui().FileDialogs()[0].save);
+    EXPECT_EQ(request.filterDescription, "ZEL VoxHarbor Greeting & Data Files (*.vhp)");
+    EXPECT_EQ(request.filterPattern, "*.vhp");
+    EXPECT_EQ(request.initialDir, "C:\\ZEL\\VoxHarbor\\Prompts\\");
+    EXPECT_EQ(request.fileName, "*.vhp");
+    EXPECT_EQ(request.flags, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
+    EXPECT_EQ(s.messages(), Texts{});
+    EXPECT_EQ(s.statusHistory(0), Texts{"Ready"});
+    EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
+    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
+}
+
+TEST(Update, EqualVersionsWriteOverTheCardsPromptsWithoutAQuestion) {
+    Scenario s;
+    Prepare(s, "0110", PromptArchiveBytes("1.10", "0110"));
+    Update(s);
+
+    EXPECT_EQ(s.messages(), Texts{Complete});
+    EXPECT_EQ(s.readFile(NewPrompt), std::string(30000, 'p'));
+    EXPECT_EQ(s.readFile(CardOnlyPrompt), "old prompt"); // nothing deleted first
+    EXPECT_EQ(s.readFile(Message), "message");
+    EXPECT_EQ(s.statusHistory(0), UpdateStates);
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+}
+
+TEST(Update, DifferentVersionsYesReplacesThePromptsAndShowsTheNewVersion) {
+    Scenario s;
+    Prepare(s, "0110", PromptArchiveBytes("1.20", "0120"));
+    s.answerMessage(IDYES);
+    Update(s);
+
+    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), Complete}));
+    EXPECT_EQ(s.ui().Messages()[0].buttons, MB_YESNO);
+    EXPECT_FALSE(s.exists(CardOnlyPrompt));
+    EXPECT_EQ(s.readFile(CardVersionFile), "0120");
+    EXPECT_EQ(s.readFile(Message), "message");
+    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
+    EXPECT_EQ(s.statusHistory(0), UpdateStates);
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+}
+
+TEST(Update, AnOlderArchiveIsOfferedTheSameWayAndNoWritesNothing) {
+    Scenario s;
+    Prepare(s, "0120", PromptArchiveBytes("1.10", "0110"));
+    const Tree card = Snapshot(s, 'E');
+    s.answerMessage(IDNO);
+    Update(s);
+
+    EXPECT_EQ(s.messages(), Texts{Question("1.10", "1.20")});
+    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
+    EXPECT_EQ(s.statusHistory(0), Texts{"Ready"});
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    EXPECT_EQ(s.ui().WaitCursorBegins(), 1);
+}
+
+TEST(Update, ACardWithoutPromptsIsAskedAboutNoPromptsAndKeepsItsMessages) {
+    Scenario s;
+    Prepare(s, "", PromptArchiveBytes("1.20", "0120"));
+    s.answerMessage(IDYES);
+    Update(s);
+
+    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "No Prompts"), Complete}));
+    EXPECT_EQ(s.readFile(CardVersionFile), "0120");
+    EXPECT_EQ(s.readFile(Message), "message");
+    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
+}
+
+TEST(Update, AFullCardShowsItsMessageOnceAndNoCompletion) {
+    Scenario s;
+    Prepare(s, "0110", PromptArchiveBytes("1.20", "0120"));
+    // No room left but what the old prompts free: the version file fits, the prompt does not.
+    const std::uint64_t free = [&] {
+        DWORD spc = 0, bps = 0, freeClusters = 0, total = 0;
+        s.pc().Drives().GetDiskFreeSpace("E:\\", &spc, &bps, &freeClusters, &total);
+        return std::uint64_t{freeClusters} * spc * bps;
+    }();
+    std::string error;
+    ASSERT_TRUE(platform::SimFill(s.folder(), 'E', free, &error)) << error;
+    s.pc().Refresh();
+    s.answerMessage(IDYES);
+    Update(s);
+
+    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), CardFull}));
+    EXPECT_EQ(s.readFile(CardVersionFile), "0120");
+    EXPECT_FALSE(s.exists(CardOnlyPrompt));
+    EXPECT_EQ(s.readFile(Message), "message");
+    EXPECT_EQ(s.statusBar(0), "Ready");
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    EXPECT_FALSE(s.ui().ProgressBarExists());
+}
+
+TEST(Update, ACardPulledWhileTheQuestionIsOpenEndsWithoutAMessage) {
+    for (bool unplugReader : {false, true}) {
+        SCOPED_TRACE(unplugReader ? "reader unplugged" : "card pulled from the reader");
+        Scenario s;
+        s.removeDrive('G');
+        Prepare(s, "0110", PromptArchiveBytes("1.20", "0120"));
+        s.answerMessage(IDYES, [&s, unplugReader] {
+            if (unplugReader) {
+                s.unplug('E');
+            } else {
+                s.pull('E');
+            }
+        });
+        Update(s);
+
+        EXPECT_EQ(s.messages(), Texts{Question("1.20", "1.10")});
+        EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+        EXPECT_TRUE(s.ui().ProgressEvents().empty());
+        const Texts& states = s.statusHistory(0);
+        EXPECT_EQ(std::find(states.begin(), states.end(), "Updating Prompts"), states.end());
+        if (!unplugReader) {
+            s.insert('E');
+            EXPECT_EQ(s.readFile(CardOnlyPrompt), "old prompt");
+        }
+    }
+}
