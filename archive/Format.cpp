@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace archive {
 
@@ -173,32 +174,14 @@ bool IsUnderPromptDirectory(std::string_view storedPath) {
     if (storedPath.size() < 3) {
         return false;
     }
-    int index = 0;
-    bool under = false;
+    std::vector<std::string_view> names;
     ForEachName(storedPath.substr(3), [&](std::string_view name) {
-        if (index == 0 && !EqualsNoCase(name, "VM")) {
-            return false;
-        }
-        if (index == 1) {
-            under = EqualsNoCase(name, "PROMPTS");
-            return false;
-        }
-        ++index;
-        return true;
+        names.push_back(name);
+        return names.size() < 3;
     });
-    if (!under) {
-        return false;
-    }
-    // "VM\PROMPTS" names the prompt directory only as a directory (its entry ends in a
-    // backslash) or as a path with more below it; a file named PROMPTS would be something else.
-    const std::size_t at = [&] {
-        std::string upper;
-        for (char c : storedPath) {
-            upper += Upper(c);
-        }
-        return upper.find("PROMPTS");
-    }();
-    return at != std::string_view::npos && at + 7 < storedPath.size();
+    // The directory's own entry ends in a backslash; a file named PROMPTS would be no prompt.
+    return names.size() >= 2 && EqualsNoCase(names[0], "VM") && EqualsNoCase(names[1], "PROMPTS") &&
+           (names.size() > 2 || storedPath.back() == '\\');
 }
 
 std::uint64_t StreamRecordHeader::Length() const {
