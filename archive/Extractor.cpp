@@ -22,6 +22,7 @@ void ReadArchiveVersion(platform::FileSystem& fs, const std::string& path) {
     }
     Block block{};
     DWORD read = 0;
+    // An archive that cannot be read has no version either; the caller compares an empty text.
     if (fs.ReadFile(h, block.data(), BlockSize, &read)) {
         archivePromptVersion = VersionText(block.data(), read);
     }
