@@ -44,19 +44,32 @@ constexpr auto DescriptionCheckInterval = std::chrono::milliseconds(100);
 constexpr DWORD SettableAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
+// Host times outside the FILETIME range (a file touched to the year 600000) are clamped
+// instead of overflowing.
 std::uint64_t FiletimeFromTimespec(const timespec& ts) {
-    const std::int64_t hundreds = static_cast<std::int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100;
-    return static_cast<std::uint64_t>(static_cast<std::int64_t>(FiletimeOfUnixEpoch) + hundreds);
+    constexpr std::uint64_t ticksPerSecond = 10000000;
+    constexpr std::int64_t maxSeconds =
+        static_cast<std::int64_t>((UINT64_MAX - FiletimeOfUnixEpoch) / ticksPerSecond) - 1;
+    constexpr std::int64_t minSeconds = -static_cast<std::int64_t>(FiletimeOfUnixEpoch / ticksPerSecond);
+    const std::int64_t seconds = std::clamp<std::int64_t>(ts.tv_sec, minSeconds, maxSeconds);
+    const std::uint64_t fraction =
+        static_cast<std::uint64_t>(std::clamp<long>(ts.tv_nsec, 0, 999999999)) / 100;
+    if (seconds >= 0) {
+        return FiletimeOfUnixEpoch + static_cast<std::uint64_t>(seconds) * ticksPerSecond + fraction;
+    }
+    return FiletimeOfUnixEpoch - static_cast<std::uint64_t>(-seconds) * ticksPerSecond + fraction;
 }
 
 timespec TimespecFromFiletime(std::uint64_t ft) {
-    const auto rel = static_cast<std::int64_t>(ft - FiletimeOfUnixEpoch);
     timespec ts{};
-    ts.tv_sec = static_cast<time_t>(rel / 10000000);
-    ts.tv_nsec = static_cast<long>((rel % 10000000) * 100);
-    if (ts.tv_nsec < 0) {
-        ts.tv_nsec += 1000000000;
-        ts.tv_sec -= 1;
+    if (ft >= FiletimeOfUnixEpoch) {
+        const std::uint64_t rel = ft - FiletimeOfUnixEpoch;
+        ts.tv_sec = static_cast<time_t>(rel / 10000000);
+        ts.tv_nsec = static_cast<long>((rel % 10000000) * 100);
+    } else {
+        const std::uint64_t before = FiletimeOfUnixEpoch - ft;
+        ts.tv_sec = -static_cast<time_t>((before + 9999999) / 10000000);
+        ts.tv_nsec = static_cast<long>(((10000000 - before % 10000000) % 10000000) * 100);
     }
     return ts;
 }

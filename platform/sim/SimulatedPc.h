@@ -14,7 +14,12 @@
 //
 // Attribute words and the three FILETIMEs of every file and folder are kept beside the data in
 // <pc>/.meta/<letter>.tsv. Editing pc.ini while the program runs (media pulled or inserted)
-// makes file calls on that drive fail with ERROR_NOT_READY and produces device-change events.
+// makes file calls on that drive fail with ERROR_NOT_READY within ~100 ms (Refresh: at once)
+// and produces device-change events. Handles opened before a medium went away stay dead.
+//
+// One SimulatedPc at a time per PC folder: an instance reads the metadata when it opens, so a
+// second one sees what the first had recorded by then. Not thread-safe (the program has one
+// thread). "reserved" stands for space the card cannot give; formatting keeps it.
 #pragma once
 
 #include "platform/api/Platform.h"
