@@ -56,7 +56,9 @@ grep -q 'vhbtool extract' out || fail "--help does not document extract"
 # A damaged archive: the first problem and its offset.
 head -c 5000 a.vhb >cut.vhb
 expect 1 "$tool" verify cut.vhb
-grep -q 'at byte' err || fail "verify of a cut archive: $(cat err)"
+grep -q 'at byte 4096: .*not a multiple of 1024' err || fail "verify of a cut archive: $(cat err)"
+expect 1 "$tool" list cut.vhb
+[ "$(wc -l <err)" = 1 ] || fail "list of a cut archive: $(cat err)"
 cp a.vhb bad.vhb
 printf 'x' | dd of=bad.vhb bs=1 seek=$((1024 + 64)) conv=notrunc status=none
 expect 1 "$tool" verify bad.vhb

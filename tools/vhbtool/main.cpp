@@ -24,7 +24,8 @@ Greeting & data archives (.vhb backups, .vhp prompt updates): 1024-byte blocks, 
 block, then per directory or file an entry header and the blocks of its backup stream.
 
   vhbtool list [--json] ARCHIVE
-      The version, then one line per entry: kind (d directory, f file, ? other), attribute
+      The version, then one line per entry (a malformed archive is listed as far as it can
+      be made out, and the problem is reported as by verify): kind (d directory, f file, ? other), attribute
       word, data size, creation, last-access and last-write time (FILETIMEs), stored path.
       --json prints {"version": str, "entries": [{"path": str, "attributes": int,
       "kind": "directory"|"file"|"other", "creationTime": int, "lastAccessTime": int,
@@ -214,8 +215,10 @@ int List(const std::vector<std::string>& args) {
                       << ' ' << e.header.path << "\n";
         }
     }
-    if (inspection.problem && !inspection.hasVersionBlock) {
-        return Error(path + ": " + inspection.problem->text);
+    if (inspection.problem) {
+        // What could be made out is listed; the archive is still reported as malformed.
+        return Error(path + ": malformed at byte " + std::to_string(inspection.problem->offset) + ": " +
+                     inspection.problem->text);
     }
     return 0;
 }
