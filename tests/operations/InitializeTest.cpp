@@ -1,0 +1,206 @@
+// Initialize: the checks, the two questions, the format request, what is installed after a
+// format, a cancelled format or a full card, and the Device field afterwards.
+#include "ArchiveLayout.h"
+#include "OperationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace fktest;
+using namespace optest;
+
+namespace {
+
+constexpr const char* Reformat = "You are about to re-format the VoxHarbor card.  Do you want to continue?";
+constexpr const char* FatAdvice =
+    "The next dialog will show the Format options.  Please select the 'FAT' (not 'FAT32') for the File "
+    "System "
+    "type.  The 'FAT' option must be selected or the VoxHarbor card will not work in the system.";
+constexpr const char* InstalledVersionFile = "E:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT";
+
+// The initial card: prompts of version 1.10 and empty message folders.
+std::string InitialArchiveBytes(char letter = 'E') {
+    const std::string root = std::string(1, letter) + ":\\";
+    ArchiveBuilder b("");
+    b.Prompts(root, "0110\n", std::string(6000, 'i'))
+        .Directory(root + R"(\VM\\MSG\)")
+        .Directory(root + R"(\VM\\GREET\)");
+    return std::string(b.bytes.begin(), b.bytes.end());
+}
+
+platform::FormatRequest Fat(std::string label) {
+    platform::FormatRequest request;
+    request.label = std::move(label);
+    return request;
+}
+
+void Prepare(Scenario& s) {
+    s.localFile("ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb", InitialArchiveBytes());
+    s.start();
+    s.selectCard(0);
+    ASSERT_EQ(s.messages(), Texts{});
+    s.ui().ClearStatusHistory();
+}
+
+// Yes to the question, OK to the advice, then the format dialog's answer.
+void Initialize(Scenario& s, FormatAnswer format) {
+    s.answerMessage(IDYES);
+    s.answerMessage(IDOK);
+    s.answerFormat(std::move(format));
+    s.click(ControlId::Initialize);
+}
+
+} // namespace
+
+TEST(InitializeChecks, EachFailedCheckShowsItsMessageAndTouchesNothing) {
+    const std::vector<std::pair<Rung, std::string>> rungs = {
+        {Rung::NotSelected, SelectDevice},      {Rung::NoMediaFirstProbe, NoMedia},
+        {Rung::NoDrive, InsertValidCard},       {Rung::BackupDirMissing, BackupDirMissing},
+        {Rung::DataDirMissing, DataDirMissing},
+    };
+    for (const auto& [rung, message] : rungs) {
+        SCOPED_TRACE(message);
+        Scenario s;
+        SetUpRung(s, rung);
+        const Tree local = Snapshot(s, 'C');
+        s.click(ControlId::Initialize);
+        EXPECT_EQ(s.messages(), Texts{message});
+        EXPECT_TRUE(s.ui().Formats().empty());
+        EXPECT_EQ(Difference(local, Snapshot(s, 'C')), "");
+    }
+}
+
+TEST(Initialize, NoToTheQuestionChangesNothing) {
+    Scenario s;
+    s.card('E').prompts("0110").file("VM\\MSG\\M0001.VOX", "message");
+    Prepare(s);
+    const Tree card = Snapshot(s, 'E');
+    s.answerMessage(IDNO);
+    s.click(ControlId::Initialize);
+
+    EXPECT_EQ(s.messages(), Texts{Reformat});
+    EXPECT_EQ(s.ui().Messages()[0].buttons, MB_YESNO);
+    EXPECT_TRUE(s.ui().Formats().empty());
+    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
+}
+
+TEST(Initialize, AFormattedCardGetsTheInitialFilesAndItsNewLabel) {
+    Scenario s;
+    s.card('E').prompts("0120").file("VM\\MSG\\M0001.VOX", "message");
+    Prepare(s);
+    Initialize(s, FormatWith(Fat("NEWCARD")));
+
+    EXPECT_EQ(s.messages(), (Texts{Reformat, FatAdvice}));
+    ASSERT_EQ(s.ui().Formats().size(), 1u);
+    EXPECT_EQ(s.ui().Formats()[0].driveNumber, 4u); // E: is drive code 2
+    EXPECT_EQ(s.ui().Formats()[0].result, 0u);
+
+    EXPECT_FALSE(s.exists("E:\\VM\\MSG\\M0001.VOX"));
+    EXPECT_EQ(s.readFile(InstalledVersionFile), "0110\n");
+    EXPECT_EQ(s.readFile("E:\\VM\\PROMPTS\\0\\0\\P001.WAV"), std::string(6000, 'i'));
+    EXPECT_TRUE(s.exists("E:\\VM\\GREET"));
+    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.10");
+    EXPECT_EQ(s.field(ControlId::Device), "NEWCARD (E:)");
+    const Texts& states = s.statusHistory(0);
+    ASSERT_FALSE(states.empty());
+    EXPECT_NE(std::find(states.begin(), states.end(), "Installing Prompts"), states.end());
+    EXPECT_EQ(states.back(), "Ready");
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    EXPECT_FALSE(s.ui().ProgressBarExists());
+}
+
+TEST(Initialize, ACardWithoutALabelIsShownAsRemovableDisk) {
+    Scenario s;
+    Prepare(s);
+    Initialize(s, FormatWith(Fat("")));
+    EXPECT_EQ(s.field(ControlId::Device), "Removable Disk (E:)");
+    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.10");
+}
+
+TEST(Initialize, ACancelledFormatInstallsOnlyOnACardWithoutPrompts) {
+    {
+        SCOPED_TRACE("card with prompts");
+        Scenario s;
+        s.card('E').prompts("0120").file("VM\\MSG\\M0001.VOX", "message");
+        Prepare(s);
+        const Tree card = Snapshot(s, 'E');
+        Initialize(s, CancelFormat());
+        EXPECT_EQ(s.messages(), (Texts{Reformat, FatAdvice}));
+        EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
+        const Texts& states = s.statusHistory(0);
+        ASSERT_GE(states.size(), 2u);
+        EXPECT_EQ(states[states.size() - 2], "Installing Prompts");
+        EXPECT_EQ(states.back(), "Ready");
+        EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
+    }
+    {
+        SCOPED_TRACE("card without prompts");
+        Scenario s;
+        s.card('E').file("VM\\MSG\\M0001.VOX", "message");
+        Prepare(s);
+        Initialize(s, CancelFormat());
+        EXPECT_EQ(s.messages(), (Texts{Reformat, FatAdvice}));
+        // Installed over what the card holds.
+        EXPECT_EQ(s.readFile("E:\\VM\\MSG\\M0001.VOX"), "message");
+        EXPECT_EQ(s.readFile(InstalledVersionFile), "0110\n");
+        EXPECT_EQ(s.field(ControlId::PromptVersion), "1.10");
+        EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    }
+}
+
+TEST(Initialize, ACardInDriveZIsFormattedAsDriveNumber25) {
+    Scenario s;
+    s.removeDrive('E');
+    s.removeDrive('G');
+    s.card('Z').label("ZCARD").prompts("0110");
+    Prepare(s);
+    ASSERT_EQ(s.field(ControlId::Device), "ZCARD (Z:)");
+    Initialize(s, CancelFormat());
+    ASSERT_EQ(s.ui().Formats().size(), 1u);
+    EXPECT_EQ(s.ui().Formats()[0].driveNumber, 25u);
+}
+
+TEST(Initialize, AFullCardStopsTheInstallWithItsMessageOnly) {
+    Scenario s;
+    Prepare(s);
+    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
+        return call == platform::SimCall::BackupWrite && path.ends_with("P001.WAV") ? ERROR_DISK_FULL : 0;
+    });
+    Initialize(s, FormatWith(Fat("NEWCARD")));
+
+    EXPECT_EQ(s.messages(), (Texts{Reformat, FatAdvice, CardFull}));
+    EXPECT_EQ(s.readFile(InstalledVersionFile), "0110\n"); // written before the card filled up
+    EXPECT_EQ(s.field(ControlId::Device), "NEWCARD (E:)");
+    EXPECT_EQ(s.statusBar(0), "Ready");
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    EXPECT_FALSE(s.ui().ProgressBarExists());
+}
+
+TEST(Initialize, AMissingInitialArchiveIsReportedAfterTheFormat) {
+    Scenario s;
+    Prepare(s);
+    ASSERT_TRUE(s.pc().Files().DeleteFile(InitialArchive));
+    Initialize(s, FormatWith(Fat("NEWCARD")));
+    EXPECT_EQ(s.messages(),
+              (Texts{Reformat, FatAdvice,
+                     "The VoxHarbor initial card file C:\\ZEL\\Voxharbor\\Data\\"
+                     "InitializedFileStruct.vhb was not found.  The VoxHarbor card has not been "
+                     "initialized.  Please re-install the application."}));
+    EXPECT_EQ(s.field(ControlId::PromptVersion), "");
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+}
+
+TEST(Initialize, ACardThatLeftDuringTheQuestionsIsNotFormatted) {
+    Scenario s;
+    s.removeDrive('G');
+    s.card('F').label("OTHER").prompts("0110"); // moves into slot 0 when E: goes
+    Prepare(s);
+    ASSERT_EQ(s.field(ControlId::Device), "VOXCARD (E:)");
+    const Tree other = Snapshot(s, 'F');
+    s.answerMessage(IDYES);
+    s.answerMessage(IDOK, [&s] { s.unplug('E'); });
+    s.click(ControlId::Initialize);
+
+    EXPECT_EQ(s.messages(), (Texts{Reformat, FatAdvice, InsertValidCard}));
+    EXPECT_TRUE(s.ui().Formats().empty());
+    EXPECT_EQ(Difference(other, Snapshot(s, 'F')), "");
+}
