@@ -134,6 +134,22 @@ int RemoveTree(const std::string& host) {
     return first;
 }
 
+// Flushes the directory holding path, so that a new or renamed entry is on the medium.
+void SyncParent(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return;
+    }
+    const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        // Best effort: the entry itself was made; a directory that cannot be flushed here is
+        // flushed by the kernel shortly, and the file's own flush has reported its errors.
+        (void)fsync(fd);
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 FILETIME FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
@@ -652,12 +668,22 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
     }
     const int fd = it->second->fd;
     it->second->sticky.Reapply(fd);
-    files_.erase(it);
-    // A failing close on a card is a write that did not reach it.
-    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
-        return FailWithErrno(errno, IoDirection::Write);
+    int err = 0;
+    if (fd >= 0 && (it->second->access & GENERIC_WRITE)) {
+        // Windows writes through to removable drives; Linux keeps the data in memory for a while.
+        // A technician pulls the card once the program says it is done, so what was written
+        // must be on the card when the handle closes: the file and its directory entry.
+        if (fsync(fd) != 0) {
+            err = errno;
+        }
+        SyncParent(it->second->host);
     }
-    return TRUE;
+    files_.erase(it);
+    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR && err == 0) {
+        err = errno;
+    }
+    // A failing flush or close on a card is a write that did not reach it.
+    return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
 }
 
 BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
@@ -777,6 +803,7 @@ BOOL HostFileSystem::CreateDirectory(std::string_view path) {
     if (mkdir(e.host.c_str(), 0777) != 0) {
         return FailWithErrno(errno == ENOENT ? ENOTDIR : errno, IoDirection::Write);
     }
+    SyncParent(e.host);
     return TRUE;
 }
 
@@ -798,6 +825,7 @@ BOOL HostFileSystem::DeleteFile(std::string_view path) {
     if (unlink(e.host.c_str()) != 0) {
         return FailWithErrno(errno, IoDirection::Write);
     }
+    SyncParent(e.host);
     return TRUE;
 }
 
@@ -832,6 +860,8 @@ BOOL HostFileSystem::MoveFileReplace(std::string_view from, std::string_view to)
     if (rename(source.host.c_str(), target.host.c_str()) != 0) {
         return FailWithErrno(errno, IoDirection::Write);
     }
+    SyncParent(target.host);
+    SyncParent(source.host);
     return TRUE;
 }
 
@@ -849,6 +879,7 @@ DWORD HostFileSystem::DeleteTree(std::string_view path) {
         return ERROR_ACCESS_DENIED;
     }
     const int result = RemoveTree(e.host);
+    SyncParent(e.host);
     return result == 0 ? ERROR_SUCCESS : WindowsErrorFromErrno(result, IoDirection::Write);
 }
 

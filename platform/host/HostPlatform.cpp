@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef FK_INSTALL_DATADIR
 #define FK_INSTALL_DATADIR "/usr/share/flashkeeper3"
@@ -125,7 +126,25 @@ private:
 HostConfig DefaultHostConfig() {
     HostConfig config;
     const char* data = std::getenv("FLASHKEEPER3_DATA_DIR");
-    config.dataDir = data != nullptr && *data != '\0' ? data : FK_INSTALL_DATADIR;
+    if (data != nullptr && *data != '\0') {
+        config.dataDir = data;
+    } else {
+        // An installed program finds its data beside it (<prefix>/bin/flashkeeper3 and
+        // <prefix>/share/flashkeeper3), wherever the prefix is; otherwise where it was built to go.
+        config.dataDir = FK_INSTALL_DATADIR;
+        char exe[4096];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n > 0) {
+            std::string prefix(exe, static_cast<size_t>(n));
+            prefix = prefix.substr(0, prefix.rfind('/')); // bin
+            prefix = prefix.substr(0, prefix.rfind('/')); // the prefix
+            struct stat st {};
+            const std::string beside = prefix + "/share/flashkeeper3";
+            if (!prefix.empty() && stat((beside + "/Prompts").c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                config.dataDir = beside;
+            }
+        }
+    }
     const char* xdg = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
     std::string base;
