@@ -17,12 +17,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "ZEL")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "ZEL VoxHarbor Utility: back up, restore and initialise voice-mail CompactFlash cards")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Services the CompactFlash card of a VoxHarbor voice-mail system in a USB card reader:\n"
-    "backs the card up into a .vhb archive, restores it, updates the system prompts and\n"
-    "re-formats it with the initial file structure.")
-# The package installs where the program was built to look for its data.
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PACKAGE_DESCRIPTION "Services the CompactFlash card of a VoxHarbor voice-mail system in a USB card reader: \
+backs the card up into a .vhb archive, restores it, updates the system prompts and re-formats it \
+with the initial file structure.")
+# Installed under /usr like every Debian package; the program finds its data beside itself
+# (<prefix>/share/flashkeeper3), so this need not match CMAKE_INSTALL_PREFIX.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "flashkeeper3 maintainers <flashkeeper3@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
