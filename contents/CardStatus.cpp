@@ -19,9 +19,11 @@ constexpr std::size_t FormatBufferLength = 99;
 
 // The first line of a version file: at most 49 characters, up to (not including) the first line
 // feed; a carriage return before it stays. The text ends at a NUL byte, as a C string would.
-// A file that cannot be opened or read gives the empty text.
+// A file that cannot be opened or read gives the empty text. Others may have the file open, as
+// for any plain read of a text file.
 std::string ReadVersionLine(platform::FileSystem& files, const std::string& path) {
-    const platform::Handle h = files.CreateFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    const platform::Handle h =
+        files.CreateFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
     if (h == platform::InvalidHandle) {
         return {};
     }

@@ -172,6 +172,10 @@ struct CapacityCase {
     const char* type;
 };
 
+void PrintTo(const CapacityCase& c, std::ostream* out) {
+    *out << c.bytes << " bytes";
+}
+
 class CardType : public testing::TestWithParam<CapacityCase> {};
 
 TEST_P(CardType, FollowsTheCapacityInMillionsOfBytes) {
