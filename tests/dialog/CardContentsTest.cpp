@@ -90,6 +90,8 @@ TEST(PromptVersion, ACardThatLosesItsPromptsShowsNoVersionAtOnce) {
     s.click(ControlId::Read);
     EXPECT_EQ(s.dialog().promptVersion, "");
     EXPECT_EQ(s.field(ControlId::PromptVersion), "");
+    // No slot was read: the language texts stay as they were.
+    EXPECT_EQ(s.dialog().cardLanguageVersions, (Versions{"1.10", "1.10", "1.10", "1.10"}));
     // A later collection therefore cannot bring the old version back.
     s.dialog().UpdateData(TRUE);
     EXPECT_EQ(s.dialog().promptVersion, "");
