@@ -129,8 +129,10 @@ private:
 
 bool CardUtilityDialog::ExtractArchive(platform::Handle archive, std::uint64_t archiveSize) {
     ExtractionBinding binding(*this, progressBar_);
-    return archive::ExtractArchive(Files(), archive, archiveSize, CardRoot(), promptVersion,
-                                   binding.Callbacks());
+    archive::ExtractStats stats;
+    const bool ok = archive::ExtractArchive(Files(), archive, archiveSize, CardRoot(), promptVersion,
+                                            binding.Callbacks(), &stats);
+    return binding.Finish(ok, stats);
 }
 
 bool CardUtilityDialog::ExtractArchiveKeepPrompts(platform::Handle archive, std::uint64_t archiveSize) {
