@@ -227,3 +227,17 @@ TEST(Application, RunsTheDialogAndReturnsFalse) {
     ASSERT_EQ(ui.EndedDialogs().size(), 1u);
     EXPECT_EQ(ui.EndedDialogs()[0].first, resources::IDD_CARDUTILITY_DIALOG);
 }
+
+TEST(Routing, ASelectionChangeOfTheDeviceListSelectsThatSlot) {
+    Scenario s;
+    s.card('G').media(true).label("SECOND").prompts("0120");
+    s.start();
+    s.dialog().ComboItem(ControlId::DeviceCombo).SetCurSel(1);
+    s.send(WM_COMMAND, MAKEWPARAM(ControlId::DeviceCombo, CBN_SELCHANGE));
+    EXPECT_EQ(s.dialog().deviceIndex, 1);
+    EXPECT_EQ(s.dialog().CardRoot(), "G:\\");
+    EXPECT_EQ(volumeLabel, "SECOND");
+    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
+    // The selection change alone does not select a card for the operations.
+    EXPECT_EQ(s.field(ControlId::Status), "Card Not Selected");
+}
