@@ -51,24 +51,6 @@ void Initialize(Scenario& s, FormatAnswer format) {
 
 } // namespace
 
-TEST(InitializeChecks, EachFailedCheckShowsItsMessageAndTouchesNothing) {
-    const std::vector<std::pair<Rung, std::string>> rungs = {
-        {Rung::NotSelected, SelectDevice},      {Rung::NoMediaFirstProbe, NoMedia},
-        {Rung::NoDrive, InsertValidCard},       {Rung::BackupDirMissing, BackupDirMissing},
-        {Rung::DataDirMissing, DataDirMissing},
-    };
-    for (const auto& [rung, message] : rungs) {
-        SCOPED_TRACE(message);
-        Scenario s;
-        SetUpRung(s, rung);
-        const Tree local = Snapshot(s, 'C');
-        s.click(ControlId::Initialize);
-        EXPECT_EQ(s.messages(), Texts{message});
-        EXPECT_TRUE(s.ui().Formats().empty());
-        EXPECT_EQ(Difference(local, Snapshot(s, 'C')), "");
-    }
-}
-
 TEST(Initialize, NoToTheQuestionChangesNothing) {
     Scenario s;
     s.card('E').prompts("0110").file("VM\\MSG\\M0001.VOX", "message");

@@ -45,28 +45,6 @@ const Texts UpdateStates = {"Ready", "Deleting Old Prompts", "Updating Prompts",
 
 } // namespace
 
-TEST(UpdateChecks, EachFailedCheckShowsItsMessageAndTouchesNothing) {
-    const std::vector<std::pair<Rung, std::string>> rungs = {
-        {Rung::NotSelected, SelectDevice},
-        {Rung::NoMediaFirstProbe, NoMedia},
-        {Rung::NoDrive, InsertValidCard},
-        {Rung::BackupDirMissing, BackupDirMissing},
-        {Rung::PromptsDirMissing, PromptsDirMissing},
-        {Rung::DataDirMissing, DataDirMissing},
-    };
-    for (const auto& [rung, message] : rungs) {
-        SCOPED_TRACE(message);
-        Scenario s;
-        SetUpRung(s, rung);
-        const Tree local = Snapshot(s, 'C');
-        s.click(ControlId::Update);
-        EXPECT_EQ(s.messages(), Texts{message});
-        EXPECT_TRUE(s.ui().FileDialogs().empty());
-        EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
-        EXPECT_EQ(Difference(local, Snapshot(s, 'C')), "");
-    }
-}
-
 TEST(Update, TheOpenDialogAsksForAVhpAndCancelChangesNothing) {
     Scenario s;
     Prepare(s, "0110", PromptArchiveBytes("1.20", "0120"));
@@ -88,59 +66,55 @@ TEST(Update, TheOpenDialogAsksForAVhpAndCancelChangesNothing) {
     EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
 }
 
-TEST(Update, EqualVersionsWriteOverTheCardsPromptsWithoutAQuestion) {
-    Scenario s;
-    Prepare(s, "0110", PromptArchiveBytes("1.10", "0110"));
-    Update(s);
+TEST(Update, TheVersionQuestionDecidesWhetherThePromptsAreReplaced) {
+    struct Case {
+        std::string cardVersionFile; // "" for a card without prompts
+        std::string archiveVersion;
+        std::string archiveVersionFile;
+        std::optional<int> answer; // none: no question expected
+        bool oldPromptsDeleted;
+    };
+    const std::vector<Case> cases = {
+        {"0110", "1.10", "0110", std::nullopt, false}, // written over the card's, nothing deleted
+        {"0110", "1.20", "0120", IDYES, true},
+        {"0120", "1.10", "0110", IDNO, false}, // an older archive is offered alike
+        {"", "1.20", "0120", IDYES, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("card \"" + c.cardVersionFile + "\", archive " + c.archiveVersion);
+        Scenario s;
+        Prepare(s, c.cardVersionFile, PromptArchiveBytes(c.archiveVersion, c.archiveVersionFile));
+        const Tree before = Snapshot(s, 'E');
+        if (c.answer) {
+            s.answerMessage(*c.answer);
+        }
+        Update(s);
 
-    EXPECT_EQ(s.messages(), Texts{Complete});
-    EXPECT_EQ(s.readFile(NewPrompt), std::string(30000, 'p'));
-    EXPECT_EQ(s.readFile(CardOnlyPrompt), "old prompt"); // nothing deleted first
-    EXPECT_EQ(s.readFile(Message), "message");
-    EXPECT_EQ(s.statusHistory(0), UpdateStates);
-    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
-}
-
-TEST(Update, DifferentVersionsYesReplacesThePromptsAndShowsTheNewVersion) {
-    Scenario s;
-    Prepare(s, "0110", PromptArchiveBytes("1.20", "0120"));
-    s.answerMessage(IDYES);
-    Update(s);
-
-    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), Complete}));
-    EXPECT_EQ(s.ui().Messages()[0].buttons, MB_YESNO);
-    EXPECT_FALSE(s.exists(CardOnlyPrompt));
-    EXPECT_EQ(s.readFile(CardVersionFile), "0120");
-    EXPECT_EQ(s.readFile(Message), "message");
-    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
-    EXPECT_EQ(s.statusHistory(0), UpdateStates);
-    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
-}
-
-TEST(Update, AnOlderArchiveIsOfferedTheSameWayAndNoWritesNothing) {
-    Scenario s;
-    Prepare(s, "0120", PromptArchiveBytes("1.10", "0110"));
-    const Tree card = Snapshot(s, 'E');
-    s.answerMessage(IDNO);
-    Update(s);
-
-    EXPECT_EQ(s.messages(), Texts{Question("1.10", "1.20")});
-    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
-    EXPECT_EQ(s.statusHistory(0), Texts{"Ready"});
-    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
-    EXPECT_EQ(s.ui().WaitCursorBegins(), 1);
-}
-
-TEST(Update, ACardWithoutPromptsIsAskedAboutNoPromptsAndKeepsItsMessages) {
-    Scenario s;
-    Prepare(s, "", PromptArchiveBytes("1.20", "0120"));
-    s.answerMessage(IDYES);
-    Update(s);
-
-    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "No Prompts"), Complete}));
-    EXPECT_EQ(s.readFile(CardVersionFile), "0120");
-    EXPECT_EQ(s.readFile(Message), "message");
-    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
+        const std::string cardShown =
+            c.cardVersionFile.empty() ? std::string("No Prompts")
+                                      : c.cardVersionFile.substr(1, 1) + "." + c.cardVersionFile.substr(2);
+        Texts expected;
+        if (c.answer) {
+            expected.push_back(Question(c.archiveVersion, cardShown));
+            EXPECT_EQ(s.ui().Messages()[0].buttons, MB_YESNO);
+        }
+        EXPECT_EQ(s.readFile(Message), "message");
+        EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+        if (c.answer == IDNO) {
+            EXPECT_EQ(s.messages(), expected);
+            EXPECT_EQ(Difference(before, Snapshot(s, 'E')), "");
+            EXPECT_EQ(s.statusHistory(0), Texts{"Ready"});
+            continue;
+        }
+        expected.push_back(Complete);
+        EXPECT_EQ(s.messages(), expected);
+        EXPECT_EQ(s.readFile(NewPrompt), std::string(30000, 'p'));
+        EXPECT_EQ(s.field(ControlId::PromptVersion), c.archiveVersion);
+        if (!c.cardVersionFile.empty()) {
+            EXPECT_EQ(s.exists(CardOnlyPrompt), !c.oldPromptsDeleted);
+        }
+        EXPECT_EQ(s.statusHistory(0), UpdateStates);
+    }
 }
 
 TEST(Update, AFullCardShowsItsMessageOnceAndNoCompletion) {

@@ -56,25 +56,6 @@ void ExpectEndedNormally(Scenario& s) {
 
 } // namespace
 
-TEST(RestoreChecks, EachFailedCheckShowsItsMessageAndTouchesNothing) {
-    const std::vector<std::pair<Rung, std::string>> rungs = {
-        {Rung::NotSelected, SelectDevice},          {Rung::NoMediaFirstProbe, NoMedia},
-        {Rung::NoMediaSecondProbe, NoMedia},        {Rung::NoDrive, InsertValidCard},
-        {Rung::BackupDirMissing, BackupDirMissing}, {Rung::DataDirMissing, DataDirMissing},
-    };
-    for (const auto& [rung, message] : rungs) {
-        SCOPED_TRACE(message);
-        Scenario s;
-        SetUpRung(s, rung);
-        const Tree local = Snapshot(s, 'C');
-        s.click(ControlId::Restore);
-        EXPECT_EQ(s.messages(), Texts{message});
-        EXPECT_TRUE(s.ui().FileDialogs().empty());
-        EXPECT_EQ(s.ui().WaitCursorBegins(), 0);
-        EXPECT_EQ(Difference(local, Snapshot(s, 'C')), "");
-    }
-}
-
 TEST(Restore, TheOpenDialogAsksForAnExistingVhbAndCancelEndsReady) {
     Scenario s;
     Prepare(s, BackupArchive("1.20"));
@@ -98,80 +79,62 @@ TEST(Restore, TheOpenDialogAsksForAnExistingVhbAndCancelEndsReady) {
     ExpectEndedNormally(s);
 }
 
-TEST(Restore, EqualVersionsKeepTheCardsPromptsWithoutAQuestion) {
-    Scenario s;
-    Prepare(s, BackupArchive("1.10", "0999\n"));
-    Restore(s);
-    EXPECT_EQ(s.messages(), Texts{Complete});
-    ExpectMessagesRestored(s);
-    EXPECT_EQ(s.readFile(CardVersionFile), "0110");
-    EXPECT_EQ(s.readFile(CardOnlyPrompt), "old prompt");
-    ExpectEndedNormally(s);
-}
+TEST(Restore, TheVersionQuestionDecidesAboutThePrompts) {
+    enum class Prompts { Kept, Replaced, Untouched };
+    struct Case {
+        std::string archiveVersion;
+        bool cardHasPrompts;
+        std::optional<int> answer; // none: no question expected
+        Prompts result;
+    };
+    const std::vector<Case> cases = {
+        {"1.10", true, std::nullopt, Prompts::Kept}, {"1.20", true, IDYES, Prompts::Replaced},
+        {"1.20", true, IDNO, Prompts::Kept},         {"1.20", true, IDCANCEL, Prompts::Untouched},
+        {"1.20", false, IDYES, Prompts::Replaced}, // nothing of the card's is deleted
+        {"1.10 ", true, IDNO, Prompts::Kept},      // a trailing blank makes a different version
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("archive \"" + c.archiveVersion + "\", answer " + std::to_string(c.answer.value_or(0)));
+        Scenario s;
+        s.card('E').file("VM\\GREET\\G0001.VOX", "greeting");
+        Prepare(s, BackupArchive(c.archiveVersion, "0120\n"), c.cardHasPrompts);
+        const Tree before = Snapshot(s, 'E');
+        if (c.answer) {
+            s.answerMessage(*c.answer);
+        }
+        Restore(s);
 
-TEST(Restore, DifferentVersionsYesReplacesTheCardsPromptsWhole) {
-    Scenario s;
-    Prepare(s, BackupArchive("1.20"));
-    s.answerMessage(IDYES);
-    Restore(s);
-
-    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), Complete}));
-    EXPECT_EQ(s.ui().Messages()[0].buttons, MB_YESNOCANCEL);
-    ExpectMessagesRestored(s);
-    EXPECT_EQ(s.readFile(CardVersionFile), "0120\n");
-    EXPECT_FALSE(s.exists(CardOnlyPrompt));
-    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
-    ExpectEndedNormally(s);
-}
-
-TEST(Restore, DifferentVersionsNoKeepsTheCardsPrompts) {
-    Scenario s;
-    Prepare(s, BackupArchive("1.20"));
-    s.answerMessage(IDNO);
-    Restore(s);
-
-    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), Complete}));
-    ExpectMessagesRestored(s);
-    EXPECT_EQ(s.readFile(CardVersionFile), "0110");
-    EXPECT_EQ(s.readFile(CardOnlyPrompt), "old prompt");
-    EXPECT_FALSE(s.exists("E:\\VM\\PROMPTS\\0\\0\\P001.WAV"));
-    ExpectEndedNormally(s);
-}
-
-TEST(Restore, DifferentVersionsCancelWritesNothing) {
-    Scenario s;
-    Prepare(s, BackupArchive("1.20"));
-    const Tree card = Snapshot(s, 'E');
-    s.answerMessage(IDCANCEL);
-    Restore(s);
-
-    EXPECT_EQ(s.messages(), Texts{Question("1.20", "1.10")});
-    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
-    EXPECT_TRUE(s.ui().ProgressEvents().empty());
-    ExpectEndedNormally(s);
-    // The archive was closed: it can be replaced at once.
-    EXPECT_TRUE(s.pc().Files().DeleteFile(Archive));
-}
-
-TEST(Restore, ACardWithoutPromptsIsAskedAboutNoPromptsAndLosesNothing) {
-    Scenario s;
-    s.card('E').file("VM\\GREET\\G0001.VOX", "greeting");
-    Prepare(s, BackupArchive("1.20"), false);
-    s.answerMessage(IDYES);
-    Restore(s);
-
-    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "No Prompts"), Complete}));
-    ExpectMessagesRestored(s);
-    EXPECT_EQ(s.readFile(CardVersionFile), "0120\n");
-    EXPECT_EQ(s.readFile("E:\\VM\\GREET\\G0001.VOX"), "greeting");
-}
-
-TEST(Restore, VersionsThatDifferOnlyByATrailingBlankAreDifferent) {
-    Scenario s;
-    Prepare(s, BackupArchive("1.10 "));
-    s.answerMessage(IDNO);
-    Restore(s);
-    EXPECT_EQ(s.messages(), (Texts{Question("1.10 ", "1.10"), Complete}));
+        Texts expected;
+        if (c.answer) {
+            expected.push_back(Question(c.archiveVersion, c.cardHasPrompts ? "1.10" : "No Prompts"));
+            EXPECT_EQ(s.ui().Messages()[0].buttons, MB_YESNOCANCEL);
+        }
+        if (c.result != Prompts::Untouched) {
+            expected.push_back(Complete);
+        }
+        EXPECT_EQ(s.messages(), expected);
+        EXPECT_EQ(s.readFile("E:\\VM\\GREET\\G0001.VOX"), "greeting");
+        switch (c.result) {
+        case Prompts::Untouched:
+            EXPECT_EQ(Difference(before, Snapshot(s, 'E')), "");
+            EXPECT_TRUE(s.ui().ProgressEvents().empty());
+            EXPECT_TRUE(s.pc().Files().DeleteFile(Archive)) << "the archive was closed";
+            break;
+        case Prompts::Kept:
+            ExpectMessagesRestored(s);
+            EXPECT_EQ(s.readFile(CardVersionFile), "0110");
+            EXPECT_EQ(s.readFile(CardOnlyPrompt), "old prompt");
+            EXPECT_FALSE(s.exists("E:\\VM\\PROMPTS\\0\\0\\P001.WAV"));
+            break;
+        case Prompts::Replaced:
+            ExpectMessagesRestored(s);
+            EXPECT_EQ(s.readFile(CardVersionFile), "0120\n");
+            EXPECT_FALSE(s.exists(CardOnlyPrompt));
+            EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
+            break;
+        }
+        ExpectEndedNormally(s);
+    }
 }
 
 TEST(Restore, TheProgressBarSpansTheBottomRightAndCountsUp) {
