@@ -77,6 +77,29 @@ TEST_F(Extract, RestoresOntoTheCardRootWithAttributesTimesAndExactData) {
     EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(Extract, StreamsOfSeveralRecordsAreFollowedAcrossBlocks) {
+    // A data record ending 4 bytes before a block boundary, then a named alternate-data record
+    // whose header straddles the boundary and whose data holds a header-like block.
+    Bytes stream = FileStream(Bytes(1000, 'd'));
+    Bytes alternate = DataRecordHeader(2048, 4);
+    alternate[16] = 8; // name size
+    stream.insert(stream.end(), alternate.begin(), alternate.end());
+    const std::string name("\x3a\x00s\x00t\x00r\x00", 8); // ":str" in UTF-16
+    stream.insert(stream.end(), name.begin(), name.end());
+    Bytes ads(2048, 'a');
+    const std::size_t boundary = 1024 - stream.size() % 1024; // in ads, where a block begins
+    const std::string fake = "E:\\FAKE";
+    std::copy(fake.begin(), fake.end(), ads.begin() + static_cast<long>(boundary));
+    stream.insert(stream.end(), ads.begin(), ads.end());
+    const Bytes archive = Concat({VersionBlock(""), HeaderBlock("E:\\ADS.WAV", "32"), DataBlocks(stream),
+                                  HeaderBlock("E:\\NEXT.WAV", "32"), DataBlocks(FileStream(Text("next")))});
+    ASSERT_TRUE(Run(archive));
+    EXPECT_EQ(Contents("G:\\ADS.WAV"), Bytes(1000, 'd'));
+    EXPECT_EQ(Contents("G:\\NEXT.WAV"), Text("next"));
+    EXPECT_FALSE(Exists("G:\\FAKE"));
+    EXPECT_EQ(stats.filesRestored, 2u);
+}
+
 TEST_F(Extract, ProgressStepsAtMostOncePerHandledBlock) {
     // 7 blocks (S = 71): the version block and three directory headers are handled.
     const Bytes archive = Concat({VersionBlock(""), HeaderBlock("E:\\\\A\\", "16"), Bytes(1024, 0),
