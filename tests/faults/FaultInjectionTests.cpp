@@ -1,0 +1,519 @@
+// Fault injection: every platform call that Backup and Restore make is failed in turn through the
+// simulated PC's per-call hook. Whatever fails, the technician must be told the truth (no
+// completion message while data is missing), an earlier archive must survive a failed backup
+// byte for byte, and what a failed restore finished before the failure must stay on the card.
+#include "operations/OperationTexts.h"
+#include "tests/support/Scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <unistd.h>
+
+namespace {
+
+// Each case below builds a fresh simulated PC, some hundreds in all: on a RAM disk when the
+// machine has one and the caller chose no other place.
+[[maybe_unused]] const bool temporaryInMemory = [] {
+    if (std::getenv("TMPDIR") == nullptr && ::access("/dev/shm", W_OK) == 0) {
+        return ::setenv("TMPDIR", "/dev/shm", 0) == 0;
+    }
+    return false;
+}();
+
+using fktest::ChoosePath;
+using fktest::Scenario;
+using fktest::Texts;
+using platform::SimCall;
+
+constexpr const char* Target = "C:\\ZEL\\VoxHarbor\\Backup\\CARD.VHB";
+constexpr const char* BackupDir = "C:\\ZEL\\VoxHarbor\\Backup\\";
+
+const char* CallName(SimCall call) {
+    switch (call) {
+    case SimCall::Open:
+        return "open";
+    case SimCall::Read:
+        return "read";
+    case SimCall::Write:
+        return "write";
+    case SimCall::Close:
+        return "close";
+    case SimCall::BackupRead:
+        return "backup read";
+    case SimCall::BackupWrite:
+        return "backup write";
+    case SimCall::SetAttributes:
+        return "set attributes";
+    case SimCall::SetTimes:
+        return "set times";
+    case SimCall::GetAttributes:
+        return "get attributes";
+    case SimCall::GetTimes:
+        return "get times";
+    case SimCall::CreateDirectory:
+        return "create directory";
+    case SimCall::FindFirst:
+        return "find first";
+    case SimCall::FindNext:
+        return "find next";
+    case SimCall::Delete:
+        return "delete";
+    case SimCall::Move:
+        return "move";
+    }
+    return "?";
+}
+
+// The error a failing call reports: what a card reader or disk would say for that kind of call.
+DWORD TypicalError(SimCall call) {
+    switch (call) {
+    case SimCall::Open:
+        return ERROR_ACCESS_DENIED;
+    case SimCall::Read:
+    case SimCall::BackupRead:
+    case SimCall::GetAttributes:
+    case SimCall::GetTimes:
+    case SimCall::FindFirst:
+    case SimCall::FindNext:
+        return ERROR_READ_FAULT;
+    default:
+        return ERROR_WRITE_FAULT;
+    }
+}
+
+struct Call {
+    SimCall call;
+    std::string path;
+};
+
+// Records every hooked call and fails the one at failAt (none when negative).
+struct CallScript {
+    std::vector<Call> calls;
+    int failAt = -1;
+    DWORD error = 0;
+
+    platform::SimCallFault Hook() {
+        return [this](SimCall call, std::string_view path) -> DWORD {
+            const int index = static_cast<int>(calls.size());
+            calls.push_back({call, std::string(path)});
+            return index == failAt ? error : ERROR_SUCCESS;
+        };
+    }
+};
+
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        s[i] = static_cast<char>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
+    }
+    return s;
+}
+
+// The card's files below its root; a big one crosses several buffer sizes, one fills its
+// blocks exactly, one is empty.
+const std::map<std::string, std::string>& CardFiles() {
+    static const std::map<std::string, std::string> files = [] {
+        std::map<std::string, std::string> f;
+        for (int slot = 0; slot < 4; ++slot) {
+            f["VM\\PROMPTS\\0\\" + std::to_string(slot) + "\\0\\VERSION.TXT"] = "0110\r\n";
+        }
+        f["VM\\PROMPTS\\0\\0\\0\\P001.WAV"] = Pattern(5000, 1);
+        f["VM\\MSG\\M0001.WAV"] = Pattern(300000, 2);
+        f["VM\\MSG\\M0002.WAV"] = "";
+        f["VM\\GREET\\G0001.WAV"] = Pattern(3000, 3);
+        f["NOTES.TXT"] = Pattern(1024, 4);
+        return f;
+    }();
+    return files;
+}
+
+// Every folder that holds a card file (the folders of the card, none of them empty).
+std::set<std::string> CardDirectories() {
+    std::set<std::string> dirs;
+    for (const auto& [path, content] : CardFiles()) {
+        for (std::size_t pos = path.find('\\'); pos != std::string::npos; pos = path.find('\\', pos + 1)) {
+            dirs.insert(path.substr(0, pos));
+        }
+    }
+    return dirs;
+}
+
+bool UnderPrompts(const std::string& path) {
+    return path.rfind("VM\\PROMPTS", 0) == 0;
+}
+
+void SetUpCard(Scenario& s) {
+    for (const auto& [path, content] : CardFiles()) {
+        s.card('E').file(path, content);
+    }
+}
+
+// An archive read back by hand from its block layout: stored path (single backslashes) to the
+// file's data, and the set of stored directories. Damage is reported as a test failure.
+struct ArchiveContents {
+    std::map<std::string, std::string> files;
+    std::set<std::string> directories;
+};
+
+std::uint64_t Le(const std::string& bytes, std::size_t at, int width) {
+    std::uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i) {
+        v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    }
+    return v;
+}
+
+std::string Collapse(std::string path) {
+    // "E:\\VM\\MSG\X" -> "VM\MSG\X", without the root and with single separators.
+    path.erase(0, 3);
+    std::string out;
+    for (char c : path) {
+        if (!(c == '\\' && (out.empty() || out.back() == '\\'))) {
+            out.push_back(c);
+        }
+    }
+    if (!out.empty() && out.back() == '\\') {
+        out.pop_back();
+    }
+    return out;
+}
+
+ArchiveContents ReadArchive(const std::string& bytes) {
+    ArchiveContents contents;
+    EXPECT_EQ(bytes.size() % 1024, 0u) << "an archive is whole blocks";
+    std::size_t at = 1024; // past the version block
+    while (at + 1024 <= bytes.size()) {
+        const std::string header = bytes.substr(at, 1024);
+        if (header[1] != ':' || header[2] != '\\') {
+            ADD_FAILURE() << "no entry header at offset " << at;
+            return contents;
+        }
+        const std::string path = Collapse(header.substr(0, std::min(header.find('\0'), std::size_t{64})));
+        const unsigned long attributes = std::stoul(header.substr(64, 32).c_str());
+        at += 1024;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            contents.directories.insert(path);
+            at += 1024; // its one zero block
+            continue;
+        }
+        std::string data;
+        std::size_t pos = at;
+        while (pos + 20 <= bytes.size()) {
+            const auto id = Le(bytes, pos, 4);
+            if (id < 1 || id > 11) {
+                break;
+            }
+            const auto size = Le(bytes, pos + 8, 8);
+            const auto nameSize = Le(bytes, pos + 16, 4);
+            const std::size_t start = pos + 20 + nameSize;
+            if (start + size > bytes.size()) {
+                ADD_FAILURE() << path << ": record beyond the end of the archive";
+                return contents;
+            }
+            if (id == 1) {
+                data += bytes.substr(start, size);
+            }
+            pos = start + size;
+        }
+        at = pos + (1024 - (pos - at) % 1024); // padding; a whole last block gets one more
+        contents.files[path] = data;
+    }
+    EXPECT_EQ(at, bytes.size()) << "the archive ends with its last entry";
+    return contents;
+}
+
+// What a card holds of CardFiles() (files whose content differs count as missing).
+struct CardCheck {
+    std::vector<std::string> missing;
+    std::vector<std::string> present;
+};
+
+CardCheck CheckCard(Scenario& s, char letter, bool withPrompts) {
+    CardCheck check;
+    for (const auto& [path, content] : CardFiles()) {
+        if (!withPrompts && UnderPrompts(path)) {
+            continue;
+        }
+        const auto got = s.readFile(std::string(1, letter) + ":\\" + path);
+        (got && *got == content ? check.present : check.missing).push_back(path);
+    }
+    for (const std::string& dir : CardDirectories()) {
+        if ((withPrompts || !UnderPrompts(dir)) && !s.exists(std::string(1, letter) + ":\\" + dir)) {
+            check.missing.push_back(dir + "\\");
+        }
+    }
+    return check;
+}
+
+std::string Join(const std::vector<std::string>& v) {
+    std::string out;
+    for (const auto& s : v) {
+        out += (out.empty() ? "" : ", ") + s;
+    }
+    return out;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Names in the local backup folder.
+std::set<std::string> BackupFolderNames(Scenario& s) {
+    std::set<std::string> names;
+    platform::FileSystem& fs = s.pc().Files();
+    platform::FindData found;
+    const platform::Handle h = fs.FindFirstFile(std::string(BackupDir) + "*.*", &found);
+    if (h == platform::InvalidHandle) {
+        return names;
+    }
+    do {
+        if (found.fileName != "." && found.fileName != "..") {
+            names.insert(found.fileName);
+        }
+    } while (fs.FindNextFile(h, &found));
+    fs.FindClose(h);
+    return names;
+}
+
+// ---------------------------------------------------------------- Backup
+
+const std::string& EarlierArchive() {
+    static const std::string bytes = Pattern(5 * 1024, 9);
+    return bytes;
+}
+
+struct BackupRun {
+    std::vector<Call> calls;
+    Texts messages;
+};
+
+// A backup of card E: over an existing archive of the same name, with call failAt failing.
+BackupRun RunBackup(int failAt, DWORD error) {
+    BackupRun run;
+    Scenario s;
+    SetUpCard(s);
+    s.localFile("ZEL\\VoxHarbor\\Backup\\CARD.VHB", EarlierArchive());
+    s.start();
+    s.selectCard(0);
+    const std::size_t before = s.messages().size();
+
+    CallScript script;
+    script.failAt = failAt;
+    script.error = error;
+    s.pc().SetCallFault(script.Hook());
+    s.answerFile(ChoosePath(Target));
+    s.click(ControlId::Backup);
+    s.pc().SetCallFault({});
+    run.calls = script.calls;
+    const Texts all = s.messages();
+    run.messages.assign(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+
+    EXPECT_EQ(run.messages.size(), 1u) << "one message ends a backup: " << Join(run.messages);
+    const std::string message = run.messages.empty() ? std::string() : run.messages.back();
+    const auto archive = s.readFile(Target);
+    if (message == operations::BackupCompleteMessage) {
+        // Complete means complete: every folder and file of the card, with its data.
+        EXPECT_TRUE(archive.has_value());
+        const ArchiveContents contents = ReadArchive(archive.value_or(""));
+        std::vector<std::string> missing;
+        for (const auto& [path, content] : CardFiles()) {
+            auto it = contents.files.find(path);
+            if (it == contents.files.end() || it->second != content) {
+                missing.push_back(path);
+            }
+        }
+        for (const std::string& dir : CardDirectories()) {
+            if (contents.directories.count(dir) == 0) {
+                missing.push_back(dir + "\\");
+            }
+        }
+        EXPECT_TRUE(missing.empty()) << "\"Backup Complete.\" but the archive misses " << Join(missing);
+    } else {
+        EXPECT_TRUE(Contains(message, "not complete") || Contains(message, "not made") ||
+                    message == operations::NoMediaMessage)
+            << "a failed backup says so: " << message;
+        EXPECT_EQ(archive, EarlierArchive()) << "the earlier archive survives byte for byte";
+    }
+    // Nothing half-written is left beside it, unless the message names it.
+    const std::set<std::string> names = BackupFolderNames(s);
+    if (!Contains(message, "could not be removed")) {
+        EXPECT_EQ(names, std::set<std::string>{"CARD.VHB"});
+    }
+    EXPECT_EQ(s.statusBar(0), "Ready");
+    EXPECT_EQ(s.statusBar(1), "");
+    return run;
+}
+
+TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchive) {
+    const BackupRun clean = RunBackup(-1, 0);
+    ASSERT_EQ(clean.messages, Texts{operations::BackupCompleteMessage});
+    std::set<SimCall> seen;
+    for (std::size_t i = 0; i < clean.calls.size(); ++i) {
+        const Call& call = clean.calls[i];
+        seen.insert(call.call);
+        SCOPED_TRACE(std::string("failing call ") + std::to_string(i) + ": " + CallName(call.call) + " " +
+                     call.path);
+        RunBackup(static_cast<int>(i), TypicalError(call.call));
+        if (call.call == SimCall::Write) {
+            RunBackup(static_cast<int>(i), ERROR_DISK_FULL);
+        }
+        if (::testing::Test::HasFailure()) {
+            return; // the first failing call says enough
+        }
+    }
+    // The walk really went through the calls this test is about.
+    for (SimCall call :
+         {SimCall::Open, SimCall::Read, SimCall::Write, SimCall::Close, SimCall::BackupRead,
+          SimCall::GetAttributes, SimCall::GetTimes, SimCall::FindFirst, SimCall::FindNext, SimCall::Move}) {
+        EXPECT_EQ(seen.count(call), 1u) << CallName(call);
+    }
+}
+
+// ---------------------------------------------------------------- Restore
+
+struct RestoreRun {
+    std::vector<Call> calls;
+    Texts messages;
+    bool asked = false; // the prompt question was asked (and answered Yes)
+};
+
+// Card E: backed up, then restored onto the empty card F:, with call failAt failing.
+RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCalls) {
+    RestoreRun run;
+    Scenario s;
+    SetUpCard(s);
+    s.card('F').label("EMPTY");
+    s.start();
+    s.selectCard(0);
+    s.answerFile(ChoosePath(Target));
+    s.click(ControlId::Backup);
+    EXPECT_EQ(s.messages().back(), operations::BackupCompleteMessage);
+    s.selectCard(1);
+    EXPECT_TRUE(Contains(s.field(ControlId::Device), "F:")) << s.field(ControlId::Device);
+    const std::size_t before = s.messages().size();
+
+    CallScript script;
+    script.failAt = failAt;
+    script.error = error;
+    s.pc().SetCallFault(script.Hook());
+    s.answerFile(ChoosePath(Target));
+    s.answerMessage(IDYES); // restore the archive's prompts too
+    s.click(ControlId::Restore);
+    s.pc().SetCallFault({});
+    run.calls = script.calls;
+    const auto& shown = s.ui().Messages();
+    for (std::size_t i = before; i < shown.size(); ++i) {
+        if (shown[i].buttons == MB_YESNOCANCEL) {
+            run.asked = true;
+        } else {
+            run.messages.push_back(shown[i].text);
+        }
+    }
+
+    const bool complete = !run.messages.empty() && run.messages.back() == operations::RestoreCompleteMessage;
+    if (complete) {
+        EXPECT_EQ(run.messages.size(), 1u) << Join(run.messages);
+        // Without the question the card keeps its own (no) prompts: everything else is there.
+        const CardCheck check = CheckCard(s, 'F', run.asked);
+        EXPECT_TRUE(check.missing.empty())
+            << "\"Restore Complete.\" but the card misses " << Join(check.missing);
+    } else {
+        EXPECT_FALSE(run.messages.empty()) << "a restore that stopped says so";
+        for (const std::string& m : run.messages) {
+            EXPECT_NE(m, operations::RestoreCompleteMessage);
+        }
+        // Every file whose restore had finished (closed) before the failing call is still whole.
+        if (cleanCalls != nullptr && failAt >= 0) {
+            for (int i = 0; i < failAt && i < static_cast<int>(cleanCalls->size()); ++i) {
+                const Call& c = (*cleanCalls)[static_cast<std::size_t>(i)];
+                if (c.call != SimCall::Close || c.path.rfind("F:\\", 0) != 0) {
+                    continue;
+                }
+                const std::string rel = Collapse(c.path);
+                auto it = CardFiles().find(rel);
+                if (it != CardFiles().end()) {
+                    EXPECT_EQ(s.readFile("F:\\" + rel), it->second)
+                        << rel << " was restored before the failure";
+                }
+            }
+        }
+    }
+    EXPECT_EQ(s.statusBar(0), "Ready");
+    EXPECT_FALSE(s.ui().ProgressBarExists());
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    return run;
+}
+
+TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestored) {
+    const RestoreRun clean = RunRestore(-1, 0, nullptr);
+    ASSERT_EQ(clean.messages, Texts{operations::RestoreCompleteMessage});
+    ASSERT_TRUE(clean.asked);
+    std::set<SimCall> seen;
+    for (std::size_t i = 0; i < clean.calls.size(); ++i) {
+        const Call& call = clean.calls[i];
+        seen.insert(call.call);
+        SCOPED_TRACE(std::string("failing call ") + std::to_string(i) + ": " + CallName(call.call) + " " +
+                     call.path);
+        RunRestore(static_cast<int>(i), TypicalError(call.call), &clean.calls);
+        if (call.call == SimCall::BackupWrite || call.call == SimCall::CreateDirectory) {
+            RunRestore(static_cast<int>(i), ERROR_DISK_FULL, &clean.calls);
+        }
+        if (::testing::Test::HasFailure()) {
+            return;
+        }
+    }
+    for (SimCall call : {SimCall::Open, SimCall::Read, SimCall::Close, SimCall::BackupWrite,
+                         SimCall::SetAttributes, SimCall::SetTimes, SimCall::CreateDirectory}) {
+        EXPECT_EQ(seen.count(call), 1u) << CallName(call);
+    }
+}
+
+// Failures to set attributes and times are not examined during a restore: the card gets every
+// byte back and "Restore Complete." is shown, but the entries keep the attributes and times they
+// were created with.
+TEST(RestoreFaults, FailedAttributesAndTimesAreNotReported) {
+    Scenario s;
+    SetUpCard(s);
+    s.card('F').label("EMPTY");
+    s.start();
+    const FILETIME old = FILETIME::From(0x01C0000012345678ULL);
+    platform::FileSystem& fs = s.pc().Files();
+    ASSERT_TRUE(fs.SetFileAttributes("E:\\NOTES.TXT", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    const platform::Handle h =
+        fs.CreateFile("E:\\VM\\MSG\\M0001.WAV", GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    ASSERT_NE(h, platform::InvalidHandle);
+    ASSERT_TRUE(fs.SetFileTime(h, &old, &old, &old));
+    ASSERT_TRUE(fs.CloseHandle(h));
+    s.selectCard(0);
+    s.answerFile(ChoosePath(Target));
+    s.click(ControlId::Backup);
+    s.selectCard(1);
+
+    s.pc().SetCallFault([](SimCall call, std::string_view path) -> DWORD {
+        const bool onCard = path.rfind("F:", 0) == 0;
+        return onCard && (call == SimCall::SetAttributes || call == SimCall::SetTimes) ? ERROR_WRITE_FAULT
+                                                                                       : 0;
+    });
+    const std::size_t before = s.messages().size();
+    s.answerFile(ChoosePath(Target));
+    s.answerMessage(IDYES);
+    s.click(ControlId::Restore);
+    s.pc().SetCallFault({});
+
+    EXPECT_EQ(s.messages().back(), operations::RestoreCompleteMessage);
+    EXPECT_EQ(s.messages().size(), before + 2); // the prompt question and the completion
+    EXPECT_TRUE(CheckCard(s, 'F', true).missing.empty());
+    EXPECT_EQ(fs.GetFileAttributes("F:\\NOTES.TXT") & FILE_ATTRIBUTE_READONLY, 0u);
+    const platform::Handle restored =
+        fs.CreateFile("F:\\VM\\MSG\\M0001.WAV", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    ASSERT_NE(restored, platform::InvalidHandle);
+    FILETIME lastWrite{};
+    ASSERT_TRUE(fs.GetFileTime(restored, nullptr, nullptr, &lastWrite));
+    fs.CloseHandle(restored);
+    EXPECT_NE(lastWrite.Value(), old.Value());
+}
+
+} // namespace
