@@ -523,6 +523,11 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
             }
         }
     } else if (e.exists) {
+        if (!e.isVirtual && !S_ISREG(e.st.st_mode)) {
+            // Devices, fifos and sockets are no files of a card; opening a fifo would block.
+            Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
         if (disposition == CREATE_NEW) {
             Fail(ERROR_FILE_EXISTS);
             return InvalidHandle;

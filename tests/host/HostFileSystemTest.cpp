@@ -154,6 +154,9 @@ TEST_F(HostFiles, PathsNeverLeaveTheDrive) {
     EXPECT_EQ(ReadText(dir / "outside/SECRET.TXT"), "secret");
     EXPECT_FALSE(std::filesystem::exists(dir / "card/VM"));
     EXPECT_EQ(fs().DeleteTree("E:\\"), ERROR_ACCESS_DENIED);
+    // A fifo is refused at once instead of blocking the program.
+    ASSERT_EQ(mkfifo((dir / "card/PIPE").c_str(), 0600), 0);
+    EXPECT_EQ(OpenError("E:\\PIPE", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(HostFiles, ShareModesOfOpenHandles) {
