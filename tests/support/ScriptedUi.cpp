@@ -167,6 +167,15 @@ INT_PTR ScriptedUi::RunModal(platform::Dialog& dlg) {
     return dlg.Result();
 }
 
+void ScriptedUi::SetMainWindow(platform::Dialog* dlg) {
+    if (dlg == nullptr) {
+        CaptureStatus();
+        statusBar_ = nullptr;
+        progressBar_ = nullptr;
+    }
+    mainWindow_ = dlg;
+}
+
 void ScriptedUi::DialogEnded(platform::Dialog& dlg) {
     ended_.emplace_back(dlg.Template().id, dlg.Result());
 }

@@ -135,7 +135,9 @@ public:
     // --- platform::Ui ---
     INT_PTR RunModal(platform::Dialog& dlg) override;
     void DialogEnded(platform::Dialog& dlg) override;
-    void SetMainWindow(platform::Dialog* dlg) override { mainWindow_ = dlg; }
+    // A ScriptedUi serves one main dialog at a time; clearing the main window forgets its
+    // status bar and progress bar, which go away with it.
+    void SetMainWindow(platform::Dialog* dlg) override;
     int MessageBox(platform::Dialog* owner, std::string_view text, UINT type) override;
     BOOL GetOpenFileName(platform::Dialog* owner, platform::FileDialogRequest& request) override;
     BOOL GetSaveFileName(platform::Dialog* owner, platform::FileDialogRequest& request) override;
