@@ -1,0 +1,67 @@
+#include "bench/Child.h"
+
+#include "app/flashkeeper3dlg.h"
+#include "operations/OperationTexts.h"
+#include "platform/sim/SimulatedPc.h"
+#include "tests/support/ScriptedUi.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace bench {
+
+int RunChild(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: flashkeeper3_bench --child backup|restore PC-FOLDER ARCHIVE\n");
+        return 2;
+    }
+    const std::string what = argv[0];
+    const bool backup = what == "backup";
+    if (!backup && what != "restore") {
+        std::fprintf(stderr, "unknown operation %s\n", what.c_str());
+        return 2;
+    }
+    std::string error;
+    auto pc = platform::OpenSimulatedPc(argv[1], &error);
+    if (pc == nullptr) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    // The dialog as the technician has it: started, the card selected (E: is item 0, F: item 1).
+    fktest::ScriptedUi ui;
+    CardUtilityDialog dialog(ui, *pc);
+    ui.SetMainWindow(&dialog);
+    dialog.DoModal();
+    ui.AnswerModal(fktest::SelectItem(backup ? 0 : 1));
+    dialog.ClickButton(ControlId::Select);
+    const std::string expectedDevice = backup ? "E:" : "F:";
+    if (dialog.deviceName.find(expectedDevice) == std::string::npos) {
+        std::fprintf(stderr, "the card %s is not selected (%s)\n", expectedDevice.c_str(),
+                     dialog.deviceName.c_str());
+        return 1;
+    }
+    const std::size_t before = ui.Messages().size();
+
+    ui.AnswerFile(fktest::ChoosePath(argv[2]));
+    if (!backup) {
+        ui.AnswerMessage(IDYES); // the empty card has no prompts: restore the archive's
+    }
+    const auto start = std::chrono::steady_clock::now();
+    dialog.ClickButton(backup ? ControlId::Backup : ControlId::Restore);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    const char* complete = backup ? operations::BackupCompleteMessage : operations::RestoreCompleteMessage;
+    bool ok = false;
+    for (std::size_t i = before; i < ui.Messages().size(); ++i) {
+        const std::string& text = ui.Messages()[i].text;
+        ok = text == complete;
+        if (!ok && ui.Messages()[i].buttons == MB_OK) {
+            std::fprintf(stderr, "%s: %s\n", what.c_str(), text.c_str());
+        }
+    }
+    std::printf("%.2f s in the operation\n", seconds);
+    return ok ? 0 : 1;
+}
+
+} // namespace bench
