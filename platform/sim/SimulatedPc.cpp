@@ -1233,6 +1233,15 @@ public:
         if (IsOpenBelow(d->hostRoot)) {
             return ERROR_SHARING_VIOLATION; // the volume cannot be locked
         }
+        // A FAT label: at most 11 characters, stored in upper case, without the characters FAT
+        // refuses (which would also break the description file).
+        if (request.label.find_first_of("*?/\\|.,;:+=[]<>\"#\r\n\t") != std::string::npos) {
+            return ERROR_INVALID_NAME;
+        }
+        std::string label = ToUpperAscii(request.label).substr(0, 11);
+        while (!label.empty() && label.back() == ' ') {
+            label.pop_back(); // FAT pads labels with blanks; they are not part of it
+        }
         if (!mapped_) {
             // The label is part of the description; write it first so that a failure leaves
             // the drive as it was.
@@ -1242,13 +1251,13 @@ public:
                 description.Find(d->config.letter) == nullptr) {
                 return ERROR_GEN_FAILURE;
             }
-            description.Find(d->config.letter)->label = request.label;
+            description.Find(d->config.letter)->label = label;
             if (!description.Save(pcFolder_, &error)) {
                 return ERROR_WRITE_FAULT;
             }
             descriptionStamp_ = Stamp();
         }
-        d->config.label = request.label;
+        d->config.label = label;
         DWORD err = ERROR_SUCCESS;
         DIR* dir = ::opendir(d->hostRoot.c_str());
         if (dir == nullptr) {

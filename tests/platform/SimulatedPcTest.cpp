@@ -370,6 +370,16 @@ TEST_F(SimulatedPcTest, FormatEmptiesTheCardAndSetsTheLabel) {
     Put("E:\\A.VOX", "x");
     EXPECT_EQ(fs_->GetFileAttributes("E:\\A.VOX"), FILE_ATTRIBUTE_ARCHIVE);
 
+    // FAT labels: upper case, 11 characters; a label FAT refuses fails the format untouched.
+    Put("E:\\KEEP.TXT", "k");
+    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "a;b", false}),
+              ERROR_INVALID_NAME);
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\KEEP.TXT"), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "voice card 12", false}),
+              0u);
+    EXPECT_TRUE(vol_->GetVolumeLabel("E:\\", &label));
+    EXPECT_EQ(label, "VOICE CARD");
+
     EXPECT_EQ(vol_->FormatDrive(6, FormatRequest{}), ERROR_NOT_READY);          // G:, no medium
     EXPECT_EQ(vol_->FormatDrive(16, FormatRequest{}), ERROR_INVALID_PARAMETER); // Q:
     EXPECT_EQ(vol_->FormatDrive(99, FormatRequest{}), ERROR_INVALID_PARAMETER);
