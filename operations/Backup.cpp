@@ -107,6 +107,9 @@ void CardUtilityDialog::OnBackup() {
 }
 
 void CardUtilityDialog::BackupCard() {
+    // The card the checks passed for; device changes handled while the save dialog is open may
+    // empty the slot or move another drive into it.
+    const std::string cardRoot = CardRoot();
     platform::FileDialogRequest request;
     request.filterDescription = "VoxHarbor Greeting & Data Files (*.vhb)";
     request.filterPattern = "*.vhb";
@@ -132,8 +135,8 @@ void CardUtilityDialog::BackupCard() {
     UpdateWindow();
     GetUi().BeginWaitCursor();
 
-    // The card may have gone while the save dialog was open: nothing to back up.
-    if (SelectedDriveCode() == DriveCodeNone) {
+    // The card went while the save dialog was open: nothing to back up.
+    if (SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot) {
         static_cast<void>(fs.CloseHandle(archive));
         const std::string leftOver = DiscardTemporary(fs, temporary);
         GetUi().EndWaitCursor();
@@ -146,7 +149,7 @@ void CardUtilityDialog::BackupCard() {
 
     writeProblem_ = {};
     bool written = archive::WriteVersionBlock(fs, archive, promptVersion, &writeProblem_) &&
-                   WriteArchiveTree(CardRoot(), archive);
+                   WriteArchiveTree(cardRoot, archive);
     statusBar.SetText(1, "");
 
     std::string failure;
