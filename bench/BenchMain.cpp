@@ -44,6 +44,7 @@ struct Options {
 
 struct Measure {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system time of the child
     long peakKb = 0;
     bool ok = false;
     std::string output; // what the child printed
@@ -107,6 +108,8 @@ Measure Run(const std::vector<std::string>& argv, const std::string& dir = {}) {
     }
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     m.peakKb = usage.ru_maxrss;
+    auto secondsOf = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    m.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return m;
 }
@@ -163,8 +166,8 @@ void EmptyFolder(const fs::path& dir) {
 }
 
 void Row(const char* name, const Measure& m, double mb, const Measure* anchor) {
-    std::printf("  %-16s %8.2f s %8.0f MB/s   peak %6.1f MB", name, m.seconds,
-                m.seconds > 0 ? mb / m.seconds : 0.0, static_cast<double>(m.peakKb) / 1024.0);
+    std::printf("  %-16s %7.2f s %6.0f MB/s   cpu %6.2f s   peak %6.1f MB", name, m.seconds,
+                m.seconds > 0 ? mb / m.seconds : 0.0, m.cpuSeconds, static_cast<double>(m.peakKb) / 1024.0);
     if (anchor != nullptr && anchor->seconds > 0) {
         std::printf("   %.2fx tar   (%s)", m.seconds / anchor->seconds,
                     m.output.substr(0, m.output.find('\n')).c_str());
@@ -255,8 +258,9 @@ int Main(int argc, char** argv) {
                 static_cast<unsigned long long>(tree.folders), mb, static_cast<double>(tree.largest) / 1e6);
     std::printf("machine: %ld CPUs, %s; disk %s\n", ::sysconf(_SC_NPROCESSORS_ONLN), CpuModel().c_str(),
                 DiskOf(work.string()).c_str());
-    std::printf("best of %d run%s each; time of the whole process, peak resident memory\n", o.repeat,
-                o.repeat == 1 ? "" : "s");
+    std::printf("best of %d run%s each: wall time of the whole process, its user+system time, its peak "
+                "resident memory\n",
+                o.repeat, o.repeat == 1 ? "" : "s");
 
     auto nothing = [] {};
     const Measure cat =
