@@ -174,6 +174,11 @@ void SetUpRung(Scenario& s, Rung rung) {
     s.selectCard(0);
     ASSERT_EQ(s.field(ControlId::Status), "Ready");
     ASSERT_EQ(s.messages(), fktest::Texts{});
+    if (rung == Rung::NoMediaFirstProbe || rung == Rung::NoMediaSecondProbe || rung == Rung::NoDrive) {
+        // The card checks come before the local ones: with the local tree gone too, the card's
+        // message is the one shown.
+        ASSERT_EQ(s.pc().Files().DeleteTree("C:\\ZEL\\VoxHarbor"), 0u);
+    }
     switch (rung) {
     case Rung::NotSelected:
         break;

@@ -64,7 +64,7 @@ enum class Rung {
     DataDirMissing,     // the Data probe gives path-not-found
 };
 // Starts s (with E: holding prompts "0110"), selects the card unless the rung is NotSelected and
-// sets the rung's condition up.
+// sets the rung's condition up; for the device and card rungs the local tree is missing as well.
 void SetUpRung(fktest::Scenario& s, Rung rung);
 
 } // namespace optest
