@@ -31,33 +31,32 @@ std::string Join(const std::string& dir, const std::string& name) {
     return dir + "/" + name;
 }
 
-// Looks a name up in a host directory the way Windows does: an exact match first, otherwise
-// the first entry equal to it without regard to case. 0, ENOENT or another errno.
+// Looks a name up in a host directory the way Windows does: the name as given first (on FAT
+// the file system itself ignores case), otherwise the first entry equal to it without regard to
+// case. 0, ENOENT or another errno.
 int FindChild(const std::string& dir, const std::string& name, std::string* found, struct stat* st) {
+    if (lstat(Join(dir, name).c_str(), st) == 0) {
+        *found = name;
+        return 0;
+    }
+    if (errno != ENOENT) {
+        return errno;
+    }
     DIR* d = opendir(dir.c_str());
     if (d == nullptr) {
         return errno;
     }
     std::string match;
-    bool exact = false;
     errno = 0;
     while (dirent* e = readdir(d)) {
         const std::string_view entry(e->d_name);
-        if (entry == "." || entry == "..") {
-            continue;
-        }
-        if (entry == name) {
+        if (entry != "." && entry != ".." && EqualNoCase(entry, name)) {
             match = e->d_name;
-            exact = true;
             break;
-        }
-        if (match.empty() && EqualNoCase(entry, name)) {
-            match = e->d_name;
         }
     }
     const int readError = errno;
     closedir(d);
-    (void)exact;
     if (match.empty()) {
         return readError != 0 ? readError : ENOENT;
     }
