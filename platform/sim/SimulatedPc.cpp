@@ -40,6 +40,9 @@ constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr std::uint64_t FiletimeOfUnixEpoch = 116444736000000000ULL;
 constexpr std::uint64_t FiletimeKeep = 0xFFFFFFFFFFFFFFFFULL; // SetFileTime: stop updating this time
 constexpr std::size_t IoBufferSize = 256 * 1024;
+// Reads and writes of at least this much bypass the handle's buffers: passing them through
+// would only add a memory copy of every byte (the extractor's and writer's pieces are this big).
+constexpr std::size_t DirectIoSize = 64 * 1024;
 constexpr auto DescriptionCheckInterval = std::chrono::milliseconds(100);
 constexpr DWORD SettableAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
@@ -593,7 +596,7 @@ public:
             }
             std::size_t got = 0;
             DWORD err;
-            if (toRead - done >= IoBufferSize) {
+            if (toRead - done >= DirectIoSize) {
                 err = PreadAll(f->fd, out + done, toRead - done, pos, &got);
                 done += got;
                 f->position += got;
@@ -1393,7 +1396,8 @@ private:
                 auto drive = std::make_unique<Drive>();
                 drive->config = config;
                 drive->hostRoot = root;
-                drive->mediaGeneration = slot != nullptr ? slot->mediaGeneration + 1 : 0;
+                // Never a generation seen before, also for a drive that comes back.
+                drive->mediaGeneration = ++generations_;
                 const std::string metaFolder = pcFolder_ + "/.meta";
                 ::mkdir(metaFolder.c_str(), 0777); // exists already, or the open below says why not
                 if (drive->meta.Open(metaFolder + "/" + config.letter + ".tsv", error) != ERROR_SUCCESS) {
@@ -1407,7 +1411,7 @@ private:
             const bool mediaWas = d.config.media;
             d.config = config;
             if (mediaWas && !config.media) {
-                ++d.mediaGeneration;
+                d.mediaGeneration = ++generations_;
             } else if (!mediaWas && config.media) {
                 d.used = ScanUsed(d); // possibly another card
             }
@@ -2067,7 +2071,11 @@ private:
         if (f.writeBuffer.empty()) {
             f.writeOffset = f.position;
         }
-        if (f.writeBuffer.empty() && count >= IoBufferSize) {
+        if (count >= DirectIoSize) {
+            // What is buffered goes first, so the file's bytes land in order.
+            if (DWORD err = FlushWrites(f)) {
+                return err;
+            }
             if (DWORD err = PwriteAll(f.fd, data, count, f.position)) {
                 return err;
             }
@@ -2130,6 +2138,7 @@ private:
     std::unordered_map<Handle, std::unique_ptr<VolumeEnumeration>> volumes_;
     std::unordered_map<std::string, OpenNode> nodes_;
     Handle nextHandle_ = 0x100;
+    std::uint64_t generations_ = 0;
     SimCallFault hook_;
     DescriptionStamp descriptionStamp_;
     std::chrono::steady_clock::time_point lastCheck_{};
