@@ -10,6 +10,7 @@
 
 #ifdef FK_HOST_UDISKS
 #include <QtCore/QCoreApplication>
+#include <QtCore/QEventLoop>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusObjectPath>
@@ -222,6 +223,14 @@ TEST_F(UdisksMock, AnAutomountThatGotThereFirstIsUsed) {
     std::string mountPoint;
     // The desktop mounts the card...
     ASSERT_EQ(service.Mount("/org/freedesktop/UDisks2/block_devices/sdb1", &mountPoint), ERROR_SUCCESS);
+    // ...which udisks2 announces; the watcher hears of it where an event loop runs.
+    bool announced = false;
+    for (int i = 0; i < 100 && !announced; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        announced = service.TakeChanged();
+    }
+    EXPECT_TRUE(announced);
+    EXPECT_FALSE(service.TakeChanged());
     // ...and our own mount request then finds it mounted and takes that mount point.
     mountPoint.clear();
     EXPECT_EQ(service.Mount("/org/freedesktop/UDisks2/block_devices/sdb1", &mountPoint), ERROR_SUCCESS);
