@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -110,46 +112,74 @@ DWORD MetadataStore::Open(const std::string& journalPath, std::string* error) {
     if (path_.empty()) {
         return ERROR_SUCCESS;
     }
-    const int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in >= 0) {
-        std::string text;
-        char buffer[65536];
-        ssize_t n;
-        while ((n = ::read(in, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-            if (n > 0) {
-                text.append(buffer, static_cast<size_t>(n));
-            }
+    // Every instance holds a shared lock on the journal while it appends; only an instance that
+    // gets it exclusively may rewrite (compact) it, so that nobody goes on appending to a file
+    // that was replaced under it (simpc show while the utility runs, say).
+    bool exclusive = false;
+    for (int attempt = 0;; ++attempt) {
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd_ < 0) {
+            *error = "cannot open " + path_ + ": " + std::strerror(errno);
+            return ERROR_WRITE_FAULT;
         }
-        const int readErrno = n < 0 ? errno : 0;
-        ::close(in);
-        if (readErrno != 0) {
-            *error = "cannot read " + path_ + ": " + std::strerror(readErrno);
+        exclusive = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+        if (!exclusive && ::flock(fd_, LOCK_SH) != 0) {
+            *error = "cannot lock " + path_ + ": " + std::strerror(errno);
+            return ERROR_SHARING_VIOLATION;
+        }
+        struct stat opened {};
+        struct stat named {};
+        if (::fstat(fd_, &opened) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+            opened.st_ino == named.st_ino) {
+            break;
+        }
+        // Replaced by a compaction between our open and our lock: open the new one.
+        ::close(fd_);
+        fd_ = -1;
+        if (attempt == 10) {
+            *error = "the journal " + path_ + " keeps changing";
+            return ERROR_SHARING_VIOLATION;
+        }
+    }
+
+    std::string text;
+    char buffer[65536];
+    for (off_t offset = 0;;) {
+        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            *error = "cannot read " + path_ + ": " + std::strerror(errno);
             return ERROR_READ_FAULT;
         }
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t end = text.find('\n', pos);
-            if (end == std::string::npos) {
-                break; // a record cut short by a crash: ignore it
-            }
-            Apply(text.substr(pos, end - pos));
-            ++records_;
-            pos = end + 1;
+        if (n == 0) {
+            break;
         }
-    } else if (errno != ENOENT) {
-        *error = "cannot read " + path_ + ": " + std::strerror(errno);
-        return ERROR_READ_FAULT;
+        text.append(buffer, static_cast<size_t>(n));
+        offset += n;
     }
-    if (records_ > 2 * entries_.size() + 256) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = text.find('\n', pos);
+        if (end == std::string::npos) {
+            // A record cut short (the process died while appending): ignore it, and make sure
+            // the next record starts on a line of its own.
+            needsNewline_ = true;
+            break;
+        }
+        Apply(text.substr(pos, end - pos));
+        ++records_;
+        pos = end + 1;
+    }
+    if (exclusive && (records_ > 2 * entries_.size() + 256 || needsNewline_)) {
         if (const DWORD err = Compact(); err != ERROR_SUCCESS) {
             *error = "cannot compact " + path_;
             return err;
         }
     }
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        *error = "cannot write " + path_ + ": " + std::strerror(errno);
-        return ERROR_WRITE_FAULT;
+    if (exclusive) {
+        ::flock(fd_, LOCK_SH); // from exclusive to shared cannot fail for want of the lock
     }
     return ERROR_SUCCESS;
 }
@@ -193,7 +223,7 @@ void MetadataStore::Apply(const std::string& line) {
 
 DWORD MetadataStore::Compact() {
     const std::string temp = path_ + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
         return ERROR_WRITE_FAULT;
     }
@@ -202,17 +232,21 @@ DWORD MetadataStore::Compact() {
         all += SetRecord(key, meta);
     }
     DWORD err = WriteAll(fd, all);
-    if (::close(fd) != 0 && err == ERROR_SUCCESS) {
-        err = ERROR_WRITE_FAULT;
+    if (err == ERROR_SUCCESS && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        err = ERROR_SHARING_VIOLATION;
     }
     if (err == ERROR_SUCCESS && ::rename(temp.c_str(), path_.c_str()) != 0) {
         err = ERROR_WRITE_FAULT;
     }
     if (err != ERROR_SUCCESS) {
+        ::close(fd);
         ::unlink(temp.c_str());
         return err;
     }
+    ::close(fd_);
+    fd_ = fd; // the compacted journal, locked like the old one
     records_ = entries_.size();
+    needsNewline_ = false;
     return ERROR_SUCCESS;
 }
 
@@ -220,6 +254,12 @@ DWORD MetadataStore::Append(const std::string& record) {
     ++records_;
     if (fd_ < 0) {
         return ERROR_SUCCESS; // memory only
+    }
+    if (needsNewline_) {
+        if (const DWORD err = WriteAll(fd_, "\n"); err != ERROR_SUCCESS) {
+            return err;
+        }
+        needsNewline_ = false;
     }
     return WriteAll(fd_, record);
 }

@@ -59,6 +59,7 @@ private:
     int fd_ = -1;
     std::uint64_t records_ = 0;
     std::uint64_t lastSequence_ = 0;
+    bool needsNewline_ = false;
 };
 
 } // namespace platform::sim

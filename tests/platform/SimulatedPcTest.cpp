@@ -360,6 +360,31 @@ TEST_F(SimulatedPcTest, AttributesTimesAndOrderOutliveTheProcess) {
     EXPECT_LT(fsys::file_size(folder_ + "/.meta/E.tsv"), 2000u); // compacted
 }
 
+TEST_F(SimulatedPcTest, MetadataJournalSurvivesASecondInstanceAndATornRecord) {
+    Put("E:\\A.TXT", "a");
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_TRUE(fs_->SetFileAttributes("E:\\A.TXT",
+                                           i % 2 == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_ARCHIVE));
+    }
+    // A second instance (simpc show, say) must not rewrite the journal under the first one.
+    std::string error;
+    auto second = OpenSimulatedPc(folder_, &error);
+    ASSERT_NE(second, nullptr) << error;
+    ASSERT_TRUE(fs_->SetFileAttributes("E:\\A.TXT", FILE_ATTRIBUTE_HIDDEN));
+    second.reset();
+    Open();
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\A.TXT"), FILE_ATTRIBUTE_HIDDEN);
+
+    // A record torn by a crash is dropped; the records after it are whole.
+    pc_.reset();
+    { std::ofstream(folder_ + "/.meta/E.tsv", std::ios::app) << "S\tA.TXT\t3"; }
+    Open();
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\A.TXT"), FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(fs_->SetFileAttributes("E:\\A.TXT", FILE_ATTRIBUTE_SYSTEM));
+    Open();
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\A.TXT"), FILE_ATTRIBUTE_SYSTEM);
+}
+
 TEST_F(SimulatedPcTest, FormatEmptiesTheCardAndSetsTheLabel) {
     ASSERT_TRUE(fs_->CreateDirectory("E:\\VM"));
     Put("E:\\VM\\A.VOX", std::string(5000, 'a'));
