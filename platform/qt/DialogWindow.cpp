@@ -465,7 +465,10 @@ void DialogWindow::ShowSystemMenu(const QPoint& globalPos) {
         QAction* action = menu.addAction(ToQ(item.text));
         action->setData(static_cast<uint>(item.commandId));
     }
-    QAction* chosen = menu.exec(globalPos);
+    // The command is sent after the menu has closed, as the system menu does.
+    QAction* chosen = nullptr;
+    connect(&menu, &QMenu::triggered, &menu, [&chosen](QAction* action) { chosen = action; });
+    menu.exec(globalPos);
     if (chosen != nullptr) {
         Route(WM_SYSCOMMAND, chosen->data().toUInt(), 0);
     }

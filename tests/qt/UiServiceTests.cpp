@@ -1,0 +1,305 @@
+// The Ui services: message boxes, file dialogs, the format dialog, the wait cursor and the
+// device-change poll.
+#include "platform/qt/FormatDialog.h"
+#include "platform/qt/QtUi.h"
+#include "resources/Resources.h"
+#include "tests/qt/QtTestSupport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace platform::qt;
+using fkqt::FakePlatform;
+using fkqt::Key;
+using fkqt::OnModal;
+using fkqt::OnWindow;
+using fkqt::RecordingDialog;
+
+namespace {
+
+QStringList ButtonTexts(QMessageBox* box) {
+    QStringList texts;
+    for (QAbstractButton* b : box->buttons()) {
+        texts.push_back(b->text());
+    }
+    texts.sort();
+    return texts;
+}
+
+// Answers the next message box by clicking the button with this text (or by a key), after
+// checking its caption and text.
+void AnswerBox(const QString& expectedText, std::function<void(QMessageBox*)> answer) {
+    OnModal(QStringLiteral("messageBox"), [expectedText, answer](QWidget* w) {
+        auto* box = static_cast<QMessageBox*>(w);
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("flashkeeper3"));
+        EXPECT_EQ(box->text(), expectedText);
+        answer(box);
+    });
+}
+
+QAbstractButton* ButtonOf(QMessageBox* box, QMessageBox::StandardButton which) {
+    return box->button(which);
+}
+
+} // namespace
+
+TEST(MessageBoxes, CaptionTextButtonsAndTheWindowsEscapeRules) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    const std::string text =
+        "The VoxHarbor directory and associated files were not found.  Please re-install the application.";
+    // OK only; Esc answers OK.
+    AnswerBox(QString::fromStdString(text), [](QMessageBox* box) {
+        EXPECT_EQ(ButtonTexts(box), QStringList{QStringLiteral("OK")});
+        Key(box, Qt::Key_Escape);
+    });
+    EXPECT_EQ(ui.MessageBox(nullptr, text, MB_OK), IDOK);
+
+    // Yes/No: Esc and the close box do nothing; No answers IDNO.
+    AnswerBox(QStringLiteral("Continue?"), [](QMessageBox* box) {
+        EXPECT_EQ(ButtonTexts(box), (QStringList{QStringLiteral("&No"), QStringLiteral("&Yes")}));
+        EXPECT_EQ(box->defaultButton(), ButtonOf(box, QMessageBox::Yes));
+        Key(box, Qt::Key_Escape);
+        box->close();
+        EXPECT_TRUE(box->isVisible());
+        ButtonOf(box, QMessageBox::No)->click();
+    });
+    EXPECT_EQ(ui.MessageBox(nullptr, "Continue?", MB_YESNO), IDNO);
+    AnswerBox(QStringLiteral("Continue?"), [](QMessageBox* box) { Key(box, Qt::Key_Return); });
+    EXPECT_EQ(ui.MessageBox(nullptr, "Continue?", MB_YESNO), IDYES);
+
+    // Yes/No/Cancel: Esc is Cancel.
+    AnswerBox(QStringLiteral("Restore the prompts?"), [](QMessageBox* box) {
+        EXPECT_EQ(box->buttons().size(), 3);
+        Key(box, Qt::Key_Escape);
+    });
+    EXPECT_EQ(ui.MessageBox(nullptr, "Restore the prompts?", MB_YESNOCANCEL), IDCANCEL);
+    AnswerBox(QStringLiteral("Restore the prompts?"),
+              [](QMessageBox* box) { ButtonOf(box, QMessageBox::No)->click(); });
+    EXPECT_EQ(ui.MessageBox(nullptr, "Restore the prompts?", MB_YESNOCANCEL), IDNO);
+}
+
+// A message box asked during an operation shows the arrow although the wait cursor is on; the
+// wait cursor comes back after it, and the cursor stack is balanced at the end.
+TEST(WaitCursor, BalancedAndSuspendedWhileAsking) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    ASSERT_EQ(QApplication::overrideCursor(), nullptr);
+    ui.BeginWaitCursor();
+    ui.BeginWaitCursor();
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    AnswerBox(QStringLiteral("Backup Complete."), [](QMessageBox* box) {
+        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+        Key(box, Qt::Key_Return);
+    });
+    ui.MessageBox(nullptr, "Backup Complete.", MB_OK);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    ui.EndWaitCursor();
+    ui.EndWaitCursor();
+    ui.EndWaitCursor(); // one too many: ignored
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(ui.WaitCursorDepth(), 0);
+}
+
+class FileDialogs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(temp.isValid());
+        ASSERT_TRUE(QDir(temp.path()).mkpath(QStringLiteral("ZEL/VoxHarbor/Backup")));
+    }
+    QString Backup() const { return temp.path() + QStringLiteral("/ZEL/VoxHarbor/Backup"); }
+    FileDialogRequest SaveRequest() const {
+        FileDialogRequest r;
+        r.filterDescription = "VoxHarbor Greeting & Data Files (*.vhb)";
+        r.filterPattern = "*.vhb";
+        r.initialDir = "C:\\ZEL\\Voxharbor\\Backup\\";
+        r.defaultExt = "vhb";
+        r.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+        return r;
+    }
+    QTemporaryDir temp;
+};
+
+TEST_F(FileDialogs, SaveStartsInTheMappedFolderAppendsTheExtensionAndReturnsTheWindowsPath) {
+    // The fake maps C:\ case-sensitively, so the folder is spelled as the request spells it.
+    QDir(temp.path()).rename(QStringLiteral("ZEL/VoxHarbor"), QStringLiteral("ZEL/Voxharbor"));
+    FakePlatform pc(temp.path().toStdString());
+    QtUi ui(pc);
+    FileDialogRequest request = SaveRequest();
+    OnModal(QStringLiteral("saveDialog"), [&](QWidget* w) {
+        auto* dialog = static_cast<QFileDialog*>(w);
+        EXPECT_EQ(QDir(dialog->directory()).canonicalPath(),
+                  QDir(temp.path() + QStringLiteral("/ZEL/Voxharbor/Backup")).canonicalPath());
+        EXPECT_EQ(dialog->nameFilters(),
+                  QStringList{QStringLiteral("VoxHarbor Greeting & Data Files (*.vhb)")});
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("monday"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    ASSERT_EQ(ui.GetSaveFileName(nullptr, request), TRUE);
+    EXPECT_EQ(request.path, "C:\\ZEL\\Voxharbor\\Backup\\monday.vhb");
+}
+
+TEST_F(FileDialogs, OverwritePromptOnlyWhenAskedAndCancelReturnsFalse) {
+    FakePlatform pc; // nothing maps: the host path comes back
+    QtUi ui(pc);
+    FileDialogRequest request = SaveRequest();
+    OnModal(QStringLiteral("saveDialog"), [&](QWidget* w) {
+        auto* dialog = static_cast<QFileDialog*>(w);
+        EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    EXPECT_EQ(ui.GetSaveFileName(nullptr, request), FALSE);
+
+    request.flags = OFN_HIDEREADONLY; // without the prompt an existing file is taken as it is
+    QFile existing(Backup() + QStringLiteral("/old.vhb"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    OnModal(QStringLiteral("saveDialog"), [&](QWidget* w) {
+        auto* dialog = static_cast<QFileDialog*>(w);
+        EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        dialog->setDirectory(Backup());
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("old"));
+        static_cast<QDialog*>(dialog)->accept();
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "the existing file was not taken";
+            static_cast<QDialog*>(dialog)->reject();
+        }
+    });
+    ASSERT_EQ(ui.GetSaveFileName(nullptr, request), TRUE);
+    EXPECT_EQ(QDir(QString::fromStdString(request.path)).canonicalPath(),
+              QDir(Backup() + QStringLiteral("/old.vhb")).canonicalPath());
+}
+
+TEST_F(FileDialogs, OpenTakesOnlyAnExistingFile) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    FileDialogRequest request;
+    request.filterDescription = "ZEL VoxHarbor Greeting & Data Files (*.vhp)";
+    request.filterPattern = "*.vhp";
+    request.fileName = "*.vhp";
+    request.flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+    QFile update(Backup() + QStringLiteral("/PromptUpdateVer1_2.vhp"));
+    ASSERT_TRUE(update.open(QIODevice::WriteOnly));
+    update.close();
+    OnModal(QStringLiteral("openDialog"), [&](QWidget* w) {
+        auto* dialog = static_cast<QFileDialog*>(w);
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+        dialog->setDirectory(Backup());
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name->setText(QStringLiteral("missing.vhp"));
+        bool warned = false;
+        OnModal(QString(), [&](QWidget* box) {
+            warned = qobject_cast<QMessageBox*>(box) != nullptr;
+            box->close();
+        });
+        static_cast<QDialog*>(dialog)->accept();
+        EXPECT_TRUE(warned);
+        EXPECT_TRUE(dialog->isVisible()) << "a missing file was taken";
+        name->setText(QStringLiteral("PromptUpdateVer1_2.vhp"));
+        static_cast<QDialog*>(dialog)->accept();
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "the existing file was not taken";
+            static_cast<QDialog*>(dialog)->reject();
+        }
+    });
+    ASSERT_EQ(ui.GetOpenFileName(nullptr, request), TRUE);
+    EXPECT_EQ(QFileInfo(QString::fromStdString(request.path)).fileName(),
+              QStringLiteral("PromptUpdateVer1_2.vhp"));
+}
+
+// The format dialog: FAT preselected, Start asks first, formats through the platform, tells the
+// outcome and stays open until Close; the rest of the program stays usable meanwhile.
+TEST(FormatDialogTest, StartConfirmsFormatsReportsAndStaysOpen) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    pc.volumes.label = "OLDCARD";
+    QStringList outcomes;
+    OnWindow(QStringLiteral("formatDialog"), [&](QWidget* w) {
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("Format Removable Disk (E:)"));
+        EXPECT_FALSE(w->isModal());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        auto* fs = w->findChild<QComboBox*>(QStringLiteral("fileSystem"));
+        EXPECT_EQ(fs->currentText(), QStringLiteral("FAT"));
+        EXPECT_EQ(w->findChild<QLineEdit*>(QStringLiteral("volumeLabel"))->text(), QStringLiteral("OLDCARD"));
+        w->findChild<QLineEdit*>(QStringLiteral("volumeLabel"))->setText(QStringLiteral("VOXCARD"));
+        w->findChild<QCheckBox*>(QStringLiteral("quickFormat"))->setChecked(true);
+        auto* start = w->findChild<QPushButton*>(QStringLiteral("start"));
+        // Cancel at the warning: nothing is formatted.
+        OnModal(QString(),
+                [&](QWidget* box) { static_cast<QMessageBox*>(box)->button(QMessageBox::Cancel)->click(); });
+        start->click();
+        EXPECT_TRUE(pc.volumes.formats.empty());
+        // OK at the warning, then the outcome.
+        OnModal(QString(), [&](QWidget* box) {
+            static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+            OnModal(QString(), [&](QWidget* result) {
+                outcomes.push_back(static_cast<QMessageBox*>(result)->text());
+                static_cast<QMessageBox*>(result)->accept();
+            });
+        });
+        start->click();
+        ASSERT_EQ(pc.volumes.formats.size(), 1u);
+        EXPECT_TRUE(w->isVisible());
+        // A failing format says so.
+        pc.volumes.formatResult = ERROR_NOT_READY;
+        OnModal(QString(), [&](QWidget* box) {
+            static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+            OnModal(QString(), [&](QWidget* result) {
+                outcomes.push_back(static_cast<QMessageBox*>(result)->text());
+                static_cast<QMessageBox*>(result)->accept();
+            });
+        });
+        start->click();
+        w->findChild<QPushButton*>(QStringLiteral("close"))->click();
+    });
+    ui.FormatDriveDialog(4, pc.volumes);
+    ASSERT_EQ(pc.volumes.formats.size(), 2u);
+    EXPECT_EQ(pc.volumes.formats[0].first, 4u);
+    EXPECT_EQ(pc.volumes.formats[0].second.fileSystem, FormatRequest::FileSystemKind::Fat);
+    EXPECT_EQ(pc.volumes.formats[0].second.label, "VOXCARD");
+    EXPECT_TRUE(pc.volumes.formats[0].second.quick);
+    ASSERT_EQ(outcomes.size(), 2);
+    EXPECT_EQ(outcomes[0], QStringLiteral("Format Complete."));
+    EXPECT_TRUE(outcomes[1].startsWith(QStringLiteral("The format could not be completed.")));
+}
+
+// Device changes reach the main window's WindowProc from the event loop, also while a message
+// box of the main window is open; other dialogs do not get them.
+TEST(DeviceChanges, DeliveredToTheMainWindowAlsoDuringABox) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    ui.SetDevicePollInterval(10);
+    RecordingDialog main(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
+    ui.SetMainWindow(&main);
+    main.onCommand[1014] = [&] {
+        pc.devices.pending = {DBT_DEVICEREMOVECOMPLETE};
+        OnModal(QStringLiteral("messageBox"), [&](QWidget* box) {
+            EXPECT_TRUE(
+                fkqt::WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
+            static_cast<QMessageBox*>(box)->accept();
+        });
+        ui.MessageBox(&main, "Please select a device.", MB_OK);
+    };
+    OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
+        pc.devices.pending = {DBT_DEVICEARRIVAL};
+        EXPECT_TRUE(fkqt::WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
+        static_cast<QPushButton*>(w->findChild<QWidget*>(QStringLiteral("id1014")))->click();
+        static_cast<QDialog*>(w)->close();
+    });
+    main.DoModal();
+    ui.SetMainWindow(nullptr);
+    EXPECT_TRUE(main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE));
+}

@@ -1,0 +1,276 @@
+// The windows built from the templates: geometry, ids, visibility, focus and the keyboard.
+#include "platform/qt/DialogUnits.h"
+#include "platform/qt/DialogWindow.h"
+#include "platform/qt/QtUi.h"
+#include "resources/Resources.h"
+#include "tests/qt/QtTestSupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace platform::qt;
+using fkqt::FakePlatform;
+using fkqt::Key;
+using fkqt::OnModal;
+using fkqt::OnWindow;
+using fkqt::RecordingDialog;
+
+namespace {
+
+constexpr BaseUnits Classic{6, 13};
+
+QWidget* Child(QDialog* window, int id) {
+    return window->findChild<QWidget*>(QStringLiteral("id%1").arg(id));
+}
+
+} // namespace
+
+TEST(DialogUnits, MulDivRoundsHalvesAwayFromZeroLikeWindows) {
+    EXPECT_EQ(MulDiv(45, 6, 4), 68);  // 67.5
+    EXPECT_EQ(MulDiv(14, 13, 8), 23); // 22.75
+    EXPECT_EQ(MulDiv(8, 13, 8), 13);
+    EXPECT_EQ(MulDiv(-45, 6, 4), -68);
+    EXPECT_EQ(MulDiv(1, 1, 0), -1);
+}
+
+TEST(DialogUnits, BaseUnitsFollowTheFontAsWindowsComputesThem) {
+    QFont font = DialogFont("MS Sans Serif", 8);
+    const BaseUnits units = BaseUnitsOf(font);
+    const QFontMetrics metrics(font);
+    EXPECT_EQ(units.y, metrics.height());
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    EXPECT_EQ(units.x, (letters / 26 + 1) / 2);
+    // A larger font gives larger units, so the whole dialog scales with it.
+    font.setPointSize(16);
+    EXPECT_GT(BaseUnitsOf(font).x, units.x);
+}
+
+// Every control of template 147 at its pixel rectangle, with its id and visibility; focus and
+// tab order as the template orders the tab stops; Esc cancels.
+TEST(MainTemplate, ControlsAtTheirRectanglesFocusAndTabOrder) {
+    FakePlatform pc;
+    QtUi ui(pc, Classic);
+    RecordingDialog dlg(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
+    const DialogTemplate& t = dlg.Template();
+    OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
+        auto* window = static_cast<DialogWindow*>(w);
+        EXPECT_EQ(window->size(), QSize(473, 345)); // 315 x 212 dialog units
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("ZEL VoxHarbor Utility"));
+        for (std::size_t i = 0; i < t.controls.size(); ++i) {
+            const ControlTemplate& c = t.controls[i];
+            QWidget* widget = window->ControlWidget(i);
+            SCOPED_TRACE(c.id == -1 ? c.text : std::to_string(c.id));
+            const QRect expected = MapDialogRect(c.x, c.y, c.cx, c.cy, Classic);
+            if (c.kind == ControlKind::ComboBox) {
+                // The template height is the dropped list's.
+                EXPECT_EQ(widget->pos(), expected.topLeft());
+                EXPECT_EQ(widget->width(), expected.width());
+            } else {
+                EXPECT_EQ(widget->geometry(), expected);
+            }
+            EXPECT_EQ(widget->isVisible(), !c.hidden);
+            if (c.id != -1) {
+                EXPECT_EQ(Child(window, c.id), widget);
+            }
+        }
+        EXPECT_EQ(Child(window, 1025)->geometry(), QRect(27, 36, 68, 23)); // Select: 18, 22, 45, 14
+        EXPECT_EQ(Child(window, 1064)->geometry(), QRect(368, 52, 75, 20));
+        EXPECT_EQ(static_cast<QLineEdit*>(Child(window, 1064))->alignment() & Qt::AlignHCenter,
+                  Qt::AlignHCenter);
+        EXPECT_TRUE(static_cast<QLineEdit*>(Child(window, 1066))->isReadOnly());
+        for (int id : {1014, 1016, 1005, 1017, 1025, 1}) {
+            EXPECT_FALSE(static_cast<QPushButton*>(Child(window, id))->isDefault()) << id;
+        }
+
+        const std::vector<int> tabOrder{1014, 1016, 1005, 1017, 1025, 1014};
+        EXPECT_EQ(QApplication::focusWidget(), Child(window, 1014));
+        for (std::size_t i = 1; i < tabOrder.size(); ++i) {
+            Key(window, Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget(), Child(window, tabOrder[i])) << "after tab " << i;
+        }
+        Key(window, Qt::Key_Escape);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_TRUE(dlg.Received(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)));
+    EXPECT_EQ(ui.WindowOf(dlg), nullptr);
+}
+
+// Enter goes to the focused push button; elsewhere (a read-only field clicked into) it is the
+// hidden Exit command, IDOK, which ends the dialog.
+TEST(MainTemplate, EnterPressesTheFocusedButtonElseExit) {
+    FakePlatform pc;
+    QtUi ui(pc, Classic);
+    RecordingDialog dlg(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
+    int backupClicks = 0;
+    dlg.onCommand[1014] = [&] { ++backupClicks; };
+    OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
+        auto* window = static_cast<QDialog*>(w);
+        Key(window, Qt::Key_Return);
+        EXPECT_EQ(backupClicks, 1);
+        EXPECT_TRUE(ui.WindowOf(dlg)->isVisible());
+        QTest::mouseClick(Child(window, 1066), Qt::LeftButton);
+        EXPECT_EQ(QApplication::focusWidget(), Child(window, 1066));
+        Key(window, Qt::Key_Enter, Qt::KeypadModifier);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(dlg.Received(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED)));
+}
+
+TEST(MainTemplate, CloseBoxCancelsAndSystemMenuOffersItsItems) {
+    FakePlatform pc;
+    QtUi ui(pc, Classic);
+    RecordingDialog dlg(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
+    dlg.onInit = [](RecordingDialog& d) {
+        d.GetSystemMenu(FALSE)->push_back(MenuItem{0, "", true});
+        d.GetSystemMenu(FALSE)->push_back(MenuItem{0x10, "&About ZEL VoxHarbor Utility...", false});
+    };
+    OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
+        auto* window = static_cast<QDialog*>(w);
+        // Alt+Space opens the menu; its items follow the dialog's system menu.
+        OnWindow(QStringLiteral("systemMenu"), [&](QWidget* m) {
+            auto* menu = static_cast<QMenu*>(m);
+            const QList<QAction*> actions = menu->actions();
+            ASSERT_EQ(actions.size(), 3);
+            EXPECT_EQ(actions[0]->text(), QStringLiteral("&Close\tAlt+F4"));
+            EXPECT_TRUE(actions[1]->isSeparator());
+            EXPECT_EQ(actions[2]->text(), QStringLiteral("&About ZEL VoxHarbor Utility..."));
+            actions[2]->trigger();
+            menu->close();
+        });
+        Key(window, Qt::Key_Space, Qt::AltModifier);
+        EXPECT_TRUE(dlg.Received(WM_SYSCOMMAND, 0x10));
+        EXPECT_TRUE(window->isVisible());
+        window->close();
+    });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+}
+
+// Template 148: OK is the default button, so Enter in the list is OK; choosing an item goes
+// through the model and CBN_SELCHANGE.
+TEST(DriveSelectionTemplate, ChoosingAnItemAndEnter) {
+    FakePlatform pc;
+    QtUi ui(pc, Classic);
+    RecordingDialog dlg(ui, resources::GetDialogTemplate(resources::IDD_DRIVESELECTION));
+    dlg.onInit = [](RecordingDialog& d) {
+        d.ComboItem(1018).AddString("VOXCARD (E:)");
+        d.ComboItem(1018).AddString("Removable Disk (G:)");
+        d.ComboItem(1018).SetCurSel(0);
+    };
+    OnModal(QStringLiteral("dialog148"), [&](QWidget* w) {
+        auto* window = static_cast<QDialog*>(w);
+        auto* combo = static_cast<QComboBox*>(Child(window, 1018));
+        EXPECT_EQ(combo->count(), 2);
+        EXPECT_EQ(combo->currentText(), QStringLiteral("VOXCARD (E:)"));
+        EXPECT_EQ(QApplication::focusWidget(), combo);
+        EXPECT_TRUE(static_cast<QPushButton*>(Child(window, IDOK))->isDefault());
+        EXPECT_FALSE(static_cast<QPushButton*>(Child(window, IDCANCEL))->isDefault());
+        Key(window, Qt::Key_Down);
+        EXPECT_EQ(dlg.ComboItem(1018).GetCurSel(), 1);
+        EXPECT_TRUE(dlg.Received(WM_COMMAND, MAKEWPARAM(1018, CBN_SELCHANGE)));
+        Key(window, Qt::Key_Return);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+}
+
+TEST(AboutTemplate, IconVersionAndDefaultOk) {
+    FakePlatform pc;
+    QtUi ui(pc, Classic);
+    RecordingDialog dlg(ui, resources::GetDialogTemplate(resources::IDD_ABOUTBOX));
+    OnModal(QStringLiteral("dialog100"), [&](QWidget* w) {
+        auto* window = static_cast<QDialog*>(w);
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("About ZEL VoxHarbor Utility"));
+        EXPECT_EQ(window->size(), QSize(326, 89)); // 217 x 55 dialog units
+        EXPECT_FALSE(window->windowIcon().isNull());
+        bool versionShown = false;
+        for (QLabel* label : window->findChildren<QLabel*>()) {
+            versionShown = versionShown || label->text() == QStringLiteral("Version 1.2");
+        }
+        EXPECT_TRUE(versionShown);
+        EXPECT_TRUE(static_cast<QPushButton*>(Child(window, IDOK))->isDefault());
+        Key(window, Qt::Key_Return);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+}
+
+// A dialog that ends during its initialisation is never shown and returns its result.
+TEST(RunModal, DialogEndedDuringInitialisationIsNotShown) {
+    FakePlatform pc;
+    QtUi ui(pc, Classic);
+    RecordingDialog dlg(ui, resources::GetDialogTemplate(resources::IDD_ABOUTBOX));
+    bool shown = false;
+    dlg.onInit = [&](RecordingDialog& d) {
+        d.EndDialog(IDOK);
+        // Anything that would show the window now must not.
+        d.UpdateWindow();
+        shown = ui.WindowOf(d) != nullptr && ui.WindowOf(d)->isVisible();
+    };
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_FALSE(shown);
+}
+
+// Status bar along the bottom, parts at the edges the logic sets; the progress bar at its rect,
+// shown at once by UpdateWindow without an event loop, and gone after ChildDestroyed.
+class RunTimeChildren : public ::testing::TestWithParam<std::pair<int, std::pair<int, int>>> {};
+
+TEST_P(RunTimeChildren, StatusBarPartsAndProgressBar) {
+    const int width = GetParam().first;
+    DialogTemplate t;
+    t.id = 900;
+    t.title = "children";
+    t.cx = width;
+    t.cy = 300;
+    FakePlatform pc;
+    QtUi ui(pc, BaseUnits{4, 8}); // one dialog unit is one pixel
+    RecordingDialog dlg(ui, t);
+    StatusBarControl bar(1068);
+    ProgressBarControl progress(1068, Rect{width * 26 / 100, 285, width * 999 / 1000, 299});
+    dlg.onInit = [&](RecordingDialog& d) {
+        Rect r = d.GetClientRect();
+        EXPECT_EQ(r.Width(), width);
+        r.top = r.bottom - 25;
+        bar.MarkCreated(1068, r);
+        ASSERT_TRUE(ui.ChildCreated(d, bar));
+        bar.SetMinHeight(25);
+        bar.SetParts({width / 4, (width / 3) * 3});
+        bar.SetText(0, "Ready");
+    };
+    OnModal(QStringLiteral("dialog900"), [&](QWidget* w) {
+        auto* window = static_cast<DialogWindow*>(w);
+        auto* barWidget = window->findChild<StatusBarWidget*>();
+        ASSERT_NE(barWidget, nullptr);
+        EXPECT_EQ(barWidget->geometry(), QRect(0, 300 - 25, width, 25));
+        EXPECT_EQ(barWidget->PartRect(0).right() + 1, GetParam().second.first);
+        EXPECT_EQ(barWidget->PartRect(1).left(), GetParam().second.first);
+        EXPECT_EQ(barWidget->PartRect(1).right() + 1, GetParam().second.second);
+
+        ASSERT_TRUE(ui.ChildCreated(dlg, progress));
+        auto* progressWidget = window->findChild<QProgressBar*>();
+        ASSERT_NE(progressWidget, nullptr);
+        EXPECT_EQ(progressWidget->geometry().left(), width * 26 / 100);
+        EXPECT_EQ(progressWidget->geometry().top(), 285);
+        progress.SetStep(1);
+        progress.StepIt();
+        progress.StepIt();
+        dlg.UpdateWindow();
+        EXPECT_EQ(progressWidget->value(), 2);
+        ui.ChildDestroyed(dlg, progress);
+        EXPECT_EQ(window->findChild<QProgressBar*>(), nullptr);
+        dlg.EndDialog(IDOK);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+}
+
+INSTANTIATE_TEST_SUITE_P(ClientWidths, RunTimeChildren,
+                         ::testing::Values(std::make_pair(400, std::make_pair(100, 399)),
+                                           std::make_pair(401, std::make_pair(100, 399)),
+                                           std::make_pair(402, std::make_pair(100, 402))));
