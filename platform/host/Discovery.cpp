@@ -166,7 +166,8 @@ std::vector<HostDrive> DiscoverFromSysfs(const DiscoveryRoots& roots, const std:
         HostDrive d;
         d.key = "/dev/" + name;
         const bool optical = StartsWith(name, "sr") || ReadFirstLine(dir + "/device/type") == "5";
-        const bool removable = ReadNumber(dir + "/removable") != 0;
+        // SD/MMC slots report removable 0, but their cards are removable media all the same.
+        const bool removable = ReadNumber(dir + "/removable") != 0 || StartsWith(name, "mmcblk");
         d.type = optical ? DRIVE_CDROM : removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
         d.size = ReadNumber(dir + "/size") * 512;
         d.mediaPresent = d.size > 0;

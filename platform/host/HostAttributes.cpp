@@ -120,6 +120,7 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st) {
         if (ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &fat) == 0) {
             return Normalise(fat, directory);
         }
+        // A word is all a caller can take; the mode bits are the best answer left.
         return Normalise(synthesised, directory);
     }
     std::uint64_t stored = 0;

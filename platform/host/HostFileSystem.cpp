@@ -588,10 +588,14 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         file->ino = st.st_ino;
     } else if (file->fd >= 0) {
         struct stat st {};
-        if (fstat(file->fd, &st) == 0) {
-            file->dev = st.st_dev;
-            file->ino = st.st_ino;
+        if (fstat(file->fd, &st) != 0) {
+            const int err = errno;
+            ::close(file->fd);
+            FailWithErrno(err, IoDirection::Read);
+            return InvalidHandle;
         }
+        file->dev = st.st_dev;
+        file->ino = st.st_ino;
         if (ShareConflict(*file)) {
             ::close(file->fd);
             Fail(ERROR_SHARING_VIOLATION);

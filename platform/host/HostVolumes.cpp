@@ -250,6 +250,8 @@ BOOL HostVolumes::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerClust
     DWORD sector = 512;
     const HostDrive* d = letter == 'C' ? nullptr : DriveAt(letter);
     FatGeometry fat;
+    // The sector size is in the boot sector, which only root can read from the device; 512 is
+    // what every CompactFlash card has.
     if (d != nullptr && !d->volumeDevice.empty() && ReadFatBootSector(d->volumeDevice, &fat)) {
         sector = fat.bytesPerSector;
     }
