@@ -169,6 +169,7 @@ struct HostFileSystem::Entry {
     bool exists = false;
     bool isDirectory = false;
     bool isRoot = false;
+    bool isMountFolder = false; // a drive's folder or one of C:'s installation folders
     std::string host;
     std::string name;
     std::vector<std::string> virtualChildren;
@@ -405,6 +406,7 @@ DWORD HostFileSystem::Resolve(std::string_view text, Entry* entry, bool allowWil
         return ERROR_SUCCESS;
     }
     if (best->prefix.size() == comps.size()) {
+        entry->isMountFolder = true;
         entry->host = current;
         entry->exists = entry->isDirectory = true;
         entry->name = comps.empty() ? "" : comps.back();
@@ -851,7 +853,8 @@ BOOL HostFileSystem::MoveFileReplace(std::string_view from, std::string_view to)
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }
-    if (source.isVirtual || source.isRoot || target.parentVirtual || target.isVirtual) {
+    if (source.isVirtual || source.isRoot || source.isMountFolder || target.parentVirtual ||
+        target.isVirtual || target.isMountFolder) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     if (target.exists) {
@@ -883,7 +886,7 @@ DWORD HostFileSystem::DeleteTree(std::string_view path) {
         return ERROR_FILE_NOT_FOUND;
     }
     // A drive root or a mounted folder is never deleted whole.
-    if (e.isRoot || e.isVirtual || e.host.empty() || e.host == "/") {
+    if (e.isRoot || e.isVirtual || e.isMountFolder || e.host.empty() || e.host == "/") {
         return ERROR_ACCESS_DENIED;
     }
     const int result = RemoveTree(e.host);

@@ -330,6 +330,11 @@ TEST_F(HostFiles, InstallationTreeMapsToDataAndUserFolders) {
     EXPECT_EQ(platform_->WindowsPathOf("/somewhere/else.vhb"), "/somewhere/else.vhb");
     // A host path chosen in a file dialog opens as it is.
     EXPECT_EQ(OpenError(dir / "data/Prompts/PromptUpdateVer1_2.vhp", GENERIC_READ, OPEN_EXISTING), 0u);
+    // The installation folders themselves are never deleted or moved away.
+    EXPECT_EQ(fs().DeleteTree("C:\\ZEL\\VoxHarbor\\Backup"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(fs().DeleteTree("C:\\ZEL"), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(fs().MoveFileReplace("C:\\ZEL\\VoxHarbor\\Backup\\card.vhb", "C:\\ZEL\\VoxHarbor\\Prompts"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "user/flashkeeper3/Backup/card.vhb"));
     // Data can be created once it is missing (an install step could), and is then found.
     ASSERT_TRUE(fs().CreateDirectory("C:\\ZEL\\VoxHarbor\\Data"));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "data/Data"));
