@@ -32,6 +32,14 @@ void CardUtilityDialog::OnUpdate() {
         return;
     }
 
+    // The card the checks passed for. Device changes handled while the file dialog or the
+    // question is open may empty the slot, move another drive into it or leave the reader
+    // without its card; the update then ends without writing anything more.
+    const std::string cardRoot = CardRoot();
+    auto cardGone = [&] {
+        return SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot || !ProbeMedia(cardRoot);
+    };
+
     archive::versionBlockSeen = false;
     platform::FileDialogRequest request;
     request.filterDescription = "ZEL VoxHarbor Greeting & Data Files (*.vhp)";
@@ -42,13 +50,6 @@ void CardUtilityDialog::OnUpdate() {
     if (!GetUi().GetOpenFileName(this, request) || request.path.empty()) {
         return;
     }
-    // The card the checks passed for. Device changes handled while the file dialog or the
-    // question is open may empty the slot, move another drive into it or leave the reader
-    // without its card; the update then ends without writing anything more.
-    const std::string cardRoot = CardRoot();
-    auto cardGone = [&] {
-        return SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot || !ProbeMedia(cardRoot);
-    };
 
     UpdateWindow();
     GetUi().BeginWaitCursor();

@@ -55,6 +55,9 @@ void CardUtilityDialog::OnRestore() {
 }
 
 void CardUtilityDialog::RestoreCard() {
+    // The card the checks passed for; device changes handled while a dialog is open may empty
+    // the slot or move another drive into it.
+    const std::string cardRoot = CardRoot();
     platform::FileDialogRequest request;
     request.filterDescription = "ZEL VoxHarbor Greeting & Data Files (*.vhb)";
     request.filterPattern = "*.vhb";
@@ -64,10 +67,6 @@ void CardUtilityDialog::RestoreCard() {
     if (!GetUi().GetOpenFileName(this, request) || request.path.empty()) {
         return;
     }
-    // The card the checks passed for; device changes handled while a dialog is open may empty
-    // the slot or move another drive into it.
-    const std::string cardRoot = CardRoot();
-
     ReadArchiveVersion(request.path);
 
     std::uint64_t size = 0;

@@ -196,17 +196,31 @@ TEST(Restore, AFullCardStopsWithItsMessageOnceAndNoCompletion) {
     ExpectEndedNormally(s);
 }
 
-TEST(Restore, ACardUnpluggedWhileTheQuestionIsOpenIsNotWrittenTo) {
-    Scenario s;
-    s.removeDrive('G');
-    Prepare(s, BackupArchive("1.20"));
-    s.answerMessage(IDYES, [&s] { s.unplug('E'); });
-    Restore(s);
+TEST(Restore, ACardThatLeftWhileADialogWasOpenIsNotWrittenTo) {
+    for (bool atQuestion : {false, true}) {
+        SCOPED_TRACE(atQuestion ? "at the question" : "at the file dialog");
+        Scenario s;
+        s.removeDrive('G');
+        s.card('F').label("OTHER").prompts("0110"); // moves into the card's slot when E: goes
+        Prepare(s, BackupArchive(atQuestion ? "1.20" : "1.10"));
+        const Tree other = Snapshot(s, 'F');
+        const Action unplug = [&s] { s.unplug('E'); };
+        if (atQuestion) {
+            s.answerMessage(IDYES, unplug);
+            s.answerFile(ChoosePath(Archive));
+        } else {
+            s.answerFile(ChoosePath(Archive, unplug));
+        }
+        s.click(ControlId::Restore);
 
-    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), InsertValidCard}));
-    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
-    EXPECT_TRUE(s.ui().ProgressEvents().empty());
-    EXPECT_EQ(s.statusBar(0), "Insert Card");
+        const Texts shown = s.messages();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back(), InsertValidCard);
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), Complete), 0);
+        EXPECT_TRUE(s.ui().ProgressEvents().empty());
+        EXPECT_EQ(Difference(other, Snapshot(s, 'F')), "");
+        EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+    }
 }
 
 TEST(Restore, ADamagedEntryIsReportedInsteadOfCompletion) {
