@@ -31,7 +31,12 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+// "E:", "E:\" or just "E".
 bool ParseDrive(const std::string& text, char* letter) {
+    if (text.size() == 1 && std::isalpha(static_cast<unsigned char>(text[0]))) {
+        *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        return true;
+    }
     if ((text.size() == 2 || (text.size() == 3 && (text[2] == '\\' || text[2] == '/'))) && text[1] == ':' &&
         std::isalpha(static_cast<unsigned char>(text[0]))) {
         *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
