@@ -177,6 +177,13 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
 
 void Key(QWidget* widget, int key, Qt::KeyboardModifiers modifiers) {
     // Through the shortcut map and the focus widget, as a real key press goes.
+    QWidget* window = widget->window();
+    if (QApplication::activeWindow() != window) {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window, 1000)) {
+            ADD_FAILURE() << "window not active for a key press";
+        }
+    }
     QWidget* target = widget->focusWidget() != nullptr ? widget->focusWidget() : widget;
     QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
 }
