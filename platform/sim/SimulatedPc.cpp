@@ -319,6 +319,8 @@ struct FileObject final : BackupFile {
 
 struct FindObject {
     std::string windows;
+    char letter = 0; // 0: a host folder outside every drive
+    std::uint64_t mediaGeneration = 0;
     std::vector<FindData> entries;
     std::size_t next = 0;
 };
@@ -990,6 +992,7 @@ public:
                 return FailHandle(ERROR_FILE_NOT_FOUND);
             }
             find->entries.push_back(EntryData(loc, BaseName(loc.host)));
+            RememberDrive(*find, loc);
         } else {
             // The directory part, then its entries that match the pattern.
             std::string dirPath;
@@ -1010,6 +1013,7 @@ public:
             if (DWORD err = ListDirectory(loc, last, &find->entries)) {
                 return FailHandle(err);
             }
+            RememberDrive(*find, loc);
         }
         if (find->entries.empty()) {
             return FailHandle(ERROR_FILE_NOT_FOUND);
@@ -1030,6 +1034,14 @@ public:
             return Fail(err);
         }
         FindObject& find = *it->second;
+        // A listing of a card that was pulled meanwhile ends as every other call on it does.
+        if (find.letter != 0) {
+            RefreshIfDue();
+            const Drive* d = DriveOf(find.letter);
+            if (d == nullptr || !d->config.media || d->mediaGeneration != find.mediaGeneration) {
+                return Fail(ERROR_NOT_READY);
+            }
+        }
         if (find.next >= find.entries.size()) {
             return Fail(ERROR_NO_MORE_FILES);
         }
@@ -1823,6 +1835,13 @@ private:
     }
 
     // ------------------------------------------------------------------ listings
+    static void RememberDrive(FindObject& find, const Location& loc) {
+        if (loc.drive != nullptr) {
+            find.letter = loc.drive->config.letter;
+            find.mediaGeneration = loc.drive->mediaGeneration;
+        }
+    }
+
     FindData EntryData(const Location& loc, const std::string& name) {
         FindData data;
         const sim::EntryMeta m = MetaOfLocation(loc);

@@ -248,6 +248,10 @@ TEST_F(SimulatedPcTest, APulledCardFailsEveryFurtherCall) {
     DWORD n = 0;
     ASSERT_TRUE(fs_->WriteFile(h, "abc", 3, &n));
 
+    FindData entry;
+    const Handle listing = fs_->FindFirstFile("E:\\VM\\*.*", &entry);
+    ASSERT_NE(listing, InvalidHandle);
+
     // Pulled by another process (simpc): noticed within a moment, without an explicit refresh.
     std::string error;
     ASSERT_TRUE(SimEjectMedia(folder_, 'E', &error));
@@ -260,6 +264,9 @@ TEST_F(SimulatedPcTest, APulledCardFailsEveryFurtherCall) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
     EXPECT_EQ(fs_->GetFileAttributes("E:\\VM"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
+    EXPECT_FALSE(fs_->FindNextFile(listing, &entry));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
+    EXPECT_TRUE(fs_->FindClose(listing));
 
     // Put back: new opens work, the handle from before the pull stays dead.
     Edit(SimInsertMedia, 'E');
