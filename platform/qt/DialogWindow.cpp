@@ -183,7 +183,15 @@ QWidget* DialogWindow::CreateControl(const ControlTemplate& t, Control& model) {
         break;
     }
     }
-    if (t.kind != ControlKind::ComboBox && t.kind != ControlKind::Icon) {
+    if (t.kind == ControlKind::Label && geometry.height() < 2 * widget->fontMetrics().height()) {
+        // A one-line label: our stand-in font may be a few pixels wider than the template's, so
+        // the label grows to its text instead of wrapping it out of sight.
+        auto* label = static_cast<QLabel*>(widget);
+        label->setWordWrap(false);
+        const int textWidth = label->fontMetrics().horizontalAdvance(label->text()) + 1;
+        widget->setGeometry(
+            QRect(geometry.topLeft(), QSize(std::max(geometry.width(), textWidth), geometry.height())));
+    } else if (t.kind != ControlKind::ComboBox && t.kind != ControlKind::Icon) {
         widget->setGeometry(geometry);
     }
     if (t.id != -1) {

@@ -2,6 +2,7 @@
 // keys, with the file dialog and the questions answered here. Screenshots of the windows go to
 // <build>/screenshots for review.
 #include "app/flashkeeper3dlg.h"
+#include "platform/qt/Artwork.h"
 #include "platform/qt/DialogWindow.h"
 #include "platform/qt/QtUi.h"
 #include "platform/sim/SimulatedPc.h"
@@ -16,9 +17,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
+#include <qdrawutil.h>
 
 #include <gtest/gtest.h>
 
@@ -30,9 +33,37 @@ using fkqt::OnWindow;
 
 namespace {
 
+// The window's client area inside a plain classic frame and caption, so that a reviewer sees
+// the window as it stands on the desktop (the offscreen platform has no window manager).
 void Shoot(QWidget* window, const QString& name) {
+    const QPixmap client = window->grab();
+    const int border = 4;
+    const int caption = 18;
+    QPixmap shot(client.width() + 2 * border, client.height() + caption + 2 * border + 1);
+    shot.fill(window->palette().color(QPalette::Window));
+    QPainter p(&shot);
+    qDrawWinPanel(&p, shot.rect(), window->palette(), false);
+    const QRect bar(border, border, client.width(), caption);
+    QLinearGradient gradient(bar.topLeft(), bar.topRight());
+    gradient.setColorAt(0, QColor(0x0a, 0x24, 0x6a));
+    gradient.setColorAt(1, QColor(0xa6, 0xca, 0xf0));
+    p.fillRect(bar, gradient);
+    const QIcon icon = window->windowIcon();
+    int textLeft = bar.left() + 3;
+    if (!icon.isNull()) {
+        p.drawPixmap(bar.left() + 1, bar.top() + 1, icon.pixmap(16, 16));
+        textLeft += 18;
+    }
+    QFont bold = window->font();
+    bold.setBold(true);
+    p.setFont(bold);
+    p.setPen(Qt::white);
+    p.drawText(QRect(textLeft, bar.top(), bar.width() - textLeft, caption), Qt::AlignLeft | Qt::AlignVCenter,
+               window->windowTitle());
+    p.drawPixmap(border, border + caption + 1, client);
+    p.end();
     const QString path = fkqt::ScreenshotDir() + QLatin1Char('/') + name + QStringLiteral(".png");
-    EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
+    EXPECT_TRUE(shot.save(path)) << path.toStdString();
 }
 
 QString Field(QWidget* window, int id) {
@@ -159,4 +190,22 @@ TEST_F(DemoPc, PluggedReaderIsNoticedWhileIdle) {
     });
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     ui.SetMainWindow(nullptr);
+}
+
+// The icon and the six button bitmaps at twice their size, for review.
+TEST(Artwork, SheetOfAllPictures) {
+    const std::vector<int> ids{128, 133, 135, 137, 139, 140, 141};
+    QPixmap sheet(static_cast<int>(ids.size()) * 96, 96);
+    sheet.fill(QColor(0xd4, 0xd0, 0xc8));
+    QPainter p(&sheet);
+    int x = 0;
+    for (int id : ids) {
+        const QPixmap picture = platform::qt::BitmapPixmap(id);
+        ASSERT_FALSE(picture.isNull()) << id;
+        EXPECT_EQ(picture.size(), id == 128 ? QSize(32, 32) : QSize(42, 42)) << id;
+        p.drawPixmap(x + 6, 6, picture.scaled(picture.size() * 2));
+        x += 96;
+    }
+    p.end();
+    EXPECT_TRUE(sheet.save(fkqt::ScreenshotDir() + QStringLiteral("/artwork.png")));
 }
