@@ -191,7 +191,8 @@ std::vector<HostDrive> DiscoverFromSysfs(const DiscoveryRoots& roots, const std:
         const MountEntry* mount = nullptr;
         for (const Candidate& c : volumes) {
             for (const MountEntry& m : mounts) {
-                if ((c.dev != 0 && makedev(m.major, m.minor) == c.dev) || m.source == "/dev/" + c.name) {
+                // The device number decides; the source name only where sysfs gave no number.
+                if (c.dev != 0 ? makedev(m.major, m.minor) == c.dev : m.source == "/dev/" + c.name) {
                     if (m.root == "/" && (mount == nullptr)) {
                         mount = &m;
                         chosen = &c;

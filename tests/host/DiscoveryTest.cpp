@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <cstring>
@@ -189,6 +190,32 @@ TEST_F(SysfsFixture, VolumesShowLettersTypesAndDeviceChanges) {
     // Card pulled from E:.
     WriteText(roots.sysBlock + "/sdc/size", "0\n");
     EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
+}
+
+// Without udisks2: a card the desktop (or a technician) mounted is used where it is mounted,
+// found by its device number, and its files are reached through the drive letter.
+TEST_F(SysfsFixture, MountedCardIsUsedThroughItsLetter) {
+    const std::string card = dir / "media/VOX CARD";
+    std::filesystem::create_directories(card);
+    struct stat st {};
+    ASSERT_EQ(stat(card.c_str(), &st), 0);
+    const std::string dev = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    hosttest::WriteText(roots.sysBlock + "/sdb/sdb1/dev", dev + "\n");
+    WriteMounts("100 26 " + dev + " / " + dir.path() + "/media/VOX\\040CARD rw - vfat /dev/sdb1 rw\n");
+    host::HostConfig config;
+    config.volumes.roots = roots;
+    config.dataDir = dir / "data";
+    config.backupDir = dir / "backup";
+    config.useUdisks = false;
+    std::string error;
+    auto p = host::CreateHostPlatform(config, nullptr, &error);
+    ASSERT_NE(p, nullptr) << error;
+    ASSERT_TRUE(p->Files().CreateDirectory("D:\\VM"));
+    EXPECT_TRUE(std::filesystem::is_directory(card + "/VM"));
+    EXPECT_EQ(p->WindowsPathOf(card + "/VM"), "D:\\VM");
+    DWORD spc = 0, bps = 0, freeClusters = 0, total = 0;
+    EXPECT_TRUE(p->Drives().GetDiskFreeSpace("D:\\", &spc, &bps, &freeClusters, &total));
+    EXPECT_GT(total, 0u);
 }
 
 TEST(LetterTable, KeepsLettersWhileAttachedAndNeverPassesZ) {
