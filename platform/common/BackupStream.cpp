@@ -17,6 +17,8 @@ constexpr std::uint32_t WriteTag = 0x42575231; // "BWR1"
 // Read-ahead chunk: large enough that 1024-byte callers cost few real reads, small enough to
 // keep memory bounded per open entry.
 constexpr std::uint32_t ReadAheadSize = 256 * 1024;
+// Reads of at least this much go to the caller's buffer directly.
+constexpr std::uint32_t DirectReadSize = 32 * 1024;
 
 struct ReadContext {
     std::uint32_t tag = ReadTag;
@@ -130,12 +132,14 @@ BOOL BackupReadStream(BackupFile* file, std::uint8_t* buffer, DWORD toRead, DWOR
             out += n;
             continue;
         }
-        const auto chunk =
+        auto chunk =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(ReadAheadSize, ctx->dataSize - dataPos));
         std::uint32_t got = 0;
         DWORD err;
-        if (toRead - out >= chunk) {
-            // The caller asks for at least a whole chunk: read straight into its buffer.
+        if (toRead - out >= chunk || toRead - out >= DirectReadSize) {
+            // The caller asks for a whole chunk, or for a large piece: read straight into its
+            // buffer (through the read-ahead it would cost a copy of every byte).
+            chunk = std::min<std::uint32_t>(chunk, toRead - out);
             err = file->ReadAt(dataPos, buffer + out, chunk, &got);
             if (err == ERROR_SUCCESS) {
                 ctx->streamPos += got;
