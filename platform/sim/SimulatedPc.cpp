@@ -2083,7 +2083,7 @@ private:
             other->readLength = 0;
         }
         if (!f.writeBuffer.empty() && f.writeOffset + f.writeBuffer.size() != f.position) {
-            if (DWORD err = FlushWrites(f)) {
+            if (DWORD err = FlushReporting(f)) {
                 return err;
             }
         }
@@ -2092,7 +2092,7 @@ private:
         }
         if (count >= DirectIoSize) {
             // What is buffered goes first, so the file's bytes land in order.
-            if (DWORD err = FlushWrites(f)) {
+            if (DWORD err = FlushReporting(f)) {
                 return err;
             }
             if (DWORD err = PwriteAll(f.fd, data, count, f.position)) {
@@ -2101,7 +2101,7 @@ private:
         } else {
             f.writeBuffer.insert(f.writeBuffer.end(), data, data + count);
             if (f.writeBuffer.size() >= IoBufferSize) {
-                if (DWORD err = FlushWrites(f)) {
+                if (DWORD err = FlushReporting(f)) {
                     return err;
                 }
             }
@@ -2113,6 +2113,15 @@ private:
         f.node->size = std::max(oldSize, end);
         f.wroteData = true;
         return ERROR_SUCCESS;
+    }
+
+    // A flush whose failure this call reports itself (it is not reported again later).
+    DWORD FlushReporting(FileObject& f) {
+        const DWORD err = FlushWrites(f);
+        if (err != ERROR_SUCCESS) {
+            f.deferredError = ERROR_SUCCESS;
+        }
+        return err;
     }
 
     DWORD FlushWrites(FileObject& f) {
