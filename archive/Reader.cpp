@@ -6,6 +6,12 @@
 
 namespace archive {
 
+namespace {
+
+constexpr std::size_t MinRead = 64 * 1024;
+
+} // namespace
+
 ArchiveInput::ArchiveInput(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size)
     : fs_(fs), archive_(archive), size_(size), buffer_(Capacity) {}
 
@@ -14,7 +20,9 @@ std::size_t ArchiveInput::Fill(std::size_t n) {
     if (length_ >= n || ended_) {
         return std::min(length_, n);
     }
-    if (offset_ + n > Capacity) {
+    // Keep every read large (the few bytes still buffered move to the front), so the file
+    // services can read straight into the buffer instead of copying through their own.
+    if (offset_ + n > Capacity || Capacity - offset_ - length_ < MinRead) {
         std::memmove(buffer_.data(), buffer_.data() + offset_, length_);
         offset_ = 0;
     }
@@ -127,8 +135,13 @@ StreamWalk WalkEntryData(ArchiveInput& in, const StreamSink& sink) {
             walk.dataBytes += record.size;
         }
         while (left > 0) {
-            const std::size_t got =
-                in.Fill(static_cast<std::size_t>(std::min<std::uint64_t>(left, ArchiveInput::Capacity)));
+            // What is buffered is handed on first; only an empty buffer is read again, so no
+            // bytes move inside it.
+            std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(left, in.Buffered()));
+            if (got == 0) {
+                got =
+                    in.Fill(static_cast<std::size_t>(std::min<std::uint64_t>(left, ArchiveInput::Capacity)));
+            }
             if (got == 0) {
                 walk.damaged = true; // the file is shorter than its size says
                 return walk;

@@ -23,6 +23,8 @@ public:
     std::uint64_t Size() const { return size_; }
     // Makes up to n bytes (at most Capacity) available at Pos(); returns how many there are.
     std::size_t Fill(std::size_t n);
+    // Bytes already read and not consumed (available at Data() without reading).
+    std::size_t Buffered() const { return length_; }
     const std::uint8_t* Data() const { return buffer_.data() + offset_; }
     // Consumes n bytes of those made available.
     void Consume(std::size_t n);
