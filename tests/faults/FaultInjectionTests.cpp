@@ -377,11 +377,12 @@ TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchive) {
 struct RestoreRun {
     std::vector<Call> calls;
     Texts messages;
-    bool asked = false; // the prompt question was asked (and answered Yes)
+    bool asked = false; // the prompt question was asked
 };
 
-// Card E: backed up, then restored onto the empty card F:, with call failAt failing.
-RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCalls) {
+// Card E: backed up, then restored onto the empty card F:, with call failAt failing; the prompt
+// question is answered with answer (Yes: the archive's prompts too, No: the card keeps its own).
+RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCalls, int answer = IDYES) {
     RestoreRun run;
     Scenario s;
     SetUpCard(s);
@@ -400,7 +401,7 @@ RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCal
     script.error = error;
     s.pc().SetCallFault(script.Hook());
     s.answerFile(ChoosePath(Target));
-    s.answerMessage(IDYES); // restore the archive's prompts too
+    s.answerMessage(answer);
     s.click(ControlId::Restore);
     s.pc().SetCallFault({});
     run.calls = script.calls;
@@ -416,8 +417,8 @@ RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCal
     const bool complete = !run.messages.empty() && run.messages.back() == operations::RestoreCompleteMessage;
     if (complete) {
         EXPECT_EQ(run.messages.size(), 1u) << Join(run.messages);
-        // Without the question the card keeps its own (no) prompts: everything else is there.
-        const CardCheck check = CheckCard(s, 'F', run.asked);
+        // Unless Yes was answered the card keeps its own (no) prompts: everything else is there.
+        const CardCheck check = CheckCard(s, 'F', run.asked && answer == IDYES);
         EXPECT_TRUE(check.missing.empty())
             << "\"Restore Complete.\" but the card misses " << Join(check.missing);
     } else {
@@ -468,6 +469,21 @@ TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestored) {
     for (SimCall call : {SimCall::Open, SimCall::Read, SimCall::Close, SimCall::BackupWrite,
                          SimCall::SetAttributes, SimCall::SetTimes, SimCall::CreateDirectory}) {
         EXPECT_EQ(seen.count(call), 1u) << CallName(call);
+    }
+}
+
+// The same with No: the extraction that leaves the card's prompts alone.
+TEST(RestoreFaults, KeepingTheCardsPromptsEveryFailingCallIsReported) {
+    const RestoreRun clean = RunRestore(-1, 0, nullptr, IDNO);
+    ASSERT_EQ(clean.messages, Texts{operations::RestoreCompleteMessage});
+    for (std::size_t i = 0; i < clean.calls.size(); ++i) {
+        const Call& call = clean.calls[i];
+        SCOPED_TRACE(std::string("failing call ") + std::to_string(i) + ": " + CallName(call.call) + " " +
+                     call.path);
+        RunRestore(static_cast<int>(i), TypicalError(call.call), &clean.calls, IDNO);
+        if (::testing::Test::HasFailure()) {
+            return;
+        }
     }
 }
 
