@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -167,7 +168,19 @@ INT_PTR QtUi::RunModal(Dialog& dlg) {
             window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
         }
         window->FocusFirstTabStop();
-        window->exec();
+        if (owner != nullptr) {
+            window->exec(); // modal over its owner, as a dialog with a parent is
+        } else {
+            // The first dialog has nothing to be modal over. Running it in a plain loop keeps
+            // the windows that are opened without an owner (the format dialog) usable, which
+            // an application-modal run would block.
+            QEventLoop loop;
+            connect(window, &QDialog::finished, &loop, &QEventLoop::quit);
+            window->show();
+            if (!dlg.IsEnded()) {
+                loop.exec();
+            }
+        }
     }
     const INT_PTR result = dlg.IsEnded() ? dlg.Result() : IDCANCEL;
     running_.erase(std::remove_if(running_.begin(), running_.end(),

@@ -129,6 +129,8 @@ void Poll(std::function<QWidget*()> find, std::function<void(QWidget*)> action, 
             // Close whatever modal window is up so that the test does not hang.
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 modal->close();
+            } else if (QWidget* active = QApplication::activeWindow()) {
+                active->close();
             }
             *tick = nullptr;
             return;
@@ -144,8 +146,16 @@ void OnModal(const QString& objectName, std::function<void(QWidget*)> action) {
     Poll(
         [objectName]() -> QWidget* {
             QWidget* modal = QApplication::activeModalWidget();
-            return modal != nullptr && modal->isVisible() && modal->objectName() == objectName ? modal
-                                                                                               : nullptr;
+            if (modal != nullptr) {
+                return modal->isVisible() && modal->objectName() == objectName ? modal : nullptr;
+            }
+            // The program's first dialog runs without modality (nothing is behind it).
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->isVisible() && !objectName.isEmpty() && w->objectName() == objectName) {
+                    return w;
+                }
+            }
+            return nullptr;
         },
         std::move(action), objectName);
 }
