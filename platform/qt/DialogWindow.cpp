@@ -365,6 +365,10 @@ bool DialogWindow::AddChild(Control& control) {
     } else if (auto* progressModel = dynamic_cast<ProgressBarControl*>(&control)) {
         auto* progress = new QProgressBar(this);
         progress->setTextVisible(false);
+        // Smooth (PBS_SMOOTH): one continuous bar rather than the style's blocks.
+        progress->setStyleSheet(
+            QStringLiteral("QProgressBar { border: 1px solid palette(mid); background: palette(window); }"
+                           "QProgressBar::chunk { background: palette(highlight); }"));
         const Rect& r = progressModel->GetRect();
         progress->setGeometry(r.left, r.top, r.Width(), r.Height());
         progress->setRange(progressModel->Lower(), progressModel->Upper());
@@ -388,9 +392,8 @@ void DialogWindow::RemoveChild(Control& control) {
     }
     QWidget* widget = it->second;
     children_.erase(it);
-    widget->hide();
-    widget->deleteLater();
-    widget->setParent(nullptr);
+    // Called by the logic, never from the widget's own handlers: it can go at once.
+    delete widget;
 }
 
 void DialogWindow::Route(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -189,6 +189,7 @@ TEST_F(DemoPc, InitializeThroughTheFormatDialog) {
                     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the main dialog is blocked";
                     EXPECT_EQ(format->findChild<QComboBox*>(QStringLiteral("fileSystem"))->currentText(),
                               QStringLiteral("FAT"));
+                    Shoot(format, QStringLiteral("format"));
                     OnModal(QString(), [&](QWidget* confirm) {
                         OnModal(QString(), [&](QWidget* outcome) {
                             asked.push_back(static_cast<QMessageBox*>(outcome)->text());

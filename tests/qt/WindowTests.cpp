@@ -270,6 +270,13 @@ TEST_P(RunTimeChildren, StatusBarPartsAndProgressBar) {
         progress.StepIt();
         dlg.UpdateWindow();
         EXPECT_EQ(progressWidget->value(), 2);
+        if (width == 400) {
+            progress.SetPos(40);
+            bar.SetText(1, "E:\\VM\\MSG\\0001.MSG");
+            dlg.UpdateWindow();
+            EXPECT_TRUE(
+                window->grab().save(fkqt::ScreenshotDir() + QStringLiteral("/status-and-progress.png")));
+        }
         ui.ChildDestroyed(dlg, progress);
         EXPECT_EQ(window->findChild<QProgressBar*>(), nullptr);
         dlg.EndDialog(IDOK);
