@@ -151,10 +151,13 @@ bool MakeCardTree(platform::Platform& pc, const std::string& root, std::uint64_t
     if (!w.Folder(root + "VM\\MAILBOX")) {
         return false;
     }
+    // On a full-size card greetings and names take about a tenth; smaller cards get shorter ones.
+    const std::uint64_t shrink =
+        std::max<std::uint64_t>(1, 500'000'000 / std::max<std::uint64_t>(dataBytes, 1));
     for (unsigned b = 1; b <= boxes; ++b) {
         const std::string box = mail + Numbered("B", b, "");
-        if (!w.Folder(box) || !w.File(box + "\\GREETING.WAV", r.Between(20 * 1024, 300 * 1024)) ||
-            !w.File(box + "\\NAME.WAV", r.Between(4 * 1024, 32 * 1024))) {
+        if (!w.Folder(box) || !w.File(box + "\\GREETING.WAV", r.Between(20 * 1024, 300 * 1024) / shrink) ||
+            !w.File(box + "\\NAME.WAV", r.Between(4 * 1024, 32 * 1024) / shrink)) {
             return false;
         }
     }
