@@ -541,6 +541,7 @@ public:
         if (fd < 0) {
             return FailHandle(ErrorFromErrno(errno));
         }
+        NoteCreated(loc.host);
         if (::fstat(fd, &loc.st) != 0) {
             const DWORD err = ErrorFromErrno(errno);
             ::close(fd);
@@ -728,7 +729,12 @@ public:
         }
         sim::EntryMeta& m = MetaOf(loc);
         m.attributes = NormalizeAttributes(attributes, loc.isRoot || loc.IsDirectory());
-        if (loc.drive != nullptr) {
+        // An entry that is open (the extractor sets the word between create and close) is
+        // recorded when its handle closes; otherwise now.
+        auto open = nodes_.find(loc.host);
+        if (open != nodes_.end() && !open->second.opens.empty()) {
+            open->second.opens.front()->metaDirty = true;
+        } else if (loc.drive != nullptr) {
             if (DWORD perr = loc.drive->meta.Persist(loc.rel)) {
                 return Fail(perr);
             }
@@ -820,6 +826,7 @@ public:
         if (::mkdir(loc.host.c_str(), 0777) != 0) {
             return Fail(ErrorFromErrno(errno));
         }
+        NoteCreated(loc.host);
         if (loc.drive != nullptr) {
             // A FAT directory takes a cluster of its own.
             loc.drive->used += loc.drive->ClusterBytes();
@@ -859,6 +866,7 @@ public:
         if (err != ERROR_SUCCESS) {
             return Fail(err);
         }
+        ForgetNames(loc.host);
         if (::unlink(loc.host.c_str()) != 0) {
             return Fail(ErrorFromErrno(errno));
         }
@@ -903,6 +911,8 @@ public:
         if (err != ERROR_SUCCESS) {
             return Fail(err);
         }
+        ForgetNames(src.host);
+        ForgetNames(dst.host);
         if (::rename(src.host.c_str(), dst.host.c_str()) != 0) {
             return Fail(ErrorFromErrno(errno));
         }
@@ -948,6 +958,7 @@ public:
             return err;
         }
         std::uint64_t freed = 0;
+        ForgetNames(loc.host);
         err = RemoveHostTree(loc.drive, loc.host, &freed);
         if (loc.drive != nullptr) {
             loc.drive->used = loc.drive->used >= freed ? loc.drive->used - freed : 0;
@@ -1288,6 +1299,7 @@ public:
         ::closedir(dir);
         for (const std::string& name : names) {
             std::uint64_t freed = 0;
+            ForgetNames(JoinHost(d->hostRoot, name));
             const DWORD e = RemoveHostTree(nullptr, JoinHost(d->hostRoot, name), &freed);
             if (err == ERROR_SUCCESS) {
                 err = e;
@@ -1502,8 +1514,10 @@ private:
 
     // Finds name in dir: exact first, then case-insensitively. Fills the name on disk and its
     // lstat. Returns 0, ENOENT when there is no such entry, or the errno that stopped the search.
-    static int FindName(const std::string& dir, const std::string& name, std::string* actual,
-                        struct stat* st) {
+    // The case-insensitive look-up uses a table of the directory's names, rebuilt when the
+    // directory changed behind our back (its mtime or inode), so that creating many files in
+    // one directory does not scan it once per file.
+    int FindName(const std::string& dir, const std::string& name, std::string* actual, struct stat* st) {
         if (::lstat(JoinHost(dir, name).c_str(), st) == 0) {
             *actual = name;
             return 0;
@@ -1511,20 +1525,85 @@ private:
         if (errno != ENOENT) {
             return errno;
         }
-        DIR* handle = ::opendir(dir.c_str());
-        if (handle == nullptr) {
+        const DirNames* names = NamesOf(dir);
+        if (names == nullptr) {
             return errno;
         }
-        int result = ENOENT;
+        auto it = names->byLower.find(ToLowerAscii(name));
+        if (it == names->byLower.end()) {
+            return ENOENT;
+        }
+        *actual = it->second;
+        return ::lstat(JoinHost(dir, *actual).c_str(), st) == 0 ? 0 : errno;
+    }
+
+    struct DirNames {
+        std::int64_t mtimeNs = 0;
+        ino_t inode = 0;
+        std::unordered_map<std::string, std::string> byLower;
+    };
+
+    static std::int64_t MtimeNs(const struct stat& st) {
+        return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    }
+
+    // The names table of dir, current; null with errno set when the directory cannot be read.
+    const DirNames* NamesOf(const std::string& dir) {
+        struct stat ds {};
+        if (::stat(dir.c_str(), &ds) != 0) {
+            return nullptr;
+        }
+        auto it = dirNames_.find(dir);
+        if (it != dirNames_.end() && it->second.mtimeNs == MtimeNs(ds) && it->second.inode == ds.st_ino) {
+            return &it->second;
+        }
+        DIR* handle = ::opendir(dir.c_str());
+        if (handle == nullptr) {
+            return nullptr;
+        }
+        if (dirNames_.size() >= 256) {
+            dirNames_.clear(); // bounded memory: tables are cheap to rebuild
+        }
+        DirNames& names = dirNames_[dir];
+        names.byLower.clear();
+        names.mtimeNs = MtimeNs(ds);
+        names.inode = ds.st_ino;
         while (dirent* e = ::readdir(handle)) {
-            if (EqualNoCase(e->d_name, name)) {
-                *actual = e->d_name;
-                result = ::lstat(JoinHost(dir, *actual).c_str(), st) == 0 ? 0 : errno;
-                break;
+            const std::string entry = e->d_name;
+            if (entry != "." && entry != "..") {
+                names.byLower.emplace(ToLowerAscii(entry), entry);
             }
         }
         ::closedir(handle);
-        return result;
+        return &names;
+    }
+
+    // We added hostPath: keep its directory's table current instead of rebuilding it.
+    void NoteCreated(const std::string& hostPath) {
+        const std::string dir = Parent(hostPath);
+        auto it = dirNames_.find(dir);
+        if (it == dirNames_.end()) {
+            return;
+        }
+        struct stat ds {};
+        if (::stat(dir.c_str(), &ds) != 0) {
+            dirNames_.erase(it);
+            return;
+        }
+        const std::string base = BaseName(hostPath);
+        it->second.byLower.emplace(ToLowerAscii(base), base);
+        it->second.mtimeNs = MtimeNs(ds);
+        it->second.inode = ds.st_ino;
+    }
+
+    // Entries went away or were renamed below hostPath: forget the tables concerned.
+    void ForgetNames(const std::string& hostPath) {
+        const std::string parent = Parent(hostPath);
+        std::erase_if(dirNames_, [&](const auto& e) {
+            return e.first == parent || e.first == hostPath ||
+                   (e.first.size() > hostPath.size() && e.first.compare(0, hostPath.size(), hostPath) == 0 &&
+                    e.first[hostPath.size()] == '/');
+        });
     }
 
     // A host path inside a drive folder, as "X:\...".
@@ -2165,6 +2244,7 @@ private:
     std::unordered_map<Handle, std::unique_ptr<FindObject>> finds_;
     std::unordered_map<Handle, std::unique_ptr<VolumeEnumeration>> volumes_;
     std::unordered_map<std::string, OpenNode> nodes_;
+    std::unordered_map<std::string, DirNames> dirNames_; // case-insensitive name tables
     Handle nextHandle_ = 0x100;
     std::uint64_t generations_ = 0;
     SimCallFault hook_;

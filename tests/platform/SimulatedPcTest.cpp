@@ -340,6 +340,10 @@ TEST_F(SimulatedPcTest, AttributesTimesAndOrderOutliveTheProcess) {
     }
     ASSERT_TRUE(fs_->DeleteFile("E:\\VM\\MID.VOX"));
     Put("E:\\VM\\MID.VOX", "again"); // a new file: new attributes, last in the order
+    // A word set while the file is open (as the extractor does) is kept when it closes.
+    h = fs_->CreateFile("E:\\VM\\OPEN.VOX", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    ASSERT_TRUE(fs_->SetFileAttributes("E:\\VM\\OPEN.VOX", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(fs_->CloseHandle(h));
 
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -352,7 +356,7 @@ TEST_F(SimulatedPcTest, AttributesTimesAndOrderOutliveTheProcess) {
             all.push_back(data);
         }
         fs_->FindClose(f);
-        ASSERT_EQ(all.size(), 5u);
+        ASSERT_EQ(all.size(), 6u);
         EXPECT_EQ(all[0].fileName, ".");
         EXPECT_EQ(all[0].creationTime, t2);
         EXPECT_EQ(all[2].fileName, "ZED.VOX"); // creation order, as FAT lists
@@ -363,6 +367,8 @@ TEST_F(SimulatedPcTest, AttributesTimesAndOrderOutliveTheProcess) {
         EXPECT_EQ(all[3].lastWriteTime, t1);
         EXPECT_EQ(all[4].fileName, "MID.VOX");
         EXPECT_EQ(all[4].attributes, FILE_ATTRIBUTE_ARCHIVE);
+        EXPECT_EQ(all[5].fileName, "OPEN.VOX");
+        EXPECT_EQ(all[5].attributes, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
     }
     EXPECT_LT(fsys::file_size(folder_ + "/.meta/E.tsv"), 2000u); // compacted
 }
@@ -484,6 +490,21 @@ TEST_F(SimulatedPcTest, LocalTreeResolvesWhateverTheSpelling) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(fs_->CreateFile("C:\\ZEL\\Other\\Data", GENERIC_READ, 0, OPEN_EXISTING, 0), InvalidHandle);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(SimulatedPcTest, CaseInsensitiveLookupSeesFilesAddedBehindItsBack) {
+    ASSERT_TRUE(fs_->CreateDirectory("E:\\D"));
+    for (int i = 0; i < 50; ++i) {
+        Put("E:\\D\\F" + std::to_string(i) + ".VOX", "x");
+    }
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\d\\f7.vox"), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\d\\late.txt"), INVALID_FILE_ATTRIBUTES);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // a new directory mtime
+    { std::ofstream(pc_->DriveFolder('E') + "/D/LATE.TXT") << "late"; }
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\d\\late.txt"), FILE_ATTRIBUTE_ARCHIVE);
+    ASSERT_TRUE(fs_->DeleteFile("E:\\D\\F7.VOX"));
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\d\\f7.vox"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(SimulatedPcTest, HostPathsOutsideTheDrivesWorkAsChosen) {
