@@ -5,6 +5,7 @@
 #include "platform/qt/QtUi.h"
 
 #include <QApplication>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,22 @@ bool HasDisplay() {
     return false;
 }
 
+// Qt ends the process when its platform plug-in cannot start (a display that does not answer).
+// While the application is being set up, Qt's messages are held back: on that failure the user
+// gets one clear line and exit code 1; otherwise they are printed once the window system is up.
+QStringList heldMessages;
+
+void HoldDuringStartup(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
+    if (type == QtFatalMsg) {
+        const char* display = std::getenv("DISPLAY");
+        std::fprintf(stderr, "flashkeeper3: cannot open the window on display \"%s\"\n",
+                     display != nullptr ? display : "");
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    heldMessages.push_back(message);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -30,7 +47,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "flashkeeper3: no display to show the window on (DISPLAY is not set)\n");
         return 1;
     }
+    const QtMessageHandler previous = qInstallMessageHandler(HoldDuringStartup);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const QString& message : heldMessages) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    }
     QApplication::setApplicationName(QStringLiteral("flashkeeper3"));
     platform::qt::QtUi::ApplyClassicLook();
 
