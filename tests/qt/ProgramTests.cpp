@@ -96,9 +96,9 @@ protected:
 
 } // namespace
 
-// Select the demo card, back it up through the save dialog, look at the About box, and leave
-// with Esc. Every step goes through the widgets.
-TEST_F(DemoPc, SelectBackUpAboutAndExitByMouseAndKeyboard) {
+// Select the demo card, back it up through the save dialog, restore it through the open
+// dialog, look at the About box, and leave with Esc. Every step goes through the widgets.
+TEST_F(DemoPc, SelectBackUpRestoreAboutAndExitByMouseAndKeyboard) {
     QtUi ui(*pc);
     CardUtilityDialog dlg(ui, *pc);
     ui.SetMainWindow(&dlg);
@@ -142,6 +142,24 @@ TEST_F(DemoPc, SelectBackUpAboutAndExitByMouseAndKeyboard) {
         Key(window, Qt::Key_Space); // the focused button pressed by the keyboard
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         EXPECT_EQ(dlg.statusBar.GetText(0), "Ready");
+
+        // Restore it: the open dialog takes the file just written; the versions are equal, so
+        // no question comes before "Restore Complete.".
+        QString restoreAnswer;
+        OnModal(QStringLiteral("openDialog"), [&](QWidget* w) {
+            auto* open = static_cast<QFileDialog*>(w);
+            open->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(QStringLiteral("monday.vhb"));
+            OnModal(QStringLiteral("messageBox"), [&](QWidget* box) {
+                restoreAnswer = static_cast<QMessageBox*>(box)->text();
+                Key(box, Qt::Key_Return);
+            });
+            static_cast<QDialog*>(open)->accept();
+        });
+        QTest::mouseClick(Button(window, ControlId::Restore), Qt::LeftButton);
+        EXPECT_EQ(restoreAnswer, QStringLiteral("Restore Complete."));
+        EXPECT_TRUE(Field(window, ControlId::PromptVersion).startsWith(QStringLiteral("1.10")));
+        EXPECT_EQ(window->findChild<QProgressBar*>(), nullptr); // gone after the extraction
 
         // About from the system menu, then back to the unchanged main dialog.
         OnWindow(QStringLiteral("systemMenu"), [&](QWidget* m) {
