@@ -182,20 +182,28 @@ def read():
     return p
 
 
+def arrow_down_right(p, x, y, colour, edge):
+    """A short arrow pointing down and to the right, its tail at (x, y)."""
+    p.polygon([(x, y + 2), (x + 2, y), (x + 6, y + 4), (x + 8, y + 2), (x + 8, y + 8), (x + 2, y + 8),
+               (x + 4, y + 6)], colour, edge)
+
+
 def restore():
     p = Picture(42, 42)
-    diskette(p, 3, 9)
-    arrow_right(p, 19, 16, 8, 'r', 'R')
-    card(p, 27, 10)
+    # From the diskette (top left) down onto the card (bottom right).
+    diskette(p, 5, 1)
+    arrow_down_right(p, 19, 11, 'r', 'R')
+    card(p, 23, 19)
     p.text('RESTORE', 34, 'B')
     return p
 
 
 def backup():
     p = Picture(42, 42)
-    card(p, 1, 10)
-    arrow_right(p, 16, 16, 8, 'r', 'R')
-    diskette(p, 26, 9)
+    # From the card (top left) down onto the diskette (bottom right).
+    card(p, 5, 2)
+    arrow_down_right(p, 17, 12, 'r', 'R')
+    diskette(p, 22, 16)
     p.text('BACKUP', 34, 'B')
     return p
 
