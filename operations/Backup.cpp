@@ -82,25 +82,9 @@ std::string DiscardTemporary(platform::FileSystem& fs, const std::string& path) 
 } // namespace
 
 void CardUtilityDialog::OnBackup() {
-    if (statusText == CardNotSelected) {
-        ShowMessage(*this, SelectDeviceMessage);
-        return;
-    }
-    if (!ProbeMedia(CardRoot())) {
-        ShowMessage(*this, NoMediaMessage);
-        return;
-    }
-    RefreshCardStatus();
-    if (!ProbeMedia(CardRoot())) {
-        ShowMessage(*this, NoMediaMessage);
-        return;
-    }
-    if (SelectedDriveCode() == DriveCodeNone) {
-        ShowMessage(*this, InsertValidCardMessage);
-        return;
-    }
-    if (LocalDirectoryMissing(*this, LocalBackupDir)) {
-        ShowMessage(*this, BackupDirMissingMessage);
+    if (!CardChecksPass(*this, {CardCheck::Selected, CardCheck::Media, CardCheck::Refresh, CardCheck::Media,
+                                CardCheck::ValidCard}) ||
+        !LocalDirectoriesPresent(*this, {LocalBackupDir})) {
         return;
     }
     BackupCard();

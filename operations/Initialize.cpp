@@ -6,26 +6,12 @@
 using namespace operations;
 
 void CardUtilityDialog::OnInitialize() {
-    if (statusText == CardNotSelected) {
-        ShowMessage(*this, SelectDeviceMessage);
-        return;
-    }
-    if (!ProbeMedia(CardRoot())) {
-        ShowMessage(*this, NoMediaMessage);
+    if (!CardChecksPass(*this, {CardCheck::Selected, CardCheck::Media, CardCheck::ValidCard})) {
         return;
     }
     const std::int32_t driveCode = SelectedDriveCode();
-    if (driveCode == DriveCodeNone) {
-        ShowMessage(*this, InsertValidCardMessage);
-        return;
-    }
     archive::versionBlockSeen = false;
-    if (LocalDirectoryMissing(*this, LocalBackupDir)) {
-        ShowMessage(*this, BackupDirMissingMessage);
-        return;
-    }
-    if (LocalDirectoryMissing(*this, LocalDataDir)) {
-        ShowMessage(*this, DataDirMissingMessage);
+    if (!LocalDirectoriesPresent(*this, {LocalBackupDir, LocalDataDir})) {
         return;
     }
     if (GetUi().MessageBox(this, ReformatQuestion, MB_YESNO) != IDYES) {

@@ -2,6 +2,8 @@
 
 #include "platform/api/LastError.h"
 
+#include <string_view>
+
 namespace operations {
 
 std::string ReplacePromptsQuestion(const std::string& archiveVersion, const std::string& cardVersion) {
@@ -60,6 +62,47 @@ void ShowMessage(CardUtilityDialog& dlg, const std::string& text) {
 
 bool LocalDirectoryMissing(CardUtilityDialog& dlg, const char* path) {
     return dlg.ProbePath(path) == ERROR_PATH_NOT_FOUND;
+}
+
+bool CardChecksPass(CardUtilityDialog& dlg, std::initializer_list<CardCheck> steps) {
+    for (const CardCheck step : steps) {
+        const char* failure = nullptr;
+        switch (step) {
+        case CardCheck::Selected:
+            failure = dlg.statusText == CardNotSelected ? SelectDeviceMessage : nullptr;
+            break;
+        case CardCheck::Media:
+            failure = dlg.ProbeMedia(dlg.CardRoot()) ? nullptr : NoMediaMessage;
+            break;
+        case CardCheck::Refresh:
+            dlg.RefreshCardStatus();
+            break;
+        case CardCheck::Redraw:
+            dlg.UpdateWindow();
+            break;
+        case CardCheck::ValidCard:
+            failure = dlg.SelectedDriveCode() == DriveCodeNone ? InsertValidCardMessage : nullptr;
+            break;
+        }
+        if (failure != nullptr) {
+            ShowMessage(dlg, failure);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool LocalDirectoriesPresent(CardUtilityDialog& dlg, std::initializer_list<const char*> dirs) {
+    for (const char* dir : dirs) {
+        if (LocalDirectoryMissing(dlg, dir)) {
+            const std::string_view which(dir);
+            ShowMessage(dlg, which == LocalBackupDir    ? BackupDirMissingMessage
+                             : which == LocalPromptsDir ? PromptsDirMissingMessage
+                                                        : DataDirMissingMessage);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace operations

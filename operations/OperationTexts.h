@@ -4,6 +4,7 @@
 
 #include "app/flashkeeper3dlg.h"
 
+#include <initializer_list>
 #include <string>
 
 namespace operations {
@@ -87,5 +88,22 @@ void ShowMessage(CardUtilityDialog& dlg, const std::string& text);
 // Opening an existing directory as a file gives the access-denied error, and a missing last
 // directory the file-not-found error; both pass.
 bool LocalDirectoryMissing(CardUtilityDialog& dlg, const char* path);
+
+// One step of an operation's card pre-checks. The operations run their own sequences of the same
+// steps, so each lists its steps in order and CardChecksPass runs them.
+enum class CardCheck {
+    Selected,  // a device is selected, else SelectDeviceMessage
+    Media,     // the card root has media, else NoMediaMessage
+    Refresh,   // re-reads the card's status; never fails
+    Redraw,    // shows the dialog's controls now; never fails
+    ValidCard, // the selected slot holds a drive, else InsertValidCardMessage
+};
+
+// Runs the steps in order; the first that fails shows its message and stops the run.
+bool CardChecksPass(CardUtilityDialog& dlg, std::initializer_list<CardCheck> steps);
+
+// Checks the local directories in order (each one of LocalBackupDir, LocalPromptsDir and
+// LocalDataDir); the first missing one shows its message and stops the run.
+bool LocalDirectoriesPresent(CardUtilityDialog& dlg, std::initializer_list<const char*> dirs);
 
 } // namespace operations

@@ -6,29 +6,9 @@
 using namespace operations;
 
 void CardUtilityDialog::OnUpdate() {
-    if (statusText == CardNotSelected) {
-        ShowMessage(*this, SelectDeviceMessage);
-        return;
-    }
-    RefreshCardStatus();
-    if (!ProbeMedia(CardRoot())) {
-        ShowMessage(*this, NoMediaMessage);
-        return;
-    }
-    if (SelectedDriveCode() == DriveCodeNone) {
-        ShowMessage(*this, InsertValidCardMessage);
-        return;
-    }
-    if (LocalDirectoryMissing(*this, LocalBackupDir)) {
-        ShowMessage(*this, BackupDirMissingMessage);
-        return;
-    }
-    if (LocalDirectoryMissing(*this, LocalPromptsDir)) {
-        ShowMessage(*this, PromptsDirMissingMessage);
-        return;
-    }
-    if (LocalDirectoryMissing(*this, LocalDataDir)) {
-        ShowMessage(*this, DataDirMissingMessage);
+    if (!CardChecksPass(*this,
+                        {CardCheck::Selected, CardCheck::Refresh, CardCheck::Media, CardCheck::ValidCard}) ||
+        !LocalDirectoriesPresent(*this, {LocalBackupDir, LocalPromptsDir, LocalDataDir})) {
         return;
     }
 

@@ -13,34 +13,14 @@ bool restoreWaitCursorShown = false;
 } // namespace
 
 void CardUtilityDialog::OnRestore() {
-    if (statusText == CardNotSelected) {
-        ShowMessage(*this, SelectDeviceMessage);
-        return;
-    }
-    if (!ProbeMedia(CardRoot())) {
-        ShowMessage(*this, NoMediaMessage);
-        return;
-    }
-    RefreshCardStatus();
-    UpdateWindow();
-    if (!ProbeMedia(CardRoot())) {
-        ShowMessage(*this, NoMediaMessage);
-        return;
-    }
-    if (SelectedDriveCode() == DriveCodeNone) {
-        ShowMessage(*this, InsertValidCardMessage);
+    if (!CardChecksPass(*this, {CardCheck::Selected, CardCheck::Media, CardCheck::Refresh, CardCheck::Redraw,
+                                CardCheck::Media, CardCheck::ValidCard})) {
         return;
     }
     archive::versionBlockSeen = false;
-    if (LocalDirectoryMissing(*this, LocalBackupDir)) {
-        ShowMessage(*this, BackupDirMissingMessage);
+    if (!LocalDirectoriesPresent(*this, {LocalBackupDir, LocalDataDir})) {
         return;
     }
-    if (LocalDirectoryMissing(*this, LocalDataDir)) {
-        ShowMessage(*this, DataDirMissingMessage);
-        return;
-    }
-    archive::versionBlockSeen = false;
     SetStateText(StateRestoring);
 
     restoreWaitCursorShown = false;
