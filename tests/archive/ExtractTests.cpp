@@ -1,7 +1,7 @@
 // The extractors on a simulated card, fed archives laid out by hand.
-#include "ArchiveLayout.h"
 #include "SimCard.h"
 #include "archive/Archive.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Hostile and malformed archives: nothing lands outside the card root, nothing crashes or hangs,
 // and the good entries around a bad one are still restored.
-#include "ArchiveLayout.h"
 #include "SimCard.h"
 #include "archive/Archive.h"
 #include "archive/Format.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The writer on a simulated card, compared byte for byte with archives laid out by hand.
-#include "ArchiveLayout.h"
 #include "SimCard.h"
 #include "archive/Archive.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 

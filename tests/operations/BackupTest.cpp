@@ -1,12 +1,13 @@
 // Backup: the checks, the save dialog, the archive's bytes, and that a backup which fails never
 // costs the earlier archive of the same name.
-#include "ArchiveLayout.h"
 #include "OperationTestSupport.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 
 using namespace fktest;
 using namespace optest;
+using namespace test;
 
 namespace {
 

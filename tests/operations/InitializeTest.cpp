@@ -1,12 +1,13 @@
 // Initialize: the checks, the two questions, the format request, what is installed after a
 // format, a cancelled format or a full card, and the Device field afterwards.
-#include "ArchiveLayout.h"
 #include "OperationTestSupport.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 
 using namespace fktest;
 using namespace optest;
+using namespace test;
 
 namespace {
 

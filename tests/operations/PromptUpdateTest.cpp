@@ -1,12 +1,13 @@
 // Prompt update: the checks, the file dialog, the version question and its outcomes, a full card,
 // and a card pulled while the question is open.
-#include "ArchiveLayout.h"
 #include "OperationTestSupport.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 
 using namespace fktest;
 using namespace optest;
+using namespace test;
 
 namespace {
 

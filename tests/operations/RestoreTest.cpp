@@ -1,12 +1,13 @@
 // Restore: the checks, the file dialog, the version question and its outcomes, the progress bar,
 // and a restore that stops on a full card.
-#include "ArchiveLayout.h"
 #include "OperationTestSupport.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 
 using namespace fktest;
 using namespace optest;
+using namespace test;
 
 namespace {
 

@@ -1,12 +1,13 @@
 // The technician's round trip: back up a card, initialise it, restore the backup; the card then
 // holds exactly what it held (bytes, attribute words, all three times).
-#include "ArchiveLayout.h"
 #include "OperationTestSupport.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 
 using namespace fktest;
 using namespace optest;
+using namespace test;
 
 TEST(RoundTrip, BackUpInitialiseRestoreGivesTheOriginalCard) {
     Scenario s;
