@@ -243,84 +243,42 @@ TEST(LetterTable, KeepsLettersWhileAttachedAndNeverPassesZ) {
 
 TEST(UdisksSnapshot, DrivesFromObjects) {
     UdisksSnapshot s;
+    const std::string drivePath = "/org/freedesktop/UDisks2/drives/";
+    const std::string blockPath = "/org/freedesktop/UDisks2/block_devices/";
+    // A block of the drive; with fsType, a file system mounted at the mount points.
+    auto add = [&](const std::string& name, unsigned minor, std::uint64_t size, const std::string& drive,
+                   const char* fsType = nullptr, std::vector<std::string> mounts = {}) -> UdisksBlock& {
+        UdisksBlock b;
+        b.object = blockPath + name;
+        b.device = "/dev/" + name;
+        b.deviceNumber = makedev(8, minor);
+        b.size = size;
+        b.drive = drivePath + drive;
+        if (fsType != nullptr) {
+            b.idUsage = "filesystem";
+            b.idType = fsType;
+            b.hasFilesystem = true;
+            b.mountPoints = std::move(mounts);
+        }
+        s.blocks.push_back(b);
+        return s.blocks.back();
+    };
     // Card reader with a partitioned, mounted card.
-    s.drives.push_back({"/org/freedesktop/UDisks2/drives/Reader_A", true, true, true, false, 64028672});
-    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sdb",
-                        "/dev/sdb",
-                        makedev(8, 16),
-                        64028672,
-                        "/org/freedesktop/UDisks2/drives/Reader_A",
-                        "",
-                        "",
-                        "",
-                        false,
-                        false,
-                        false,
-                        {},
-                        false,
-                        ""});
-    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sdb1",
-                        "/dev/sdb1",
-                        makedev(8, 17),
-                        64000000,
-                        "/org/freedesktop/UDisks2/drives/Reader_A",
-                        "filesystem",
-                        "vfat",
-                        "VOXCARD",
-                        false,
-                        false,
-                        true,
-                        {"/media/tech/VOXCARD"},
-                        true,
-                        "/org/freedesktop/UDisks2/block_devices/sdb"});
+    s.drives.push_back({drivePath + "Reader_A", true, true, true, false, 64028672});
+    add("sdb", 16, 64028672, "Reader_A");
+    UdisksBlock& partition = add("sdb1", 17, 64000000, "Reader_A", "vfat", {"/media/tech/VOXCARD"});
+    partition.idLabel = "VOXCARD";
+    partition.isPartition = true;
+    partition.partitionTable = blockPath + "sdb";
     // Empty reader.
-    s.drives.push_back({"/org/freedesktop/UDisks2/drives/Reader_B", true, true, false, false, 0});
-    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sdc",
-                        "/dev/sdc",
-                        makedev(8, 32),
-                        0,
-                        "/org/freedesktop/UDisks2/drives/Reader_B",
-                        "",
-                        "",
-                        "",
-                        false,
-                        false,
-                        false,
-                        {},
-                        false,
-                        ""});
+    s.drives.push_back({drivePath + "Reader_B", true, true, false, false, 0});
+    add("sdc", 32, 0, "Reader_B");
     // Card formatted without a partition table, not mounted.
-    s.drives.push_back({"/org/freedesktop/UDisks2/drives/Reader_C", true, true, true, false, 128974848});
-    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sdd",
-                        "/dev/sdd",
-                        makedev(8, 48),
-                        128974848,
-                        "/org/freedesktop/UDisks2/drives/Reader_C",
-                        "filesystem",
-                        "vfat",
-                        "",
-                        false,
-                        false,
-                        true,
-                        {},
-                        false,
-                        ""});
+    s.drives.push_back({drivePath + "Reader_C", true, true, true, false, 128974848});
+    add("sdd", 48, 128974848, "Reader_C", "vfat");
     // The system disk.
-    s.drives.push_back({"/org/freedesktop/UDisks2/drives/Disk", false, false, true, false, 1000000000});
-    s.blocks.push_back({"/org/freedesktop/UDisks2/block_devices/sda",
-                        "/dev/sda",
-                        makedev(8, 0),
-                        1000000000,
-                        "/org/freedesktop/UDisks2/drives/Disk",
-                        "filesystem",
-                        "ext4",
-                        "",
-                        false,
-                        true,
-                        true,
-                        {"/"},
-                        false,
-                        ""});
+    s.drives.push_back({drivePath + "Disk", false, false, true, false, 1000000000});
+    add("sda", 0, 1000000000, "Disk", "ext4", {"/"}).hintSystem = true;
 
     const auto drives = DrivesFromUdisks(s);
     ASSERT_EQ(drives.size(), 3u);

@@ -54,16 +54,9 @@ TEST(HostArchive, BackupAndRestoreKeepNamesDataAttributesAndWriteTimes) {
     TempDir dir;
     std::filesystem::create_directories(dir / "card");
     std::filesystem::create_directories(dir / "other");
-    host::HostConfig config;
-    config.volumes.discover = false;
-    config.volumes.folderDrives = {{'E', dir / "card", DRIVE_REMOVABLE, true, "VOXCARD"},
-                                   {'G', dir / "other", DRIVE_REMOVABLE, true, ""}};
-    config.dataDir = dir / "data";
-    config.backupDir = dir / "backup";
-    config.useUdisks = false;
-    std::string error;
-    auto p = host::CreateHostPlatform(config, nullptr, &error);
-    ASSERT_NE(p, nullptr) << error;
+    auto p = hosttest::FolderPlatform(dir.path(), {{'E', dir / "card", DRIVE_REMOVABLE, true, "VOXCARD"},
+                                                   {'G', dir / "other", DRIVE_REMOVABLE, true, ""}});
+    ASSERT_NE(p, nullptr);
     FileSystem& fs = p->Files();
 
     // A small card: prompts, a message of exactly one block and one of several, a hidden file.

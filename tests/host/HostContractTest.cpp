@@ -1,6 +1,7 @@
 // The shared file-service contract on the host's file services, over plain temporary folders:
 // E: a removable drive on a folder, C: the installation tree.
-#include "platform/host/HostPlatform.h"
+#include "HostTestSupport.h"
+
 #include "tests/contract/FileSystemContract.h"
 
 namespace {
@@ -9,21 +10,12 @@ fk_contract::ContractPlatform MakeHost(const std::string& tempDir) {
     fk_contract::ContractPlatform result;
     result.eFolder = tempDir + "/card";
     std::filesystem::create_directories(result.eFolder);
-    platform::host::HostConfig config;
-    config.volumes.discover = false;
-    config.volumes.folderDrives = {{'E', result.eFolder, DRIVE_REMOVABLE, true, "CARD"}};
-    config.dataDir = tempDir + "/data";
-    config.backupDir = tempDir + "/backup";
-    config.useUdisks = false;
     // Host file systems hold times only within their own range (ext4 ends in 2446, FAT in
     // 2107), so FILETIMEs far in the future come back clamped; ordinary times are checked
     // exactly in HostFileSystemTest.
     result.exactTimes = false;
-    std::string error;
-    result.platform = platform::host::CreateHostPlatform(config, nullptr, &error);
-    if (result.platform == nullptr) {
-        ADD_FAILURE() << error;
-    }
+    result.platform =
+        hosttest::FolderPlatform(tempDir, {{'E', result.eFolder, DRIVE_REMOVABLE, true, "CARD"}});
     return result;
 }
 

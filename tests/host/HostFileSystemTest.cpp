@@ -30,16 +30,11 @@ protected:
         std::filesystem::create_directories(dir / "card");
         std::filesystem::create_directories(dir / "data/Prompts");
         WriteText(dir / "data/Prompts/PromptUpdateVer1_2.vhp", "archive");
-        host::HostConfig config;
-        config.volumes.discover = false;
-        config.volumes.folderDrives = {{'E', dir / "card", DRIVE_REMOVABLE, true, "VOXCARD"},
-                                       {'G', dir / "empty-reader", DRIVE_REMOVABLE, false, ""}};
-        config.dataDir = dir / "data";
-        config.backupDir = dir / "user/flashkeeper3/Backup";
-        config.useUdisks = false;
-        std::string error;
-        platform_ = host::CreateHostPlatform(config, nullptr, &error);
-        ASSERT_NE(platform_, nullptr) << error;
+        platform_ = hosttest::FolderPlatform(dir.path(),
+                                             {{'E', dir / "card", DRIVE_REMOVABLE, true, "VOXCARD"},
+                                              {'G', dir / "empty-reader", DRIVE_REMOVABLE, false, ""}},
+                                             dir / "user/flashkeeper3/Backup");
+        ASSERT_NE(platform_, nullptr);
     }
 
     FileSystem& fs() { return platform_->Files(); }
@@ -358,15 +353,8 @@ TEST(HostDiskFull, WriteThatDoesNotFitWritesNothing) {
                      << "); disk-full handling is covered by the simulated PC tests";
     }
     {
-        host::HostConfig config;
-        config.volumes.discover = false;
-        config.volumes.folderDrives = {{'E', mountPoint, DRIVE_REMOVABLE, true, ""}};
-        config.dataDir = dir / "data";
-        config.backupDir = dir / "backup";
-        config.useUdisks = false;
-        std::string error;
-        auto p = host::CreateHostPlatform(config, nullptr, &error);
-        ASSERT_NE(p, nullptr) << error;
+        auto p = hosttest::FolderPlatform(dir.path(), {{'E', mountPoint, DRIVE_REMOVABLE, true, ""}});
+        ASSERT_NE(p, nullptr);
         FileSystem& fs = p->Files();
         Handle h = fs.CreateFile("E:\\BIG.BIN", GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
         ASSERT_NE(h, InvalidHandle);

@@ -1,12 +1,16 @@
 // Temporary folders and small file helpers for the host platform tests.
 #pragma once
 
+#include "platform/host/HostPlatform.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace hosttest {
 
@@ -42,6 +46,25 @@ inline void WriteText(const std::string& path, const std::string& text) {
 inline std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A host platform on plain folders as drives, without discovery or udisks2; C:'s Prompts and Data
+// come from <base>/data, its Backup from backupDir. A failure to create it fails the test.
+inline std::unique_ptr<platform::Platform> FolderPlatform(const std::string& base,
+                                                          std::vector<platform::host::FolderDrive> drives,
+                                                          const std::string& backupDir = "") {
+    platform::host::HostConfig config;
+    config.volumes.discover = false;
+    config.volumes.folderDrives = std::move(drives);
+    config.dataDir = base + "/data";
+    config.backupDir = backupDir.empty() ? base + "/backup" : backupDir;
+    config.useUdisks = false;
+    std::string error;
+    auto p = platform::host::CreateHostPlatform(config, nullptr, &error);
+    if (p == nullptr) {
+        ADD_FAILURE() << error;
+    }
+    return p;
 }
 
 inline bool HaveProgram(const char* name) {

@@ -45,15 +45,9 @@ protected:
             GTEST_SKIP() << "loop mount of a FAT image was refused here";
         }
         mounted = true;
-        host::HostConfig config;
-        config.volumes.discover = false;
-        config.volumes.folderDrives = {{'E', mountPoint, DRIVE_REMOVABLE, true, "VOXCARD"}};
-        config.dataDir = dir / "data";
-        config.backupDir = dir / "backup";
-        config.useUdisks = false;
-        std::string error;
-        platform_ = host::CreateHostPlatform(config, nullptr, &error);
-        ASSERT_NE(platform_, nullptr) << error;
+        platform_ =
+            hosttest::FolderPlatform(dir.path(), {{'E', mountPoint, DRIVE_REMOVABLE, true, "VOXCARD"}});
+        ASSERT_NE(platform_, nullptr);
     }
 
     void TearDown() override {
