@@ -21,11 +21,7 @@
 
 using namespace platform;
 using namespace platform::qt;
-using fkqt::FakePlatform;
-using fkqt::Key;
-using fkqt::OnModal;
-using fkqt::OnWindow;
-using fkqt::RecordingDialog;
+using namespace fkqt;
 
 namespace {
 
@@ -49,8 +45,13 @@ void AnswerBox(const QString& expectedText, std::function<void(QMessageBox*)> an
     });
 }
 
-QAbstractButton* ButtonOf(QMessageBox* box, QMessageBox::StandardButton which) {
-    return box->button(which);
+// Accepts a file dialog whose name field holds an existing file: the dialog must take it and close.
+void AcceptExpectingClose(QFileDialog* dialog) {
+    static_cast<QDialog*>(dialog)->accept();
+    if (dialog->isVisible()) {
+        ADD_FAILURE() << "the existing file was not taken";
+        static_cast<QDialog*>(dialog)->reject();
+    }
 }
 
 } // namespace
@@ -70,11 +71,11 @@ TEST(MessageBoxes, CaptionTextButtonsAndTheWindowsEscapeRules) {
     // Yes/No: Esc and the close box do nothing; No answers IDNO.
     AnswerBox(QStringLiteral("Continue?"), [](QMessageBox* box) {
         EXPECT_EQ(ButtonTexts(box), (QStringList{QStringLiteral("&No"), QStringLiteral("&Yes")}));
-        EXPECT_EQ(box->defaultButton(), ButtonOf(box, QMessageBox::Yes));
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));
         Key(box, Qt::Key_Escape);
         box->close();
         EXPECT_TRUE(box->isVisible());
-        ButtonOf(box, QMessageBox::No)->click();
+        box->button(QMessageBox::No)->click();
     });
     EXPECT_EQ(ui.MessageBox(nullptr, "Continue?", MB_YESNO), IDNO);
     AnswerBox(QStringLiteral("Continue?"), [](QMessageBox* box) { Key(box, Qt::Key_Return); });
@@ -87,7 +88,7 @@ TEST(MessageBoxes, CaptionTextButtonsAndTheWindowsEscapeRules) {
     });
     EXPECT_EQ(ui.MessageBox(nullptr, "Restore the prompts?", MB_YESNOCANCEL), IDCANCEL);
     AnswerBox(QStringLiteral("Restore the prompts?"),
-              [](QMessageBox* box) { ButtonOf(box, QMessageBox::No)->click(); });
+              [](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
     EXPECT_EQ(ui.MessageBox(nullptr, "Restore the prompts?", MB_YESNOCANCEL), IDNO);
 }
 
@@ -172,11 +173,7 @@ TEST_F(FileDialogs, OverwritePromptOnlyWhenAskedAndCancelReturnsFalse) {
         EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
         dialog->setDirectory(Backup());
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("old"));
-        static_cast<QDialog*>(dialog)->accept();
-        if (dialog->isVisible()) {
-            ADD_FAILURE() << "the existing file was not taken";
-            static_cast<QDialog*>(dialog)->reject();
-        }
+        AcceptExpectingClose(dialog);
     });
     ASSERT_EQ(ui.GetSaveFileName(nullptr, request), TRUE);
     EXPECT_EQ(QDir(QString::fromStdString(request.path)).canonicalPath(),
@@ -209,11 +206,7 @@ TEST_F(FileDialogs, OpenTakesOnlyAnExistingFile) {
         EXPECT_TRUE(warned);
         EXPECT_TRUE(dialog->isVisible()) << "a missing file was taken";
         name->setText(QStringLiteral("PromptUpdateVer1_2.vhp"));
-        static_cast<QDialog*>(dialog)->accept();
-        if (dialog->isVisible()) {
-            ADD_FAILURE() << "the existing file was not taken";
-            static_cast<QDialog*>(dialog)->reject();
-        }
+        AcceptExpectingClose(dialog);
     });
     ASSERT_EQ(ui.GetOpenFileName(nullptr, request), TRUE);
     EXPECT_EQ(QFileInfo(QString::fromStdString(request.path)).fileName(),
@@ -242,27 +235,23 @@ TEST(FormatDialogTest, StartConfirmsFormatsReportsAndStaysOpen) {
                 [&](QWidget* box) { static_cast<QMessageBox*>(box)->button(QMessageBox::Cancel)->click(); });
         start->click();
         EXPECT_TRUE(pc.volumes.formats.empty());
-        // OK at the warning, then the outcome.
-        OnModal(QString(), [&](QWidget* box) {
-            static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
-            OnModal(QString(), [&](QWidget* result) {
-                outcomes.push_back(static_cast<QMessageBox*>(result)->text());
-                static_cast<QMessageBox*>(result)->accept();
+        // OK at the warning, then the outcome is recorded and answered.
+        auto startConfirmed = [&] {
+            OnModal(QString(), [&](QWidget* box) {
+                static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+                OnModal(QString(), [&](QWidget* result) {
+                    outcomes.push_back(static_cast<QMessageBox*>(result)->text());
+                    static_cast<QMessageBox*>(result)->accept();
+                });
             });
-        });
-        start->click();
+            start->click();
+        };
+        startConfirmed();
         ASSERT_EQ(pc.volumes.formats.size(), 1u);
         EXPECT_TRUE(w->isVisible());
         // A failing format says so.
         pc.volumes.formatResult = ERROR_NOT_READY;
-        OnModal(QString(), [&](QWidget* box) {
-            static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
-            OnModal(QString(), [&](QWidget* result) {
-                outcomes.push_back(static_cast<QMessageBox*>(result)->text());
-                static_cast<QMessageBox*>(result)->accept();
-            });
-        });
-        start->click();
+        startConfirmed();
         w->findChild<QPushButton*>(QStringLiteral("close"))->click();
     });
     ui.FormatDriveDialog(4, pc.volumes);
@@ -287,15 +276,14 @@ TEST(DeviceChanges, DeliveredToTheMainWindowAlsoDuringABox) {
     main.onCommand[1014] = [&] {
         pc.devices.pending = {DBT_DEVICEREMOVECOMPLETE};
         OnModal(QStringLiteral("messageBox"), [&](QWidget* box) {
-            EXPECT_TRUE(
-                fkqt::WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
+            EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
             static_cast<QMessageBox*>(box)->accept();
         });
         ui.MessageBox(&main, "Please select a device.", MB_OK);
     };
     OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
         pc.devices.pending = {DBT_DEVICEARRIVAL};
-        EXPECT_TRUE(fkqt::WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
+        EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
         static_cast<QPushButton*>(w->findChild<QWidget*>(QStringLiteral("id1014")))->click();
         static_cast<QDialog*>(w)->close();
     });

@@ -18,11 +18,7 @@
 
 using namespace platform;
 using namespace platform::qt;
-using fkqt::FakePlatform;
-using fkqt::Key;
-using fkqt::OnModal;
-using fkqt::OnWindow;
-using fkqt::RecordingDialog;
+using namespace fkqt;
 
 namespace {
 
@@ -274,8 +270,7 @@ TEST_P(RunTimeChildren, StatusBarPartsAndProgressBar) {
             progress.SetPos(40);
             bar.SetText(1, "E:\\VM\\MSG\\0001.MSG");
             dlg.UpdateWindow();
-            EXPECT_TRUE(
-                window->grab().save(fkqt::ScreenshotDir() + QStringLiteral("/status-and-progress.png")));
+            EXPECT_TRUE(window->grab().save(ScreenshotDir() + QStringLiteral("/status-and-progress.png")));
         }
         ui.ChildDestroyed(dlg, progress);
         EXPECT_EQ(window->findChild<QProgressBar*>(), nullptr);
