@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -77,69 +76,34 @@ protected:
     std::unique_ptr<Platform> platform_;
 };
 
-TEST_F(HostFiles, OpenErrorsAreTheOnesWindowsGives) {
-    ASSERT_TRUE(fs().CreateDirectory("E:\\VM"));
-    MakeFile("E:\\VM\\A.TXT", "a");
-    // The probe of a reader without a card, and of a card's root.
+// Open errors, sharing, listings, attributes and backup streams in general are checked by the
+// file-service contract (HostContractTest); these are what the host's folders add.
+
+TEST_F(HostFiles, ReadersWithoutACardAndUnknownLettersAreNotThere) {
     EXPECT_EQ(OpenError("G:\\", GENERIC_READ, OPEN_EXISTING), ERROR_NOT_READY);
     EXPECT_EQ(OpenError("G:\\VM\\A.TXT", GENERIC_READ, OPEN_EXISTING), ERROR_NOT_READY);
-    EXPECT_EQ(OpenError("E:\\", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(OpenError("E:\\VM", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(OpenError("E:\\VM\\B.TXT", GENERIC_READ, OPEN_EXISTING), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(OpenError("E:\\NONE\\B.TXT", GENERIC_READ, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(OpenError("E:\\VM\\A.TXT\\X", GENERIC_READ, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(OpenError("Q:\\A.TXT", GENERIC_READ, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(OpenError("E:\\VM\\A.TXT", GENERIC_WRITE, CREATE_NEW), ERROR_FILE_EXISTS);
-    EXPECT_EQ(OpenError("E:\\NONE\\B.TXT", GENERIC_WRITE, CREATE_ALWAYS), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(OpenError("E:\\VM", GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS), 0u);
-
-    SetLastError(0);
-    Handle h = fs().CreateFile("E:\\VM\\A.TXT", GENERIC_WRITE, 0, OPEN_ALWAYS, 0);
-    ASSERT_NE(h, InvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    fs().CloseHandle(h);
-    h = fs().CreateFile("E:\\VM\\NEW.TXT", GENERIC_WRITE, 0, OPEN_ALWAYS, 0);
-    ASSERT_NE(h, InvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    fs().CloseHandle(h);
-
-    EXPECT_FALSE(fs().CreateDirectory("E:\\VM"));
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_FALSE(fs().CreateDirectory("E:\\NONE\\SUB"));
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_FALSE(fs().ReadFile(12345, nullptr, 0, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    // A card whose folder went (pulled) is not ready either.
+    MakeFile("E:\\A.TXT", "a");
+    std::filesystem::remove_all(dir / "card");
+    EXPECT_EQ(OpenError("E:\\", GENERIC_READ, OPEN_EXISTING), ERROR_NOT_READY);
+    EXPECT_EQ(OpenError("E:\\A.TXT", GENERIC_WRITE, CREATE_ALWAYS), ERROR_NOT_READY);
 }
 
-TEST_F(HostFiles, NamesMatchWithoutRegardToCaseAndKeepTheirCase) {
+TEST_F(HostFiles, NamesOnTheHostDiskKeepTheCaseTheyWereCreatedWith) {
     ASSERT_TRUE(fs().CreateDirectory("E:\\Vm"));
     ASSERT_TRUE(fs().CreateDirectory("e:/vm/Prompts"));
     MakeFile("E:\\\\VM\\\\PROMPTS\\Version.Txt", "0110\r\n");
     EXPECT_EQ(ReadText(dir / "card/Vm/Prompts/Version.Txt"), "0110\r\n");
-    const Handle h = fs().CreateFile("e:\\vm\\prompts\\VERSION.TXT", GENERIC_READ, 0, OPEN_EXISTING, 0);
-    ASSERT_NE(h, InvalidHandle);
-    char buffer[16] = {};
-    DWORD read = 0;
-    EXPECT_TRUE(fs().ReadFile(h, buffer, sizeof buffer, &read));
-    EXPECT_EQ(std::string(buffer, read), "0110\r\n");
-    fs().CloseHandle(h);
-    EXPECT_EQ(List("E:\\VM\\PROMPTS\\version.txt"), std::vector<std::string>{"Version.Txt"});
     // Replacing a file under another case keeps one file, with its first name.
     MakeFile("E:\\VM\\PROMPTS\\VERSION.TXT", "0120");
     EXPECT_EQ(List("E:\\VM\\PROMPTS\\*.*"), (std::vector<std::string>{".", "..", "Version.Txt"}));
     EXPECT_EQ(ReadText(dir / "card/Vm/Prompts/Version.Txt"), "0120");
 }
 
-TEST_F(HostFiles, PathsNeverLeaveTheDrive) {
+TEST_F(HostFiles, LinksAndFifosOnTheCardAreNeverFollowed) {
     WriteText(dir / "outside/SECRET.TXT", "secret");
     std::filesystem::create_directory_symlink(dir / "outside", dir / "card/LINK");
-    std::filesystem::create_symlink(dir / "outside/SECRET.TXT", dir / "card/FILE.LNK");
-    EXPECT_EQ(OpenError("E:\\..\\outside\\SECRET.TXT", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(OpenError("E:\\VM\\..\\..\\x", GENERIC_WRITE, CREATE_ALWAYS), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(OpenError("E:\\LINK\\SECRET.TXT", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(OpenError("E:\\FILE.LNK", GENERIC_WRITE, CREATE_ALWAYS), ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(fs().CreateDirectory("E:\\LINK\\NEW"));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(fs().GetFileAttributes("E:\\link"), INVALID_FILE_ATTRIBUTES);
     // Listings pass symlinks over, and deleting the tree removes the links, not their targets.
     EXPECT_TRUE(List("E:\\*.*").empty());
@@ -154,52 +118,8 @@ TEST_F(HostFiles, PathsNeverLeaveTheDrive) {
     EXPECT_EQ(OpenError("E:\\PIPE", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
 }
 
-TEST_F(HostFiles, ShareModesOfOpenHandles) {
-    MakeFile("E:\\A.TXT", "abc");
-    const Handle first = fs().CreateFile("E:\\A.TXT", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-    ASSERT_NE(first, InvalidHandle);
-    const Handle reader = fs().CreateFile("e:\\a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-    EXPECT_NE(reader, InvalidHandle);
-    EXPECT_EQ(OpenError("E:\\A.TXT", GENERIC_WRITE, OPEN_EXISTING), ERROR_SHARING_VIOLATION);
-    EXPECT_FALSE(fs().DeleteFile("E:\\A.TXT"));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    fs().CloseHandle(reader);
-    fs().CloseHandle(first);
-    EXPECT_EQ(OpenError("E:\\A.TXT", GENERIC_WRITE, OPEN_EXISTING), 0u);
-    EXPECT_TRUE(fs().DeleteFile("E:\\A.TXT"));
-}
-
-TEST_F(HostFiles, ListingsGiveDotEntriesOnlyBelowTheRoot) {
-    EXPECT_EQ(fs().FindFirstFile("E:\\*.*", nullptr), InvalidHandle); // empty root: nothing at all
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    ASSERT_TRUE(fs().CreateDirectory("E:\\VM"));
-    MakeFile("E:\\ROOT.TXT", "r");
-    for (const char* n : {"C.TXT", "A.TXT", "B.DAT"}) {
-        MakeFile(std::string("E:\\VM\\") + n, n);
-    }
-    // The order readdir gives.
-    std::vector<std::string> expected = {".", ".."};
-    DIR* d = opendir((dir / "card/VM").c_str());
-    while (dirent* e = readdir(d)) {
-        if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..") {
-            expected.emplace_back(e->d_name);
-        }
-    }
-    closedir(d);
-    EXPECT_EQ(List("E:\\VM\\*.*"), expected);
-    EXPECT_EQ(List("E:\\VM\\*.DAT"), std::vector<std::string>{"B.DAT"});
-    const std::vector<std::string> root = List("E:\\*.*");
-    EXPECT_EQ(root.size(), 2u);
-    EXPECT_EQ(std::count(root.begin(), root.end(), "."), 0);
-    FindData data;
-    const Handle h = fs().FindFirstFile("E:\\VM", &data);
-    ASSERT_NE(h, InvalidHandle);
-    EXPECT_EQ(data.attributes & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
-    fs().FindClose(h);
-    EXPECT_EQ(fs().FindFirstFile("E:\\NONE\\*.*", &data), InvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-}
-
+// Plain folders keep every time exactly; the creation time and the hidden and system bits need
+// extended attributes, which not every host file system offers.
 TEST_F(HostFiles, TimesAndAttributesRoundTrip) {
     MakeFile("E:\\MSG.VOX", "voice");
     const FILETIME creation = FILETIME{0x89ABCDEFu, 0x01D0F00Du};
@@ -208,23 +128,15 @@ TEST_F(HostFiles, TimesAndAttributesRoundTrip) {
     Handle h = fs().CreateFile("E:\\MSG.VOX", GENERIC_WRITE, 0, OPEN_EXISTING, 0);
     ASSERT_NE(h, InvalidHandle);
     ASSERT_TRUE(fs().SetFileTime(h, &creation, &access, &write));
-    // Data written after the times were set (a restore's order) leaves them as set.
     DWORD written = 0;
     ASSERT_TRUE(fs().WriteFile(h, "more", 4, &written));
-    void* ctx = nullptr;
-    const std::uint8_t record[24] = {1, 0, 0, 0, 0, 0, 0, 0, 4,   0,   0,   0,
-                                     0, 0, 0, 0, 0, 0, 0, 0, 'd', 'a', 't', 'a'};
-    ASSERT_TRUE(fs().BackupWrite(h, record, sizeof record, &written, FALSE, &ctx));
-    fs().BackupWrite(h, nullptr, 0, &written, TRUE, &ctx);
     fs().CloseHandle(h);
     h = fs().CreateFile("E:\\MSG.VOX", GENERIC_READ, 0, OPEN_EXISTING, 0);
     FILETIME c, a, w;
     ASSERT_TRUE(fs().GetFileTime(h, &c, &a, &w));
-    fs().CloseHandle(h);
     EXPECT_EQ(a, access);
     EXPECT_EQ(w, write);
     // A read-only handle may not change times.
-    h = fs().CreateFile("E:\\MSG.VOX", GENERIC_READ, 0, OPEN_EXISTING, 0);
     EXPECT_FALSE(fs().SetFileTime(h, nullptr, &access, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     fs().CloseHandle(h);
@@ -233,70 +145,11 @@ TEST_F(HostFiles, TimesAndAttributesRoundTrip) {
     if (xattrs) {
         EXPECT_EQ(c, creation);
     }
-    EXPECT_EQ(fs().GetFileAttributes("E:\\MSG.VOX"), FILE_ATTRIBUTE_ARCHIVE);
     ASSERT_TRUE(fs().SetFileAttributes("E:\\MSG.VOX", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     const DWORD expected = xattrs ? FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_READONLY;
     EXPECT_EQ(fs().GetFileAttributes("e:\\msg.vox"), expected);
     // Read-only as Windows enforces it, for root as well.
     EXPECT_EQ(OpenError("E:\\MSG.VOX", GENERIC_WRITE, OPEN_EXISTING), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(OpenError("E:\\MSG.VOX", GENERIC_WRITE, CREATE_ALWAYS), ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(fs().DeleteFile("E:\\MSG.VOX"));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    ASSERT_TRUE(fs().SetFileAttributes("E:\\MSG.VOX", FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(fs().GetFileAttributes("E:\\MSG.VOX"), FILE_ATTRIBUTE_NORMAL);
-    ASSERT_TRUE(fs().CreateDirectory("E:\\VM"));
-    EXPECT_EQ(fs().GetFileAttributes("E:\\VM"), FILE_ATTRIBUTE_DIRECTORY);
-    // The shell's delete removes read-only files too.
-    MakeFile("E:\\VM\\RO.TXT", "x");
-    ASSERT_TRUE(fs().SetFileAttributes("E:\\VM\\RO.TXT", FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(fs().DeleteTree("E:\\VM"), ERROR_SUCCESS);
-    EXPECT_EQ(fs().GetFileAttributes("E:\\VM"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostFiles, BackupStreamsRoundTrip) {
-    std::string content(1005, '\0');
-    for (size_t i = 0; i < content.size(); ++i) {
-        content[i] = static_cast<char>(i * 7);
-    }
-    MakeFile("E:\\SRC.BIN", content);
-    Handle src = fs().CreateFile("E:\\SRC.BIN", GENERIC_READ, 0, OPEN_EXISTING, 0);
-    std::vector<std::uint8_t> stream;
-    void* ctx = nullptr;
-    std::uint8_t block[1024];
-    DWORD got = 0;
-    do {
-        ASSERT_TRUE(fs().BackupRead(src, block, sizeof block, &got, FALSE, &ctx));
-        stream.insert(stream.end(), block, block + got);
-    } while (got == sizeof block);
-    fs().BackupRead(src, nullptr, 0, &got, TRUE, &ctx);
-    fs().CloseHandle(src);
-    ASSERT_EQ(stream.size(), 20u + content.size());
-    EXPECT_EQ(stream[0], 1); // BACKUP_DATA
-
-    Handle dst = fs().CreateFile("E:\\DST.BIN", GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
-    ctx = nullptr;
-    DWORD written = 0;
-    ASSERT_TRUE(
-        fs().BackupWrite(dst, stream.data(), static_cast<DWORD>(stream.size()), &written, FALSE, &ctx));
-    EXPECT_EQ(written, stream.size());
-    // Zero padding where a record should begin is not a stream.
-    const std::uint8_t zeros[1024] = {};
-    EXPECT_FALSE(fs().BackupWrite(dst, zeros, sizeof zeros, &written, FALSE, &ctx));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-    fs().BackupWrite(dst, nullptr, 0, &written, TRUE, &ctx);
-    fs().CloseHandle(dst);
-    EXPECT_EQ(ReadText(dir / "card/DST.BIN"), content);
-
-    ASSERT_TRUE(fs().CreateDirectory("E:\\D"));
-    Handle d = fs().CreateFile("E:\\D", GENERIC_READ, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    ctx = nullptr;
-    EXPECT_TRUE(fs().BackupRead(d, block, sizeof block, &got, FALSE, &ctx));
-    EXPECT_EQ(got, 0u);
-    fs().BackupRead(d, nullptr, 0, &got, TRUE, &ctx);
-    fs().CloseHandle(d);
-    EXPECT_FALSE(fs().BackupWrite(4242, zeros, 20, &written, FALSE, &ctx));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(HostFiles, InstallationTreeMapsToDataAndUserFolders) {
@@ -333,13 +186,6 @@ TEST_F(HostFiles, InstallationTreeMapsToDataAndUserFolders) {
     // Data can be created once it is missing (an install step could), and is then found.
     ASSERT_TRUE(fs().CreateDirectory("C:\\ZEL\\VoxHarbor\\Data"));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "data/Data"));
-}
-
-TEST_F(HostFiles, PulledCardIsNotReady) {
-    MakeFile("E:\\A.TXT", "a");
-    std::filesystem::remove_all(dir / "card");
-    EXPECT_EQ(OpenError("E:\\", GENERIC_READ, OPEN_EXISTING), ERROR_NOT_READY);
-    EXPECT_EQ(OpenError("E:\\A.TXT", GENERIC_WRITE, CREATE_ALWAYS), ERROR_NOT_READY);
 }
 
 // A write that does not fit: nothing lands and the error is 112. Needs a small file system of
