@@ -391,20 +391,7 @@ void Scenario::insert(char letter) {
 void Scenario::unplug(char letter) {
     const platform::SimDriveConfig* c = description_.Find(letter);
     ASSERT_NE(c, nullptr) << letter << ": is not on the PC";
-    unplugged_[letter] = *c;
     removeDrive(letter);
-    deliverDeviceChanges();
-}
-
-void Scenario::plug(char letter) {
-    auto it = unplugged_.find(letter);
-    if (it != unplugged_.end()) {
-        description_.drives.push_back(it->second);
-        unplugged_.erase(it);
-    } else {
-        Config(letter);
-    }
-    SaveDescription();
     deliverDeviceChanges();
 }
 
@@ -419,10 +406,6 @@ int Scenario::deliverDeviceChanges() {
 
 Action Scenario::pulling(char letter) {
     return [this, letter] { pull(letter); };
-}
-
-Action Scenario::inserting(char letter) {
-    return [this, letter] { insert(letter); };
 }
 
 std::string Scenario::field(int controlId) {

@@ -40,7 +40,6 @@ public:
     DriveSetup& type(platform::SimDriveType type);
     DriveSetup& label(std::string label);
     DriveSetup& media(bool present);
-    DriveSetup& noMedia() { return media(false); }
     // The geometry of a card of this many bytes (512-byte sectors where the size allows).
     DriveSetup& capacityBytes(std::uint64_t bytes);
     DriveSetup& geometry(DWORD bytesPerSector, DWORD sectorsPerCluster, DWORD totalClusters);
@@ -112,14 +111,12 @@ public:
     // --- device changes: edit the PC, then deliver the device-change events it reports ---
     void pull(char letter);
     void insert(char letter);
-    // The drive letter disappears / appears (a reader unplugged / plugged in).
+    // The drive letter disappears (a reader unplugged).
     void unplug(char letter);
-    void plug(char letter);
     // Re-reads the PC and sends each pending device-change event to the dialog; returns how many.
     int deliverDeviceChanges();
     // The same as actions, for "before answering" hooks.
     Action pulling(char letter);
-    Action inserting(char letter);
 
     // Volume queries of a drive that fail with an error (e.g. a card without a file system has
     // no label); 0 lets them work again. Takes effect at once, started or not.
@@ -158,7 +155,6 @@ private:
     ScriptedUi ui_;
     std::unique_ptr<platform::SimulatedPc> pc_;
     std::unique_ptr<CardUtilityDialog> dialog_;
-    std::map<char, platform::SimDriveConfig> unplugged_;
     std::map<char, DWORD> labelFaults_;
     std::map<char, DWORD> geometryFaults_;
     // What the dialog sees: the simulated PC with the volume-query faults above.
