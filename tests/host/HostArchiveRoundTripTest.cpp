@@ -5,50 +5,15 @@
 #include "archive/Archive.h"
 #include "platform/api/LastError.h"
 #include "platform/host/HostPlatform.h"
+#include "tests/support/FileTree.h"
 
 #include <gtest/gtest.h>
-
-#include <map>
 
 using namespace platform;
 using hosttest::ReadText;
 using hosttest::TempDir;
 
 namespace {
-
-struct Seen {
-    DWORD attributes;
-    FILETIME lastWrite;
-    std::string content;
-};
-
-void Walk(FileSystem& fs, const std::string& dir, const std::string& rel, std::map<std::string, Seen>* out) {
-    FindData d;
-    const Handle h = fs.FindFirstFile(dir + "*.*", &d);
-    if (h == InvalidHandle) {
-        return;
-    }
-    do {
-        if (d.fileName == "." || d.fileName == "..") {
-            continue;
-        }
-        Seen s{d.attributes, d.lastWriteTime, ""};
-        if (d.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            (*out)[rel + d.fileName + "\\"] = s;
-            Walk(fs, dir + d.fileName + "\\", rel + d.fileName + "\\", out);
-        } else {
-            const Handle f = fs.CreateFile(dir + d.fileName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-            char buffer[4096];
-            DWORD got = 0;
-            while (fs.ReadFile(f, buffer, sizeof buffer, &got) && got > 0) {
-                s.content.append(buffer, got);
-            }
-            fs.CloseHandle(f);
-            (*out)[rel + d.fileName] = s;
-        }
-    } while (fs.FindNextFile(h, &d));
-    fs.FindClose(h);
-}
 
 TEST(HostArchive, BackupAndRestoreKeepNamesDataAttributesAndWriteTimes) {
     TempDir dir;
@@ -92,8 +57,7 @@ TEST(HostArchive, BackupAndRestoreKeepNamesDataAttributesAndWriteTimes) {
         << problem.path << " error " << problem.error;
     ASSERT_TRUE(fs.CloseHandle(archiveFile));
 
-    std::map<std::string, Seen> before;
-    Walk(fs, "E:\\", "", &before);
+    const fktest::Tree before = fktest::SnapshotTree(fs, "E:\\");
     ASSERT_EQ(before.size(), 9u);
 
     // Restore onto the other reader.
@@ -110,12 +74,11 @@ TEST(HostArchive, BackupAndRestoreKeepNamesDataAttributesAndWriteTimes) {
     EXPECT_TRUE(shown.empty()) << shown;
     EXPECT_EQ(stats.filesIncomplete, 0u);
 
-    std::map<std::string, Seen> after;
-    Walk(fs, "G:\\", "", &after);
+    const fktest::Tree after = fktest::SnapshotTree(fs, "G:\\");
     ASSERT_EQ(after.size(), before.size());
     for (const auto& [path, seen] : before) {
         ASSERT_EQ(after.count(path), 1u) << path;
-        const Seen& restored = after.at(path);
+        const fktest::EntryState& restored = after.at(path);
         EXPECT_EQ(restored.content, seen.content) << path;
         EXPECT_EQ(restored.attributes, seen.attributes) << path;
         if (!(seen.attributes & FILE_ATTRIBUTE_DIRECTORY)) {

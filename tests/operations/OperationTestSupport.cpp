@@ -4,52 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 using fktest::Scenario;
 
 namespace optest {
 
 namespace {
-
-void Walk(platform::FileSystem& fs, const std::string& dir, Tree& tree) {
-    platform::FindData data;
-    const platform::Handle h = fs.FindFirstFile(dir + "*.*", &data);
-    if (h == platform::InvalidHandle) {
-        return;
-    }
-    do {
-        if (data.fileName == "." || data.fileName == "..") {
-            continue;
-        }
-        const std::string path = dir + data.fileName;
-        EntryState entry{data.attributes, data.creationTime, data.lastAccessTime, data.lastWriteTime, {}};
-        if (data.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            tree[path] = entry;
-            Walk(fs, path + "\\", tree);
-            continue;
-        }
-        const platform::Handle f = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-        EXPECT_NE(f, platform::InvalidHandle) << "cannot read " << path;
-        if (f != platform::InvalidHandle) {
-            char buffer[4096];
-            DWORD read = 0;
-            while (fs.ReadFile(f, buffer, sizeof buffer, &read) && read > 0) {
-                entry.content.append(buffer, read);
-            }
-            fs.CloseHandle(f);
-        }
-        tree[path] = entry;
-    } while (fs.FindNextFile(h, &data));
-    fs.FindClose(h);
-}
-
-std::string Describe(const EntryState& e) {
-    std::ostringstream out;
-    out << "attributes " << e.attributes << ", times " << e.creation.Value() << "/" << e.lastAccess.Value()
-        << "/" << e.lastWrite.Value() << ", " << e.content.size() << " bytes";
-    return out.str();
-}
 
 std::string Audio(unsigned seed, std::size_t size) {
     std::string s(size, '\0');
@@ -64,27 +23,7 @@ std::string Audio(unsigned seed, std::size_t size) {
 } // namespace
 
 Tree Snapshot(Scenario& s, char letter) {
-    Tree tree;
-    Walk(s.pc().Files(), std::string(1, letter) + ":\\", tree);
-    return tree;
-}
-
-std::string Difference(const Tree& expected, const Tree& actual) {
-    std::ostringstream out;
-    for (const auto& [path, e] : expected) {
-        auto it = actual.find(path);
-        if (it == actual.end()) {
-            out << "missing: " << path << "\n";
-        } else if (!(it->second == e)) {
-            out << "changed: " << path << ": " << Describe(e) << " -> " << Describe(it->second) << "\n";
-        }
-    }
-    for (const auto& [path, e] : actual) {
-        if (!expected.contains(path)) {
-            out << "extra: " << path << "\n";
-        }
-    }
-    return out.str();
+    return fktest::SnapshotTree(s.pc().Files(), std::string(1, letter) + ":\\");
 }
 
 void Stamp(Scenario& s, const std::string& path, std::uint64_t time, DWORD attributes) {
@@ -141,16 +80,16 @@ void FillDemoCard(Scenario& s, char letter) {
     for (auto it = tree.rbegin(); it != tree.rend(); ++it) {
         DWORD attributes = it->second.attributes & FILE_ATTRIBUTE_DIRECTORY ? FILE_ATTRIBUTE_DIRECTORY
                                                                             : FILE_ATTRIBUTE_ARCHIVE;
-        if (it->first == root + "VM\\SYSTEM.LOG") {
+        if (it->first == "VM\\SYSTEM.LOG") {
             attributes |= FILE_ATTRIBUTE_HIDDEN;
         }
-        if (it->first == root + "VM\\MBOX.DAT") {
+        if (it->first == "VM\\MBOX.DAT") {
             attributes |= FILE_ATTRIBUTE_READONLY;
         }
-        if (it->first == root + "VM\\NAMES") {
+        if (it->first == "VM\\NAMES") {
             attributes |= FILE_ATTRIBUTE_SYSTEM;
         }
-        Stamp(s, it->first, t, attributes);
+        Stamp(s, root + it->first, t, attributes);
         t += 6000000000ULL;
     }
     s.pc().Flush();

@@ -2,6 +2,7 @@
 // (bytes, attribute words and times), and fault hooks for the simulated PC.
 #pragma once
 
+#include "tests/support/FileTree.h"
 #include "tests/support/Scenario.h"
 
 #include <map>
@@ -9,21 +10,12 @@
 
 namespace optest {
 
-// One file or directory as the card holds it.
-struct EntryState {
-    DWORD attributes = 0;
-    FILETIME creation;
-    FILETIME lastAccess;
-    FILETIME lastWrite;
-    std::string content; // files only
-    friend bool operator==(const EntryState&, const EntryState&) = default;
-};
-// Every entry below a drive root, by path ("E:\VM\MSG\100\M0001.VOX").
-using Tree = std::map<std::string, EntryState>;
+using fktest::Difference;
+using fktest::EntryState;
+using fktest::Tree;
 
+// The tree below the drive's root, keyed by the path below it.
 Tree Snapshot(fktest::Scenario& s, char letter);
-// A readable account of how two trees differ (empty when they are equal).
-std::string Difference(const Tree& expected, const Tree& actual);
 
 // A card like the demo's: four prompt slots of version 0110 (slot 0 with CR LF), mailboxes with
 // messages, greetings and names, a hidden and a read-only file, a file whose backup stream
