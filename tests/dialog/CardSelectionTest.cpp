@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace fktest;
 
 constexpr DWORD ERROR_UNRECOGNIZED_VOLUME = 1005;
@@ -48,12 +50,44 @@ TEST(CardSelection, ALabelledCardWithPrompts) {
     EXPECT_EQ(s.ui().Modals()[0].comboSelection, 0);
 }
 
-TEST(CardSelection, ACardWithoutLabelOrPrompts) {
-    Scenario s;
-    s.card('E').label("");
-    s.start();
-    s.selectCard(0);
-    EXPECT_EQ(FieldsOf(s), (Fields{"Ready", "Removable Disk (E:)", "VoxHarbor 4 Hour", "No Prompts"}));
+// Cards whose label, prompts or geometry are missing or cannot be read are still usable.
+TEST(CardSelection, ACardWithPartsMissingOrUnreadableIsStillUsable) {
+    struct Case {
+        const char* what;
+        std::function<void(Scenario&)> setUp;
+        Fields fields;
+        std::int32_t capacity;
+    };
+    const std::vector<Case> cases = {
+        {"no label or prompts",
+         [](Scenario& s) { s.card('E').label(""); },
+         {"Ready", "Removable Disk (E:)", "VoxHarbor 4 Hour", "No Prompts"},
+         64},
+        {"unreadable label",
+         [](Scenario& s) {
+             s.card('E').label("CARD");
+             s.failVolumeLabel('E', ERROR_UNRECOGNIZED_VOLUME);
+         },
+         {"Ready", "Removable Disk (E:)", "VoxHarbor 4 Hour", "No Prompts"},
+         64},
+        {"unreadable geometry",
+         [](Scenario& s) {
+             s.card('E').label("CARD").prompts("0110");
+             s.failDiskGeometry('E', ERROR_NOT_READY);
+         },
+         {"Ready", "CARD (E:)", "Unknown Card Type", "1.10"},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scenario s;
+        c.setUp(s);
+        s.start();
+        s.selectCard(0);
+        EXPECT_EQ(FieldsOf(s), c.fields);
+        EXPECT_EQ(s.ui().Modals()[0].comboItems[0], c.fields.device);
+        EXPECT_EQ(s.dialog().deviceCapacities[0], c.capacity);
+    }
 }
 
 TEST(CardSelection, AReaderWithoutACardSaysSoOnceAndLeavesNoCardSelected) {
@@ -146,27 +180,6 @@ TEST(CardSelection, ALaterSelectionOfACardWithoutPromptsDoesNotShowTheEarlierVer
     EXPECT_EQ(s.dialog().promptVersion, "No Prompts");
 }
 
-TEST(CardSelection, ACardWhoseLabelCannotBeReadIsARemovableDisk) {
-    Scenario s;
-    s.card('E').label("CARD");
-    s.failVolumeLabel('E', ERROR_UNRECOGNIZED_VOLUME);
-    s.start();
-    s.selectCard(0);
-    EXPECT_EQ(s.ui().Modals()[0].comboItems[0], "Removable Disk (E:)");
-    EXPECT_EQ(s.field(ControlId::Device), "Removable Disk (E:)");
-    EXPECT_EQ(s.field(ControlId::Status), "Ready");
-}
-
-TEST(CardSelection, ACardWhoseGeometryCannotBeReadIsOfUnknownTypeButUsable) {
-    Scenario s;
-    s.card('E').label("CARD").prompts("0110");
-    s.failDiskGeometry('E', ERROR_NOT_READY);
-    s.start();
-    s.selectCard(0);
-    EXPECT_EQ(FieldsOf(s), (Fields{"Ready", "CARD (E:)", "Unknown Card Type", "1.10"}));
-    EXPECT_EQ(s.dialog().deviceCapacities[0], 0);
-}
-
 struct CapacityCase {
     std::uint64_t bytes;
     const char* type;
@@ -236,16 +249,4 @@ TEST(DriveSelectionDialog, ListsTheSlotsItWasGivenByLabel) {
     EXPECT_EQ(dlg.itemTexts[0], "");
     EXPECT_EQ(ui.Modals()[0].comboItems, (Texts{"CARD (E:)", "Removable Disk (G:)", "Removable Disk (H:)"}));
     EXPECT_EQ(ui.Modals()[0].templateId, resources::IDD_DRIVESELECTION);
-}
-
-TEST(DriveSelectionDialog, CancelReturnsCancelWhateverWasChosen) {
-    Scenario s;
-    s.start();
-    ScriptedUi ui;
-    DriveSelectionDialog dlg(ui, s.pc().Drives());
-    dlg.driveRoots = {"E:\\", "", "", "", "", ""};
-    ModalAnswer cancel = PressCancel();
-    cancel.comboSelection = 0;
-    ui.AnswerModal(cancel);
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
 }

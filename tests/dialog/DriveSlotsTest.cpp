@@ -24,13 +24,6 @@ TEST(DriveSlots, RemovableDrivesFillTheSlotsInLetterOrderBesideFixedOnes) {
     EXPECT_EQ(s.deviceList(), (Texts{"E:\\", "G:\\"}));
 }
 
-TEST(DriveSlots, AReaderWithoutACardStillGetsASlot) {
-    Scenario s; // G: is an empty reader
-    s.start();
-    EXPECT_EQ(s.dialog().driveRoots[1], "G:\\");
-    EXPECT_EQ(driveCodes[1], 4);
-}
-
 TEST(DriveSlots, NoRemovableDriveLeavesEverySlotEmpty) {
     Scenario s;
     s.removeDrive('E');
