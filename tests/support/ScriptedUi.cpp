@@ -16,25 +16,13 @@ FileAnswer CancelFileDialog(Action before) {
 }
 
 ModalAnswer SelectItem(int index, Action before) {
-    ModalAnswer a;
-    a.comboSelection = index;
-    a.button = IDOK;
-    a.before = std::move(before);
-    return a;
+    return ModalAnswer{index, ModalAnswer{}.comboId, IDOK, std::move(before)};
 }
-
 ModalAnswer PressOk(Action before) {
-    ModalAnswer a;
-    a.button = IDOK;
-    a.before = std::move(before);
-    return a;
+    return ModalAnswer{std::nullopt, ModalAnswer{}.comboId, IDOK, std::move(before)};
 }
-
 ModalAnswer PressCancel(Action before) {
-    ModalAnswer a;
-    a.button = IDCANCEL;
-    a.before = std::move(before);
-    return a;
+    return ModalAnswer{std::nullopt, ModalAnswer{}.comboId, IDCANCEL, std::move(before)};
 }
 
 FormatAnswer FormatWith(platform::FormatRequest request, Action before) {
