@@ -94,13 +94,10 @@ void CardUtilityDialog::BackupCard() {
     // The card the checks passed for; device changes handled while the save dialog is open may
     // empty the slot or move another drive into it.
     const std::string cardRoot = CardRoot();
-    platform::FileDialogRequest request;
-    request.filterDescription = "VoxHarbor Greeting & Data Files (*.vhb)";
-    request.filterPattern = "*.vhb";
-    request.initialDir = BackupDialogDir;
-    request.fileName = "*.vhb";
+    platform::FileDialogRequest request =
+        ArchiveFileRequest("VoxHarbor Greeting & Data Files (*.vhb)", "*.vhb", BackupDialogDir,
+                           OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
     request.defaultExt = "vhb";
-    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     if (!GetUi().GetSaveFileName(this, request) || request.path.empty()) {
         return;
     }

@@ -56,6 +56,17 @@ void CloseReadHandle(platform::FileSystem& fs, platform::Handle h) {
     }
 }
 
+platform::FileDialogRequest ArchiveFileRequest(const char* description, const char* pattern,
+                                               const char* initialDir, DWORD flags) {
+    platform::FileDialogRequest request;
+    request.filterDescription = description;
+    request.filterPattern = pattern;
+    request.initialDir = initialDir;
+    request.fileName = pattern;
+    request.flags = flags;
+    return request;
+}
+
 void ShowMessage(CardUtilityDialog& dlg, const std::string& text) {
     dlg.GetUi().MessageBox(&dlg, text, MB_OK);
 }

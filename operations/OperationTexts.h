@@ -81,6 +81,11 @@ platform::Handle OpenArchiveForExtraction(platform::FileSystem& fs, const std::s
 // nothing, so it is not reported.
 void CloseReadHandle(platform::FileSystem& fs, platform::Handle h);
 
+// The request of a file dialog for one kind of archive ("*.vhb" or "*.vhp"): the pattern is both
+// the filter and the initial name.
+platform::FileDialogRequest ArchiveFileRequest(const char* description, const char* pattern,
+                                               const char* initialDir, DWORD flags);
+
 // Shows text in an OK message box.
 void ShowMessage(CardUtilityDialog& dlg, const std::string& text);
 

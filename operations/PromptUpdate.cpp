@@ -21,12 +21,9 @@ void CardUtilityDialog::OnUpdate() {
     };
 
     archive::versionBlockSeen = false;
-    platform::FileDialogRequest request;
-    request.filterDescription = "ZEL VoxHarbor Greeting & Data Files (*.vhp)";
-    request.filterPattern = "*.vhp";
-    request.initialDir = PromptsDialogDir;
-    request.fileName = "*.vhp";
-    request.flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    platform::FileDialogRequest request =
+        ArchiveFileRequest("ZEL VoxHarbor Greeting & Data Files (*.vhp)", "*.vhp", PromptsDialogDir,
+                           OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
     if (!GetUi().GetOpenFileName(this, request) || request.path.empty()) {
         return;
     }

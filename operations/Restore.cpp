@@ -38,12 +38,9 @@ void CardUtilityDialog::RestoreCard() {
     // The card the checks passed for; device changes handled while a dialog is open may empty
     // the slot or move another drive into it.
     const std::string cardRoot = CardRoot();
-    platform::FileDialogRequest request;
-    request.filterDescription = "ZEL VoxHarbor Greeting & Data Files (*.vhb)";
-    request.filterPattern = "*.vhb";
-    request.initialDir = BackupDialogDir;
-    request.fileName = "*.vhb";
-    request.flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    platform::FileDialogRequest request =
+        ArchiveFileRequest("ZEL VoxHarbor Greeting & Data Files (*.vhb)", "*.vhb", BackupDialogDir,
+                           OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
     if (!GetUi().GetOpenFileName(this, request) || request.path.empty()) {
         return;
     }
