@@ -216,16 +216,6 @@ INSTANTIATE_TEST_SUITE_P(
         CapacityCase{4'294'967'296ull + 64'028'672ull, "Unknown Card Type"},
         CapacityCase{4'294'967'296ull, "Unknown Card Type"}, CapacityCase{0, "Unknown Card Type"}));
 
-TEST(CardTypeText, KnownOnlyForTheTableSizes) {
-    bool known = false;
-    EXPECT_EQ(CardUtilityDialog::CardTypeText(512, &known), "VoxHarbor 16 Hour");
-    EXPECT_TRUE(known);
-    EXPECT_EQ(CardUtilityDialog::CardTypeText(32, &known), "Unknown Card Type");
-    EXPECT_FALSE(known);
-    EXPECT_EQ(CardUtilityDialog::CardTypeText(4294ull * 1000 + 64, &known), "Unknown Card Type");
-    EXPECT_FALSE(known);
-}
-
 TEST(CardSelection, TheLargeCapacityIsStoredWithoutWrapping) {
     Scenario s;
     s.card('E').capacityBytes(8ull * 1024 * 1024 * 1024);
