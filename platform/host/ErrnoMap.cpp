@@ -7,40 +7,21 @@
 namespace platform::host {
 
 DWORD WindowsErrorFromErrno(int err, IoDirection direction) {
+    if (const std::optional<DWORD> shared = SharedErrorFromErrno(err, direction)) {
+        return *shared;
+    }
+    // What only the host reports: a real card and a real kernel fail in more ways.
     switch (err) {
     case 0:
         return ERROR_SUCCESS;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case ELOOP: // a symlink where we refuse to follow one
-        return ERROR_ACCESS_DENIED;
     case EBADF:
         return ERROR_INVALID_HANDLE;
-    case EROFS:
-        return ERROR_WRITE_PROTECT;
-    case ENOSPC:
-    case EDQUOT:
     case EFBIG:
         return ERROR_DISK_FULL;
-    case EEXIST:
-        return ERROR_ALREADY_EXISTS;
-    case ETXTBSY:
-        return ERROR_SHARING_VIOLATION;
     case EBUSY:
         return ERROR_BUSY;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
     case EILSEQ:
         return ERROR_INVALID_NAME;
-    case ENOTEMPTY:
-        return ERROR_DIR_NOT_EMPTY;
     case ENODEV:
     case ENXIO:
     case ENOMEDIUM:
@@ -51,12 +32,8 @@ DWORD WindowsErrorFromErrno(int err, IoDirection direction) {
         return ERROR_TOO_MANY_OPEN_FILES;
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
-    case EXDEV:
-        return ERROR_NOT_SAME_DEVICE;
     case ENOTSUP:
         return ERROR_NOT_SUPPORTED;
-    case EIO:
-        return direction == IoDirection::Read ? ERROR_READ_FAULT : ERROR_WRITE_FAULT;
     default:
         return direction == IoDirection::Read ? ERROR_READ_FAULT : ERROR_GEN_FAILURE;
     }

@@ -10,6 +10,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
+#include "platform/common/ErrnoMap.h"
 #include "platform/common/WinPath.h"
 #include "platform/sim/SimMetadata.h"
 
@@ -31,11 +32,8 @@ namespace platform {
 
 namespace {
 
-// Codes this layer produces beyond the ones the program examines.
+// A code this layer produces beyond the ones the program examines and ErrnoMap.h.
 constexpr DWORD ERROR_INVALID_FUNCTION = 1;
-constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
-constexpr DWORD ERROR_WRITE_PROTECT = 19;
-constexpr DWORD ERROR_GEN_FAILURE = 31;
 
 constexpr std::uint64_t FiletimeOfUnixEpoch = 116444736000000000ULL;
 constexpr std::uint64_t FiletimeKeep = 0xFFFFFFFFFFFFFFFFULL; // SetFileTime: stop updating this time
@@ -83,40 +81,14 @@ std::uint64_t NowFiletime() {
     return FiletimeFromTimespec(ts);
 }
 
-DWORD ErrorFromErrno(int e) {
-    switch (e) {
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case ELOOP:
-    case EISDIR:
-        return ERROR_ACCESS_DENIED;
-    case EROFS:
-        return ERROR_WRITE_PROTECT;
-    case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    case EEXIST:
-        return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY:
-        return ERROR_DIR_NOT_EMPTY;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    case EBUSY:
-    case ETXTBSY:
+// The shared mapping, except that a busy host file reads as a sharing violation (another
+// program of the simulated PC has it open); what neither names is a general failure, whatever
+// the direction.
+DWORD ErrorFromErrno(int e, IoDirection direction = IoDirection::Other) {
+    if (e == EBUSY) {
         return ERROR_SHARING_VIOLATION;
-    case EXDEV:
-        return ERROR_NOT_SAME_DEVICE;
-    case EIO:
-        return ERROR_WRITE_FAULT;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    default:
-        return ERROR_GEN_FAILURE;
     }
+    return SharedErrorFromErrno(e, direction).value_or(ERROR_GEN_FAILURE);
 }
 
 DWORD NormalizeAttributes(DWORD attributes, bool isDirectory) {
@@ -182,7 +154,7 @@ DWORD PreadAll(int fd, std::uint8_t* data, std::size_t size, std::uint64_t offse
             if (errno == EINTR) {
                 continue;
             }
-            return errno == EIO ? ERROR_READ_FAULT : ErrorFromErrno(errno);
+            return ErrorFromErrno(errno, IoDirection::Read);
         }
         if (n == 0) {
             break;
