@@ -130,6 +130,22 @@ std::string RealPath(const std::string& path) {
     return s;
 }
 
+// The names in a host directory but "." and "..".
+DWORD EntryNames(const std::string& dir, std::vector<std::string>* names) {
+    DIR* handle = ::opendir(dir.c_str());
+    if (handle == nullptr) {
+        return ErrorFromErrno(errno);
+    }
+    while (dirent* e = ::readdir(handle)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") {
+            names->push_back(name);
+        }
+    }
+    ::closedir(handle);
+    return ERROR_SUCCESS;
+}
+
 DWORD PwriteAll(int fd, const std::uint8_t* data, std::size_t size, std::uint64_t offset) {
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
@@ -535,24 +551,9 @@ public:
     }
 
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override {
-        if (read != nullptr) {
-            *read = 0;
-        }
-        FileObject* f = FileOf(h);
-        if (f == nullptr) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        if (f->directory || (f->access & GENERIC_READ) == 0) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-        if (DWORD err = CheckHandle(*f, Use::Reading)) {
+        FileObject* f = nullptr;
+        if (DWORD err = StartTransfer(h, Use::Reading, buffer, toRead, read, &f)) {
             return Fail(err);
-        }
-        if (DWORD err = Hook(SimCall::Read, f->windows)) {
-            return Fail(err);
-        }
-        if (read == nullptr || (buffer == nullptr && toRead != 0)) {
-            return Fail(ERROR_INVALID_PARAMETER);
         }
         if (DWORD err = FlushNode(*f)) {
             return Fail(err);
@@ -596,24 +597,9 @@ public:
     }
 
     BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) override {
-        if (written != nullptr) {
-            *written = 0;
-        }
-        FileObject* f = FileOf(h);
-        if (f == nullptr) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        if (f->directory || (f->access & GENERIC_WRITE) == 0) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-        if (DWORD err = CheckHandle(*f, Use::Writing)) {
+        FileObject* f = nullptr;
+        if (DWORD err = StartTransfer(h, Use::Writing, buffer, toWrite, written, &f)) {
             return Fail(err);
-        }
-        if (DWORD err = Hook(SimCall::Write, f->windows)) {
-            return Fail(err);
-        }
-        if (written == nullptr || (buffer == nullptr && toWrite != 0)) {
-            return Fail(ERROR_INVALID_PARAMETER);
         }
         if (DWORD err = WriteAt(*f, static_cast<const std::uint8_t*>(buffer), toWrite)) {
             return Fail(err);
@@ -670,10 +656,7 @@ public:
             return INVALID_FILE_ATTRIBUTES;
         }
         Location loc;
-        DWORD err = Resolve(path, &loc);
-        if (err == ERROR_SUCCESS && !loc.exists) {
-            err = ERROR_FILE_NOT_FOUND;
-        }
+        DWORD err = ResolveExisting(path, &loc);
         if (err == ERROR_SUCCESS && loc.trailingSeparator && !loc.IsDirectory()) {
             err = ERROR_INVALID_NAME;
         }
@@ -689,10 +672,7 @@ public:
             return Fail(err);
         }
         Location loc;
-        DWORD err = Resolve(path, &loc);
-        if (err == ERROR_SUCCESS && !loc.exists) {
-            err = ERROR_FILE_NOT_FOUND;
-        }
+        DWORD err = ResolveExisting(path, &loc);
         if (err == ERROR_SUCCESS && IsWriteProtected(loc.drive)) {
             err = ERROR_WRITE_PROTECT;
         }
@@ -719,10 +699,7 @@ public:
         if (f == nullptr) {
             return Fail(ERROR_INVALID_HANDLE);
         }
-        if (DWORD err = CheckHandle(*f, Use::Metadata)) {
-            return Fail(err);
-        }
-        if (DWORD err = Hook(SimCall::GetTimes, f->windows)) {
+        if (DWORD err = CheckFileCall(*f, 0, Use::Metadata, SimCall::GetTimes)) {
             return Fail(err);
         }
         const sim::EntryMeta m = MetaOfObject(*f);
@@ -744,13 +721,7 @@ public:
         if (f == nullptr) {
             return Fail(ERROR_INVALID_HANDLE);
         }
-        if ((f->access & GENERIC_WRITE) == 0) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-        if (DWORD err = CheckHandle(*f, Use::Metadata)) {
-            return Fail(err);
-        }
-        if (DWORD err = Hook(SimCall::SetTimes, f->windows)) {
+        if (DWORD err = CheckFileCall(*f, GENERIC_WRITE, Use::Metadata, SimCall::SetTimes)) {
             return Fail(err);
         }
         sim::EntryMeta& m = MetaOfObjectMutable(*f);
@@ -819,10 +790,7 @@ public:
             return Fail(err);
         }
         Location loc;
-        DWORD err = Resolve(path, &loc);
-        if (err == ERROR_SUCCESS && !loc.exists) {
-            err = ERROR_FILE_NOT_FOUND;
-        }
+        DWORD err = ResolveExisting(path, &loc);
         if (err == ERROR_SUCCESS && (loc.isRoot || loc.IsDirectory())) {
             err = ERROR_ACCESS_DENIED;
         }
@@ -851,10 +819,7 @@ public:
         }
         Location src;
         Location dst;
-        DWORD err = Resolve(from, &src);
-        if (err == ERROR_SUCCESS && !src.exists) {
-            err = ERROR_FILE_NOT_FOUND;
-        }
+        DWORD err = ResolveExisting(from, &src);
         if (err == ERROR_SUCCESS && src.isRoot) {
             err = ERROR_ACCESS_DENIED;
         }
@@ -913,10 +878,7 @@ public:
             return err;
         }
         Location loc;
-        DWORD err = Resolve(path, &loc);
-        if (err == ERROR_SUCCESS && !loc.exists) {
-            err = ERROR_FILE_NOT_FOUND;
-        }
+        DWORD err = ResolveExisting(path, &loc);
         if (err == ERROR_SUCCESS && loc.isRoot) {
             err = ERROR_ACCESS_DENIED;
         }
@@ -1049,13 +1011,7 @@ public:
             if (read != nullptr) {
                 *read = 0;
             }
-            if ((f->access & GENERIC_READ) == 0) {
-                return Fail(ERROR_ACCESS_DENIED);
-            }
-            if (DWORD err = CheckHandle(*f, Use::Reading)) {
-                return Fail(err);
-            }
-            if (DWORD err = Hook(SimCall::BackupRead, f->windows)) {
+            if (DWORD err = CheckFileCall(*f, GENERIC_READ, Use::Reading, SimCall::BackupRead)) {
                 return Fail(err);
             }
         }
@@ -1069,13 +1025,7 @@ public:
             if (written != nullptr) {
                 *written = 0;
             }
-            if ((f->access & GENERIC_WRITE) == 0) {
-                return Fail(ERROR_ACCESS_DENIED);
-            }
-            if (DWORD err = CheckHandle(*f, Use::Writing)) {
-                return Fail(err);
-            }
-            if (DWORD err = Hook(SimCall::BackupWrite, f->windows)) {
+            if (DWORD err = CheckFileCall(*f, GENERIC_WRITE, Use::Writing, SimCall::BackupWrite)) {
                 return Fail(err);
             }
         }
@@ -1101,13 +1051,9 @@ public:
     }
 
     BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override {
-        RefreshIfDue();
-        Drive* d = DriveOf(LetterOfRootOrVolume(root));
-        if (d == nullptr) {
-            return Fail(ERROR_PATH_NOT_FOUND);
-        }
-        if (!d->config.media) {
-            return Fail(ERROR_NOT_READY);
+        Drive* d = nullptr;
+        if (DWORD err = VolumeDrive(root, &d)) {
+            return Fail(err);
         }
         if (label == nullptr) {
             return Fail(ERROR_INVALID_PARAMETER);
@@ -1118,13 +1064,9 @@ public:
 
     BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                           DWORD* freeClusters, DWORD* totalClusters) override {
-        RefreshIfDue();
-        Drive* d = DriveOf(LetterOfRootOrVolume(root));
-        if (d == nullptr) {
-            return Fail(ERROR_PATH_NOT_FOUND);
-        }
-        if (!d->config.media) {
-            return Fail(ERROR_NOT_READY);
+        Drive* d = nullptr;
+        if (DWORD err = VolumeDrive(root, &d)) {
+            return Fail(err);
         }
         if (sectorsPerCluster != nullptr) {
             *sectorsPerCluster = d->config.sectorsPerCluster;
@@ -1256,19 +1198,11 @@ public:
             descriptionStamp_ = Stamp();
         }
         d->config.label = label;
-        DWORD err = ERROR_SUCCESS;
-        DIR* dir = ::opendir(d->hostRoot.c_str());
-        if (dir == nullptr) {
-            return ErrorFromErrno(errno);
-        }
         std::vector<std::string> names;
-        while (dirent* e = ::readdir(dir)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
+        if (DWORD listed = EntryNames(d->hostRoot, &names)) {
+            return listed;
         }
-        ::closedir(dir);
+        DWORD err = ERROR_SUCCESS;
         for (const std::string& name : names) {
             std::uint64_t freed = 0;
             ForgetNames(JoinHost(d->hostRoot, name));
@@ -1435,6 +1369,20 @@ private:
             return nullptr;
         }
         return drives_[static_cast<size_t>(letter - 'A')].get();
+    }
+
+    // The drive of a volume query's root, with its medium in.
+    DWORD VolumeDrive(std::string_view root, Drive** drive) {
+        RefreshIfDue();
+        Drive* d = DriveOf(LetterOfRootOrVolume(root));
+        if (d == nullptr) {
+            return ERROR_PATH_NOT_FOUND;
+        }
+        if (!d->config.media) {
+            return ERROR_NOT_READY;
+        }
+        *drive = d;
+        return ERROR_SUCCESS;
     }
 
     static bool IsWriteProtected(const Drive* d) {
@@ -1684,6 +1632,12 @@ private:
         return ERROR_SUCCESS;
     }
 
+    // Resolve for a path that must lead to an existing entry: ERROR_FILE_NOT_FOUND otherwise.
+    DWORD ResolveExisting(std::string_view path, Location* loc) {
+        const DWORD err = Resolve(path, loc);
+        return err == ERROR_SUCCESS && !loc->exists ? ERROR_FILE_NOT_FOUND : err;
+    }
+
     static DWORD ResolveHost(const WinPath& p, Location* loc) {
         std::string host = p.hostPath;
         while (host.size() > 1 && host.back() == '/') {
@@ -1841,18 +1795,10 @@ private:
             return ErrorFromErrno(errno);
         }
         if (S_ISDIR(st.st_mode)) {
-            DIR* dir = ::opendir(path.c_str());
-            if (dir == nullptr) {
-                return ErrorFromErrno(errno);
-            }
             std::vector<std::string> names;
-            while (dirent* e = ::readdir(dir)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..") {
-                    names.push_back(name);
-                }
+            if (DWORD err = EntryNames(path, &names)) {
+                return err;
             }
-            ::closedir(dir);
             for (const std::string& name : names) {
                 if (DWORD err = RemoveHostTree(d, JoinHost(path, name), freed)) {
                     return err;
@@ -2009,6 +1955,44 @@ private:
         if (reading && d->config.fault == SimFault::Read) {
             return ERROR_READ_FAULT;
         }
+        return ERROR_SUCCESS;
+    }
+
+    // The checks of a call on an open file, in the order they report: the access the handle
+    // was opened with (neededAccess; 0 when none is needed), the medium, then the fault hook.
+    DWORD CheckFileCall(FileObject& f, DWORD neededAccess, Use use, SimCall call) {
+        if ((f.access & neededAccess) != neededAccess) {
+            return ERROR_ACCESS_DENIED;
+        }
+        if (DWORD err = CheckHandle(f, use)) {
+            return err;
+        }
+        return Hook(call, f.windows);
+    }
+
+    // ReadFile's (Use::Reading) and WriteFile's (Use::Writing) checks before a byte moves, in
+    // the order they report: the handle, a file rather than a directory, the checks of
+    // CheckFileCall, then the arguments. *done is 0 from here on.
+    DWORD StartTransfer(Handle h, Use use, const void* buffer, DWORD count, DWORD* done, FileObject** file) {
+        if (done != nullptr) {
+            *done = 0;
+        }
+        FileObject* f = FileOf(h);
+        if (f == nullptr) {
+            return ERROR_INVALID_HANDLE;
+        }
+        if (f->directory) {
+            return ERROR_ACCESS_DENIED;
+        }
+        const bool writing = use == Use::Writing;
+        if (DWORD err = CheckFileCall(*f, writing ? GENERIC_WRITE : GENERIC_READ, use,
+                                      writing ? SimCall::Write : SimCall::Read)) {
+            return err;
+        }
+        if (done == nullptr || (buffer == nullptr && count != 0)) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        *file = f;
         return ERROR_SUCCESS;
     }
 
