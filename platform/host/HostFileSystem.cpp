@@ -220,6 +220,26 @@ static DWORD WriteAll(int fd, const void* buffer, std::uint32_t count) {
     return ERROR_SUCCESS;
 }
 
+// Reads until count bytes have arrived or the file ends, retrying interrupted reads; *got is
+// what arrived, also when a read fails. readSome(done) reads the bytes after the first done.
+template <typename ReadSome> DWORD ReadAll(std::uint32_t count, std::uint32_t* got, ReadSome readSome) {
+    *got = 0;
+    while (*got < count) {
+        const ssize_t n = readSome(*got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return WindowsErrorFromErrno(errno, IoDirection::Read);
+        }
+        if (n == 0) {
+            break;
+        }
+        *got += static_cast<std::uint32_t>(n);
+    }
+    return ERROR_SUCCESS;
+}
+
 // Times set through a handle stay as set while data follows through the same handle, as on
 // Windows: a restore sets a file's times first and writes its data afterwards.
 struct StickyTimes {
@@ -251,24 +271,10 @@ public:
         return ERROR_SUCCESS;
     }
     DWORD ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got) override {
-        std::uint32_t done = 0;
         auto* bytes = static_cast<std::uint8_t*>(buffer);
-        while (done < count) {
-            const ssize_t n = pread(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                *got = done;
-                return WindowsErrorFromErrno(errno, IoDirection::Read);
-            }
-            if (n == 0) {
-                break;
-            }
-            done += static_cast<std::uint32_t>(n);
-        }
-        *got = done;
-        return ERROR_SUCCESS;
+        return ReadAll(count, got, [&](std::uint32_t done) {
+            return pread(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
+        });
     }
     DWORD Write(const void* buffer, std::uint32_t count) override {
         const DWORD err = WriteAll(fd_, buffer, count);
@@ -447,6 +453,11 @@ DWORD HostFileSystem::Resolve(std::string_view text, Entry* entry, bool allowWil
     return ERROR_SUCCESS;
 }
 
+DWORD HostFileSystem::ResolveExisting(std::string_view path, Entry* entry) {
+    const DWORD err = Resolve(path, entry);
+    return err == ERROR_SUCCESS && !entry->exists ? ERROR_FILE_NOT_FOUND : err;
+}
+
 std::string HostFileSystem::HostPathOf(std::string_view windowsPath) {
     Entry e;
     if (Resolve(windowsPath, &e) != ERROR_SUCCESS) {
@@ -458,6 +469,18 @@ std::string HostFileSystem::HostPathOf(std::string_view windowsPath) {
 HostFileSystem::OpenFile* HostFileSystem::FileOf(Handle h) {
     auto it = files_.find(h);
     return it == files_.end() ? nullptr : it->second.get();
+}
+
+DWORD HostFileSystem::DataFileOf(Handle h, DWORD access, OpenFile** file) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (f->isDirectory || !(f->access & access)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *file = f;
+    return ERROR_SUCCESS;
 }
 
 bool HostFileSystem::ShareConflict(const OpenFile& c) const {
@@ -618,47 +641,27 @@ BOOL HostFileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read)
     if (read != nullptr) {
         *read = 0;
     }
-    OpenFile* f = FileOf(h);
-    if (f == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (f->isDirectory || !(f->access & GENERIC_READ)) {
-        return Fail(ERROR_ACCESS_DENIED);
+    OpenFile* f = nullptr;
+    if (DWORD err = DataFileOf(h, GENERIC_READ, &f)) {
+        return Fail(err);
     }
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     DWORD done = 0;
-    while (done < toRead) {
-        const ssize_t n = ::read(f->fd, bytes + done, toRead - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            if (read != nullptr) {
-                *read = done;
-            }
-            return FailWithErrno(errno, IoDirection::Read);
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<DWORD>(n);
-    }
+    const DWORD err =
+        ReadAll(toRead, &done, [&](std::uint32_t got) { return ::read(f->fd, bytes + got, toRead - got); });
     if (read != nullptr) {
         *read = done;
     }
-    return TRUE;
+    return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
 BOOL HostFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) {
     if (written != nullptr) {
         *written = 0;
     }
-    OpenFile* f = FileOf(h);
-    if (f == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (f->isDirectory || !(f->access & GENERIC_WRITE)) {
-        return Fail(ERROR_ACCESS_DENIED);
+    OpenFile* f = nullptr;
+    if (DWORD err = DataFileOf(h, GENERIC_WRITE, &f)) {
+        return Fail(err);
     }
     const DWORD err = WriteAll(f->fd, buffer, toWrite);
     f->sticky.Reapply(f->fd);
@@ -715,13 +718,9 @@ BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
 
 DWORD HostFileSystem::GetFileAttributes(std::string_view path) {
     Entry e;
-    const DWORD err = Resolve(path, &e);
+    const DWORD err = ResolveExisting(path, &e);
     if (err != ERROR_SUCCESS) {
         Fail(err);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (!e.exists) {
-        Fail(ERROR_FILE_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
     if (e.isVirtual) {
@@ -732,12 +731,9 @@ DWORD HostFileSystem::GetFileAttributes(std::string_view path) {
 
 BOOL HostFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) {
     Entry e;
-    const DWORD err = Resolve(path, &e);
+    const DWORD err = ResolveExisting(path, &e);
     if (err != ERROR_SUCCESS) {
         return Fail(err);
-    }
-    if (!e.exists) {
-        return Fail(ERROR_FILE_NOT_FOUND);
     }
     if (e.isVirtual) {
         return Fail(ERROR_ACCESS_DENIED);
@@ -819,12 +815,9 @@ BOOL HostFileSystem::CreateDirectory(std::string_view path) {
 
 BOOL HostFileSystem::DeleteFile(std::string_view path) {
     Entry e;
-    const DWORD err = Resolve(path, &e);
+    const DWORD err = ResolveExisting(path, &e);
     if (err != ERROR_SUCCESS) {
         return Fail(err);
-    }
-    if (!e.exists) {
-        return Fail(ERROR_FILE_NOT_FOUND);
     }
     if (e.isDirectory || (ReadAttributes(e.host, e.st) & FILE_ATTRIBUTE_READONLY)) {
         return Fail(ERROR_ACCESS_DENIED);
@@ -842,12 +835,9 @@ BOOL HostFileSystem::DeleteFile(std::string_view path) {
 BOOL HostFileSystem::MoveFileReplace(std::string_view from, std::string_view to) {
     Entry source;
     Entry target;
-    DWORD err = Resolve(from, &source);
+    DWORD err = ResolveExisting(from, &source);
     if (err != ERROR_SUCCESS) {
         return Fail(err);
-    }
-    if (!source.exists) {
-        return Fail(ERROR_FILE_NOT_FOUND);
     }
     err = Resolve(to, &target);
     if (err != ERROR_SUCCESS) {
@@ -878,12 +868,9 @@ BOOL HostFileSystem::MoveFileReplace(std::string_view from, std::string_view to)
 
 DWORD HostFileSystem::DeleteTree(std::string_view path) {
     Entry e;
-    const DWORD err = Resolve(path, &e);
+    const DWORD err = ResolveExisting(path, &e);
     if (err != ERROR_SUCCESS) {
         return err;
-    }
-    if (!e.exists) {
-        return ERROR_FILE_NOT_FOUND;
     }
     // A drive root or a mounted folder is never deleted whole.
     if (e.isRoot || e.isVirtual || e.isMountFolder || e.host.empty() || e.host == "/") {

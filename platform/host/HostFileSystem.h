@@ -67,7 +67,12 @@ public:
 private:
     struct Entry;
     DWORD Resolve(std::string_view path, Entry* entry, bool allowWildcards = false);
+    // Resolve for a path that must lead to an existing entry: ERROR_FILE_NOT_FOUND otherwise.
+    DWORD ResolveExisting(std::string_view path, Entry* entry);
     OpenFile* FileOf(Handle h);
+    // The file (not a directory) behind h for reading or writing its data, opened with access:
+    // ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED otherwise.
+    DWORD DataFileOf(Handle h, DWORD access, OpenFile** file);
     bool ShareConflict(const OpenFile& candidate) const;
     bool InUse(std::uint64_t dev, std::uint64_t ino) const;
 
