@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -21,7 +22,8 @@ constexpr std::uint32_t ReadAheadSize = 256 * 1024;
 constexpr std::uint32_t DirectReadSize = 32 * 1024;
 
 struct ReadContext {
-    std::uint32_t tag = ReadTag;
+    static constexpr std::uint32_t Tag = ReadTag;
+    std::uint32_t tag = Tag;
     bool isDirectory = false;
     std::uint8_t header[BackupStreamHeaderSize] = {};
     std::uint64_t dataSize = 0;
@@ -33,7 +35,8 @@ struct ReadContext {
 };
 
 struct WriteContext {
-    std::uint32_t tag = WriteTag;
+    static constexpr std::uint32_t Tag = WriteTag;
+    std::uint32_t tag = Tag;
     std::uint8_t header[BackupStreamHeaderSize] = {};
     std::uint32_t headerLength = 0;
     std::uint64_t nameRemaining = 0;
@@ -62,6 +65,38 @@ BOOL Fail(DWORD code) {
     return FALSE;
 }
 
+// The first steps of a call in either direction, in the order it reports: *done cleared, the
+// context checked (no context pointer, or a context of the other direction: refused), released
+// on abort, then the file and the arguments checked. Returns what the call returns when it ends
+// here; nothing, with *ctx (null on a first call), when it goes on.
+template <typename Context>
+std::optional<BOOL> StartCall(BackupFile* file, const void* buffer, DWORD count, DWORD* done, BOOL abort,
+                              void** context, Context** ctx) {
+    if (done != nullptr) {
+        *done = 0;
+    }
+    if (context == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    auto* current = static_cast<Context*>(*context);
+    if (current != nullptr && current->tag != Context::Tag) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (abort != FALSE) {
+        delete current;
+        *context = nullptr;
+        return TRUE;
+    }
+    if (file == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (done == nullptr || (buffer == nullptr && count != 0)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    *ctx = current;
+    return std::nullopt;
+}
+
 } // namespace
 
 void MakeBackupDataHeader(std::uint64_t size, std::uint8_t header[BackupStreamHeaderSize]) {
@@ -74,26 +109,9 @@ void MakeBackupDataHeader(std::uint64_t size, std::uint8_t header[BackupStreamHe
 
 BOOL BackupReadStream(BackupFile* file, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
                       void** context) {
-    if (read != nullptr) {
-        *read = 0;
-    }
-    if (context == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    auto* ctx = static_cast<ReadContext*>(*context);
-    if (ctx != nullptr && ctx->tag != ReadTag) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (abort != FALSE) {
-        delete ctx;
-        *context = nullptr;
-        return TRUE;
-    }
-    if (file == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (read == nullptr || (buffer == nullptr && toRead != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+    ReadContext* ctx = nullptr;
+    if (const std::optional<BOOL> ended = StartCall(file, buffer, toRead, read, abort, context, &ctx)) {
+        return *ended;
     }
     if (ctx == nullptr) {
         auto fresh = std::make_unique<ReadContext>();
@@ -175,26 +193,9 @@ BOOL BackupReadStream(BackupFile* file, std::uint8_t* buffer, DWORD toRead, DWOR
 
 BOOL BackupWriteStream(BackupFile* file, const std::uint8_t* buffer, DWORD toWrite, DWORD* written,
                        BOOL abort, void** context) {
-    if (written != nullptr) {
-        *written = 0;
-    }
-    if (context == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    auto* ctx = static_cast<WriteContext*>(*context);
-    if (ctx != nullptr && ctx->tag != WriteTag) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (abort != FALSE) {
-        delete ctx;
-        *context = nullptr;
-        return TRUE;
-    }
-    if (file == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (written == nullptr || (buffer == nullptr && toWrite != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+    WriteContext* ctx = nullptr;
+    if (const std::optional<BOOL> ended = StartCall(file, buffer, toWrite, written, abort, context, &ctx)) {
+        return *ended;
     }
     if (ctx == nullptr) {
         ctx = new WriteContext;
