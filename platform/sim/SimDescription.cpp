@@ -23,7 +23,15 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(first, last - first + 1));
 }
 
-const char* TypeName(SimDriveType type) {
+template <typename T> bool ParseNumber(std::string_view text, T* out) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, *out);
+    return ec == std::errc() && ptr == end;
+}
+
+} // namespace
+
+const char* SimDriveTypeName(SimDriveType type) {
     switch (type) {
     case SimDriveType::Removable:
         return "removable";
@@ -41,7 +49,18 @@ const char* TypeName(SimDriveType type) {
     return "unknown";
 }
 
-const char* FaultName(SimFault fault) {
+bool ParseSimDriveType(std::string_view text, SimDriveType* out) {
+    for (SimDriveType type : {SimDriveType::Removable, SimDriveType::Fixed, SimDriveType::Cdrom,
+                              SimDriveType::Remote, SimDriveType::Ramdisk, SimDriveType::Unknown}) {
+        if (text == SimDriveTypeName(type)) {
+            *out = type;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* SimFaultName(SimFault fault) {
     switch (fault) {
     case SimFault::None:
         return "none";
@@ -52,6 +71,26 @@ const char* FaultName(SimFault fault) {
     }
     return "none";
 }
+
+bool ParseSimFault(std::string_view text, SimFault* out) {
+    for (SimFault fault : {SimFault::None, SimFault::Write, SimFault::Read}) {
+        if (text == SimFaultName(fault)) {
+            *out = fault;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseSimNumber(std::string_view text, DWORD* out) {
+    return ParseNumber(text, out);
+}
+
+bool ParseSimNumber(std::string_view text, std::uint64_t* out) {
+    return ParseNumber(text, out);
+}
+
+namespace {
 
 bool ParseBool(const std::string& value, bool* out) {
     const std::string v = ToLowerAscii(value);
@@ -64,12 +103,6 @@ bool ParseBool(const std::string& value, bool* out) {
         return true;
     }
     return false;
-}
-
-template <typename T> bool ParseNumber(const std::string& value, T* out) {
-    const char* end = value.data() + value.size();
-    auto [ptr, ec] = std::from_chars(value.data(), end, *out);
-    return ec == std::errc() && ptr == end;
 }
 
 bool Edit(const std::string& pcFolder, char letter, std::string* error,
@@ -109,7 +142,7 @@ std::string SimPcDescription::ToIni() const {
     out << "; The simulated PC: one section per drive (see platform/sim/SimulatedPc.h).\n";
     for (const SimDriveConfig& d : drives) {
         out << "\n[" << d.letter << ":]\n";
-        out << "type = " << TypeName(d.type) << "\n";
+        out << "type = " << SimDriveTypeName(d.type) << "\n";
         out << "folder = " << (d.folder.empty() ? std::string(1, d.letter) : d.folder) << "\n";
         out << "media = " << (d.media ? "yes" : "no") << "\n";
         out << "label = " << d.label << "\n";
@@ -117,7 +150,7 @@ std::string SimPcDescription::ToIni() const {
         out << "sectorsPerCluster = " << d.sectorsPerCluster << "\n";
         out << "totalClusters = " << d.totalClusters << "\n";
         out << "reserved = " << d.reserved << "\n";
-        out << "fault = " << FaultName(d.fault) << "\n";
+        out << "fault = " << SimFaultName(d.fault) << "\n";
         out << "volume = " << (d.volume ? "yes" : "no") << "\n";
     }
     return out.str();
@@ -169,22 +202,7 @@ bool SimPcDescription::ParseIni(std::string_view text, SimPcDescription* out, st
         const std::string value = Trim(std::string_view(line).substr(eq + 1));
         bool ok = true;
         if (key == "type") {
-            const std::string v = ToLowerAscii(value);
-            if (v == "removable") {
-                current->type = SimDriveType::Removable;
-            } else if (v == "fixed") {
-                current->type = SimDriveType::Fixed;
-            } else if (v == "cdrom") {
-                current->type = SimDriveType::Cdrom;
-            } else if (v == "remote") {
-                current->type = SimDriveType::Remote;
-            } else if (v == "ramdisk") {
-                current->type = SimDriveType::Ramdisk;
-            } else if (v == "unknown") {
-                current->type = SimDriveType::Unknown;
-            } else {
-                ok = false;
-            }
+            ok = ParseSimDriveType(ToLowerAscii(value), &current->type);
         } else if (key == "folder") {
             ok = !value.empty();
             current->folder = value;
@@ -193,24 +211,15 @@ bool SimPcDescription::ParseIni(std::string_view text, SimPcDescription* out, st
         } else if (key == "label") {
             current->label = value;
         } else if (key == "bytespersector") {
-            ok = ParseNumber(value, &current->bytesPerSector) && current->bytesPerSector > 0;
+            ok = ParseSimNumber(value, &current->bytesPerSector) && current->bytesPerSector > 0;
         } else if (key == "sectorspercluster") {
-            ok = ParseNumber(value, &current->sectorsPerCluster) && current->sectorsPerCluster > 0;
+            ok = ParseSimNumber(value, &current->sectorsPerCluster) && current->sectorsPerCluster > 0;
         } else if (key == "totalclusters") {
-            ok = ParseNumber(value, &current->totalClusters);
+            ok = ParseSimNumber(value, &current->totalClusters);
         } else if (key == "reserved") {
-            ok = ParseNumber(value, &current->reserved);
+            ok = ParseSimNumber(value, &current->reserved);
         } else if (key == "fault") {
-            const std::string v = ToLowerAscii(value);
-            if (v == "none") {
-                current->fault = SimFault::None;
-            } else if (v == "write") {
-                current->fault = SimFault::Write;
-            } else if (v == "read") {
-                current->fault = SimFault::Read;
-            } else {
-                ok = false;
-            }
+            ok = ParseSimFault(ToLowerAscii(value), &current->fault);
         } else if (key == "volume") {
             ok = ParseBool(value, &current->volume);
         } else {

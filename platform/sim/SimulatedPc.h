@@ -35,6 +35,17 @@ namespace platform {
 enum class SimDriveType { Removable, Fixed, Cdrom, Remote, Ramdisk, Unknown };
 enum class SimFault { None, Write, Read };
 
+// The words of pc.ini (and simpc) for drive types and faults, and their reading: false, with
+// *out untouched, for text that is none of them. Text is compared as given (the words are in
+// lower case).
+const char* SimDriveTypeName(SimDriveType type);
+bool ParseSimDriveType(std::string_view text, SimDriveType* out);
+const char* SimFaultName(SimFault fault);
+bool ParseSimFault(std::string_view text, SimFault* out);
+// A decimal number that is the whole text (no sign, blanks or anything else).
+bool ParseSimNumber(std::string_view text, DWORD* out);
+bool ParseSimNumber(std::string_view text, std::uint64_t* out);
+
 struct SimDriveConfig {
     char letter = 'E';
     SimDriveType type = SimDriveType::Removable;

@@ -8,7 +8,6 @@
 #include "platform/sim/SimulatedPc.h"
 #include "tools/simpc/DemoPc.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -45,24 +44,6 @@ bool ParseDrive(const std::string& text, char* letter) {
     return false;
 }
 
-const char* TypeText(SimDriveType t) {
-    switch (t) {
-    case SimDriveType::Removable:
-        return "removable";
-    case SimDriveType::Fixed:
-        return "fixed";
-    case SimDriveType::Cdrom:
-        return "cdrom";
-    case SimDriveType::Remote:
-        return "remote";
-    case SimDriveType::Ramdisk:
-        return "ramdisk";
-    case SimDriveType::Unknown:
-        return "unknown";
-    }
-    return "unknown";
-}
-
 int Show(const std::string& folder) {
     SimPcDescription description;
     std::string error;
@@ -84,12 +65,9 @@ int Show(const std::string& folder) {
                 free = std::to_string(std::uint64_t{spc} * bps * freeClusters);
             }
         }
-        std::printf("%c:  %-10s %-6s %-12s %14llu %14s %-6s\n", d.letter, TypeText(d.type),
+        std::printf("%c:  %-10s %-6s %-12s %14llu %14s %-6s\n", d.letter, SimDriveTypeName(d.type),
                     d.media ? "yes" : "no", d.label.c_str(), static_cast<unsigned long long>(d.Capacity()),
-                    free.c_str(),
-                    d.fault == SimFault::None    ? "none"
-                    : d.fault == SimFault::Write ? "write"
-                                                 : "read");
+                    free.c_str(), SimFaultName(d.fault));
     }
     return 0;
 }
@@ -153,22 +131,16 @@ int main(int argc, char** argv) {
         ok = SimEjectMedia(folder, letter, &error);
     } else if (command == "fill" && args.size() == 3) {
         std::uint64_t bytes = 0;
-        const std::string& text = args[2];
-        auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), bytes);
-        if (ec != std::errc() || ptr != text.data() + text.size()) {
-            return Fail("not a byte count: " + text);
+        if (!ParseSimNumber(args[2], &bytes)) {
+            return Fail("not a byte count: " + args[2]);
         }
         ok = SimFill(folder, letter, bytes, &error);
     } else if (command == "fault" && args.size() == 3) {
-        const std::string& kind = args[2];
-        if (kind != "write" && kind != "read" && kind != "none") {
+        SimFault fault = SimFault::None;
+        if (!ParseSimFault(args[2], &fault)) {
             return Usage();
         }
-        ok = SimSetFault(folder, letter,
-                         kind == "write"  ? SimFault::Write
-                         : kind == "read" ? SimFault::Read
-                                          : SimFault::None,
-                         &error);
+        ok = SimSetFault(folder, letter, fault, &error);
     } else if (command == "label" && args.size() >= 3) {
         std::string label = args[2];
         for (size_t i = 3; i < args.size(); ++i) {
