@@ -92,25 +92,36 @@ std::optional<Drive> MapFolder(const std::string& folder, char letter, std::stri
     return d;
 }
 
-// An archive opened for reading, with its size.
+// An archive opened for reading, with its size, on the platform of its command.
 struct OpenArchive {
-    platform::FileSystem& fs;
+    Drive drive;
     platform::Handle h = platform::InvalidHandle;
     std::uint64_t size = 0;
+    OpenArchive() = default;
+    OpenArchive(const OpenArchive&) = delete;
+    OpenArchive& operator=(const OpenArchive&) = delete;
+    platform::FileSystem& Files() { return drive.Files(); }
     ~OpenArchive() {
         if (h != platform::InvalidHandle) {
-            fs.CloseHandle(h); // read only: nothing to lose
+            Files().CloseHandle(h); // read only: nothing to lose
         }
     }
 };
 
-bool OpenForReading(OpenArchive& a, const std::string& hostPath, std::string* error) {
-    a.h = a.fs.CreateFile(hostPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+// Maps folder as drive letter (see MapFolder), then opens the archive at hostPath.
+bool OpenForReading(OpenArchive& a, const std::string& folder, char letter, const std::string& hostPath,
+                    std::string* error) {
+    std::optional<Drive> drive = MapFolder(folder, letter, error);
+    if (!drive) {
+        return false;
+    }
+    a.drive = std::move(*drive);
+    a.h = a.Files().CreateFile(hostPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     if (a.h == platform::InvalidHandle) {
         *error = hostPath + ": " + ErrorText(platform::GetLastError());
         return false;
     }
-    if (!a.fs.GetFileSize(a.h, &a.size)) {
+    if (!a.Files().GetFileSize(a.h, &a.size)) {
         *error = hostPath + ": cannot read its size (" + ErrorText(platform::GetLastError()) + ")";
         return false;
     }
@@ -178,17 +189,13 @@ int List(const std::vector<std::string>& args) {
     }
     const std::string path = Absolute(rest[0]);
     std::string error;
-    auto drive = MapFolder(fsys::path(path).parent_path().string(), 'E', &error);
-    if (!drive) {
-        return Error(error);
-    }
-    OpenArchive a{drive->Files()};
-    if (!OpenForReading(a, path, &error)) {
+    OpenArchive a;
+    if (!OpenForReading(a, fsys::path(path).parent_path().string(), 'E', path, &error)) {
         return Error(error);
     }
     std::vector<vhbtool::ListedEntry> entries;
     const vhbtool::Inspection inspection = vhbtool::InspectArchive(
-        a.fs, a.h, a.size, [&](const vhbtool::ListedEntry& e) { entries.push_back(e); });
+        a.Files(), a.h, a.size, [&](const vhbtool::ListedEntry& e) { entries.push_back(e); });
     if (json) {
         std::cout << "{\"version\": ";
         JsonString(std::cout, inspection.version);
@@ -229,17 +236,13 @@ int Verify(const std::vector<std::string>& args) {
     }
     const std::string path = Absolute(args[0]);
     std::string error;
-    auto drive = MapFolder(fsys::path(path).parent_path().string(), 'E', &error);
-    if (!drive) {
-        return Error(error);
-    }
-    OpenArchive a{drive->Files()};
-    if (!OpenForReading(a, path, &error)) {
+    OpenArchive a;
+    if (!OpenForReading(a, fsys::path(path).parent_path().string(), 'E', path, &error)) {
         return Error(error);
     }
     unsigned count = 0;
     const vhbtool::Inspection inspection =
-        vhbtool::InspectArchive(a.fs, a.h, a.size, [&](const vhbtool::ListedEntry&) { ++count; });
+        vhbtool::InspectArchive(a.Files(), a.h, a.size, [&](const vhbtool::ListedEntry&) { ++count; });
     if (inspection.problem) {
         return Error(path + ": at byte " + std::to_string(inspection.problem->offset) + ": " +
                      inspection.problem->text);
@@ -383,12 +386,8 @@ int Extract(const std::vector<std::string>& args) {
         return Error(folder + ": " + ec.message());
     }
     std::string error;
-    auto drive = MapFolder(folder, root[0], &error);
-    if (!drive) {
-        return Error(error);
-    }
-    OpenArchive a{drive->Files()};
-    if (!OpenForReading(a, source, &error)) {
+    OpenArchive a;
+    if (!OpenForReading(a, folder, root[0], source, &error)) {
         return Error(error);
     }
     archive::ExtractCallbacks callbacks;
@@ -396,10 +395,10 @@ int Extract(const std::vector<std::string>& args) {
     callbacks.showMessage = [&](const std::string& m) { message = m; };
     archive::ExtractStats stats;
     archive::versionBlockSeen = false;
-    const bool ok = keepPrompts
-                        ? archive::ExtractArchiveKeepPrompts(a.fs, a.h, a.size, root, "", callbacks, &stats)
-                        : archive::ExtractArchive(a.fs, a.h, a.size, root, "", callbacks, &stats);
-    drive->pc->Flush();
+    const bool ok =
+        keepPrompts ? archive::ExtractArchiveKeepPrompts(a.Files(), a.h, a.size, root, "", callbacks, &stats)
+                    : archive::ExtractArchive(a.Files(), a.h, a.size, root, "", callbacks, &stats);
+    a.drive.pc->Flush();
     if (!ok) {
         return Error(stats.archiveReadError != 0
                          ? source + ": cannot be read (" + ErrorText(stats.archiveReadError) + ")"
