@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ struct ContractParam {
     std::string name;
     std::function<ContractPlatform(const std::string& tempDir)> make;
 };
+
+// Test listings show the platform's name instead of the parameter's bytes.
+inline void PrintTo(const ContractParam& param, std::ostream* out) {
+    *out << param.name;
+}
 
 class FileSystemContract : public ::testing::TestWithParam<ContractParam> {
 protected:
