@@ -233,6 +233,8 @@ struct Drive {
         return (bytes + ClusterBytes() - 1) / ClusterBytes();
     }
     std::uint64_t Rounded(std::uint64_t bytes) const { return Clusters(bytes) * ClusterBytes(); }
+    // Space given back: the count of used bytes shrinks, never below zero.
+    void Freed(std::uint64_t bytes) { used = used >= bytes ? used - bytes : 0; }
     std::uint64_t FreeBytes() const {
         if (hostSized) {
             struct statvfs vfs {};
@@ -856,8 +858,7 @@ public:
         if (src.drive != nullptr) {
             Drive& d = *src.drive;
             if (dst.exists && src.host != dst.host) {
-                const std::uint64_t freed = d.Rounded(static_cast<std::uint64_t>(dst.st.st_size));
-                d.used = d.used >= freed ? d.used - freed : 0;
+                d.Freed(d.Rounded(static_cast<std::uint64_t>(dst.st.st_size)));
             }
             if (DWORD merr = d.meta.Move(src.rel, dst.rel)) {
                 return Fail(merr);
@@ -895,7 +896,7 @@ public:
         ForgetNames(loc.host);
         err = RemoveHostTree(loc.drive, loc.host, &freed);
         if (loc.drive != nullptr) {
-            loc.drive->used = loc.drive->used >= freed ? loc.drive->used - freed : 0;
+            loc.drive->Freed(freed);
             // Forget the metadata of what is gone (all of it when the removal completed).
             const DWORD merr = loc.drive->meta.Remove(loc.rel);
             if (err == ERROR_SUCCESS) {
@@ -1779,8 +1780,7 @@ private:
             hostMeta_.erase(loc.host);
             return true;
         }
-        const std::uint64_t freed = loc.drive->Rounded(size);
-        loc.drive->used = loc.drive->used >= freed ? loc.drive->used - freed : 0;
+        loc.drive->Freed(loc.drive->Rounded(size));
         if (DWORD err = loc.drive->meta.Remove(loc.rel)) {
             SetLastError(err);
             return false;
@@ -2056,8 +2056,7 @@ private:
                 return FailHandle(err);
             }
             if (loc.drive != nullptr) {
-                const std::uint64_t freed = loc.drive->Rounded(node.size);
-                loc.drive->used = loc.drive->used >= freed ? loc.drive->used - freed : 0;
+                loc.drive->Freed(loc.drive->Rounded(node.size));
             }
             node.size = 0;
         }
