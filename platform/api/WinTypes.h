@@ -131,6 +131,12 @@ inline constexpr DWORD OFN_OVERWRITEPROMPT = 0x00000002;
 inline constexpr DWORD OFN_HIDEREADONLY = 0x00000004;
 inline constexpr DWORD OFN_FILEMUSTEXIST = 0x00001000;
 
-inline constexpr WPARAM MAKEWPARAM(UINT lo, UINT hi) { return (WPARAM{hi} << 16) | (lo & 0xFFFF); }
-inline constexpr UINT LOWORD(WPARAM w) { return static_cast<UINT>(w & 0xFFFF); }
-inline constexpr UINT HIWORD(WPARAM w) { return static_cast<UINT>((w >> 16) & 0xFFFF); }
+inline constexpr WPARAM MAKEWPARAM(UINT lo, UINT hi) {
+    return (WPARAM{hi} << 16) | (lo & 0xFFFF);
+}
+inline constexpr UINT LOWORD(WPARAM w) {
+    return static_cast<UINT>(w & 0xFFFF);
+}
+inline constexpr UINT HIWORD(WPARAM w) {
+    return static_cast<UINT>((w >> 16) & 0xFFFF);
+}

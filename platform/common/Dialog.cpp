@@ -60,7 +60,9 @@ INT_PTR Dialog::DoModal() {
     return ui_.RunModal(*this);
 }
 
-BOOL Dialog::InitDialog() { return OnInitDialog(); }
+BOOL Dialog::InitDialog() {
+    return OnInitDialog();
+}
 
 void Dialog::EndDialog(int result) {
     ended_ = true;
@@ -142,6 +144,8 @@ void Dialog::OnOK() {
     EndDialog(IDOK);
 }
 
-void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+void Dialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 } // namespace platform

@@ -11,8 +11,12 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD code) { lastError = code; }
+DWORD GetLastError() {
+    return lastError;
+}
+void SetLastError(DWORD code) {
+    lastError = code;
+}
 
 UINT RegisterWindowMessage(std::string_view name) {
     // Names compare case-insensitively, as the Windows registry of messages does.
