@@ -2,8 +2,6 @@
 // keys, with the file dialog and the questions answered here. Screenshots of the windows go to
 // <build>/screenshots for review.
 #include "app/flashkeeper3dlg.h"
-#include "platform/qt/Artwork.h"
-#include "platform/qt/DialogWindow.h"
 #include "platform/qt/QtUi.h"
 #include "platform/sim/SimulatedPc.h"
 #include "tests/qt/QtTestSupport.h"
@@ -17,12 +15,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
-#include <qdrawutil.h>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -34,37 +31,9 @@ using fkqt::OnWindow;
 
 namespace {
 
-// The window's client area inside a plain classic frame and caption, so that a reviewer sees
-// the window as it stands on the desktop (the offscreen platform has no window manager).
 void Shoot(QWidget* window, const QString& name) {
-    const QPixmap client = window->grab();
-    const int border = 4;
-    const int caption = 18;
-    QPixmap shot(client.width() + 2 * border, client.height() + caption + 2 * border + 1);
-    shot.fill(window->palette().color(QPalette::Window));
-    QPainter p(&shot);
-    qDrawWinPanel(&p, shot.rect(), window->palette(), false);
-    const QRect bar(border, border, client.width(), caption);
-    QLinearGradient gradient(bar.topLeft(), bar.topRight());
-    gradient.setColorAt(0, QColor(0x0a, 0x24, 0x6a));
-    gradient.setColorAt(1, QColor(0xa6, 0xca, 0xf0));
-    p.fillRect(bar, gradient);
-    const QIcon icon = window->windowIcon();
-    int textLeft = bar.left() + 3;
-    if (!icon.isNull()) {
-        p.drawPixmap(bar.left() + 1, bar.top() + 1, icon.pixmap(16, 16));
-        textLeft += 18;
-    }
-    QFont bold = window->font();
-    bold.setBold(true);
-    p.setFont(bold);
-    p.setPen(Qt::white);
-    p.drawText(QRect(textLeft, bar.top(), bar.width() - textLeft, caption), Qt::AlignLeft | Qt::AlignVCenter,
-               window->windowTitle());
-    p.drawPixmap(border, border + caption + 1, client);
-    p.end();
     const QString path = fkqt::ScreenshotDir() + QLatin1Char('/') + name + QStringLiteral(".png");
-    EXPECT_TRUE(shot.save(path)) << path.toStdString();
+    EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
 }
 
 QString Field(QWidget* window, int id) {
@@ -89,6 +58,18 @@ protected:
         pc = OpenSimulatedPc(folder, &error);
         ASSERT_NE(pc, nullptr) << error;
     }
+    // Runs the main dialog on the demo PC; `drive` works it and leaves with Esc or close.
+    void RunMainDialog(const std::function<void(QWidget*, CardUtilityDialog&)>& drive, int pollMs = 0) {
+        QtUi ui(*pc);
+        if (pollMs > 0) {
+            ui.SetDevicePollInterval(pollMs);
+        }
+        CardUtilityDialog dlg(ui, *pc);
+        ui.SetMainWindow(&dlg);
+        OnModal(QStringLiteral("dialog147"), [&](QWidget* window) { drive(window, dlg); });
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+        ui.SetMainWindow(nullptr);
+    }
     QTemporaryDir temp;
     std::string folder;
     std::unique_ptr<SimulatedPc> pc;
@@ -99,15 +80,11 @@ protected:
 // Select the demo card, back it up through the save dialog, restore it through the open
 // dialog, look at the About box, and leave with Esc. Every step goes through the widgets.
 TEST_F(DemoPc, SelectBackUpRestoreAboutAndExitByMouseAndKeyboard) {
-    QtUi ui(*pc);
-    CardUtilityDialog dlg(ui, *pc);
-    ui.SetMainWindow(&dlg);
     QString backupHostPath;
-    OnModal(QStringLiteral("dialog147"), [&](QWidget* window) {
+    RunMainDialog([&](QWidget* window, CardUtilityDialog& dlg) {
         EXPECT_EQ(Field(window, ControlId::Status), QStringLiteral("Card Not Selected"));
         EXPECT_EQ(Field(window, ControlId::Device), QString());
         EXPECT_FALSE(Button(window, ControlId::Backup)->icon().isNull()); // its bitmap
-        Shoot(window, QStringLiteral("main-start"));
 
         // Select: the selection dialog lists the card; Enter takes it.
         OnModal(QStringLiteral("dialog148"), [&](QWidget* selection) {
@@ -177,8 +154,6 @@ TEST_F(DemoPc, SelectBackUpRestoreAboutAndExitByMouseAndKeyboard) {
 
         Key(window, Qt::Key_Escape);
     });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    ui.SetMainWindow(nullptr);
     ASSERT_FALSE(backupHostPath.isEmpty());
     const QFileInfo archive(backupHostPath);
     ASSERT_TRUE(archive.exists()) << backupHostPath.toStdString();
@@ -189,11 +164,8 @@ TEST_F(DemoPc, SelectBackUpRestoreAboutAndExitByMouseAndKeyboard) {
 // Initialize: the two questions, then our format dialog, which leaves the main dialog usable;
 // formatting and closing it lets Initialize install the initial files.
 TEST_F(DemoPc, InitializeThroughTheFormatDialog) {
-    QtUi ui(*pc);
-    CardUtilityDialog dlg(ui, *pc);
-    ui.SetMainWindow(&dlg);
     QStringList asked;
-    OnModal(QStringLiteral("dialog147"), [&](QWidget* window) {
+    RunMainDialog([&](QWidget* window, CardUtilityDialog& dlg) {
         OnModal(QStringLiteral("dialog148"), [&](QWidget* selection) { Key(selection, Qt::Key_Return); });
         Button(window, ControlId::Select)->click();
         ASSERT_EQ(Field(window, ControlId::Device), QStringLiteral("VOXCARD (E:)"));
@@ -207,7 +179,6 @@ TEST_F(DemoPc, InitializeThroughTheFormatDialog) {
                     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the main dialog is blocked";
                     EXPECT_EQ(format->findChild<QComboBox*>(QStringLiteral("fileSystem"))->currentText(),
                               QStringLiteral("FAT"));
-                    Shoot(format, QStringLiteral("format"));
                     OnModal(QString(), [&](QWidget* confirm) {
                         OnModal(QString(), [&](QWidget* outcome) {
                             asked.push_back(static_cast<QMessageBox*>(outcome)->text());
@@ -229,8 +200,6 @@ TEST_F(DemoPc, InitializeThroughTheFormatDialog) {
         EXPECT_EQ(window->findChild<QProgressBar*>(), nullptr);
         Key(window, Qt::Key_Escape);
     });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    ui.SetMainWindow(nullptr);
     ASSERT_EQ(asked.size(), 3);
     EXPECT_EQ(asked[0],
               QStringLiteral("You are about to re-format the VoxHarbor card.  Do you want to continue?"));
@@ -241,42 +210,20 @@ TEST_F(DemoPc, InitializeThroughTheFormatDialog) {
 // A card reader plugged in while the dialog waits reaches OnDeviceChange through the poll: the
 // device list (hidden, but rendered) gains its drive without any click.
 TEST_F(DemoPc, PluggedReaderIsNoticedWhileIdle) {
-    QtUi ui(*pc);
-    ui.SetDevicePollInterval(20);
-    CardUtilityDialog dlg(ui, *pc);
-    ui.SetMainWindow(&dlg);
-    OnModal(QStringLiteral("dialog147"), [&](QWidget* window) {
-        auto* devices = window->findChild<QComboBox*>(QStringLiteral("id1018"));
-        ASSERT_EQ(devices->findText(QStringLiteral("F:\\")), -1);
-        SimPcDescription description;
-        std::string error;
-        ASSERT_TRUE(SimPcDescription::Load(folder, &description, &error)) << error;
-        SimDriveConfig reader;
-        reader.letter = 'F';
-        reader.label = "SPARE";
-        description.drives.push_back(reader);
-        ASSERT_TRUE(CreateSimulatedPcFolder(folder, description, &error)) << error;
-        EXPECT_TRUE(fkqt::WaitFor([&] { return devices->findText(QStringLiteral("F:\\")) != -1; }, 3000));
-        static_cast<QDialog*>(window)->close();
-    });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    ui.SetMainWindow(nullptr);
-}
-
-// The icon and the six button bitmaps at twice their size, for review.
-TEST(Artwork, SheetOfAllPictures) {
-    const std::vector<int> ids{128, 133, 135, 137, 139, 140, 141};
-    QPixmap sheet(static_cast<int>(ids.size()) * 96, 96);
-    sheet.fill(QColor(0xd4, 0xd0, 0xc8));
-    QPainter p(&sheet);
-    int x = 0;
-    for (int id : ids) {
-        const QPixmap picture = platform::qt::BitmapPixmap(id);
-        ASSERT_FALSE(picture.isNull()) << id;
-        EXPECT_EQ(picture.size(), id == 128 ? QSize(32, 32) : QSize(42, 42)) << id;
-        p.drawPixmap(x + 6, 6, picture.scaled(picture.size() * 2));
-        x += 96;
-    }
-    p.end();
-    EXPECT_TRUE(sheet.save(fkqt::ScreenshotDir() + QStringLiteral("/artwork.png")));
+    RunMainDialog(
+        [&](QWidget* window, CardUtilityDialog&) {
+            auto* devices = window->findChild<QComboBox*>(QStringLiteral("id1018"));
+            ASSERT_EQ(devices->findText(QStringLiteral("F:\\")), -1);
+            SimPcDescription description;
+            std::string error;
+            ASSERT_TRUE(SimPcDescription::Load(folder, &description, &error)) << error;
+            SimDriveConfig reader;
+            reader.letter = 'F';
+            reader.label = "SPARE";
+            description.drives.push_back(reader);
+            ASSERT_TRUE(CreateSimulatedPcFolder(folder, description, &error)) << error;
+            EXPECT_TRUE(fkqt::WaitFor([&] { return devices->findText(QStringLiteral("F:\\")) != -1; }, 3000));
+            static_cast<QDialog*>(window)->close();
+        },
+        20);
 }
