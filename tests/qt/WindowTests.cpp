@@ -38,16 +38,6 @@ TEST(DialogUnits, MulDivRoundsHalvesAwayFromZeroLikeWindows) {
     EXPECT_EQ(MulDiv(1, 1, 0), -1);
 }
 
-TEST(DialogUnits, BaseUnitsFollowTheFont) {
-    QFont font = DialogFont("MS Sans Serif", 8);
-    const BaseUnits units = BaseUnitsOf(font);
-    // The vertical unit is the font's height; a larger font gives larger units, so the whole
-    // dialog scales with it.
-    EXPECT_EQ(units.y, QFontMetrics(font).height());
-    font.setPointSize(16);
-    EXPECT_GT(BaseUnitsOf(font).x, units.x);
-}
-
 // Every control of template 147 at its pixel rectangle, with its id and visibility; focus and
 // tab order as the template orders the tab stops; Esc cancels.
 TEST(MainTemplate, ControlsAtTheirRectanglesFocusAndTabOrder) {
