@@ -4,6 +4,17 @@
 
 namespace {
 
+fk_contract::ContractPlatform Wrap(std::unique_ptr<platform::SimulatedPc> sim, const std::string& error) {
+    fk_contract::ContractPlatform result;
+    if (sim == nullptr) {
+        ADD_FAILURE() << error;
+        return result;
+    }
+    result.eFolder = sim->DriveFolder('E');
+    result.platform = std::move(sim);
+    return result;
+}
+
 fk_contract::ContractPlatform MakeSimulatedPc(const std::string& tempDir) {
     platform::SimPcDescription description;
     platform::SimDriveConfig c;
@@ -16,34 +27,19 @@ fk_contract::ContractPlatform MakeSimulatedPc(const std::string& tempDir) {
     description.drives = {c, e};
     const std::string pc = tempDir + "/pc";
     std::string error;
-    fk_contract::ContractPlatform result;
     if (!platform::CreateSimulatedPcFolder(pc, description, &error)) {
-        ADD_FAILURE() << error;
-        return result;
+        return Wrap(nullptr, error);
     }
     auto sim = platform::OpenSimulatedPc(pc, &error);
-    if (sim == nullptr) {
-        ADD_FAILURE() << error;
-        return result;
-    }
-    result.eFolder = sim->DriveFolder('E');
-    result.platform = std::move(sim);
-    return result;
+    return Wrap(std::move(sim), error);
 }
 
 fk_contract::ContractPlatform MakeMappedFolder(const std::string& tempDir) {
     const std::string folder = tempDir + "/mapped";
     std::filesystem::create_directories(folder);
     std::string error;
-    fk_contract::ContractPlatform result;
     auto sim = platform::MapFolderAsDrive(folder, 'E', &error);
-    if (sim == nullptr) {
-        ADD_FAILURE() << error;
-        return result;
-    }
-    result.eFolder = sim->DriveFolder('E');
-    result.platform = std::move(sim);
-    return result;
+    return Wrap(std::move(sim), error);
 }
 
 } // namespace

@@ -469,17 +469,6 @@ TEST_F(SimulatedPcTest, CallFaultHookFailsChosenCalls) {
     EXPECT_EQ(content, "13c");
 }
 
-TEST_F(SimulatedPcTest, LocalTreeResolvesWhateverTheSpelling) {
-    ASSERT_TRUE(fs_->CreateDirectory("C:\\ZEL"));
-    ASSERT_TRUE(fs_->CreateDirectory("C:\\ZEL\\VoxHarbor"));
-    ASSERT_TRUE(fs_->CreateDirectory("C:\\ZEL\\VoxHarbor\\Backup"));
-    const std::string host = pc_->HostPathOf("C:\\ZEL\\Voxharbor\\Backup\\");
-    EXPECT_EQ(host, pc_->DriveFolder('C') + "/ZEL/VoxHarbor/Backup/");
-    EXPECT_EQ(pc_->WindowsPathOf(pc_->DriveFolder('C') + "/ZEL/VoxHarbor/Backup/card.vhb"),
-              "C:\\ZEL\\VoxHarbor\\Backup\\card.vhb");
-    EXPECT_EQ(pc_->WindowsPathOf("/elsewhere/file.vhb"), "/elsewhere/file.vhb");
-}
-
 TEST_F(SimulatedPcTest, CaseInsensitiveLookupSeesFilesAddedBehindItsBack) {
     ASSERT_TRUE(fs_->CreateDirectory("E:\\D"));
     for (int i = 0; i < 50; ++i) {
