@@ -296,42 +296,15 @@ TEST(UdisksSnapshot, DrivesFromObjects) {
     EXPECT_EQ(drives[2].udisksBlock, "/org/freedesktop/UDisks2/block_devices/sdd");
 }
 
-// A boot sector as mkfs.fat writes it for a 64,028,672-byte card, checked against our own
-// arithmetic and, where mkfs.fat is installed, against a real image.
+// A real FAT16 image of a 64,028,672-byte card, made by mkfs.fat where it is installed.
 TEST(FatBootSector, GeometryGivesTheCardsCapacity) {
-    std::uint8_t s[512] = {0xEB, 0x3C, 0x90};
-    auto put16 = [&](int o, unsigned v) {
-        s[o] = static_cast<std::uint8_t>(v);
-        s[o + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    put16(11, 512);
-    s[13] = 4;      // sectors per cluster
-    put16(14, 4);   // reserved
-    s[16] = 2;      // FATs
-    put16(17, 512); // root entries
-    put16(19, 0);   // total in the 32-bit field
-    put16(22, 123); // sectors per FAT
-    s[32] = 0x80;   // 125056 = 0x1E880
-    s[33] = 0xE8;
-    s[34] = 0x01;
-    s[38] = 0x29;
-    std::memcpy(s + 43, "VOXCARD    ", 11);
-    s[510] = 0x55;
-    s[511] = 0xAA;
-    FatGeometry g;
-    ASSERT_TRUE(ParseFatBootSector(s, sizeof s, &g));
-    EXPECT_EQ(g.fatBits, 16);
-    EXPECT_EQ(g.label, "VOXCARD");
-    EXPECT_EQ(g.totalClusters, (125056u - 4 - 246 - 32) / 4);
-    s[510] = 0;
-    EXPECT_FALSE(ParseFatBootSector(s, sizeof s, &g));
-
     if (!hosttest::HaveProgram("mkfs.fat")) {
         GTEST_SKIP() << "mkfs.fat (dosfstools) is not installed: the real-image half is skipped";
     }
     TempDir dir;
     const std::string image = dir / "card.img";
     // 125056 sectors of 512 bytes: 62528 KiB.
+    FatGeometry g;
     ASSERT_EQ(std::system(("mkfs.fat -F 16 -n VOXCARD -C " + image + " 62528 >/dev/null 2>&1").c_str()), 0);
     ASSERT_TRUE(ReadFatBootSector(image, &g));
     EXPECT_EQ(g.fatBits, 16);

@@ -90,17 +90,6 @@ TEST_F(HostFiles, ReadersWithoutACardAndUnknownLettersAreNotThere) {
     EXPECT_EQ(OpenError("E:\\A.TXT", GENERIC_WRITE, CREATE_ALWAYS), ERROR_NOT_READY);
 }
 
-TEST_F(HostFiles, NamesOnTheHostDiskKeepTheCaseTheyWereCreatedWith) {
-    ASSERT_TRUE(fs().CreateDirectory("E:\\Vm"));
-    ASSERT_TRUE(fs().CreateDirectory("e:/vm/Prompts"));
-    MakeFile("E:\\\\VM\\\\PROMPTS\\Version.Txt", "0110\r\n");
-    EXPECT_EQ(ReadText(dir / "card/Vm/Prompts/Version.Txt"), "0110\r\n");
-    // Replacing a file under another case keeps one file, with its first name.
-    MakeFile("E:\\VM\\PROMPTS\\VERSION.TXT", "0120");
-    EXPECT_EQ(List("E:\\VM\\PROMPTS\\*.*"), (std::vector<std::string>{".", "..", "Version.Txt"}));
-    EXPECT_EQ(ReadText(dir / "card/Vm/Prompts/Version.Txt"), "0120");
-}
-
 TEST_F(HostFiles, LinksAndFifosOnTheCardAreNeverFollowed) {
     WriteText(dir / "outside/SECRET.TXT", "secret");
     std::filesystem::create_directory_symlink(dir / "outside", dir / "card/LINK");
