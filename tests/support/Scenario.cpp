@@ -176,11 +176,6 @@ DriveSetup& DriveSetup::volumeAnswers(bool answers) {
     return *this;
 }
 
-DriveSetup& DriveSetup::fault(platform::SimFault fault) {
-    scenario_.EditRunning(letter_, [fault](platform::SimDriveConfig& c) { c.fault = fault; });
-    return *this;
-}
-
 DriveSetup& DriveSetup::prompts(const std::string& versionFileContent) {
     for (int slot = 0; slot < 4; ++slot) {
         promptSlot(slot, versionFileContent);

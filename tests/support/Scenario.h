@@ -45,7 +45,6 @@ public:
     DriveSetup& geometry(DWORD bytesPerSector, DWORD sectorsPerCluster, DWORD totalClusters);
     // Whether the volume answers the disk-extents request of the volume scan.
     DriveSetup& volumeAnswers(bool answers);
-    DriveSetup& fault(platform::SimFault fault);
 
     // "VM\PROMPTS\0\<slot>\0\VERSION.TXT" with this content, for all four slots / one slot.
     DriveSetup& prompts(const std::string& versionFileContent);
@@ -53,8 +52,6 @@ public:
     // A file (parent folders are created) or a folder, path below the drive root.
     DriveSetup& file(const std::string& path, const std::string& content);
     DriveSetup& directory(const std::string& path);
-
-    char letter() const { return letter_; }
 
 private:
     platform::SimDriveConfig& config();
@@ -78,7 +75,6 @@ public:
     // --- the PC ---
     // A drive (created as a removable drive with media when not described yet).
     DriveSetup card(char letter);
-    DriveSetup drive(char letter) { return card(letter); }
     // Takes a drive off the description (before start) or off the PC (after: no event).
     void removeDrive(char letter);
     // C: without "C:\ZEL\VoxHarbor\Prompts\PromptUpdateVer1_2.vhp".

@@ -130,7 +130,6 @@ public:
     const std::vector<std::pair<int, int>>& EndedDialogs() const { return ended_; }
     platform::Dialog* MainWindow() const { return mainWindow_; }
     // The status bar created by the main window (null before).
-    platform::StatusBarControl* StatusBar() const { return statusBar_; }
 
     // --- platform::Ui ---
     INT_PTR RunModal(platform::Dialog& dlg) override;
