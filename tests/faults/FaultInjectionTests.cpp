@@ -32,39 +32,22 @@ constexpr const char* Target = "C:\\ZEL\\VoxHarbor\\Backup\\CARD.VHB";
 constexpr const char* BackupDir = "C:\\ZEL\\VoxHarbor\\Backup\\";
 
 const char* CallName(SimCall call) {
-    switch (call) {
-    case SimCall::Open:
-        return "open";
-    case SimCall::Read:
-        return "read";
-    case SimCall::Write:
-        return "write";
-    case SimCall::Close:
-        return "close";
-    case SimCall::BackupRead:
-        return "backup read";
-    case SimCall::BackupWrite:
-        return "backup write";
-    case SimCall::SetAttributes:
-        return "set attributes";
-    case SimCall::SetTimes:
-        return "set times";
-    case SimCall::GetAttributes:
-        return "get attributes";
-    case SimCall::GetTimes:
-        return "get times";
-    case SimCall::CreateDirectory:
-        return "create directory";
-    case SimCall::FindFirst:
-        return "find first";
-    case SimCall::FindNext:
-        return "find next";
-    case SimCall::Delete:
-        return "delete";
-    case SimCall::Move:
-        return "move";
-    }
-    return "?";
+    static const char* const names[] = {"open",
+                                        "read",
+                                        "write",
+                                        "close",
+                                        "backup read",
+                                        "backup write",
+                                        "set attributes",
+                                        "set times",
+                                        "get attributes",
+                                        "get times",
+                                        "create directory",
+                                        "find first",
+                                        "find next",
+                                        "delete",
+                                        "move"};
+    return names[static_cast<int>(call)];
 }
 
 // The error a failing call reports: what a card reader or disk would say for that kind of call.
@@ -278,6 +261,22 @@ std::set<std::string> BackupFolderNames(Scenario& s) {
     return names;
 }
 
+// Runs run(index, call) failing each call of a clean run in turn; stops at the first failing
+// case, since it says enough. Returns the kinds of call walked through.
+template <typename Run> std::set<SimCall> FailEachCall(const std::vector<Call>& calls, Run run) {
+    std::set<SimCall> seen;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        seen.insert(calls[i].call);
+        SCOPED_TRACE(std::string("failing call ") + std::to_string(i) + ": " + CallName(calls[i].call) + " " +
+                     calls[i].path);
+        run(static_cast<int>(i), calls[i].call);
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
+    }
+    return seen;
+}
+
 // ---------------------------------------------------------------- Backup
 
 const std::string& EarlierArchive() {
@@ -350,20 +349,12 @@ BackupRun RunBackup(int failAt, DWORD error) {
 TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchive) {
     const BackupRun clean = RunBackup(-1, 0);
     ASSERT_EQ(clean.messages, Texts{operations::BackupCompleteMessage});
-    std::set<SimCall> seen;
-    for (std::size_t i = 0; i < clean.calls.size(); ++i) {
-        const Call& call = clean.calls[i];
-        seen.insert(call.call);
-        SCOPED_TRACE(std::string("failing call ") + std::to_string(i) + ": " + CallName(call.call) + " " +
-                     call.path);
-        RunBackup(static_cast<int>(i), TypicalError(call.call));
-        if (call.call == SimCall::Write) {
-            RunBackup(static_cast<int>(i), ERROR_DISK_FULL);
+    const std::set<SimCall> seen = FailEachCall(clean.calls, [](int i, SimCall call) {
+        RunBackup(i, TypicalError(call));
+        if (call == SimCall::Write) {
+            RunBackup(i, ERROR_DISK_FULL);
         }
-        if (::testing::Test::HasFailure()) {
-            return; // the first failing call says enough
-        }
-    }
+    });
     // The walk really went through the calls this test is about.
     for (SimCall call :
          {SimCall::Open, SimCall::Read, SimCall::Write, SimCall::Close, SimCall::BackupRead,
@@ -448,39 +439,23 @@ RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCal
     return run;
 }
 
+// With Yes the archive's prompts are restored too; with No the extraction leaves the card's alone.
 TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestored) {
-    const RestoreRun clean = RunRestore(-1, 0, nullptr);
-    ASSERT_EQ(clean.messages, Texts{operations::RestoreCompleteMessage});
-    ASSERT_TRUE(clean.asked);
-    std::set<SimCall> seen;
-    for (std::size_t i = 0; i < clean.calls.size(); ++i) {
-        const Call& call = clean.calls[i];
-        seen.insert(call.call);
-        SCOPED_TRACE(std::string("failing call ") + std::to_string(i) + ": " + CallName(call.call) + " " +
-                     call.path);
-        RunRestore(static_cast<int>(i), TypicalError(call.call), &clean.calls);
-        if (call.call == SimCall::BackupWrite || call.call == SimCall::CreateDirectory) {
-            RunRestore(static_cast<int>(i), ERROR_DISK_FULL, &clean.calls);
+    for (const int answer : {IDYES, IDNO}) {
+        SCOPED_TRACE(answer == IDYES ? "restoring the prompts" : "keeping the card's prompts");
+        const RestoreRun clean = RunRestore(-1, 0, nullptr, answer);
+        ASSERT_EQ(clean.messages, Texts{operations::RestoreCompleteMessage});
+        ASSERT_TRUE(clean.asked);
+        const std::set<SimCall> seen = FailEachCall(clean.calls, [&](int i, SimCall call) {
+            RunRestore(i, TypicalError(call), &clean.calls, answer);
+            if (answer == IDYES && (call == SimCall::BackupWrite || call == SimCall::CreateDirectory)) {
+                RunRestore(i, ERROR_DISK_FULL, &clean.calls, answer);
+            }
+        });
+        for (SimCall call : {SimCall::Open, SimCall::Read, SimCall::Close, SimCall::BackupWrite,
+                             SimCall::SetAttributes, SimCall::SetTimes, SimCall::CreateDirectory}) {
+            EXPECT_EQ(seen.count(call), 1u) << CallName(call);
         }
-        if (::testing::Test::HasFailure()) {
-            return;
-        }
-    }
-    for (SimCall call : {SimCall::Open, SimCall::Read, SimCall::Close, SimCall::BackupWrite,
-                         SimCall::SetAttributes, SimCall::SetTimes, SimCall::CreateDirectory}) {
-        EXPECT_EQ(seen.count(call), 1u) << CallName(call);
-    }
-}
-
-// The same with No: the extraction that leaves the card's prompts alone.
-TEST(RestoreFaults, KeepingTheCardsPromptsEveryFailingCallIsReported) {
-    const RestoreRun clean = RunRestore(-1, 0, nullptr, IDNO);
-    ASSERT_EQ(clean.messages, Texts{operations::RestoreCompleteMessage});
-    for (std::size_t i = 0; i < clean.calls.size(); ++i) {
-        const Call& call = clean.calls[i];
-        SCOPED_TRACE(std::string("failing call ") + std::to_string(i) + ": " + CallName(call.call) + " " +
-                     call.path);
-        RunRestore(static_cast<int>(i), TypicalError(call.call), &clean.calls, IDNO);
         if (::testing::Test::HasFailure()) {
             return;
         }
