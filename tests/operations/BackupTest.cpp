@@ -128,56 +128,59 @@ TEST(Backup, TheStatusBarShowsEachPathAndEndsReady) {
 
 // ------------------------------------------------------------------ failures
 
+namespace {
+
+// Card E with two messages selected, and an earlier archive at the target.
+void PrepareFailure(Scenario& s) {
+    s.card('E').prompts("0110\n");
+    s.card('E').file("VM\\MSG\\100\\M0001.VOX", std::string(5000, 'a'));
+    s.card('E').file("VM\\MSG\\100\\M0002.VOX", std::string(7000, 'b'));
+    s.localFile("ZEL\\VoxHarbor\\Backup\\card.vhb", OldArchive);
+    s.start();
+    s.selectCard(0);
+}
+
 class BackupFailure : public ::testing::Test {
 protected:
-    void SetUp() override {
-        s.card('E').prompts("0110\n");
-        s.card('E').file("VM\\MSG\\100\\M0001.VOX", std::string(5000, 'a'));
-        s.card('E').file("VM\\MSG\\100\\M0002.VOX", std::string(7000, 'b'));
-        s.localFile("ZEL\\VoxHarbor\\Backup\\card.vhb", OldArchive);
-        s.start();
-        s.selectCard(0);
-    }
+    void SetUp() override { PrepareFailure(s); }
     Scenario s;
 };
 
-TEST_F(BackupFailure, AFullLocalDiskLeavesTheEarlierArchive) {
-    auto writes = std::make_shared<int>(0);
-    s.pc().SetCallFault([writes](platform::SimCall call, std::string_view path) -> DWORD {
-        // Room for a few blocks only.
-        return call == platform::SimCall::Write && path.starts_with("C:") && ++*writes > 5 ? ERROR_DISK_FULL
-                                                                                           : 0;
-    });
-    BackUp(s);
-    EXPECT_EQ(
-        s.messages(),
-        Texts{"The backup file could not be written because the disk is full. The backup is not complete."});
-    ExpectEarlierArchiveKept(s);
-}
+} // namespace
 
-TEST_F(BackupFailure, AnUnreadableCardFileLeavesTheEarlierArchive) {
-    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
-        return call == platform::SimCall::BackupRead && path.ends_with("M0002.VOX") ? ERROR_READ_FAULT : 0;
-    });
-    BackUp(s);
-    EXPECT_EQ(s.messages(),
-              Texts{"An error has occurred while reading the VoxHarbor card. The backup is not complete."});
-    ExpectEarlierArchiveKept(s);
-}
-
-TEST_F(BackupFailure, ACardPulledDuringTheWalkLeavesTheEarlierArchive) {
-    // Once the walk reaches the messages, the card is gone: every call on it finds no medium.
-    auto pulled = std::make_shared<bool>(false);
-    s.pc().SetCallFault([pulled](platform::SimCall, std::string_view path) -> DWORD {
-        if (path.find("M0001") != std::string_view::npos) {
-            *pulled = true;
-        }
-        return *pulled && (path.starts_with("E:") || path.starts_with("e:")) ? ERROR_NOT_READY : 0;
-    });
-    BackUp(s);
-    EXPECT_EQ(s.messages(),
-              Texts{"An error has occurred while reading the VoxHarbor card. The backup is not complete."});
-    ExpectEarlierArchiveKept(s);
+// A full local disk (room for a few blocks only), an unreadable card file, and a card pulled
+// once the walk reaches the messages (every later call on it finds no medium).
+TEST(BackupFailures, FailingCallsLeaveTheEarlierArchive) {
+    const std::string readError =
+        "An error has occurred while reading the VoxHarbor card. The backup is not complete.";
+    // Each hook is copied into the PC afresh, so its counters start at zero every time.
+    const std::vector<std::pair<platform::SimCallFault, std::string>> cases = {
+        {[writes = 0](platform::SimCall call, std::string_view path) mutable -> DWORD {
+             return call == platform::SimCall::Write && path.starts_with("C:") && ++writes > 5
+                        ? ERROR_DISK_FULL
+                        : 0;
+         },
+         "The backup file could not be written because the disk is full. The backup is not complete."},
+        {[](platform::SimCall call, std::string_view path) -> DWORD {
+             return call == platform::SimCall::BackupRead && path.ends_with("M0002.VOX") ? ERROR_READ_FAULT
+                                                                                         : 0;
+         },
+         readError},
+        {[pulled = false](platform::SimCall, std::string_view path) mutable -> DWORD {
+             pulled = pulled || path.find("M0001") != std::string_view::npos;
+             return pulled && (path.starts_with("E:") || path.starts_with("e:")) ? ERROR_NOT_READY : 0;
+         },
+         readError},
+    };
+    for (const auto& [fault, message] : cases) {
+        SCOPED_TRACE(message);
+        Scenario s;
+        PrepareFailure(s);
+        s.pc().SetCallFault(fault);
+        BackUp(s);
+        EXPECT_EQ(s.messages(), Texts{message});
+        ExpectEarlierArchiveKept(s);
+    }
 }
 
 TEST_F(BackupFailure, APathTooLongForTheArchiveIsNamed) {
