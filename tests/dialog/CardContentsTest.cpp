@@ -97,6 +97,7 @@ TEST(PromptVersion, ACardThatLosesItsPromptsShowsNoVersionAtOnce) {
     EXPECT_EQ(s.dialog().promptVersion, "");
 }
 
+// A version file that cannot be opened (slot 2), and a folder in the version file's place (slot 0).
 TEST(PromptVersion, AVersionFileThatCannotBeReadIsUnd) {
     Scenario s;
     s.card('E').prompts("0110");
@@ -108,15 +109,13 @@ TEST(PromptVersion, AVersionFileThatCannotBeReadIsUnd) {
     });
     s.selectCard(0);
     EXPECT_EQ(s.dialog().cardLanguageVersions, (Versions{"1.10", "1.10", "UND", "1.10"}));
-}
 
-TEST(PromptVersion, AFolderNamedLikeTheVersionFileIsUnd) {
-    Scenario s;
-    s.card('E').directory("VM\\PROMPTS\\0\\0\\0\\VERSION.TXT");
-    s.start();
-    s.selectCard(0);
-    EXPECT_EQ(s.dialog().cardLanguageVersions[0], "UND");
-    EXPECT_EQ(s.field(ControlId::PromptVersion), "UND");
+    Scenario folder;
+    folder.card('E').directory("VM\\PROMPTS\\0\\0\\0\\VERSION.TXT");
+    folder.start();
+    folder.selectCard(0);
+    EXPECT_EQ(folder.dialog().cardLanguageVersions[0], "UND");
+    EXPECT_EQ(folder.field(ControlId::PromptVersion), "UND");
 }
 
 TEST(CardStatus, WithoutADriveBehindTheSelectionEverySlotIsUnd) {
@@ -150,20 +149,7 @@ TEST(StateText, OperationTextsNeedADriveAndReadyBecomesInsertCard) {
     EXPECT_EQ(s.statusBar(0), "Insert Card");
 }
 
-TEST(DataExchange, CollectingAnOutOfRangeIndexGivesMinusOneAndNoCardRoot) {
-    Scenario s;
-    s.start();
-    CardUtilityDialog& dlg = s.dialog();
-    dlg.deviceIndex = 7;
-    dlg.ShowMembers();
-    dlg.UpdateData(TRUE);
-    EXPECT_EQ(dlg.deviceIndex, -1);
-    EXPECT_EQ(dlg.CardRoot(), "");
-    EXPECT_EQ(dlg.SelectedDriveCode(), DriveCodeNone);
-    EXPECT_FALSE(dlg.SelectedSlotHasDrive());
-}
-
-TEST(DataExchange, CollectingOverwritesEveryBoundMember) {
+TEST(DataExchange, CollectingOverwritesEveryBoundMemberAndAnOutOfRangeIndexGivesMinusOne) {
     Scenario s;
     s.start();
     CardUtilityDialog& dlg = s.dialog();
@@ -174,6 +160,14 @@ TEST(DataExchange, CollectingOverwritesEveryBoundMember) {
     EXPECT_EQ(dlg.cardType, "");
     EXPECT_EQ(dlg.deviceName, "");
     EXPECT_EQ(dlg.cardLanguageVersions[3], s.field(ControlId::LanguageVersion3));
+
+    dlg.deviceIndex = 7;
+    dlg.ShowMembers();
+    dlg.UpdateData(TRUE);
+    EXPECT_EQ(dlg.deviceIndex, -1);
+    EXPECT_EQ(dlg.CardRoot(), "");
+    EXPECT_EQ(dlg.SelectedDriveCode(), DriveCodeNone);
+    EXPECT_FALSE(dlg.SelectedSlotHasDrive());
 }
 
 TEST(CardCleanup, RemovesThePromptsOfEveryLanguageAndNothingElse) {

@@ -147,25 +147,20 @@ TEST(CardSelection, WithoutRemovableDrivesOnlyNoneIsOfferedAndOkChangesNothing) 
     EXPECT_EQ(s.messages(), Texts{});
 }
 
-TEST(CardSelection, TheCardPulledWhileTheListIsOpenIsNotSelected) {
-    Scenario s;
-    s.card('E').prompts("0110");
-    s.start();
-    s.answerModal(SelectItem(0, s.pulling('E')));
-    s.click(ControlId::Select);
-    EXPECT_EQ(s.messages(), Texts{"No media present."});
-    EXPECT_EQ(FieldsOf(s), NotSelected);
-}
-
-TEST(CardSelection, TheReaderUnpluggedWhileTheListIsOpenLeavesNoCardSelected) {
-    Scenario s;
-    s.card('E').prompts("0110");
-    s.start();
-    // G:, item 1, goes away before OK: slot 1 is empty when the choice arrives.
-    s.answerModal(SelectItem(1, [&s] { s.unplug('G'); }));
-    s.click(ControlId::Select);
-    EXPECT_EQ(FieldsOf(s), NotSelected);
-    EXPECT_EQ(s.dialog().CardRoot(), "");
+// The card E: (item 0) pulled, or the reader G: (item 1) unplugged, before OK is pressed: only
+// the pulled card is still a drive to report on.
+TEST(CardSelection, ACardOrReaderGoneWhileTheListIsOpenIsNotSelected) {
+    for (const bool pulled : {true, false}) {
+        SCOPED_TRACE(pulled ? "card pulled" : "reader unplugged");
+        Scenario s;
+        s.card('E').prompts("0110");
+        s.start();
+        s.answerModal(pulled ? SelectItem(0, s.pulling('E')) : SelectItem(1, [&s] { s.unplug('G'); }));
+        s.click(ControlId::Select);
+        EXPECT_EQ(s.messages(), pulled ? Texts{"No media present."} : Texts{});
+        EXPECT_EQ(FieldsOf(s), NotSelected);
+        EXPECT_EQ(s.dialog().CardRoot(), pulled ? "E:\\" : ""); // the pulled card's drive is still there
+    }
 }
 
 TEST(CardSelection, ALaterSelectionOfACardWithoutPromptsDoesNotShowTheEarlierVersion) {

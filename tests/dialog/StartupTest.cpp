@@ -36,28 +36,26 @@ TEST(Startup, WithTheInstallationTheDialogStaysOpenWithNoCardSelected) {
     EXPECT_EQ(s.dialog().ButtonItem(ControlId::Read).GetBitmap(), resources::IDB_READ);
 }
 
-TEST(Startup, WithoutThePromptUpdateFileTheReinstallMessageEndsTheDialogAfterTheLastStep) {
-    Scenario s;
-    s.withoutInstallation();
-    s.start();
+// Without the prompt update file, or without the whole installation folder on C:.
+TEST(Startup, WithoutTheInstallationTheReinstallMessageEndsTheDialogAfterTheLastStep) {
+    for (const bool folderToo : {false, true}) {
+        SCOPED_TRACE(folderToo ? "no installation folder" : "no prompt update file");
+        Scenario s;
+        s.withoutInstallation();
+        if (folderToo) {
+            s.removeDrive('C');
+            s.card('C').type(platform::SimDriveType::Fixed);
+        }
+        s.start();
 
-    ASSERT_EQ(s.messages(), Texts{ReinstallMessage});
-    EXPECT_EQ(s.ui().Messages()[0].buttons, MB_OK);
-    EXPECT_EQ(s.ui().Messages()[0].caption, "flashkeeper3");
-    EXPECT_TRUE(s.ended());
-    EXPECT_EQ(s.endResult(), IDOK);
-    // The remaining start-up steps still ran.
-    EXPECT_EQ(s.field(ControlId::Status), "Card Not Selected");
-}
-
-TEST(Startup, WithoutTheInstallationFolderTheReinstallMessageIsShownToo) {
-    Scenario s;
-    s.withoutInstallation();
-    s.removeDrive('C');
-    s.card('C').type(platform::SimDriveType::Fixed);
-    s.start();
-    EXPECT_EQ(s.messages(), Texts{ReinstallMessage});
-    EXPECT_TRUE(s.ended());
+        ASSERT_EQ(s.messages(), Texts{ReinstallMessage});
+        EXPECT_EQ(s.ui().Messages()[0].buttons, MB_OK);
+        EXPECT_EQ(s.ui().Messages()[0].caption, "flashkeeper3");
+        EXPECT_TRUE(s.ended());
+        EXPECT_EQ(s.endResult(), IDOK);
+        // The remaining start-up steps still ran.
+        EXPECT_EQ(s.field(ControlId::Status), "Card Not Selected");
+    }
 }
 
 TEST(Startup, ABusyPromptUpdateFileDoesNotStopStartUp) {
