@@ -3,6 +3,7 @@
 // completion message while data is missing), an earlier archive must survive a failed backup
 // byte for byte, and what a failed restore finished before the failure must stay on the card.
 #include "operations/OperationTexts.h"
+#include "tests/support/FileTree.h"
 #include "tests/support/Scenario.h"
 
 #include <gtest/gtest.h>
@@ -246,18 +247,9 @@ bool Contains(const std::string& text, const std::string& part) {
 // Names in the local backup folder.
 std::set<std::string> BackupFolderNames(Scenario& s) {
     std::set<std::string> names;
-    platform::FileSystem& fs = s.pc().Files();
-    platform::FindData found;
-    const platform::Handle h = fs.FindFirstFile(std::string(BackupDir) + "*.*", &found);
-    if (h == platform::InvalidHandle) {
-        return names;
+    for (const auto& [name, entry] : fktest::SnapshotTree(s.pc().Files(), BackupDir)) {
+        names.insert(name);
     }
-    do {
-        if (found.fileName != "." && found.fileName != "..") {
-            names.insert(found.fileName);
-        }
-    } while (fs.FindNextFile(h, &found));
-    fs.FindClose(h);
     return names;
 }
 
