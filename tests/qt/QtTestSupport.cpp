@@ -54,28 +54,6 @@ DWORD RecordingVolumes::FormatDrive(UINT driveNumber, const platform::FormatRequ
     return formatResult;
 }
 
-std::string FakePlatform::HostPathOf(std::string_view windowsPath) {
-    if (hostC_.empty() || windowsPath.size() < 2 || (windowsPath[0] != 'C' && windowsPath[0] != 'c')) {
-        return {};
-    }
-    std::string path = hostC_;
-    for (char c : windowsPath.substr(2)) {
-        path += c == '\\' ? '/' : c;
-    }
-    return path;
-}
-
-std::string FakePlatform::WindowsPathOf(std::string_view hostPath) {
-    if (hostC_.empty() || hostPath.substr(0, hostC_.size()) != hostC_) {
-        return {};
-    }
-    std::string path = "C:";
-    for (char c : hostPath.substr(hostC_.size())) {
-        path += c == '/' ? '\\' : c;
-    }
-    return path;
-}
-
 LRESULT RecordingDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     messages.emplace_back(message, wParam);
     if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {

@@ -73,22 +73,18 @@ public:
     std::vector<UINT> pending;
 };
 
-// C:\ maps to a host folder for the file dialogs.
+// No drive maps to a host folder: file dialogs return host paths as they are.
 class FakePlatform : public platform::Platform {
 public:
-    explicit FakePlatform(std::string hostC = {}) : hostC_(std::move(hostC)) {}
     platform::FileSystem& Files() override { return files; }
     platform::Volumes& Drives() override { return volumes; }
     platform::DeviceWatcher& Devices() override { return devices; }
-    std::string HostPathOf(std::string_view windowsPath) override;
-    std::string WindowsPathOf(std::string_view hostPath) override;
+    std::string HostPathOf(std::string_view) override { return {}; }
+    std::string WindowsPathOf(std::string_view) override { return {}; }
 
     DeniedFiles files;
     RecordingVolumes volumes;
     QueuedDevices devices;
-
-private:
-    std::string hostC_;
 };
 
 // A dialog on any template that records the messages it receives; onInit runs at the end of

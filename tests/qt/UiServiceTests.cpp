@@ -134,27 +134,8 @@ protected:
     QTemporaryDir temp;
 };
 
-TEST_F(FileDialogs, SaveStartsInTheMappedFolderAppendsTheExtensionAndReturnsTheWindowsPath) {
-    // The fake maps C:\ case-sensitively, so the folder is spelled as the request spells it.
-    QDir(temp.path()).rename(QStringLiteral("ZEL/VoxHarbor"), QStringLiteral("ZEL/Voxharbor"));
-    FakePlatform pc(temp.path().toStdString());
-    QtUi ui(pc);
-    FileDialogRequest request = SaveRequest();
-    OnModal(QStringLiteral("saveDialog"), [&](QWidget* w) {
-        auto* dialog = static_cast<QFileDialog*>(w);
-        EXPECT_EQ(QDir(dialog->directory()).canonicalPath(),
-                  QDir(temp.path() + QStringLiteral("/ZEL/Voxharbor/Backup")).canonicalPath());
-        EXPECT_EQ(dialog->nameFilters(),
-                  QStringList{QStringLiteral("VoxHarbor Greeting & Data Files (*.vhb)")});
-        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("monday"));
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    ASSERT_EQ(ui.GetSaveFileName(nullptr, request), TRUE);
-    EXPECT_EQ(request.path, "C:\\ZEL\\Voxharbor\\Backup\\monday.vhb");
-}
-
 TEST_F(FileDialogs, OverwritePromptOnlyWhenAskedAndCancelReturnsFalse) {
-    FakePlatform pc; // nothing maps: the host path comes back
+    FakePlatform pc;
     QtUi ui(pc);
     FileDialogRequest request = SaveRequest();
     OnModal(QStringLiteral("saveDialog"), [&](QWidget* w) {
