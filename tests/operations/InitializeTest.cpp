@@ -66,37 +66,33 @@ TEST(Initialize, NoToTheQuestionChangesNothing) {
     EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
 }
 
+// The Device field shows the new label; a card formatted without one is a "Removable Disk".
 TEST(Initialize, AFormattedCardGetsTheInitialFilesAndItsNewLabel) {
-    Scenario s;
-    s.card('E').prompts("0120").file("VM\\MSG\\M0001.VOX", "message");
-    Prepare(s);
-    Initialize(s, FormatWith(Fat("NEWCARD")));
+    for (const auto& [label, device] : {std::pair{"NEWCARD", "NEWCARD (E:)"}, {"", "Removable Disk (E:)"}}) {
+        SCOPED_TRACE(device);
+        Scenario s;
+        s.card('E').prompts("0120").file("VM\\MSG\\M0001.VOX", "message");
+        Prepare(s);
+        Initialize(s, FormatWith(Fat(label)));
 
-    EXPECT_EQ(s.messages(), (Texts{Reformat, FatAdvice}));
-    ASSERT_EQ(s.ui().Formats().size(), 1u);
-    EXPECT_EQ(s.ui().Formats()[0].driveNumber, 4u); // E: is drive code 2
-    EXPECT_EQ(s.ui().Formats()[0].result, 0u);
+        EXPECT_EQ(s.messages(), (Texts{Reformat, FatAdvice}));
+        ASSERT_EQ(s.ui().Formats().size(), 1u);
+        EXPECT_EQ(s.ui().Formats()[0].driveNumber, 4u); // E: is drive code 2
+        EXPECT_EQ(s.ui().Formats()[0].result, 0u);
 
-    EXPECT_FALSE(s.exists("E:\\VM\\MSG\\M0001.VOX"));
-    EXPECT_EQ(s.readFile(InstalledVersionFile), "0110\n");
-    EXPECT_EQ(s.readFile("E:\\VM\\PROMPTS\\0\\0\\P001.WAV"), std::string(6000, 'i'));
-    EXPECT_TRUE(s.exists("E:\\VM\\GREET"));
-    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.10");
-    EXPECT_EQ(s.field(ControlId::Device), "NEWCARD (E:)");
-    const Texts& states = s.statusHistory(0);
-    ASSERT_FALSE(states.empty());
-    EXPECT_NE(std::find(states.begin(), states.end(), "Installing Prompts"), states.end());
-    EXPECT_EQ(states.back(), "Ready");
-    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
-    EXPECT_FALSE(s.ui().ProgressBarExists());
-}
-
-TEST(Initialize, ACardWithoutALabelIsShownAsRemovableDisk) {
-    Scenario s;
-    Prepare(s);
-    Initialize(s, FormatWith(Fat("")));
-    EXPECT_EQ(s.field(ControlId::Device), "Removable Disk (E:)");
-    EXPECT_EQ(s.field(ControlId::PromptVersion), "1.10");
+        EXPECT_FALSE(s.exists("E:\\VM\\MSG\\M0001.VOX"));
+        EXPECT_EQ(s.readFile(InstalledVersionFile), "0110\n");
+        EXPECT_EQ(s.readFile("E:\\VM\\PROMPTS\\0\\0\\P001.WAV"), std::string(6000, 'i'));
+        EXPECT_TRUE(s.exists("E:\\VM\\GREET"));
+        EXPECT_EQ(s.field(ControlId::PromptVersion), "1.10");
+        EXPECT_EQ(s.field(ControlId::Device), device);
+        const Texts& states = s.statusHistory(0);
+        ASSERT_FALSE(states.empty());
+        EXPECT_NE(std::find(states.begin(), states.end(), "Installing Prompts"), states.end());
+        EXPECT_EQ(states.back(), "Ready");
+        EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+        EXPECT_FALSE(s.ui().ProgressBarExists());
+    }
 }
 
 TEST(Initialize, ACancelledFormatInstallsOnlyOnACardWithoutPrompts) {
