@@ -218,24 +218,14 @@ TEST_F(SysfsFixture, MountedCardIsUsedThroughItsLetter) {
     EXPECT_GT(total, 0u);
 }
 
-TEST(LetterTable, KeepsLettersWhileAttachedAndNeverPassesZ) {
+// Letters kept while attached are shown by the sysfs volumes above; here, the end of the alphabet.
+TEST(LetterTable, NeverPassesZ) {
     LetterTable table;
-    auto drive = [](const std::string& key) {
-        HostDrive d;
-        d.key = key;
-        return d;
-    };
-    auto letters = table.Assign({drive("/dev/sdc"), drive("/dev/sdb")}, {'C', 'E'});
-    EXPECT_EQ(letters.at('D').key, "/dev/sdb");
-    EXPECT_EQ(letters.at('F').key, "/dev/sdc");
-    letters = table.Assign({drive("/dev/sdc"), drive("/dev/sda")}, {'C', 'E'});
-    EXPECT_EQ(letters.at('D').key, "/dev/sda");
-    EXPECT_EQ(letters.at('F').key, "/dev/sdc");
-    std::vector<HostDrive> many;
+    std::vector<HostDrive> many(30);
     for (int i = 0; i < 30; ++i) {
-        many.push_back(drive("/dev/x" + std::to_string(100 + i)));
+        many[i].key = "/dev/x" + std::to_string(100 + i);
     }
-    letters = table.Assign(many, {});
+    const auto letters = table.Assign(many, {});
     EXPECT_EQ(letters.size(), 23u); // D: to Z:
     EXPECT_EQ(letters.begin()->first, 'D');
     EXPECT_EQ(letters.rbegin()->first, 'Z');
