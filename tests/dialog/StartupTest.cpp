@@ -108,7 +108,7 @@ TEST(StatusBar, CreationFailureIsReportedAndStartUpGoesOn) {
     EXPECT_EQ(s.field(ControlId::Status), "Card Not Selected");
 }
 
-TEST(SystemMenu, EndsWithASeparatorAndTheAboutItem) {
+TEST(SystemMenu, TheAboutItemOpensTheAboutBoxAndLeavesTheDialogAsItWas) {
     Scenario s;
     s.start();
     const std::vector<platform::MenuItem>& menu = *s.dialog().GetSystemMenu(FALSE);
@@ -117,11 +117,6 @@ TEST(SystemMenu, EndsWithASeparatorAndTheAboutItem) {
     EXPECT_EQ(menu.back().commandId, 16u);
     EXPECT_EQ(menu.back().text, "&About ZEL VoxHarbor Utility...");
     EXPECT_FALSE(menu.back().separator);
-}
-
-TEST(SystemMenu, AboutOpensTheAboutBoxAndLeavesTheDialogAsItWas) {
-    Scenario s;
-    s.start();
     s.selectCard(0);
     const std::string status = s.field(ControlId::Status);
 
@@ -140,23 +135,22 @@ TEST(SystemMenu, AboutOpensTheAboutBoxAndLeavesTheDialogAsItWas) {
     EXPECT_TRUE(s.ui().AllAnswersUsed()) << s.ui().PendingAnswers();
 }
 
-TEST(SystemMenu, CloseEndsTheDialogWithCancel) {
+// Exit collects the controls (a member changed without showing it is reverted) and ends with
+// OK; Close on the system menu ends with Cancel.
+TEST(Exit, ExitEndsWithOkAndCloseWithCancel) {
     Scenario s;
     s.start();
-    s.send(WM_SYSCOMMAND, SC_CLOSE);
-    EXPECT_TRUE(s.ended());
-    EXPECT_EQ(s.endResult(), IDCANCEL);
-}
-
-TEST(Exit, CollectsTheControlsAndEndsWithOk) {
-    Scenario s;
-    s.start();
-    // A member changed without showing it is reverted by the collection.
     s.dialog().statusText = "changed";
     s.click(ControlId::Exit);
     EXPECT_TRUE(s.ended());
     EXPECT_EQ(s.endResult(), IDOK);
     EXPECT_EQ(s.dialog().statusText, "Card Not Selected");
+
+    Scenario closed;
+    closed.start();
+    closed.send(WM_SYSCOMMAND, SC_CLOSE);
+    EXPECT_TRUE(closed.ended());
+    EXPECT_EQ(closed.endResult(), IDCANCEL);
 }
 
 TEST(AutoPlay, EachRequestIsRefusedAndRescansTheDrivesOnce) {
