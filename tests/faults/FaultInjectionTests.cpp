@@ -209,27 +209,35 @@ ArchiveContents ReadArchive(const std::string& bytes) {
     return contents;
 }
 
-// What a card holds of CardFiles() (files whose content differs count as missing).
-struct CardCheck {
-    std::vector<std::string> missing;
-    std::vector<std::string> present;
-};
-
-CardCheck CheckCard(Scenario& s, char letter, bool withPrompts) {
-    CardCheck check;
+// What of CardFiles() and CardDirectories() a set of contents lacks (a file whose content
+// differs counts as missing); without prompts, those below VM\PROMPTS are not asked for.
+std::string Missing(const ArchiveContents& got, bool withPrompts = true) {
+    std::string missing;
     for (const auto& [path, content] : CardFiles()) {
-        if (!withPrompts && UnderPrompts(path)) {
-            continue;
+        const auto it = got.files.find(path);
+        if ((withPrompts || !UnderPrompts(path)) && (it == got.files.end() || it->second != content)) {
+            missing += path + " ";
         }
-        const auto got = s.readFile(std::string(1, letter) + ":\\" + path);
-        (got && *got == content ? check.present : check.missing).push_back(path);
     }
     for (const std::string& dir : CardDirectories()) {
-        if ((withPrompts || !UnderPrompts(dir)) && !s.exists(std::string(1, letter) + ":\\" + dir)) {
-            check.missing.push_back(dir + "\\");
+        if ((withPrompts || !UnderPrompts(dir)) && got.directories.count(dir) == 0) {
+            missing += dir + "\\ ";
         }
     }
-    return check;
+    return missing;
+}
+
+// A drive's tree in the same form.
+ArchiveContents OnCard(Scenario& s, char letter) {
+    ArchiveContents contents;
+    for (const auto& [path, entry] : fktest::SnapshotTree(s.pc().Files(), std::string(1, letter) + ":\\")) {
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            contents.directories.insert(path);
+        } else {
+            contents.files[path] = entry.content;
+        }
+    }
+    return contents;
 }
 
 std::string Join(const std::vector<std::string>& v) {
@@ -308,20 +316,8 @@ BackupRun RunBackup(int failAt, DWORD error) {
     if (message == operations::BackupCompleteMessage) {
         // Complete means complete: every folder and file of the card, with its data.
         EXPECT_TRUE(archive.has_value());
-        const ArchiveContents contents = ReadArchive(archive.value_or(""));
-        std::vector<std::string> missing;
-        for (const auto& [path, content] : CardFiles()) {
-            auto it = contents.files.find(path);
-            if (it == contents.files.end() || it->second != content) {
-                missing.push_back(path);
-            }
-        }
-        for (const std::string& dir : CardDirectories()) {
-            if (contents.directories.count(dir) == 0) {
-                missing.push_back(dir + "\\");
-            }
-        }
-        EXPECT_TRUE(missing.empty()) << "\"Backup Complete.\" but the archive misses " << Join(missing);
+        EXPECT_EQ(Missing(ReadArchive(archive.value_or(""))), "")
+            << "\"Backup Complete.\" but the archive misses them";
     } else {
         EXPECT_TRUE(Contains(message, "not complete") || Contains(message, "not made") ||
                     message == operations::NoMediaMessage)
@@ -401,9 +397,8 @@ RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCal
     if (complete) {
         EXPECT_EQ(run.messages.size(), 1u) << Join(run.messages);
         // Unless Yes was answered the card keeps its own (no) prompts: everything else is there.
-        const CardCheck check = CheckCard(s, 'F', run.asked && answer == IDYES);
-        EXPECT_TRUE(check.missing.empty())
-            << "\"Restore Complete.\" but the card misses " << Join(check.missing);
+        EXPECT_EQ(Missing(OnCard(s, 'F'), run.asked && answer == IDYES), "")
+            << "\"Restore Complete.\" but the card misses them";
     } else {
         EXPECT_FALSE(run.messages.empty()) << "a restore that stopped says so";
         for (const std::string& m : run.messages) {
@@ -488,7 +483,7 @@ TEST(RestoreFaults, FailedAttributesAndTimesAreNotReported) {
 
     EXPECT_EQ(s.messages().back(), operations::RestoreCompleteMessage);
     EXPECT_EQ(s.messages().size(), before + 2); // the prompt question and the completion
-    EXPECT_TRUE(CheckCard(s, 'F', true).missing.empty());
+    EXPECT_EQ(Missing(OnCard(s, 'F')), "");
     EXPECT_EQ(fs.GetFileAttributes("F:\\NOTES.TXT") & FILE_ATTRIBUTE_READONLY, 0u);
     const platform::Handle restored =
         fs.CreateFile("F:\\VM\\MSG\\M0001.WAV", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
