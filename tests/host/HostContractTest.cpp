@@ -11,9 +11,8 @@ fk_contract::ContractPlatform MakeHost(const std::string& tempDir) {
     result.eFolder = tempDir + "/card";
     std::filesystem::create_directories(result.eFolder);
     // Host file systems hold times only within their own range (ext4 ends in 2446, FAT in
-    // 2107), so FILETIMEs far in the future come back clamped; ordinary times are checked
-    // exactly in HostFileSystemTest.
-    result.exactTimes = false;
+    // 2107), so FILETIMEs far in the future come back clamped.
+    result.farFutureTimes = false;
     result.platform =
         hosttest::FolderPlatform(tempDir, {{'E', result.eFolder, DRIVE_REMOVABLE, true, "CARD"}});
     return result;

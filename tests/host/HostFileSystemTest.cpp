@@ -9,7 +9,6 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -105,40 +104,6 @@ TEST_F(HostFiles, LinksAndFifosOnTheCardAreNeverFollowed) {
     // A fifo is refused at once instead of blocking the program.
     ASSERT_EQ(mkfifo((dir / "card/PIPE").c_str(), 0600), 0);
     EXPECT_EQ(OpenError("E:\\PIPE", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
-}
-
-// Plain folders keep every time exactly; the creation time and the hidden and system bits need
-// extended attributes, which not every host file system offers.
-TEST_F(HostFiles, TimesAndAttributesRoundTrip) {
-    MakeFile("E:\\MSG.VOX", "voice");
-    const FILETIME creation = FILETIME{0x89ABCDEFu, 0x01D0F00Du};
-    const FILETIME access = FILETIME{0xFFFFFFF0u, 0x01D0F00Eu}; // low half above 2^31
-    const FILETIME write = FILETIME{0x80000001u, 0x01D0F00Fu};
-    Handle h = fs().CreateFile("E:\\MSG.VOX", GENERIC_WRITE, 0, OPEN_EXISTING, 0);
-    ASSERT_NE(h, InvalidHandle);
-    ASSERT_TRUE(fs().SetFileTime(h, &creation, &access, &write));
-    DWORD written = 0;
-    ASSERT_TRUE(fs().WriteFile(h, "more", 4, &written));
-    fs().CloseHandle(h);
-    h = fs().CreateFile("E:\\MSG.VOX", GENERIC_READ, 0, OPEN_EXISTING, 0);
-    FILETIME c, a, w;
-    ASSERT_TRUE(fs().GetFileTime(h, &c, &a, &w));
-    EXPECT_EQ(a, access);
-    EXPECT_EQ(w, write);
-    // A read-only handle may not change times.
-    EXPECT_FALSE(fs().SetFileTime(h, nullptr, &access, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    fs().CloseHandle(h);
-
-    const bool xattrs = setxattr((dir / "card/MSG.VOX").c_str(), "user.probe", "1", 1, 0) == 0;
-    if (xattrs) {
-        EXPECT_EQ(c, creation);
-    }
-    ASSERT_TRUE(fs().SetFileAttributes("E:\\MSG.VOX", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    const DWORD expected = xattrs ? FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_READONLY;
-    EXPECT_EQ(fs().GetFileAttributes("e:\\msg.vox"), expected);
-    // Read-only as Windows enforces it, for root as well.
-    EXPECT_EQ(OpenError("E:\\MSG.VOX", GENERIC_WRITE, OPEN_EXISTING), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(HostFiles, InstallationTreeMapsToDataAndUserFolders) {
