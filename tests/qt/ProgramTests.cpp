@@ -161,52 +161,6 @@ TEST_F(DemoPc, SelectBackUpRestoreAboutAndExitByMouseAndKeyboard) {
     EXPECT_EQ(archive.size() % 1024, 0);
 }
 
-// Initialize: the two questions, then our format dialog, which leaves the main dialog usable;
-// formatting and closing it lets Initialize install the initial files.
-TEST_F(DemoPc, InitializeThroughTheFormatDialog) {
-    QStringList asked;
-    RunMainDialog([&](QWidget* window, CardUtilityDialog& dlg) {
-        OnModal(QStringLiteral("dialog148"), [&](QWidget* selection) { Key(selection, Qt::Key_Return); });
-        Button(window, ControlId::Select)->click();
-        ASSERT_EQ(Field(window, ControlId::Device), QStringLiteral("VOXCARD (E:)"));
-
-        OnModal(QStringLiteral("messageBox"), [&](QWidget* question) {
-            auto* box = static_cast<QMessageBox*>(question);
-            asked.push_back(box->text());
-            OnModal(QStringLiteral("messageBox"), [&](QWidget* note) {
-                asked.push_back(static_cast<QMessageBox*>(note)->text());
-                OnWindow(QStringLiteral("formatDialog"), [&](QWidget* format) {
-                    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the main dialog is blocked";
-                    EXPECT_EQ(format->findChild<QComboBox*>(QStringLiteral("fileSystem"))->currentText(),
-                              QStringLiteral("FAT"));
-                    OnModal(QString(), [&](QWidget* confirm) {
-                        OnModal(QString(), [&](QWidget* outcome) {
-                            asked.push_back(static_cast<QMessageBox*>(outcome)->text());
-                            static_cast<QMessageBox*>(outcome)->accept();
-                        });
-                        static_cast<QMessageBox*>(confirm)->button(QMessageBox::Ok)->click();
-                    });
-                    format->findChild<QPushButton*>(QStringLiteral("start"))->click();
-                    format->findChild<QPushButton*>(QStringLiteral("close"))->click();
-                });
-                Key(note, Qt::Key_Return);
-            });
-            box->button(QMessageBox::Yes)->click();
-        });
-        Button(window, ControlId::Initialize)->click();
-        EXPECT_EQ(Field(window, ControlId::PromptVersion), QStringLiteral("1.10"));
-        EXPECT_EQ(dlg.statusBar.GetText(0), "Ready");
-        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-        EXPECT_EQ(window->findChild<QProgressBar*>(), nullptr);
-        Key(window, Qt::Key_Escape);
-    });
-    ASSERT_EQ(asked.size(), 3);
-    EXPECT_EQ(asked[0],
-              QStringLiteral("You are about to re-format the VoxHarbor card.  Do you want to continue?"));
-    EXPECT_TRUE(asked[1].startsWith(QStringLiteral("The next dialog will show the Format options.")));
-    EXPECT_EQ(asked[2], QStringLiteral("Format Complete."));
-}
-
 // A card reader plugged in while the dialog waits reaches OnDeviceChange through the poll: the
 // device list (hidden, but rendered) gains its drive without any click.
 TEST_F(DemoPc, PluggedReaderIsNoticedWhileIdle) {
