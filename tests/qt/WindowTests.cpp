@@ -9,7 +9,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest/QTest>
@@ -111,35 +110,6 @@ TEST(MainTemplate, EnterPressesTheFocusedButtonElseExit) {
     });
     EXPECT_EQ(dlg.DoModal(), IDOK);
     EXPECT_TRUE(dlg.Received(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED)));
-}
-
-TEST(MainTemplate, CloseBoxCancelsAndSystemMenuOffersItsItems) {
-    FakePlatform pc;
-    QtUi ui(pc, Classic);
-    RecordingDialog dlg(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
-    dlg.onInit = [](RecordingDialog& d) {
-        d.GetSystemMenu(FALSE)->push_back(MenuItem{0, "", true});
-        d.GetSystemMenu(FALSE)->push_back(MenuItem{0x10, "&About ZEL VoxHarbor Utility...", false});
-    };
-    OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
-        auto* window = static_cast<QDialog*>(w);
-        // Alt+Space opens the menu; its items follow the dialog's system menu.
-        OnWindow(QStringLiteral("systemMenu"), [&](QWidget* m) {
-            auto* menu = static_cast<QMenu*>(m);
-            const QList<QAction*> actions = menu->actions();
-            ASSERT_EQ(actions.size(), 3);
-            EXPECT_EQ(actions[0]->text(), QStringLiteral("&Close\tAlt+F4"));
-            EXPECT_TRUE(actions[1]->isSeparator());
-            EXPECT_EQ(actions[2]->text(), QStringLiteral("&About ZEL VoxHarbor Utility..."));
-            actions[2]->trigger();
-            menu->close();
-        });
-        Key(window, Qt::Key_Space, Qt::AltModifier);
-        EXPECT_TRUE(dlg.Received(WM_SYSCOMMAND, 0x10));
-        EXPECT_TRUE(window->isVisible());
-        window->close();
-    });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
 }
 
 // Template 148: OK is the default button, so Enter in the list is OK; choosing an item goes
