@@ -420,42 +420,6 @@ TEST_F(SimulatedPcTest, FormatEmptiesTheCardAndSetsTheLabel) {
     EXPECT_EQ(vol_->FormatDrive(99, FormatRequest{}), ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(SimulatedPcTest, CallFaultHookFailsChosenCalls) {
-    Put("E:\\A.BIN", "abc");
-    int writes = 0;
-    pc_->SetCallFault([&](SimCall call, std::string_view path) -> DWORD {
-        if (call == SimCall::Open && path == "E:\\LOCKED.BIN") {
-            return ERROR_SHARING_VIOLATION;
-        }
-        if (call == SimCall::Write && ++writes == 2) {
-            return ERROR_WRITE_FAULT;
-        }
-        if (call == SimCall::SetTimes) {
-            return ERROR_ACCESS_DENIED;
-        }
-        return 0;
-    });
-    EXPECT_EQ(fs_->CreateFile("E:\\LOCKED.BIN", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0),
-              InvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    EXPECT_FALSE(fsys::exists(pc_->DriveFolder('E') + "/LOCKED.BIN")); // nothing done
-    const Handle h = fs_->CreateFile("E:\\A.BIN", GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
-    DWORD n = 0;
-    EXPECT_TRUE(fs_->WriteFile(h, "1", 1, &n));
-    EXPECT_FALSE(fs_->WriteFile(h, "2", 1, &n));
-    EXPECT_EQ(GetLastError(), ERROR_WRITE_FAULT);
-    EXPECT_TRUE(fs_->WriteFile(h, "3", 1, &n));
-    const FILETIME t{1, 1};
-    EXPECT_FALSE(fs_->SetFileTime(h, &t, &t, &t));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    fs_->CloseHandle(h);
-    pc_->SetCallFault(nullptr);
-    std::ifstream in(pc_->DriveFolder('E') + "/A.BIN");
-    std::string content;
-    in >> content;
-    EXPECT_EQ(content, "13c");
-}
-
 TEST_F(SimulatedPcTest, CaseInsensitiveLookupSeesFilesAddedBehindItsBack) {
     ASSERT_TRUE(fs_->CreateDirectory("E:\\D"));
     for (int i = 0; i < 50; ++i) {

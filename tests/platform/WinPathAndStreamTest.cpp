@@ -49,16 +49,18 @@ TEST(WinPath, ParsesWindowsFormsAndRefusesClimbing) {
 }
 
 TEST(WinPath, PatternsMatchAsFindFirstFileDoes) {
-    EXPECT_TRUE(MatchesPattern("README", "*.*"));
-    EXPECT_TRUE(MatchesPattern(".", "*.*"));
-    EXPECT_TRUE(MatchesPattern("a.vox", "*.VOX"));
-    EXPECT_FALSE(MatchesPattern("a.vhb", "*.VOX"));
-    EXPECT_TRUE(MatchesPattern("P0001.VOX", "P????.VOX"));
-    EXPECT_FALSE(MatchesPattern("P001.VOX", "P????.VOX"));
-    EXPECT_TRUE(MatchesPattern("VERSION", "VERSION.*"));
-    EXPECT_TRUE(MatchesPattern("version.txt", "VERSION.TXT"));
-    EXPECT_TRUE(MatchesPattern("aXbXc", "a*b*c"));
-    EXPECT_FALSE(MatchesPattern("aXbXd", "a*b*c"));
+    const struct {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    } cases[] = {{"README", "*.*", true},          {".", "*.*", true},
+                 {"a.vox", "*.VOX", true},         {"a.vhb", "*.VOX", false},
+                 {"P0001.VOX", "P????.VOX", true}, {"P001.VOX", "P????.VOX", false},
+                 {"VERSION", "VERSION.*", true},   {"version.txt", "VERSION.TXT", true},
+                 {"aXbXc", "a*b*c", true},         {"aXbXd", "a*b*c", false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(MatchesPattern(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
+    }
     EXPECT_TRUE(LessNoCase("apple", "Banana"));
     EXPECT_FALSE(LessNoCase("BANANA", "apple"));
 }
