@@ -145,13 +145,7 @@ TEST(BackupStream, ReadYieldsOneRecordInAnyPieceSizeWithFewRealReads) {
         // Read ahead: a 600 KiB file costs a handful of real reads, not one per piece.
         EXPECT_LE(file.reads, 8);
     }
-    // The header's size is little-endian and 64-bit.
-    const std::string h = Header(0x123456789AULL);
-    EXPECT_EQ(static_cast<unsigned char>(h[0]), 1);
-    EXPECT_EQ(static_cast<unsigned char>(h[8]), 0x9A);
-    EXPECT_EQ(static_cast<unsigned char>(h[12]), 0x12);
-    EXPECT_EQ(h.substr(16), std::string(4, '\0'));
-
+    // The header's layout is checked against hand-built headers in the file-service contract.
     MemoryFile dir;
     dir.directory = true;
     EXPECT_EQ(ReadStream(dir, 1024), "");
