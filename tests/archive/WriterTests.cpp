@@ -106,44 +106,4 @@ TEST_F(Writer, DeepDirectoryPathsAreRefusedBeforeTheyOutgrowTheField) {
     EXPECT_GT(problem.path.size(), 64u);
 }
 
-TEST_F(Writer, ReadAndWriteFailuresStopTheWalkWithTheirError) {
-    MakeFile("E:\\A", "a");
-    MakeFile("E:\\B", "b");
-    pc_->SetCallFault([](platform::SimCall call, std::string_view) {
-        return call == platform::SimCall::BackupRead ? 30u : 0u;
-    });
-    EXPECT_FALSE(WriteCard());
-    EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::CardReadFailed);
-    EXPECT_EQ(problem.path, "E:\\A");
-    EXPECT_EQ(problem.error, 30u);
-
-    pc_->SetCallFault([](platform::SimCall call, std::string_view path) {
-        return call == platform::SimCall::Open && path.find('B') != std::string_view::npos ? 32u : 0u;
-    });
-    EXPECT_FALSE(WriteCard());
-    EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::CardReadFailed);
-    EXPECT_EQ(problem.path, "E:\\B");
-    EXPECT_EQ(problem.error, 32u);
-
-    int writes = 0;
-    pc_->SetCallFault([&](platform::SimCall call, std::string_view) {
-        return call == platform::SimCall::Write && ++writes == 3 ? 112u : 0u;
-    });
-    EXPECT_FALSE(WriteCard());
-    EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::ArchiveWriteFailed);
-    EXPECT_EQ(problem.error, 112u);
-}
-
-TEST_F(Writer, AnUnreadableListingIsAFailureAnEmptyRootIsNot) {
-    EXPECT_TRUE(WriteCard());
-    EXPECT_EQ(written.size(), 1024u);
-    MakeDirectory("E:\\VM");
-    pc_->SetCallFault([](platform::SimCall call, std::string_view path) {
-        return call == platform::SimCall::FindFirst && path.find("VM") != std::string_view::npos ? 21u : 0u;
-    });
-    EXPECT_FALSE(WriteCard());
-    EXPECT_EQ(problem.kind, archive::WriteProblem::Kind::CardReadFailed);
-    EXPECT_EQ(problem.error, 21u);
-}
-
 } // namespace
