@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 namespace fktest {
 
 FileAnswer ChoosePath(std::string path, Action before) {
@@ -46,18 +44,6 @@ void ScriptedUi::AnswerModal(ModalAnswer answer) {
 }
 void ScriptedUi::AnswerFormat(FormatAnswer answer) {
     formatAnswers_.push_back(std::move(answer));
-}
-
-bool ScriptedUi::AllAnswersUsed() const {
-    return messageAnswers_.empty() && fileAnswers_.empty() && modalAnswers_.empty() && formatAnswers_.empty();
-}
-
-std::string ScriptedUi::PendingAnswers() const {
-    std::ostringstream out;
-    out << messageAnswers_.size() << " message answer(s), " << fileAnswers_.size() << " file answer(s), "
-        << modalAnswers_.size() << " modal answer(s), " << formatAnswers_.size()
-        << " format answer(s) unused";
-    return out.str();
 }
 
 std::vector<std::string> ScriptedUi::MessageTexts() const {

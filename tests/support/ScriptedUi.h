@@ -100,10 +100,6 @@ public:
     void AnswerFile(FileAnswer answer);
     void AnswerModal(ModalAnswer answer);
     void AnswerFormat(FormatAnswer answer);
-    // True when every queued answer was used.
-    bool AllAnswersUsed() const;
-    // What is still queued, for a failure message.
-    std::string PendingAnswers() const;
 
     // --- configuration ---
     void SetClientRect(const platform::Rect& rect) { clientRect_ = rect; }
