@@ -100,14 +100,7 @@ TEST_F(SimulatedPcTest, DrivesAnswerTheirQueries) {
     EXPECT_TRUE(vol_->GetVolumeLabel("E:\\", &label, 3));
     EXPECT_EQ(label, "VOX");
 
-    DWORD spc = 0, bps = 0, free = 0, total = 0;
-    ASSERT_TRUE(vol_->GetDiskFreeSpace("E:\\", &spc, &bps, &free, &total));
-    EXPECT_EQ(std::uint64_t{spc} * bps * total, 64028672u);
-    EXPECT_EQ(free, total);
-    ASSERT_TRUE(fs_->CreateDirectory("E:\\VM"));
-    Put("E:\\VM\\A.VOX", std::string(2049, 'a')); // two clusters
-    EXPECT_EQ(FreeClusters("E:\\"), total - 3);   // and one for the directory
-
+    // Free space as files and directories take clusters: the full-card case below.
     // Volume scan: every drive, by name; removable ones answer only with a medium and volume=yes.
     std::vector<std::string> names;
     std::string name;
