@@ -122,22 +122,17 @@ protected:
         ASSERT_TRUE(QDir(temp.path()).mkpath(QStringLiteral("ZEL/VoxHarbor/Backup")));
     }
     QString Backup() const { return temp.path() + QStringLiteral("/ZEL/VoxHarbor/Backup"); }
-    FileDialogRequest SaveRequest() const {
-        FileDialogRequest r;
-        r.filterDescription = "VoxHarbor Greeting & Data Files (*.vhb)";
-        r.filterPattern = "*.vhb";
-        r.initialDir = "C:\\ZEL\\Voxharbor\\Backup\\";
-        r.defaultExt = "vhb";
-        r.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
-        return r;
-    }
     QTemporaryDir temp;
 };
 
 TEST_F(FileDialogs, OverwritePromptOnlyWhenAskedAndCancelReturnsFalse) {
     FakePlatform pc;
     QtUi ui(pc);
-    FileDialogRequest request = SaveRequest();
+    FileDialogRequest request;
+    request.filterDescription = "VoxHarbor Greeting & Data Files (*.vhb)";
+    request.filterPattern = "*.vhb";
+    request.defaultExt = "vhb";
+    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     OnModal(QStringLiteral("saveDialog"), [&](QWidget* w) {
         auto* dialog = static_cast<QFileDialog*>(w);
         EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
