@@ -1,0 +1,271 @@
+#!/usr/bin/env python3
+"""The virtual PC with a USB card reader, for tests that need the real card stack.
+
+A guest from Debian packages (scripts/vm/build-guest.sh): the Debian kernel under QEMU (TCG), the
+host's root shared read-only over virtio-9p, the build tree shared read-write at the same path,
+udev, the system D-Bus, polkit and udisks2 inside. Card readers are usb-storage devices with
+removable=on on a qemu-xhci controller, each on a raw card image of the host.
+
+    with Guest(build_dir, cards={"reader0": "card.img"}) as g:
+        rc, out = g.run("udisksctl status")
+        g.unplug("reader0"); g.plug("reader0")      # USB hot-plug through QEMU's monitor
+        g.power_cut()                               # QEMU stops at once; nothing is flushed
+
+Tests inside the guest may ask the host for hot-plug on /dev/ttyS2: a line "unplug ID" or
+"plug ID" is answered "ok" once QEMU has done it (see serve_requests).
+
+As a command:  vmguest.py [--card ID=IMAGE ...] [--timeout S] BUILD_DIR -- COMMAND...
+"""
+
+import argparse
+import json
+import os
+import shlex
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class GuestError(Exception):
+    pass
+
+
+class Guest:
+    def __init__(self, build_dir, cards=None, memory_mb=1024, boot_timeout=180, log=None):
+        self.build_dir = os.path.abspath(build_dir)
+        self.vm_dir = os.path.join(self.build_dir, "vm")
+        self.cards = dict(cards or {})
+        self.memory_mb = memory_mb
+        self.boot_timeout = boot_timeout
+        self.log = log or sys.stderr
+        self.proc = None
+        self.run_dir = None
+        self._cmd = None
+        self._cmd_buffer = b""
+        self._qmp = None
+        self._qmp_file = None
+        self._qmp_lock = threading.Lock()
+        self._requests = None
+        self._next_id = 0
+        self.plugged = set()
+
+    # ------------------------------------------------------------------ lifetime
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def start(self):
+        subprocess.run([os.path.join(HERE, "build-guest.sh"), self.vm_dir], check=True)
+        os.makedirs(os.path.join(self.vm_dir, "runs"), exist_ok=True)
+        self.run_dir = tempfile.mkdtemp(prefix="run-", dir=os.path.join(self.vm_dir, "runs"))
+        sock = lambda name: os.path.join(self.run_dir, name)
+        self.console_log = sock("console.log")
+        args = [
+            "qemu-system-x86_64", "-machine", "pc,accel=tcg", "-cpu", "max", "-smp", "1",
+            "-m", str(self.memory_mb), "-nodefaults", "-display", "none", "-no-reboot",
+            "-kernel", os.path.join(self.vm_dir, "vmlinuz"),
+            "-initrd", os.path.join(self.vm_dir, "initrd.img"),
+            "-append", "console=ttyS0 quiet panic=-1 fk.init=%s fk.build=%s"
+            % (os.path.join(HERE, "guest-init"), self.build_dir),
+            "-virtfs", "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap",
+            "-virtfs", "local,path=%s,mount_tag=build,security_model=none,multidevs=remap" % self.build_dir,
+            "-serial", "file:" + self.console_log,
+            "-serial", "unix:%s,server=on,wait=off" % sock("cmd.sock"),
+            "-serial", "unix:%s,server=on,wait=off" % sock("req.sock"),
+            "-qmp", "unix:%s,server=on,wait=off" % sock("qmp.sock"),
+            "-device", "qemu-xhci,id=xhci",
+        ]
+        for ident, image in self.cards.items():
+            args += ["-blockdev", self._blockdev(ident, image)]
+            args += ["-device", self._reader(ident)]
+            self.plugged.add(ident)
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 10
+        while not os.path.exists(sock("qmp.sock")) or not os.path.exists(sock("cmd.sock")):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise GuestError("qemu did not start: " + self.proc.stdout.read().decode(errors="replace"))
+            time.sleep(0.05)
+        self._cmd = socket.socket(socket.AF_UNIX)
+        self._cmd.connect(sock("cmd.sock"))
+        self._qmp = socket.socket(socket.AF_UNIX)
+        self._qmp.connect(sock("qmp.sock"))
+        self._qmp_file = self._qmp.makefile("rwb")
+        self._qmp_file.readline()  # the greeting
+        self.qmp("qmp_capabilities")
+        self._requests = socket.socket(socket.AF_UNIX)
+        self._requests.connect(sock("req.sock"))
+        threading.Thread(target=self.serve_requests, daemon=True).start()
+        started = time.monotonic()
+        self._read_line(time.monotonic() + self.boot_timeout, expect="READY")
+        self.log.write("vm: guest ready in %.1f s\n" % (time.monotonic() - started))
+
+    def stop(self):
+        """Powers the guest off after syncing its disks; kills QEMU if it does not end."""
+        if self.proc is None:
+            return
+        if self.proc.poll() is None:
+            try:
+                self._cmd.sendall(b"POWEROFF\n")
+                self.proc.wait(timeout=30)
+            except (OSError, subprocess.TimeoutExpired):
+                self.proc.kill()
+                self.proc.wait()
+        self._close()
+
+    def power_cut(self):
+        """Ends QEMU at once, as pulling the PC's plug: what the guest had not written is lost."""
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self._close()
+
+    def _close(self):
+        for s in (self._cmd, self._qmp, self._requests):
+            if s is not None:
+                try:
+                    s.close()
+                except OSError:
+                    pass
+        self.proc = None
+
+    # ------------------------------------------------------------------ commands
+    def run(self, command, timeout=300, env=None):
+        """Runs a shell command in the guest (bash, in the run folder); returns (exit code, output)."""
+        if self.proc is None or self.proc.poll() is not None:
+            raise GuestError("the guest is not running")
+        self._next_id += 1
+        ident = "c%d" % self._next_id
+        script = os.path.join(self.run_dir, ident + ".sh")
+        with open(script, "w") as f:
+            for k, v in (env or {}).items():
+                f.write("export %s=%s\n" % (k, shlex.quote(v)))
+            f.write(command + "\n")
+        self._cmd.sendall(("%s %s\n" % (ident, self.run_dir)).encode())
+        line = self._read_line(time.monotonic() + timeout, expect=ident + " ")
+        with open(os.path.join(self.run_dir, ident + ".out"), errors="replace") as f:
+            output = f.read()
+        return int(line.split()[1]), output
+
+    def _read_line(self, deadline, expect):
+        while True:
+            while b"\n" in self._cmd_buffer:
+                line, self._cmd_buffer = self._cmd_buffer.split(b"\n", 1)
+                text = line.decode(errors="replace").strip()
+                if text.startswith(expect):
+                    return text
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or self.proc.poll() is not None:
+                raise GuestError("no answer from the guest (waiting for %r); its console:\n%s"
+                                 % (expect, self.console_tail()))
+            self._cmd.settimeout(min(remaining, 1.0))
+            try:
+                chunk = self._cmd.recv(4096)
+            except socket.timeout:
+                continue
+            if not chunk:
+                raise GuestError("the guest closed its command port; its console:\n" + self.console_tail())
+            self._cmd_buffer += chunk
+
+    def console_tail(self, lines=40):
+        try:
+            with open(self.console_log, errors="replace") as f:
+                return "".join(f.readlines()[-lines:])
+        except OSError:
+            return "(no console log)"
+
+    # ------------------------------------------------------------------ monitor and hot-plug
+    def qmp(self, command, **arguments):
+        with self._qmp_lock:
+            msg = {"execute": command}
+            if arguments:
+                msg["arguments"] = arguments
+            self._qmp_file.write(json.dumps(msg).encode() + b"\n")
+            self._qmp_file.flush()
+            while True:
+                reply = json.loads(self._qmp_file.readline())
+                if "return" in reply:
+                    return reply["return"]
+                if "error" in reply:
+                    raise GuestError("%s: %s" % (command, reply["error"].get("desc")))
+                # events ({"event": ...}) are not waited for
+
+    def unplug(self, ident):
+        """Pulls the reader ident off the USB bus (the card image stays as it is)."""
+        self.qmp("device_del", id=ident)
+        self.plugged.discard(ident)
+
+    def plug(self, ident):
+        """Plugs the reader ident back in, with the same card image."""
+        self.qmp("device_add", **self._reader_args(ident))
+        self.plugged.add(ident)
+
+    def serve_requests(self):
+        buffer = b""
+        while True:
+            try:
+                chunk = self._requests.recv(4096)
+            except OSError:
+                return
+            if not chunk:
+                return
+            buffer += chunk
+            while b"\n" in buffer:
+                line, buffer = buffer.split(b"\n", 1)
+                words = line.decode(errors="replace").split()
+                try:
+                    if len(words) == 2 and words[0] == "unplug":
+                        self.unplug(words[1])
+                    elif len(words) == 2 and words[0] == "plug":
+                        self.plug(words[1])
+                    else:
+                        raise GuestError("unknown request %r" % line)
+                    answer = "ok\n"
+                except GuestError as e:
+                    answer = "error %s\n" % e
+                try:
+                    self._requests.sendall(answer.encode())
+                except OSError:
+                    return
+
+    @staticmethod
+    def _blockdev(ident, image):
+        return "driver=raw,node-name=%s-card,file.driver=file,file.filename=%s,file.locking=off" % (
+            ident, os.path.abspath(image))
+
+    @staticmethod
+    def _reader_args(ident):
+        return {"driver": "usb-storage", "bus": "xhci.0", "drive": ident + "-card",
+                "removable": "on", "id": ident}
+
+    def _reader(self, ident):
+        return ",".join(["usb-storage"] + ["%s=%s" % (k, v) for k, v in self._reader_args(ident).items()
+                                           if k != "driver"])
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Runs one command in the virtual PC.")
+    parser.add_argument("--card", action="append", default=[], metavar="ID=IMAGE")
+    parser.add_argument("--timeout", type=float, default=600)
+    parser.add_argument("build_dir")
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    a = parser.parse_args()
+    command = a.command[1:] if a.command[:1] == ["--"] else a.command
+    cards = dict(c.split("=", 1) for c in a.card)
+    with Guest(a.build_dir, cards=cards) as g:
+        rc, out = g.run(" ".join(shlex.quote(c) for c in command) if command else "true", timeout=a.timeout)
+    sys.stdout.write(out)
+    return rc
+
+
+if __name__ == "__main__":
+    sys.exit(main())
