@@ -34,6 +34,11 @@ struct ContractPlatform {
     bool exactTimes = true;
     // ...also FILETIMEs far in the future (host file systems clamp them to their own range).
     bool farFutureTimes = true;
+    // The drive is a FAT volume: write times in 2-second steps, access times as a date, times
+    // past 2107 clamped to FAT's end.
+    bool fatTimes = false;
+    // The drive is small enough to fill in a test: writing past its end must fail with disk full.
+    bool fillable = false;
     // The drive's host file system can hold symbolic links.
     bool symlinks = true;
 };
@@ -346,6 +351,13 @@ TEST_P(FileSystemContract, TimesRoundTripAndStayWhenDataFollows) {
     } else {
         EXPECT_NEAR(static_cast<double>(w.Value()), static_cast<double>(write.Value()), 2.0e7);
     }
+    if (env_.fatTimes) {
+        constexpr std::uint64_t Second = 10'000'000, Day = 86'400 * Second;
+        EXPECT_EQ(w.Value() % (2 * Second), 0u) << "FAT keeps write times in 2-second steps";
+        EXPECT_LE(w.Value(), write.Value());
+        EXPECT_EQ(a.Value() % Day, 0u) << "FAT keeps the access date only";
+        EXPECT_EQ(a.Value() / Day, access.Value() / Day);
+    }
 
     // A directory's times, set through a handle opened with backup semantics.
     ASSERT_TRUE(fs_->CreateDirectory("E:\\DIR"));
@@ -363,6 +375,19 @@ TEST_P(FileSystemContract, TimesRoundTripAndStayWhenDataFollows) {
         EXPECT_EQ(dir.lastWriteTime, write);
     }
 
+    if (env_.fatTimes) {
+        // Past FAT's last day (2107-12-31) a time is kept as that day, never wrapped to 1980.
+        const FILETIME far{0xFFFFFFFFu, 0x8FFFFFFFu};
+        h = fs_->CreateFile("E:\\T.BIN", GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+        ASSERT_TRUE(fs_->SetFileTime(h, nullptr, &far, &far));
+        fs_->CloseHandle(h);
+        h = fs_->CreateFile("E:\\T.BIN", GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+        ASSERT_TRUE(fs_->GetFileTime(h, &c, &a, &w));
+        fs_->CloseHandle(h);
+        constexpr std::uint64_t Year2107 = 159'677'568'000'000'000ull; // 2107-01-01 00:00 UTC
+        EXPECT_GE(w.Value(), Year2107);
+        EXPECT_GE(a.Value(), Year2107);
+    }
     if (env_.exactTimes && env_.farFutureTimes) {
         // Both halves above 2^31 (far future) survive as well.
         const FILETIME far{0xFFFFFFFFu, 0x8FFFFFFFu};
@@ -536,6 +561,34 @@ TEST_P(FileSystemContract, DeleteTreeMoveAndDelete) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(fs_->DeleteFile("E:\\VM"));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST_P(FileSystemContract, WritingPastAFullDriveFailsWithDiskFull) {
+    if (!env_.fillable) {
+        GTEST_SKIP() << "this drive is too large to fill in a test";
+    }
+    const Handle h = fs_->CreateFile("E:\\FILL.BIN", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    ASSERT_NE(h, InvalidHandle);
+    const std::string piece = Pattern(1 << 20);
+    DWORD written = 0;
+    std::uint64_t total = 0;
+    bool failed = false;
+    for (int i = 0; i < 4096 && !failed; ++i) {
+        failed = !fs_->WriteFile(h, piece.data(), static_cast<DWORD>(piece.size()), &written);
+        total += written;
+    }
+    const DWORD error = GetLastError();
+    // The data that did fit may still be flushed at close; a full card may fail that too, with
+    // the same error.
+    if (!fs_->CloseHandle(h)) {
+        EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+    }
+    ASSERT_TRUE(failed) << "wrote " << total << " bytes without an error";
+    EXPECT_EQ(error, ERROR_DISK_FULL);
+    // Deleting the file gives the space back: a small file fits again.
+    EXPECT_TRUE(fs_->DeleteFile("E:\\FILL.BIN")) << GetLastError();
+    Put("E:\\AFTER.TXT", "fits");
+    EXPECT_EQ(Get("E:\\AFTER.TXT"), "fits");
 }
 
 TEST_P(FileSystemContract, PathsNeverLeaveTheDrive) {

@@ -106,8 +106,12 @@ TEST(Backup, ALargerExistingArchiveIsReplacedWhole) {
     EXPECT_FALSE(s.exists(Target + ".tmp"));
 }
 
-TEST(Backup, TheStatusBarShowsEachPathAndEndsReady) {
-    Scenario s;
+class BackupOn : public OnEachPc {};
+FK_ON_EACH_PC(BackupOn);
+
+TEST_P(BackupOn, TheStatusBarShowsEachPathAndEndsReady) {
+    const auto scenario = NewScenario();
+    Scenario& s = *scenario;
     s.card('E').prompts("0110\n").file("VM\\MSG\\100\\M0001.VOX", "message");
     s.start();
     s.selectCard(0);

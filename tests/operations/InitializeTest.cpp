@@ -66,11 +66,15 @@ TEST(Initialize, NoToTheQuestionChangesNothing) {
     EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
 }
 
+class InitializeOn : public OnEachPc {};
+FK_ON_EACH_PC(InitializeOn);
+
 // The Device field shows the new label; a card formatted without one is a "Removable Disk".
-TEST(Initialize, AFormattedCardGetsTheInitialFilesAndItsNewLabel) {
+TEST_P(InitializeOn, AFormattedCardGetsTheInitialFilesAndItsNewLabel) {
     for (const auto& [label, device] : {std::pair{"NEWCARD", "NEWCARD (E:)"}, {"", "Removable Disk (E:)"}}) {
         SCOPED_TRACE(device);
-        Scenario s;
+        const auto scenario = NewScenario();
+        Scenario& s = *scenario;
         s.card('E').prompts("0120").file("VM\\MSG\\M0001.VOX", "message");
         Prepare(s);
         Initialize(s, FormatWith(Fat(label)));

@@ -5,8 +5,12 @@
 #include "tests/support/FileTree.h"
 #include "tests/support/Scenario.h"
 
+#include <gtest/gtest.h>
+
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace optest {
 
@@ -14,7 +18,20 @@ using fktest::Difference;
 using fktest::EntryState;
 using fktest::Tree;
 
-// The tree below the drive's root, keyed by the path below it.
+// The PCs a scenario can run on: "Sim" always; "Host" (the real host platform on the USB card
+// reader) when the process runs in the virtual PC. Cases that hold on both are TEST_P of a suite
+// derived from OnEachPc and instantiated with FK_ON_EACH_PC.
+std::vector<std::string> Pcs();
+class OnEachPc : public ::testing::TestWithParam<std::string> {
+protected:
+    std::unique_ptr<fktest::Scenario> NewScenario() const;
+};
+#define FK_ON_EACH_PC(Suite)                                                                                 \
+    INSTANTIATE_TEST_SUITE_P(On, Suite, ::testing::ValuesIn(optest::Pcs()),                                  \
+                             [](const ::testing::TestParamInfo<std::string>& info) { return info.param; })
+
+// The tree below the drive's root, keyed by the path below it (on a real card without creation
+// times, which Linux cannot set).
 Tree Snapshot(fktest::Scenario& s, char letter);
 
 // A card like the demo's: four prompt slots of version 0110 (slot 0 with CR LF), mailboxes with

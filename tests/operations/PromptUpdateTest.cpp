@@ -67,7 +67,10 @@ TEST(Update, TheOpenDialogAsksForAVhpAndCancelChangesNothing) {
     EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
 }
 
-TEST(Update, TheVersionQuestionDecidesWhetherThePromptsAreReplaced) {
+class UpdateOn : public OnEachPc {};
+FK_ON_EACH_PC(UpdateOn);
+
+TEST_P(UpdateOn, TheVersionQuestionDecidesWhetherThePromptsAreReplaced) {
     struct Case {
         std::string cardVersionFile; // "" for a card without prompts
         std::string archiveVersion;
@@ -83,7 +86,8 @@ TEST(Update, TheVersionQuestionDecidesWhetherThePromptsAreReplaced) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("card \"" + c.cardVersionFile + "\", archive " + c.archiveVersion);
-        Scenario s;
+        const auto scenario = NewScenario();
+        Scenario& s = *scenario;
         Prepare(s, c.cardVersionFile, PromptArchiveBytes(c.archiveVersion, c.archiveVersionFile));
         const Tree before = Snapshot(s, 'E');
         if (c.answer) {

@@ -80,7 +80,10 @@ TEST(Restore, TheOpenDialogAsksForAnExistingVhbAndCancelEndsReady) {
     ExpectEndedNormally(s);
 }
 
-TEST(Restore, TheVersionQuestionDecidesAboutThePrompts) {
+class RestoreOn : public OnEachPc {};
+FK_ON_EACH_PC(RestoreOn);
+
+TEST_P(RestoreOn, TheVersionQuestionDecidesAboutThePrompts) {
     enum class Prompts { Kept, Replaced, Untouched };
     struct Case {
         std::string archiveVersion;
@@ -96,7 +99,8 @@ TEST(Restore, TheVersionQuestionDecidesAboutThePrompts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("archive \"" + c.archiveVersion + "\", answer " + std::to_string(c.answer.value_or(0)));
-        Scenario s;
+        const auto scenario = NewScenario();
+        Scenario& s = *scenario;
         s.card('E').file("VM\\GREET\\G0001.VOX", "greeting");
         Prepare(s, BackupArchive(c.archiveVersion, "0120\n"), c.cardHasPrompts);
         const Tree before = Snapshot(s, 'E');
@@ -119,7 +123,7 @@ TEST(Restore, TheVersionQuestionDecidesAboutThePrompts) {
         case Prompts::Untouched:
             EXPECT_EQ(Difference(before, Snapshot(s, 'E')), "");
             EXPECT_TRUE(s.ui().ProgressEvents().empty());
-            EXPECT_TRUE(s.pc().Files().DeleteFile(Archive)) << "the archive was closed";
+            EXPECT_TRUE(s.machine().Files().DeleteFile(Archive)) << "the archive was closed";
             break;
         case Prompts::Kept:
             ExpectMessagesRestored(s);

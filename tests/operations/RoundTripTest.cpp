@@ -9,8 +9,12 @@ using namespace fktest;
 using namespace optest;
 using namespace test;
 
-TEST(RoundTrip, BackUpInitialiseRestoreGivesTheOriginalCard) {
-    Scenario s;
+class RoundTripOn : public OnEachPc {};
+FK_ON_EACH_PC(RoundTripOn);
+
+TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
+    const auto scenario = NewScenario();
+    Scenario& s = *scenario;
     // The initial card is a part of what the demo card holds, so nothing of it is left over.
     ArchiveBuilder initial("");
     initial.Directory(R"(E:\\VM\)")

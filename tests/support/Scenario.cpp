@@ -229,10 +229,15 @@ Scenario::Scenario() : Scenario(Bare{}) {
     pendingFiles_.emplace_back(OnDrive('C', InitialArchiveFile), std::string());
 }
 
+Scenario::Scenario(std::unique_ptr<HostPc> host) : Scenario() {
+    host_ = std::move(host);
+}
+
 Scenario::~Scenario() {
     dialog_.reset();
     view_.reset();
     pc_.reset();
+    host_.reset();
     if (!folder_.empty()) {
         std::error_code ignored; // a leftover temporary folder is harmless
         std::filesystem::remove_all(folder_, ignored);
@@ -299,6 +304,26 @@ Scenario& Scenario::clientWidth(int width) {
 void Scenario::start() {
     ASSERT_FALSE(started()) << "start() runs once";
     std::string error;
+    if (host_ != nullptr) {
+        ASSERT_TRUE(host_->EmptyCard(&error)) << error;
+        for (const auto& [path, content] : pendingFiles_) {
+            if (path[0] != 'C' && path[0] != 'E') {
+                continue; // the real PC has no other drive to fill
+            }
+            if (content) {
+                writeFile(path, *content);
+            } else {
+                makeDirectory(path);
+            }
+        }
+        pendingFiles_.clear();
+        host_->PollDeviceChanges();
+        view_ = std::make_unique<FaultyPlatform>(host_->platform(), labelFaults_, geometryFaults_);
+        dialog_ = std::make_unique<CardUtilityDialog>(ui_, *view_);
+        ui_.SetMainWindow(dialog_.get());
+        dialog_->DoModal();
+        return;
+    }
     ASSERT_TRUE(platform::CreateSimulatedPcFolder(folder_, description_, &error)) << error;
     pc_ = platform::OpenSimulatedPc(folder_, &error);
     ASSERT_NE(pc_, nullptr) << error;
@@ -348,6 +373,13 @@ CardUtilityDialog& Scenario::dialog() {
     return *dialog_;
 }
 
+platform::Platform& Scenario::machine() {
+    if (host_ != nullptr) {
+        return host_->platform();
+    }
+    return pc();
+}
+
 platform::SimulatedPc& Scenario::pc() {
     if (pc_ == nullptr) {
         throw std::logic_error("the scenario's simulated PC is not open: call start() first");
@@ -374,11 +406,28 @@ LRESULT Scenario::queryCancelAutoPlay() {
 }
 
 void Scenario::pull(char letter) {
+    if (host_ != nullptr) {
+        // The reader leaves the USB bus with its card; the dialog hears of it through udisks2.
+        std::string why;
+        ASSERT_TRUE(host_->Unplug(&why)) << why;
+        for (UINT event : host_->WaitForDeviceChanges()) {
+            send(WM_DEVICECHANGE, event, 0);
+        }
+        return;
+    }
     card(letter).media(false);
     deliverDeviceChanges();
 }
 
 void Scenario::insert(char letter) {
+    if (host_ != nullptr) {
+        std::string why;
+        ASSERT_TRUE(host_->Plug(&why)) << why;
+        for (UINT event : host_->WaitForDeviceChanges()) {
+            send(WM_DEVICECHANGE, event, 0);
+        }
+        return;
+    }
     card(letter).media(true);
     deliverDeviceChanges();
 }
@@ -391,8 +440,13 @@ void Scenario::unplug(char letter) {
 }
 
 int Scenario::deliverDeviceChanges() {
-    pc().Refresh();
-    const std::vector<UINT> events = pc().Devices().Poll();
+    std::vector<UINT> events;
+    if (host_ != nullptr) {
+        events = host_->PollDeviceChanges();
+    } else {
+        pc().Refresh();
+        events = pc().Devices().Poll();
+    }
     for (UINT event : events) {
         send(WM_DEVICECHANGE, event, 0);
     }
@@ -416,11 +470,11 @@ Texts Scenario::deviceList() {
 }
 
 bool Scenario::exists(const std::string& windowsPath) {
-    return pc().Files().GetFileAttributes(windowsPath) != INVALID_FILE_ATTRIBUTES;
+    return machine().Files().GetFileAttributes(windowsPath) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::optional<std::string> Scenario::readFile(const std::string& windowsPath) {
-    platform::FileSystem& fs = pc().Files();
+    platform::FileSystem& fs = machine().Files();
     const platform::Handle h = fs.CreateFile(windowsPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     if (h == platform::InvalidHandle) {
         return std::nullopt;
@@ -436,7 +490,7 @@ std::optional<std::string> Scenario::readFile(const std::string& windowsPath) {
 }
 
 void Scenario::makeDirectory(const std::string& windowsPath) {
-    platform::FileSystem& fs = pc().Files();
+    platform::FileSystem& fs = machine().Files();
     // Every folder on the way, from the one below the root down.
     for (std::size_t pos = windowsPath.find('\\', 3);; pos = windowsPath.find('\\', pos + 1)) {
         const std::string prefix = windowsPath.substr(0, pos);
@@ -451,7 +505,7 @@ void Scenario::makeDirectory(const std::string& windowsPath) {
 }
 
 void Scenario::writeFile(const std::string& windowsPath, const std::string& content) {
-    platform::FileSystem& fs = pc().Files();
+    platform::FileSystem& fs = machine().Files();
     const std::size_t lastSeparator = windowsPath.rfind('\\');
     if (lastSeparator != std::string::npos && lastSeparator > 2) {
         makeDirectory(windowsPath.substr(0, lastSeparator));

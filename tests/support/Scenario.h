@@ -15,6 +15,7 @@
 
 #include "app/flashkeeper3dlg.h"
 #include "platform/sim/SimulatedPc.h"
+#include "tests/support/HostPc.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <cstdint>
@@ -68,6 +69,10 @@ public:
     // A PC with no drives at all.
     struct Bare {};
     explicit Scenario(Bare);
+    // The real PC instead of the simulated one: its card E: is emptied at start(). The drive
+    // set-up calls that shape the simulated PC (type, label, media, geometry) have no effect
+    // there; files and folders on the drives do.
+    explicit Scenario(std::unique_ptr<HostPc> host);
     ~Scenario();
     Scenario(const Scenario&) = delete;
     Scenario& operator=(const Scenario&) = delete;
@@ -135,7 +140,11 @@ public:
 
     CardUtilityDialog& dialog();
     ScriptedUi& ui() { return ui_; }
+    // The simulated PC (a test that needs it runs on the simulated PC only).
     platform::SimulatedPc& pc();
+    // The PC the dialog runs on, simulated or real.
+    platform::Platform& machine();
+    bool onHost() const { return host_ != nullptr; }
     const std::string& folder() const { return folder_; }
 
 private:
@@ -150,6 +159,7 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> pendingFiles_;
     ScriptedUi ui_;
     std::unique_ptr<platform::SimulatedPc> pc_;
+    std::unique_ptr<HostPc> host_;
     std::unique_ptr<CardUtilityDialog> dialog_;
     std::map<char, DWORD> labelFaults_;
     std::map<char, DWORD> geometryFaults_;

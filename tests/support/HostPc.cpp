@@ -1,0 +1,139 @@
+#include "tests/support/HostPc.h"
+
+#include "platform/api/LastError.h"
+#include "platform/host/HostPlatform.h"
+
+#ifdef FK_HOST_UDISKS
+#include <QtCore/QCoreApplication>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace fktest {
+
+namespace {
+
+// udisks2's change signals are delivered by Qt's event loop; a test process has none of its own.
+void LetSignalsIn() {
+#ifdef FK_HOST_UDISKS
+    static int argc = 1;
+    static char name[] = "scenario";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() != nullptr ? nullptr : new QCoreApplication(argc, argv);
+    (void)app;
+    QCoreApplication::processEvents();
+#endif
+}
+
+} // namespace
+
+std::unique_ptr<HostPc> HostPc::FromEnvironment() {
+    const char* reader = std::getenv("FK_VM_READER");
+    if (reader == nullptr || *reader == '\0') {
+        return nullptr;
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "fk-hostpc-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "cannot create a temporary folder for the host PC";
+        return nullptr;
+    }
+    return std::unique_ptr<HostPc>(new HostPc(pattern, reader));
+}
+
+HostPc::HostPc(std::string folder, std::string reader)
+    : folder_(std::move(folder)), reader_(std::move(reader)) {
+    LetSignalsIn();
+    std::filesystem::create_directories(folder_ + "/data/Prompts");
+    std::filesystem::create_directories(folder_ + "/data/Data");
+    std::filesystem::create_directories(folder_ + "/cdrom");
+    platform::host::HostConfig config = platform::host::DefaultHostConfig();
+    config.dataDir = folder_ + "/data";
+    config.backupDir = folder_ + "/backup";
+    config.volumes.folderDrives.push_back({'D', folder_ + "/cdrom", DRIVE_CDROM, false, ""});
+    // Only udisks2's signals make the drives be read again, so a change seen proves they arrived.
+    config.volumes.pollInterval = std::chrono::hours(1);
+    std::string error;
+    platform_ = platform::host::CreateHostPlatform(config, nullptr, &error);
+    if (platform_ == nullptr) {
+        ADD_FAILURE() << "the host platform: " << error;
+    }
+}
+
+HostPc::~HostPc() {
+    platform_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+bool HostPc::EmptyCard(std::string* why) {
+    platform::FileSystem& fs = platform_->Files();
+    platform::FindData data;
+    const platform::Handle h = fs.FindFirstFile("E:\\*", &data);
+    if (h == platform::InvalidHandle) {
+        *why = "cannot list E:\\, error " + std::to_string(platform::GetLastError());
+        return false;
+    }
+    std::vector<std::string> names;
+    do {
+        names.push_back(data.fileName);
+    } while (fs.FindNextFile(h, &data));
+    fs.FindClose(h);
+    for (const std::string& name : names) {
+        if (const DWORD error = fs.DeleteTree("E:\\" + name)) {
+            *why = "cannot delete E:\\" + name + ", error " + std::to_string(error);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HostPc::Ask(const std::string& request, std::string* why) {
+    const char* port = std::getenv("FK_VM_REQUESTS");
+    std::fstream channel(port != nullptr ? port : "/dev/ttyS2");
+    if (!channel) {
+        *why = "no request port to the host";
+        return false;
+    }
+    channel << request << ' ' << reader_ << '\n' << std::flush;
+    std::string answer;
+    std::getline(channel, answer);
+    if (answer != "ok") {
+        *why = request + ": " + answer;
+        return false;
+    }
+    return true;
+}
+
+bool HostPc::Unplug(std::string* why) {
+    return Ask("unplug", why);
+}
+
+bool HostPc::Plug(std::string* why) {
+    return Ask("plug", why);
+}
+
+std::vector<UINT> HostPc::PollDeviceChanges() {
+    LetSignalsIn();
+    return platform_->Devices().Poll();
+}
+
+std::vector<UINT> HostPc::WaitForDeviceChanges(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::vector<UINT> events = PollDeviceChanges();
+        if (!events.empty()) {
+            return events;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return {};
+}
+
+} // namespace fktest

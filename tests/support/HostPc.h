@@ -1,0 +1,44 @@
+// The real PC under a scenario: the host platform as the program makes it (udisks2, its drives
+// found, no simulated PC), on the virtual PC's USB card reader. Its C:\ZEL\VoxHarbor tree is a
+// temporary folder, D: an empty CD-ROM drive (so that the reader gets E: as the simulated PC's
+// card has it), and card changes are USB hot-plug asked of the host through /dev/ttyS2.
+#pragma once
+
+#include "platform/api/Platform.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fktest {
+
+class HostPc {
+public:
+    // The PC when this process runs in the virtual PC (FK_VM_READER names the reader), else null.
+    static std::unique_ptr<HostPc> FromEnvironment();
+    ~HostPc();
+    HostPc(const HostPc&) = delete;
+    HostPc& operator=(const HostPc&) = delete;
+
+    platform::Platform& platform() { return *platform_; }
+    // Deletes everything on the card (mounting it first when needed); false when it cannot.
+    bool EmptyCard(std::string* why);
+    // Unplugs or plugs the reader on the virtual USB bus; false with the host's answer otherwise.
+    bool Unplug(std::string* why);
+    bool Plug(std::string* why);
+    // Waits (at most timeoutMs) until the platform reports a device change, letting udisks2's
+    // signals in; returns the events in order, empty when none came.
+    std::vector<UINT> WaitForDeviceChanges(int timeoutMs = 20000);
+    // The events pending now, without waiting.
+    std::vector<UINT> PollDeviceChanges();
+
+private:
+    HostPc(std::string folder, std::string reader);
+    bool Ask(const std::string& request, std::string* why);
+
+    std::string folder_;
+    std::string reader_;
+    std::unique_ptr<platform::Platform> platform_;
+};
+
+} // namespace fktest
