@@ -10,6 +10,7 @@ packages=(
     dosfstools mtools
     dbus python3 python3-dbusmock
     xvfb xauth
+    qemu-system-x86 busybox-static cpio kmod udev udisks2 policykit-1 libglib2.0-bin
 )
 
 missing=()

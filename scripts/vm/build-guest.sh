@@ -23,6 +23,10 @@ if [ -z "$deb" ]; then
     # linux-image-amd64 only depends on the versioned package, which holds the kernel.
     pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
     if [ -z "$pkg" ]; then
+        apt-get update -qq || true
+        pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+    fi
+    if [ -z "$pkg" ]; then
         echo "build-guest: apt-cache knows no linux-image-amd64 (run apt-get update)" >&2
         exit 1
     fi

@@ -31,7 +31,7 @@ protected:
                              [](const ::testing::TestParamInfo<std::string>& info) { return info.param; })
 
 // The tree below the drive's root, keyed by the path below it (on a real card without creation
-// times, which Linux cannot set).
+// and access times: Linux cannot set the one, reading moves the other).
 Tree Snapshot(fktest::Scenario& s, char letter);
 
 // A card like the demo's: four prompt slots of version 0110 (slot 0 with CR LF), mailboxes with

@@ -69,6 +69,15 @@ HostPc::HostPc(std::string folder, std::string reader)
 HostPc::~HostPc() {
     platform_.reset();
     std::error_code ignored;
+    // FK_VM_KEEP=DIR keeps the Backup folder for checks from outside the virtual PC.
+    if (const char* keep = std::getenv("FK_VM_KEEP"); keep != nullptr && *keep != '\0') {
+        std::filesystem::remove_all(keep, ignored);
+        std::filesystem::create_directories(std::filesystem::path(keep).parent_path(), ignored);
+        std::filesystem::copy(folder_ + "/backup", keep, std::filesystem::copy_options::recursive, ignored);
+        if (ignored) {
+            ADD_FAILURE() << "cannot keep the Backup folder in " << keep << ": " << ignored.message();
+        }
+    }
     std::filesystem::remove_all(folder_, ignored);
 }
 

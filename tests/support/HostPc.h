@@ -2,6 +2,7 @@
 // found, no simulated PC), on the virtual PC's USB card reader. Its C:\ZEL\VoxHarbor tree is a
 // temporary folder, D: an empty CD-ROM drive (so that the reader gets E: as the simulated PC's
 // card has it), and card changes are USB hot-plug asked of the host through /dev/ttyS2.
+// FK_VM_KEEP=DIR copies the Backup folder there at the end, for checks from outside.
 #pragma once
 
 #include "platform/api/Platform.h"

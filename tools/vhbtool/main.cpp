@@ -3,7 +3,11 @@
 #include "Inspect.h"
 #include "archive/Archive.h"
 #include "platform/api/LastError.h"
+#include "platform/host/HostPlatform.h"
 #include "platform/sim/SimulatedPc.h"
+
+#include <linux/magic.h>
+#include <sys/vfs.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,16 +81,45 @@ std::string ErrorText(DWORD code) {
     }
 }
 
-// The platform of one command: a folder seen as drive X: (host paths work beside it).
+// The platform of one command: a folder seen as drive X: (host paths work beside it). A folder on
+// a FAT volume (a mounted card) goes through the host's file services, which read and write the
+// card's own attribute bytes and times; any other folder is a mapped folder, whose attribute words
+// and creation times live in memory.
 struct Drive {
-    std::unique_ptr<platform::SimulatedPc> pc;
-    platform::FileSystem& Files() { return pc->Files(); }
+    std::unique_ptr<platform::Platform> platform;
+    platform::SimulatedPc* mapped = nullptr;
+    platform::FileSystem& Files() { return platform->Files(); }
+    // Puts a mapped folder's times on its files; the host's file services write them at once.
+    void Flush() {
+        if (mapped != nullptr) {
+            mapped->Flush();
+        }
+    }
 };
+
+bool OnFatVolume(const std::string& folder) {
+    struct statfs st {};
+    return statfs(folder.c_str(), &st) == 0 && st.f_type == MSDOS_SUPER_MAGIC;
+}
 
 std::optional<Drive> MapFolder(const std::string& folder, char letter, std::string* error) {
     Drive d;
-    d.pc = platform::MapFolderAsDrive(folder, letter, error);
-    if (!d.pc) {
+    if (OnFatVolume(folder)) {
+        platform::host::HostConfig config;
+        config.volumes.discover = false;
+        config.volumes.folderDrives = {{letter, folder, DRIVE_REMOVABLE, true, ""}};
+        config.useUdisks = false;
+        // C:\ZEL\VoxHarbor plays no part in a vhbtool command; the folder itself exists, so
+        // nothing is created for it.
+        config.dataDir = folder;
+        config.backupDir = folder;
+        d.platform = platform::host::CreateHostPlatform(config, nullptr, error);
+    } else {
+        auto pc = platform::MapFolderAsDrive(folder, letter, error);
+        d.mapped = pc.get();
+        d.platform = std::move(pc);
+    }
+    if (!d.platform) {
         return std::nullopt;
     }
     return d;
@@ -398,7 +431,7 @@ int Extract(const std::vector<std::string>& args) {
     const bool ok =
         keepPrompts ? archive::ExtractArchiveKeepPrompts(a.Files(), a.h, a.size, root, "", callbacks, &stats)
                     : archive::ExtractArchive(a.Files(), a.h, a.size, root, "", callbacks, &stats);
-    a.drive.pc->Flush();
+    a.drive.Flush();
     if (!ok) {
         return Error(stats.archiveReadError != 0
                          ? source + ": cannot be read (" + ErrorText(stats.archiveReadError) + ")"
