@@ -12,7 +12,8 @@ removable=on on a qemu-xhci controller, each on a raw card image of the host.
         g.power_cut()                               # QEMU stops at once; nothing is flushed
 
 Tests inside the guest may ask the host for hot-plug on /dev/ttyS2: a line "unplug ID" or
-"plug ID" is answered "ok" once QEMU has done it (see serve_requests).
+"plug ID" is answered "ok" once QEMU has done it, "check ID" (an unplugged reader) once its card
+image passed fsck.fat -n; anything else is answered "error TEXT" (see serve_requests).
 
 As a command:  vmguest.py [--card ID=IMAGE ...] [--timeout S] BUILD_DIR -- COMMAND...
 """
@@ -227,6 +228,8 @@ class Guest:
                         self.unplug(words[1])
                     elif len(words) == 2 and words[0] == "plug":
                         self.plug(words[1])
+                    elif len(words) == 2 and words[0] == "check":
+                        self.check_card(words[1])
                     else:
                         raise GuestError("unknown request %r" % line)
                     answer = "ok\n"
@@ -236,6 +239,21 @@ class Guest:
                     self._requests.sendall(answer.encode())
                 except OSError:
                     return
+
+    def check_card(self, ident):
+        """fsck.fat -n of an unplugged reader's card image; a GuestError names what it found.
+        The dirty bit alone passes: a card pulled while mounted always carries it."""
+        if ident in self.plugged:
+            raise GuestError("%s is plugged in: its card is in use" % ident)
+        r = subprocess.run(["fsck.fat", "-n", self.cards[ident]], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, text=True)
+        if r.returncode == 0:
+            return
+        findings = [l for l in r.stdout.splitlines()[1:]
+                    if l.strip() and "Dirty bit" not in l and "removing dirty bit" not in l
+                    and "Leaving filesystem unchanged" not in l and not l.startswith(self.cards[ident])]
+        if findings:
+            raise GuestError(" / ".join(findings[:6]))
 
     @staticmethod
     def _blockdev(ident, image):

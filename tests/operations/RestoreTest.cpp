@@ -245,3 +245,29 @@ TEST(Restore, ADamagedEntryIsReportedInsteadOfCompletion) {
     EXPECT_FALSE(s.exists("E:\\ESCAPE.VOX"));
     ExpectEndedNormally(s);
 }
+
+// The card pulled while the restore writes: a write error, no completion, and what reached the
+// card is still a sound FAT volume.
+TEST_P(RestoreOn, ACardPulledMidwayStopsWithAWriteErrorAndNoCompletion) {
+    const auto scenario = NewScenario();
+    Scenario& s = *scenario;
+    ArchiveBuilder b("1.10");
+    b.Directory(R"(E:\\VM\\MSG\)");
+    for (int i = 0; i < 40; ++i) {
+        b.File("E:\\\\VM\\\\MSG\\M" + std::to_string(1000 + i) + ".VOX",
+               std::string(20000, static_cast<char>('a' + i % 26)));
+    }
+    Prepare(s, std::string(b.bytes.begin(), b.bytes.end()));
+    s.ui().AtProgressStep(3, s.pulling('E'));
+    Restore(s);
+
+    const Texts shown = s.messages();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), Complete), 0) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown.back().rfind("An error has occurred while writing", 0), 0u) << shown.back();
+    ExpectEndedNormally(s);
+    if (s.onHost()) {
+        std::string findings;
+        EXPECT_TRUE(s.host().CheckCardFromOutside(&findings)) << findings;
+    }
+}

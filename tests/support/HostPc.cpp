@@ -68,6 +68,10 @@ HostPc::HostPc(std::string folder, std::string reader)
 
 HostPc::~HostPc() {
     platform_.reset();
+    std::string why;
+    if (unplugged_ && !Plug(&why)) {
+        ADD_FAILURE() << "the reader left unplugged: " << why;
+    }
     std::error_code ignored;
     // FK_VM_KEEP=DIR keeps the Backup folder for checks from outside the virtual PC.
     if (const char* keep = std::getenv("FK_VM_KEEP"); keep != nullptr && *keep != '\0') {
@@ -121,11 +125,17 @@ bool HostPc::Ask(const std::string& request, std::string* why) {
 }
 
 bool HostPc::Unplug(std::string* why) {
-    return Ask("unplug", why);
+    unplugged_ = Ask("unplug", why);
+    return unplugged_;
 }
 
 bool HostPc::Plug(std::string* why) {
-    return Ask("plug", why);
+    unplugged_ = !Ask("plug", why);
+    return !unplugged_;
+}
+
+bool HostPc::CheckCardFromOutside(std::string* why) {
+    return Ask("check", why);
 }
 
 std::vector<UINT> HostPc::PollDeviceChanges() {

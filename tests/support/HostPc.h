@@ -27,6 +27,8 @@ public:
     // Unplugs or plugs the reader on the virtual USB bus; false with the host's answer otherwise.
     bool Unplug(std::string* why);
     bool Plug(std::string* why);
+    // fsck.fat -n of the unplugged reader's card image, run by the host; false with its findings.
+    bool CheckCardFromOutside(std::string* why);
     // Waits (at most timeoutMs) until the platform reports a device change, letting udisks2's
     // signals in; returns the events in order, empty when none came.
     std::vector<UINT> WaitForDeviceChanges(int timeoutMs = 20000);
@@ -40,6 +42,7 @@ private:
     std::string folder_;
     std::string reader_;
     std::unique_ptr<platform::Platform> platform_;
+    bool unplugged_ = false;
 };
 
 } // namespace fktest

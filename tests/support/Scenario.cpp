@@ -380,6 +380,13 @@ platform::Platform& Scenario::machine() {
     return pc();
 }
 
+HostPc& Scenario::host() {
+    if (host_ == nullptr) {
+        throw std::logic_error("the scenario runs on the simulated PC, not on the host");
+    }
+    return *host_;
+}
+
 platform::SimulatedPc& Scenario::pc() {
     if (pc_ == nullptr) {
         throw std::logic_error("the scenario's simulated PC is not open: call start() first");
@@ -407,12 +414,8 @@ LRESULT Scenario::queryCancelAutoPlay() {
 
 void Scenario::pull(char letter) {
     if (host_ != nullptr) {
-        // The reader leaves the USB bus with its card; the dialog hears of it through udisks2.
-        std::string why;
-        ASSERT_TRUE(host_->Unplug(&why)) << why;
-        for (UINT event : host_->WaitForDeviceChanges()) {
-            send(WM_DEVICECHANGE, event, 0);
-        }
+        // A USB reader cannot be made to lose its card: the reader leaves the bus with it.
+        unplug(letter);
         return;
     }
     card(letter).media(false);
@@ -423,7 +426,9 @@ void Scenario::insert(char letter) {
     if (host_ != nullptr) {
         std::string why;
         ASSERT_TRUE(host_->Plug(&why)) << why;
-        for (UINT event : host_->WaitForDeviceChanges()) {
+        const std::vector<UINT> events = host_->WaitForDeviceChanges();
+        EXPECT_FALSE(events.empty()) << "no device change reached the program";
+        for (UINT event : events) {
             send(WM_DEVICECHANGE, event, 0);
         }
         return;
@@ -433,6 +438,17 @@ void Scenario::insert(char letter) {
 }
 
 void Scenario::unplug(char letter) {
+    if (host_ != nullptr) {
+        // The reader leaves the USB bus; the dialog hears of it through udisks2's signals.
+        std::string why;
+        ASSERT_TRUE(host_->Unplug(&why)) << why;
+        const std::vector<UINT> events = host_->WaitForDeviceChanges();
+        EXPECT_FALSE(events.empty()) << "no device change reached the program";
+        for (UINT event : events) {
+            send(WM_DEVICECHANGE, event, 0);
+        }
+        return;
+    }
     const platform::SimDriveConfig* c = description_.Find(letter);
     ASSERT_NE(c, nullptr) << letter << ": is not on the PC";
     removeDrive(letter);

@@ -145,6 +145,8 @@ public:
     // The PC the dialog runs on, simulated or real.
     platform::Platform& machine();
     bool onHost() const { return host_ != nullptr; }
+    // The real PC (a test that needs it runs on the host only).
+    HostPc& host();
     const std::string& folder() const { return folder_; }
 
 private:

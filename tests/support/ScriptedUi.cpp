@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace fktest {
 
 FileAnswer ChoosePath(std::string path, Action before) {
@@ -82,7 +84,16 @@ void ScriptedUi::CaptureStatus() {
     }
     if (progressBar_ != nullptr && progressBar_->GetPos() != progress_.back().position) {
         progress_.push_back(ProgressEvent{ProgressEvent::Kind::Position, progressBar_->GetPos()});
+        if (++progressSteps_ == actionStep_) {
+            Run(std::exchange(progressAction_, {}));
+        }
     }
+}
+
+void ScriptedUi::AtProgressStep(int step, Action action) {
+    progressSteps_ = 0;
+    actionStep_ = step;
+    progressAction_ = std::move(action);
 }
 
 INT_PTR ScriptedUi::RunModal(platform::Dialog& dlg) {

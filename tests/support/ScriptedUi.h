@@ -101,6 +101,10 @@ public:
     void AnswerModal(ModalAnswer answer);
     void AnswerFormat(FormatAnswer answer);
 
+    // Runs the action once, when the progress bar has moved the given number of times (an
+    // operation in full swing, e.g. to pull the card in the middle of a restore).
+    void AtProgressStep(int step, Action action);
+
     // --- configuration ---
     void SetClientRect(const platform::Rect& rect) { clientRect_ = rect; }
     void SetChildCreationFails(bool fails) { childCreationFails_ = fails; }
@@ -163,6 +167,9 @@ private:
     std::vector<ShownFormat> formats_;
     std::vector<std::string> statusHistory_[2];
     std::vector<ProgressEvent> progress_;
+    int progressSteps_ = 0;
+    int actionStep_ = 0;
+    Action progressAction_;
     platform::ProgressBarControl* progressBar_ = nullptr;
     platform::StatusBarControl* statusBar_ = nullptr;
     int waitDepth_ = 0;
