@@ -13,8 +13,15 @@
 //   tar -xf that archive into an empty folder
 // Time is wall-clock time of the whole child; peak memory is the child's maximum resident set
 // (wait4). The disk is synced (untimed) before every step, so no step pays for another's writes.
+//
+//   flashkeeper3_bench --host CARD EMPTY [--work DIR] [--repeat R] [--keep] [--no-verify]
+//
+// The same steps on the host's file services and two mounted cards (the virtual PC's FAT16 cards):
+// CARD is filled to about 97 % of its free space, Backup and tar -cf write into DIR, Restore and
+// tar -xf go onto EMPTY (emptied before each).
 #include "bench/CardTree.h"
 #include "bench/Child.h"
+#include "platform/host/HostPlatform.h"
 #include "platform/sim/SimulatedPc.h"
 
 #include <algorithm>
@@ -40,6 +47,8 @@ struct Options {
     int repeat = 1;
     bool keep = false;
     bool verify = true;
+    std::string hostCard;  // --host: the mounted card to fill and back up
+    std::string hostEmpty; // ...and the mounted card to restore onto
 };
 
 struct Measure {
@@ -53,7 +62,8 @@ struct Measure {
 void Usage() {
     std::fprintf(
         stderr,
-        "usage: flashkeeper3_bench [--megabytes N] [--work DIR] [--repeat R] [--keep] [--no-verify]\n");
+        "usage: flashkeeper3_bench [--megabytes N] [--work DIR] [--repeat R] [--keep] [--no-verify]\n"
+        "       flashkeeper3_bench --host CARD EMPTY [--work DIR] [--repeat R] [--keep] [--no-verify]\n");
 }
 
 // Runs argv (in dir when not empty), collects its standard output and waits for it.
@@ -175,6 +185,96 @@ void Row(const char* name, const Measure& m, double mb, const Measure* anchor) {
     std::printf("%s\n", m.ok ? "" : "   FAILED");
 }
 
+void EmptyCard(const fs::path& card) {
+    for (const auto& entry : fs::directory_iterator(card)) {
+        fs::remove_all(entry.path());
+    }
+}
+
+int HostMain(const Options& o) {
+    const fs::path work = fs::absolute(o.work);
+    const fs::path card = fs::absolute(o.hostCard);
+    const fs::path empty = fs::absolute(o.hostEmpty);
+    const fs::path tarFile = work / "card.tar";
+    EmptyFolder(work);
+    fs::create_directories(work / "data/Prompts");
+    fs::create_directories(work / "data/Data");
+    fs::create_directories(work / "backup");
+    std::ofstream(work / "data/Prompts/PromptUpdateVer1_2.vhp").flush();
+    EmptyCard(card);
+    EmptyCard(empty);
+
+    struct statfs st {};
+    if (::statfs(card.c_str(), &st) != 0) {
+        std::perror(card.c_str());
+        return 1;
+    }
+    const std::uint64_t freeBytes = static_cast<std::uint64_t>(st.f_bavail) * st.f_bsize;
+    bench::TreeStats tree;
+    std::string error;
+    {
+        platform::host::HostConfig config;
+        config.volumes.discover = false;
+        config.volumes.folderDrives = {{'E', card.string(), DRIVE_REMOVABLE, true, "VOXCARD"}};
+        config.useUdisks = false;
+        config.dataDir = (work / "data").string();
+        config.backupDir = (work / "backup").string();
+        auto host = platform::host::CreateHostPlatform(config, nullptr, &error);
+        if (host == nullptr || !bench::MakeCardTree(*host, "E:\\", freeBytes / 100 * 97, &tree, &error)) {
+            std::fprintf(stderr, "cannot fill the card: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    const double mb = static_cast<double>(tree.bytes) / 1e6;
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string archive = "C:\\ZEL\\VoxHarbor\\Backup\\BENCH.VHB";
+    std::printf("flashkeeper3 benchmark on the host's file services: card of %.0f MB, %llu files in %llu "
+                "folders, %.1f MB of data (largest file %.1f MB)\n",
+                static_cast<double>(st.f_blocks) * static_cast<double>(st.f_bsize) / 1e6,
+                static_cast<unsigned long long>(tree.files), static_cast<unsigned long long>(tree.folders),
+                mb, static_cast<double>(tree.largest) / 1e6);
+    std::printf("machine: %ld CPUs, %s; card %s; archives in %s\n", ::sysconf(_SC_NPROCESSORS_ONLN),
+                CpuModel().c_str(), DiskOf(card.string()).c_str(), DiskOf(work.string()).c_str());
+
+    auto nothing = [] {};
+    const Measure cat =
+        Best(o.repeat, nothing, {"sh", "-c", "find . -type f -print0 | xargs -0 cat >/dev/null"}, card);
+    const Measure backup = Best(o.repeat, [&] { fs::remove(work / "backup/BENCH.VHB"); },
+                                {self, "--child", "backup", work.string(), archive, "--host", card.string()});
+    const Measure tarCreate =
+        Best(o.repeat, [&] { fs::remove(tarFile); }, {"tar", "-cf", tarFile.string(), "-C", card, "."});
+    const Measure restore =
+        Best(o.repeat, [&] { EmptyCard(empty); },
+             {self, "--child", "restore", work.string(), archive, "--host", empty.string()});
+    bool verified = true;
+    if (o.verify && restore.ok) {
+        verified = Run({"diff", "-r", "-q", card.string(), empty.string()}).ok;
+    }
+    const Measure tarExtract =
+        Best(o.repeat, [&] { EmptyCard(empty); }, {"tar", "-xf", tarFile.string(), "-C", empty.string()});
+
+    std::printf("\n");
+    Row("cat (read limit)", cat, mb, nullptr);
+    Row("tar -cf", tarCreate, mb, nullptr);
+    Row("Backup", backup, mb, &tarCreate);
+    Row("tar -xf", tarExtract, mb, nullptr);
+    Row("Restore", restore, mb, &tarExtract);
+    if (o.verify && restore.ok) {
+        std::printf("\nrestored card %s the original\n", verified ? "matches" : "DIFFERS FROM");
+    }
+    const double backupRatio = backup.seconds / std::max(tarCreate.seconds, 1e-9);
+    const double restoreRatio = restore.seconds / std::max(tarExtract.seconds, 1e-9);
+    std::printf("\ngoals: Backup within 1.0x tar: %s (%.2fx); Restore within 1.0x tar: %s (%.2fx)\n",
+                backupRatio <= 1.0 ? "met" : "NOT met", backupRatio, restoreRatio <= 1.0 ? "met" : "NOT met",
+                restoreRatio);
+    if (!o.keep) {
+        fs::remove_all(work);
+        EmptyCard(card);
+        EmptyCard(empty);
+    }
+    return cat.ok && backup.ok && tarCreate.ok && restore.ok && tarExtract.ok && verified ? 0 : 1;
+}
+
 int Main(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -196,10 +296,16 @@ int Main(int argc, char** argv) {
             o.keep = true;
         } else if (a == "--no-verify") {
             o.verify = false;
+        } else if (a == "--host") {
+            o.hostCard = value();
+            o.hostEmpty = value();
         } else {
             Usage();
             return 2;
         }
+    }
+    if (!o.hostCard.empty()) {
+        return HostMain(o);
     }
     if (o.megabytes < 2) {
         std::fprintf(stderr, "--megabytes must be at least 2\n");

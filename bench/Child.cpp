@@ -2,18 +2,34 @@
 
 #include "app/flashkeeper3dlg.h"
 #include "operations/OperationTexts.h"
+#include "platform/host/HostPlatform.h"
 #include "platform/sim/SimulatedPc.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace bench {
 
+std::unique_ptr<platform::Platform> HostPlatform(const std::string& cardMount, const std::string& work,
+                                                 std::string* error) {
+    platform::host::HostConfig config;
+    config.volumes.discover = false;
+    config.volumes.folderDrives = {{'E', cardMount, DRIVE_REMOVABLE, true, "VOXCARD"}};
+    config.useUdisks = false;
+    config.dataDir = work + "/data";
+    config.backupDir = work + "/backup";
+    return platform::host::CreateHostPlatform(config, nullptr, error);
+}
+
 int RunChild(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: flashkeeper3_bench --child backup|restore PC-FOLDER ARCHIVE\n");
+    const bool host = argc == 5 && std::string(argv[3]) == "--host";
+    if (argc != 3 && !host) {
+        std::fprintf(stderr,
+                     "usage: flashkeeper3_bench --child backup|restore PC-FOLDER ARCHIVE\n"
+                     "       flashkeeper3_bench --child backup|restore WORK ARCHIVE --host CARD-FOLDER\n");
         return 2;
     }
     const std::string what = argv[0];
@@ -23,19 +39,21 @@ int RunChild(int argc, char** argv) {
         return 2;
     }
     std::string error;
-    auto pc = platform::OpenSimulatedPc(argv[1], &error);
+    std::unique_ptr<platform::Platform> pc =
+        host ? HostPlatform(argv[4], argv[1], &error) : platform::OpenSimulatedPc(argv[1], &error);
     if (pc == nullptr) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    // The dialog as the technician has it: started, the card selected (E: is item 0, F: item 1).
+    // The dialog as the technician has it: started, the card selected (on the simulated PC E: is
+    // item 0, F: item 1; on the host the one card is E:).
     fktest::ScriptedUi ui;
     CardUtilityDialog dialog(ui, *pc);
     ui.SetMainWindow(&dialog);
     dialog.DoModal();
-    ui.AnswerModal(fktest::SelectItem(backup ? 0 : 1));
+    ui.AnswerModal(fktest::SelectItem(backup || host ? 0 : 1));
     dialog.ClickButton(ControlId::Select);
-    const std::string expectedDevice = backup ? "E:" : "F:";
+    const std::string expectedDevice = backup || host ? "E:" : "F:";
     if (dialog.deviceName.find(expectedDevice) == std::string::npos) {
         std::fprintf(stderr, "the card %s is not selected (%s)\n", expectedDevice.c_str(),
                      dialog.deviceName.c_str());

@@ -90,6 +90,10 @@ bool HostPc::EmptyCard(std::string* why) {
     platform::FindData data;
     const platform::Handle h = fs.FindFirstFile("E:\\*", &data);
     if (h == platform::InvalidHandle) {
+        // An empty root has no entries at all (no "." or "..").
+        if (platform::GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return true;
+        }
         *why = "cannot list E:\\, error " + std::to_string(platform::GetLastError());
         return false;
     }
