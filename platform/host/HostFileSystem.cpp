@@ -152,8 +152,16 @@ void SyncParent(const std::string& path) {
 } // namespace
 
 FILETIME FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
-    const std::int64_t units = (seconds + EpochDifference) * UnitsPerSecond + nanoseconds / 100;
-    return FILETIME::From(units < 0 ? 0 : static_cast<std::uint64_t>(units));
+    // Times outside the FILETIME range (a file touched to the year 600000, or before 1601) are
+    // clamped to its ends instead of overflowing.
+    constexpr std::int64_t maxSeconds =
+        static_cast<std::int64_t>(UINT64_MAX / UnitsPerSecond) - EpochDifference - 1;
+    if (seconds < -EpochDifference) {
+        return FILETIME::From(0);
+    }
+    const std::int64_t fraction = std::clamp<std::int64_t>(nanoseconds, 0, 999'999'999) / 100;
+    const std::uint64_t whole = static_cast<std::uint64_t>(std::min(seconds, maxSeconds) + EpochDifference);
+    return FILETIME::From(whole * UnitsPerSecond + static_cast<std::uint64_t>(fraction));
 }
 
 void UnixFromFileTime(FILETIME ft, std::int64_t* seconds, std::int64_t* nanoseconds) {
