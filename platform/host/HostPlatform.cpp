@@ -1,10 +1,12 @@
 #include "platform/host/HostPlatform.h"
 
+#include "platform/common/WinPath.h"
 #include "platform/host/HostFileSystem.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +60,47 @@ bool InsideFolder(const std::string& path, const std::string& folder, std::strin
     return true;
 }
 
+// Whether folder/rest, in its Windows form below the folder's drive path, names that same file:
+// every component is a name Windows allows (no ':' or '\'), none is a link (the Windows form is
+// never followed through one), and no other entry of its folder differs from it in case alone
+// (the Windows form is looked up without regard to case, a Linux folder keeps both).
+bool SameFileInWindowsForm(const std::string& folder, const std::string& rest) {
+    std::string dir = folder;
+    size_t start = 0;
+    while (start < rest.size()) {
+        size_t end = rest.find('/', start);
+        if (end == std::string::npos) {
+            end = rest.size();
+        }
+        const std::string name = rest.substr(start, end - start);
+        start = end + 1;
+        if (name.empty()) {
+            continue;
+        }
+        if (name.find_first_of(":\\*?\"<>|") != std::string::npos) {
+            return false;
+        }
+        if (DIR* d = opendir(dir.c_str())) {
+            bool twin = false;
+            while (const dirent* e = readdir(d)) {
+                if (!twin && name != e->d_name && EqualNoCase(name, e->d_name)) {
+                    twin = true;
+                }
+            }
+            closedir(d);
+            if (twin) {
+                return false;
+            }
+        }
+        dir += "/" + name;
+        struct stat st {};
+        if (lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 class HostPlatform final : public Platform {
 public:
     HostPlatform(HostConfig config, std::unique_ptr<UdisksService> udisks)
@@ -71,13 +114,18 @@ public:
 
     std::string WindowsPathOf(std::string_view hostPath) override {
         const std::string path(hostPath);
-        // The drive whose folder holds the file, the deepest one when several do.
+        // The drive whose folder holds the file, the deepest one when several do. A path whose
+        // Windows form would name another file (or none) stays a host path.
         std::string best;
         size_t bestLength = 0;
         auto consider = [&](const std::string& folder, const std::string& windowsFolder) {
             std::string rest;
             if (folder.size() >= bestLength && InsideFolder(path, folder, &rest)) {
                 bestLength = folder.size();
+                best.clear();
+                if (!SameFileInWindowsForm(folder, rest)) {
+                    return;
+                }
                 best = windowsFolder;
                 for (char& c : rest) {
                     c = c == '/' ? '\\' : c;

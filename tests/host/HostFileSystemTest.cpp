@@ -141,6 +141,29 @@ TEST_F(HostFiles, InstallationTreeMapsToDataAndUserFolders) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "data/Data"));
 }
 
+// A file chosen in a host file dialog inside a mapped folder keeps its host path wherever the
+// Windows form would name another file: a name that differs only in case from one beside it,
+// names with ':' or '\\', a folder reached through a link. The card's files map as before.
+TEST_F(HostFiles, HostPathsWhoseWindowsFormNamesAnotherFileStayHostPaths) {
+    const std::string backup = dir / "user/flashkeeper3/Backup";
+    WriteText(backup + "/CARD.VHB", "other card");
+    std::filesystem::create_directories(dir / "elsewhere");
+    std::filesystem::create_directory_symlink(dir / "elsewhere", backup + "/old");
+    for (const std::string name : {"card.vhb", "a:b.vhb", "a\\b.vhb", "old/x.vhb"}) {
+        EXPECT_EQ(platform_->WindowsPathOf(backup + "/" + name), backup + "/" + name);
+    }
+    EXPECT_EQ(platform_->WindowsPathOf(backup + "/new.vhb"), "C:\\ZEL\\VoxHarbor\\Backup\\new.vhb");
+
+    // Written through the path the dialog gave: exactly that file, nothing else replaced.
+    for (const std::string name : {"card.vhb", "a:b.vhb", "a\\b.vhb", "old/x.vhb"}) {
+        MakeFile(platform_->WindowsPathOf(backup + "/" + name), name);
+        EXPECT_EQ(ReadText(backup + "/" + name), name);
+    }
+    EXPECT_EQ(ReadText(backup + "/CARD.VHB"), "other card");
+    EXPECT_EQ(ReadText(dir / "elsewhere/x.vhb"), "old/x.vhb");
+    EXPECT_FALSE(std::filesystem::exists(backup + "/a"));
+}
+
 // Host times outside the FILETIME range come back as its ends, never wrapped (a file touched to
 // the year 600000 on an ext4 folder, or a stat of a broken clock).
 TEST(HostTimes, TimesOutsideTheFileTimeRangeAreClamped) {
