@@ -352,7 +352,7 @@ DWORD HostVolumes::FormatDrive(UINT driveNumber, const FormatRequest& request) {
         }
     }
     const int fatBits = request.fileSystem == FormatRequest::FileSystemKind::Fat32 ? 32 : 16;
-    const DWORD formatError = udisks_->Format(block, "vfat", FatLabel(request.label), fatBits);
+    const DWORD formatError = udisks_->Format(block, "vfat", FatLabel(request.label), fatBits, request.quick);
     if (wasMounted || formatError == ERROR_SUCCESS) {
         // Mounted again in either case: a failed format leaves the card as it was, and usable.
         // A mount that fails here is tried again when the card's root is next opened.

@@ -19,9 +19,11 @@ public:
     // give its mount point. Otherwise a Windows error code.
     virtual DWORD Mount(const std::string& block, std::string* mountPoint) = 0;
     virtual DWORD Unmount(const std::string& block) = 0;
-    // Makes a new file system ("vfat" with fatBits 16 or 32) with the label on the block device.
+    // Makes a new file system ("vfat" with fatBits 16 or 32) with the label on the block device;
+    // a full (not quick) format first writes zeros over the whole device. ERROR_NOT_SUPPORTED,
+    // with the device untouched, when this udisks2 cannot make the FAT size asked for.
     virtual DWORD Format(const std::string& block, const std::string& type, const std::string& label,
-                         int fatBits) = 0;
+                         int fatBits, bool quick) = 0;
     // True once after udisks2 announced a change since the last call (where signals can arrive).
     virtual bool TakeChanged() = 0;
 };

@@ -94,7 +94,8 @@ if len(self.Get(FS, 'MountPoints')) > 0:
 if args[1].get('label') == 'FAIL':
     raise dbus.exceptions.DBusException('mkfs failed', name='org.freedesktop.UDisks2.Error.Failed')
 self.UpdateProperties(BLOCK, {'IdLabel': args[1].get('label', ''),
-                              'IdType': args[0] + ':' + ' '.join(args[1].get('mkfs-args', []))})
+                              'IdType': args[0] + ':' + ' '.join(args[1].get('mkfs-args', []))
+                                        + (' erase=' + args[1]['erase'] if 'erase' in args[1] else '')})
 '''.replace('FS', repr(FS)).replace('BLOCK', repr(BLOCK)))
     drive(mock, 'Reader_B', False)
     block(mock, 'sdc', 'Reader_B', 0, 0x820)
@@ -251,6 +252,7 @@ TEST_F(UdisksMock, FormatUnmountsMakesFat16WithTheLabelAndMountsAgain) {
     FormatRequest request;
     request.fileSystem = FormatRequest::FileSystemKind::Fat;
     request.label = "new card";
+    request.quick = true;
     EXPECT_EQ(p.Drives().FormatDrive(3, request), ERROR_SUCCESS);
     std::string label;
     EXPECT_TRUE(p.Drives().GetVolumeLabel("D:\\", &label));
@@ -261,6 +263,10 @@ TEST_F(UdisksMock, FormatUnmountsMakesFat16WithTheLabelAndMountsAgain) {
     ASSERT_NE(volumes, nullptr);
     EXPECT_EQ(volumes->DriveAt('D')->fsType, "vfat:-F 16");
     EXPECT_FALSE(volumes->DriveAt('D')->mountPoint.empty());
+    // A full format has the old contents overwritten.
+    request.quick = false;
+    EXPECT_EQ(p.Drives().FormatDrive(3, request), ERROR_SUCCESS);
+    EXPECT_EQ(volumes->DriveAt('D')->fsType, "vfat:-F 16 erase=zero");
 
     request.fileSystem = FormatRequest::FileSystemKind::Fat32;
     request.label = "FAIL";

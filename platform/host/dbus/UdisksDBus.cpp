@@ -208,17 +208,25 @@ public:
         return ErrorOf(reply);
     }
 
-    DWORD Format(const std::string& block, const std::string& type, const std::string& label,
-                 int fatBits) override {
+    DWORD Format(const std::string& block, const std::string& type, const std::string& label, int fatBits,
+                 bool quick) override {
+        // udisks2 passes mkfs-args on from 2.10; older versions drop them and mkfs.fat chooses the
+        // FAT size by the card's size, which is FAT16 for every card up to 512 MiB. A FAT32 card
+        // cannot be had from them: refused before anything is touched, instead of a FAT16 card.
+        if (type == "vfat" && fatBits == 32 && !PassesMkfsArgs()) {
+            return ERROR_NOT_SUPPORTED;
+        }
         QDBusMessage call = QDBusMessage::createMethodCall(Service, QString::fromStdString(block),
                                                            BlockInterface, QStringLiteral("Format"));
         QVariantMap options;
         options.insert(QStringLiteral("label"), QString::fromStdString(label));
-        // Asks mkfs.fat for the FAT size the technician chose (udisks2 2.10 and later pass these
-        // on; older versions ignore the option and let mkfs.fat choose by size).
         if (type == "vfat") {
             options.insert(QStringLiteral("mkfs-args"),
                            QStringList{QStringLiteral("-F"), QString::number(fatBits)});
+        }
+        // A full format overwrites the old contents, as Windows' full format does.
+        if (!quick) {
+            options.insert(QStringLiteral("erase"), QStringLiteral("zero"));
         }
         call << QString::fromStdString(type) << options;
         const QDBusMessage reply = bus_.call(call, QDBus::Block, FormatTimeoutMs);
@@ -228,6 +236,24 @@ public:
     bool TakeChanged() override { return listener_.changed.exchange(false); }
 
 private:
+    // Whether udisks2 is 2.10 or later; an unknown version is taken as one that is.
+    bool PassesMkfsArgs() {
+        QDBusMessage get = QDBusMessage::createMethodCall(Service, Root + QStringLiteral("/Manager"),
+                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("Get"));
+        get << QStringLiteral("org.freedesktop.UDisks2.Manager") << QStringLiteral("Version");
+        const QDBusMessage reply = bus_.call(get, QDBus::Block, CallTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            return true;
+        }
+        const QStringList parts =
+            reply.arguments().at(0).value<QDBusVariant>().variant().toString().split(QLatin1Char('.'));
+        bool okMajor = false, okMinor = false;
+        const int major = parts.value(0).toInt(&okMajor);
+        const int minor = parts.value(1).toInt(&okMinor);
+        return !okMajor || !okMinor || major > 2 || (major == 2 && minor >= 10);
+    }
+
     QDBusConnection bus_;
     ChangeListener listener_;
 };
