@@ -37,7 +37,7 @@ def main():
 set -e
 mounted=()
 for dev in $(lsblk -dnpo NAME,TRAN | awk '$2 == "usb" {print $1}'); do
-    m=$(udisksctl mount -b "$dev"); m=${m#* at }; mounted+=("${m%.}")
+    m=$(udisksctl mount -b "$dev"); m=${m#* at }; mounted+=("${m%%.}")
 done
 full=$(printf '%%s\n' "${mounted[@]}" | grep -v EMPTY)
 empty=$(printf '%%s\n' "${mounted[@]}" | grep EMPTY)

@@ -292,6 +292,7 @@ std::vector<HostDrive> DrivesFromUdisks(const UdisksSnapshot& snapshot) {
             d.hasFileSystem = true;
             d.fsType = volume->idType;
             d.label = volume->idLabel;
+            d.serial = volume->idUuid;
             if (!volume->mountPoints.empty()) {
                 d.mountPoint = volume->mountPoints.front();
             }

@@ -42,6 +42,7 @@ struct HostDrive {
     std::string mountPoint;         // "" when not mounted
     std::string fsType;
     std::string label;       // as Windows shows it
+    std::string serial;      // the volume's serial (udisks2's IdUUID, "1234-ABCD" on FAT), "" unknown
     std::string udisksBlock; // udisks2 object of the volume's block device, "" without udisks2
     std::uint64_t size = 0;  // bytes of the medium
 };
@@ -69,6 +70,7 @@ struct UdisksBlock {
     std::string idUsage;
     std::string idType;
     std::string idLabel;
+    std::string idUuid;
     bool hintIgnore = false;
     bool hintSystem = false;
     bool hasFilesystem = false;

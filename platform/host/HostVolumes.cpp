@@ -370,9 +370,11 @@ std::vector<UINT> HostVolumes::Poll() {
         Refresh();
         lastPollRefresh_ = now;
     }
+    // A drive's identity includes its volume's serial: a card swapped for another in the same
+    // reader between two looks is a removal and an arrival, not "no change".
     std::map<char, std::pair<std::string, bool>> state;
     for (const auto& [letter, drive] : current_) {
-        state[letter] = {drive.key, drive.mediaPresent};
+        state[letter] = {drive.key + "#" + drive.serial, drive.mediaPresent};
     }
     std::vector<UINT> events;
     bool removed = false;

@@ -63,7 +63,7 @@ def block(mock, name, drive_name, size, devnum, usage='', fstype='', label=''):
         'Device': dbus.ByteArray(('/dev/' + name).encode() + b'\0'),
         'DeviceNumber': dbus.UInt64(devnum), 'Size': dbus.UInt64(size),
         'Drive': dbus.ObjectPath(DRIVES + drive_name),
-        'IdUsage': usage, 'IdType': fstype, 'IdLabel': label,
+        'IdUsage': usage, 'IdType': fstype, 'IdLabel': label, 'IdUUID': '1234-ABCD' if usage else '',
         'HintIgnore': False, 'HintSystem': False}, [])
     return mockobject.objects[BLOCKS + name]
 
@@ -287,6 +287,10 @@ TEST_F(UdisksMock, CardsInsertedAndReadersUnpluggedAreReported) {
         "/org/freedesktop/UDisks2/block_devices/sdc", "UpdateProperties",
         {"org.freedesktop.UDisks2.Block", QVariantMap{{"Size", QVariant::fromValue<qulonglong>(128974848)}}});
     EXPECT_EQ(p.Devices().Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
+    // Another card in the same reader between two looks: its volume serial differs.
+    MockCall("/org/freedesktop/UDisks2/block_devices/sdb1", "UpdateProperties",
+             {"org.freedesktop.UDisks2.Block", QVariantMap{{"IdUUID", "5678-EF01"}}});
+    EXPECT_EQ(p.Devices().Poll(), (std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE, DBT_DEVICEARRIVAL}));
     MockCall("/org/freedesktop/UDisks2", "RemoveObject",
              {QVariant::fromValue(QDBusObjectPath("/org/freedesktop/UDisks2/block_devices/sdb1"))});
     MockCall("/org/freedesktop/UDisks2", "RemoveObject",

@@ -28,9 +28,11 @@ std::string InitialArchiveBytes(char letter = 'E') {
     return std::string(b.bytes.begin(), b.bytes.end());
 }
 
+// A quick format (on a real card a full one first writes zeros over all of it).
 platform::FormatRequest Fat(std::string label) {
     platform::FormatRequest request;
     request.label = std::move(label);
+    request.quick = true;
     return request;
 }
 
@@ -96,6 +98,35 @@ TEST_P(InitializeOn, AFormattedCardGetsTheInitialFilesAndItsNewLabel) {
         EXPECT_EQ(states.back(), "Ready");
         EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
         EXPECT_FALSE(s.ui().ProgressBarExists());
+        if (s.onHost()) {
+            DWORD spc = 0, bps = 0, freeClusters = 0, total = 0;
+            ASSERT_TRUE(s.machine().Drives().GetDiskFreeSpace("E:\\", &spc, &bps, &freeClusters, &total));
+            EXPECT_LT(total, 65525u) << "a FAT16 card has fewer than 65525 clusters";
+        }
+    }
+}
+
+// FAT32 chosen in the format dialog: the simulated PC formats as asked; udisks2 before 2.10 (the
+// virtual PC has Debian 12's 2.9) cannot make it, and the card stays as it was instead of quietly
+// becoming FAT16.
+TEST_P(InitializeOn, Fat32IsMadeWhenChosenOrRefusedWhereItCannotBe) {
+    const auto scenario = NewScenario();
+    Scenario& s = *scenario;
+    s.card('E').prompts("0120").file("VM\\MSG\\M0001.VOX", "message");
+    Prepare(s);
+    platform::FormatRequest request = Fat("BIGCARD");
+    request.fileSystem = platform::FormatRequest::FileSystemKind::Fat32;
+    Initialize(s, FormatWith(request));
+
+    ASSERT_EQ(s.ui().Formats().size(), 1u);
+    if (s.onHost()) {
+        EXPECT_EQ(s.ui().Formats()[0].result, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+        EXPECT_EQ(s.readFile("E:\\VM\\MSG\\M0001.VOX"), "message");
+        EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
+    } else {
+        EXPECT_EQ(s.ui().Formats()[0].result, 0u);
+        EXPECT_FALSE(s.exists("E:\\VM\\MSG\\M0001.VOX"));
+        EXPECT_EQ(s.readFile(InstalledVersionFile), "0110\n");
     }
 }
 

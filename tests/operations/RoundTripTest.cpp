@@ -40,6 +40,7 @@ TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
 
     platform::FormatRequest format;
     format.label = "VOXCARD";
+    format.quick = true;
     s.answerMessage(IDYES);
     s.answerMessage(IDOK);
     s.answerFormat(FormatWith(format));

@@ -134,6 +134,7 @@ public:
                 block.idUsage = b.value(QStringLiteral("IdUsage")).toString().toStdString();
                 block.idType = b.value(QStringLiteral("IdType")).toString().toStdString();
                 block.idLabel = b.value(QStringLiteral("IdLabel")).toString().toStdString();
+                block.idUuid = b.value(QStringLiteral("IdUUID")).toString().toStdString();
                 block.hintIgnore = b.value(QStringLiteral("HintIgnore")).toBool();
                 block.hintSystem = b.value(QStringLiteral("HintSystem")).toBool();
                 if (ifaces.contains(FilesystemInterface)) {
