@@ -32,7 +32,8 @@ def main():
     bench = os.path.join(build, a.preset, "bench", "flashkeeper3_bench")
     # Room in RAM for the archive and the tar file beside the page cache of both cards.
     memory = max(1024, 3 * a.megabytes + 768)
-    with Guest(build, cards={"full": full, "empty": empty}, memory_mb=memory) as g:
+    with Guest(build, cards={"full": full, "empty": empty}, memory_mb=memory,
+               boot_timeout=600) as g:
         rc, out = g.run(r'''
 set -e
 mounted=()

@@ -88,6 +88,13 @@ public:
                 dlg_, operations::DamagedArchiveMessage(stats.entriesRefused + stats.entriesDamaged));
             return false;
         }
+        // Everything restored is on the card before the program calls the work done; a card that
+        // does not take it has none of the files for sure.
+        if (!dlg_.Files().FlushVolume(dlg_.CardRoot())) {
+            archive::extractionFailed = true;
+            operations::ShowMessage(dlg_, operations::FilesNotWrittenMessage(stats.filesRestored));
+            return false;
+        }
         return true;
     }
 

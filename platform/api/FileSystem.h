@@ -89,6 +89,14 @@ public:
                             void** context) = 0;
     virtual BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
                              void** context) = 0;
+
+    // Puts everything written to the drive of root ("E:\") so far, data, attributes and times,
+    // on its medium (FlushFileBuffers of a volume). FALSE with the write error when the medium
+    // did not take it. Platforms whose writes reach the medium at once have nothing to do.
+    virtual BOOL FlushVolume(std::string_view root) {
+        static_cast<void>(root);
+        return TRUE;
+    }
 };
 
 } // namespace platform

@@ -307,6 +307,8 @@ struct HostFileSystem::OpenFile {
     std::uint64_t dev = 0;
     std::uint64_t ino = 0;
     std::string host;
+    // On a card (any drive but C:): flushed with the whole card by FlushVolume, not one by one.
+    bool onCard = false;
     StickyTimes sticky;
     std::unique_ptr<HostBackupFile> backup;
 };
@@ -636,6 +638,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
     }
     file->host = e.host;
+    file->onCard = !e.path.isHost && e.path.drive != 'C';
     file->backup = std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky);
     const Handle h = nextHandle_++;
     files_.emplace(h, std::move(file));
@@ -690,10 +693,11 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
     const int fd = it->second->fd;
     it->second->sticky.Reapply(fd);
     int err = 0;
-    if (fd >= 0 && (it->second->access & GENERIC_WRITE)) {
+    if (fd >= 0 && (it->second->access & GENERIC_WRITE) && !it->second->onCard) {
         // Windows writes through to removable drives; Linux keeps the data in memory for a while.
-        // A technician pulls the card once the program says it is done, so what was written
-        // must be on the card when the handle closes: the file and its directory entry.
+        // A file written outside a card (a backup archive) is on its disk when its handle
+        // closes, with its directory entry. What goes to a card is put on it once at the end of
+        // the operation (FlushVolume), which costs far less than a flush per file.
         if (fsync(fd) != 0) {
             err = errno;
         }
@@ -705,6 +709,31 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
     }
     // A failing flush or close on a card is a write that did not reach it.
     return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
+}
+
+BOOL HostFileSystem::FlushVolume(std::string_view root) {
+    WinPath wp;
+    if (ParseWinPath(root, &wp) != ERROR_SUCCESS || wp.isHost) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    std::vector<DriveMount> mounts;
+    if (const DWORD err = drives_.MountsOf(wp.drive, &mounts); err != ERROR_SUCCESS) {
+        return Fail(err);
+    }
+    for (const DriveMount& m : mounts) {
+        const int fd = open(m.hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            return FailWithErrno(errno, IoDirection::Write);
+        }
+        // One flush of the file system: every file's data, its directory entry, attribute byte
+        // and times, and the FAT itself.
+        const int err = syncfs(fd) == 0 ? 0 : errno;
+        ::close(fd);
+        if (err != 0) {
+            return FailWithErrno(err, IoDirection::Write);
+        }
+    }
+    return TRUE;
 }
 
 BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {

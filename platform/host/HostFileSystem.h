@@ -57,6 +57,7 @@ public:
                     void** context) override;
     BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
                      void** context) override;
+    BOOL FlushVolume(std::string_view root) override;
 
     // Host path that a Windows path resolves to ("" when it names no host folder or file).
     std::string HostPathOf(std::string_view windowsPath);

@@ -58,13 +58,18 @@ class Guest:
 
     # ------------------------------------------------------------------ lifetime
     def __enter__(self):
-        self.start()
+        try:
+            self.start()
+        except BaseException:
+            self.power_cut()
+            raise
         return self
 
     def __exit__(self, *exc):
         self.stop()
 
     def start(self):
+        """Boots the guest; on failure QEMU is ended again (a with block does that itself)."""
         subprocess.run([os.path.join(HERE, "build-guest.sh"), self.vm_dir], check=True)
         os.makedirs(os.path.join(self.vm_dir, "runs"), exist_ok=True)
         self.run_dir = tempfile.mkdtemp(prefix="run-", dir=os.path.join(self.vm_dir, "runs"))

@@ -161,7 +161,7 @@ def main():
     shutil.rmtree(kept, ignore_errors=True)
     started = time.monotonic()
     try:
-        with Guest(st.build, cards={"reader0": card}) as g:
+        with Guest(st.build, cards={"reader0": card}, boot_timeout=300) as g:
             if want("contract"):
                 st.gtest(g, "contract", card_mount_script() + '''
 FK_VM_CARD_MOUNT="$mnt" %s/host_tests --gtest_filter='*VfatCard*:RealFat.*' --gtest_brief=1

@@ -432,6 +432,10 @@ int Extract(const std::vector<std::string>& args) {
         keepPrompts ? archive::ExtractArchiveKeepPrompts(a.Files(), a.h, a.size, root, "", callbacks, &stats)
                     : archive::ExtractArchive(a.Files(), a.h, a.size, root, "", callbacks, &stats);
     a.drive.Flush();
+    // On a mounted card the restored files reach it here, all at once.
+    if (ok && !a.Files().FlushVolume(root)) {
+        return Error(folder + ": " + ErrorText(platform::GetLastError()));
+    }
     if (!ok) {
         return Error(stats.archiveReadError != 0
                          ? source + ": cannot be read (" + ErrorText(stats.archiveReadError) + ")"
