@@ -24,6 +24,10 @@ fk_contract::ContractPlatform MakeSimulatedPc(const std::string& tempDir) {
     platform::SimDriveConfig e;
     e.letter = 'E';
     e.label = "CARD";
+    // An 8 MB card, small enough to fill.
+    e.bytesPerSector = 512;
+    e.sectorsPerCluster = 8;
+    e.totalClusters = 2048;
     description.drives = {c, e};
     const std::string pc = tempDir + "/pc";
     std::string error;
@@ -31,7 +35,9 @@ fk_contract::ContractPlatform MakeSimulatedPc(const std::string& tempDir) {
         return Wrap(nullptr, error);
     }
     auto sim = platform::OpenSimulatedPc(pc, &error);
-    return Wrap(std::move(sim), error);
+    fk_contract::ContractPlatform result = Wrap(std::move(sim), error);
+    result.fillable = true;
+    return result;
 }
 
 fk_contract::ContractPlatform MakeMappedFolder(const std::string& tempDir) {
