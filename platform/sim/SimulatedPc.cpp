@@ -10,8 +10,12 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
-#include "platform/common/ErrnoMap.h"
+#include "platform/common/ShareMode.h"
 #include "platform/common/WinPath.h"
+#include "platform/posix/Errno.h"
+#include "platform/posix/FileTime.h"
+#include "platform/posix/HostTree.h"
+#include "platform/posix/IoLoops.h"
 #include "platform/sim/SimMetadata.h"
 
 #include <algorithm>
@@ -32,154 +36,27 @@ namespace platform {
 
 namespace {
 
-// A code this layer produces beyond the ones the program examines and ErrnoMap.h.
-constexpr DWORD ERROR_INVALID_FUNCTION = 1;
-
-constexpr std::uint64_t FiletimeOfUnixEpoch = 116444736000000000ULL;
 constexpr std::uint64_t FiletimeKeep = 0xFFFFFFFFFFFFFFFFULL; // SetFileTime: stop updating this time
 constexpr std::size_t IoBufferSize = 256 * 1024;
 // Reads and writes of at least this much bypass the handle's buffers: passing them through
 // would only add a memory copy of every byte (the extractor's and writer's pieces are this big).
 constexpr std::size_t DirectIoSize = 64 * 1024;
 constexpr auto DescriptionCheckInterval = std::chrono::milliseconds(100);
-constexpr DWORD SettableAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+using posix::BaseName;
+using posix::JoinHost;
+using posix::NowFileTime;
+using posix::ParentOf;
+using posix::PreadAll;
+using posix::RealPath;
 
-// Host times outside the FILETIME range (a file touched to the year 600000) are clamped
-// instead of overflowing.
-std::uint64_t FiletimeFromTimespec(const timespec& ts) {
-    constexpr std::uint64_t ticksPerSecond = 10000000;
-    constexpr std::int64_t maxSeconds =
-        static_cast<std::int64_t>((UINT64_MAX - FiletimeOfUnixEpoch) / ticksPerSecond) - 1;
-    constexpr std::int64_t minSeconds = -static_cast<std::int64_t>(FiletimeOfUnixEpoch / ticksPerSecond);
-    const std::int64_t seconds = std::clamp<std::int64_t>(ts.tv_sec, minSeconds, maxSeconds);
-    const std::uint64_t fraction =
-        static_cast<std::uint64_t>(std::clamp<long>(ts.tv_nsec, 0, 999999999)) / 100;
-    if (seconds >= 0) {
-        return FiletimeOfUnixEpoch + static_cast<std::uint64_t>(seconds) * ticksPerSecond + fraction;
-    }
-    return FiletimeOfUnixEpoch - static_cast<std::uint64_t>(-seconds) * ticksPerSecond + fraction;
-}
-
-timespec TimespecFromFiletime(std::uint64_t ft) {
-    timespec ts{};
-    if (ft >= FiletimeOfUnixEpoch) {
-        const std::uint64_t rel = ft - FiletimeOfUnixEpoch;
-        ts.tv_sec = static_cast<time_t>(rel / 10000000);
-        ts.tv_nsec = static_cast<long>((rel % 10000000) * 100);
-    } else {
-        const std::uint64_t before = FiletimeOfUnixEpoch - ft;
-        ts.tv_sec = -static_cast<time_t>((before + 9999999) / 10000000);
-        ts.tv_nsec = static_cast<long>(((10000000 - before % 10000000) % 10000000) * 100);
-    }
-    return ts;
-}
-
-std::uint64_t NowFiletime() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return FiletimeFromTimespec(ts);
-}
-
-// The shared mapping, except that a busy host file reads as a sharing violation (another
-// program of the simulated PC has it open); what neither names is a general failure, whatever
-// the direction.
-DWORD ErrorFromErrno(int e, IoDirection direction = IoDirection::Other) {
-    if (e == EBUSY) {
-        return ERROR_SHARING_VIOLATION;
-    }
-    return SharedErrorFromErrno(e, direction).value_or(ERROR_GEN_FAILURE);
-}
-
-DWORD NormalizeAttributes(DWORD attributes, bool isDirectory) {
-    DWORD a = attributes & SettableAttributes;
-    if (isDirectory) {
-        return a | FILE_ATTRIBUTE_DIRECTORY;
-    }
-    return a == 0 ? FILE_ATTRIBUTE_NORMAL : a;
-}
-
-std::string JoinHost(const std::string& dir, const std::string& name) {
-    return dir == "/" ? "/" + name : dir + "/" + name;
+// The shared mapping, except that a busy host file reads as a sharing violation: another
+// program of the simulated PC has it open.
+DWORD ErrorFromErrno(int e, posix::IoDirection direction = posix::IoDirection::Other) {
+    return e == EBUSY ? ERROR_SHARING_VIOLATION : posix::ErrorFromErrno(e, direction);
 }
 
 std::string JoinRel(const std::string& rel, const std::string& name) {
     return rel.empty() ? name : rel + "/" + name;
-}
-
-std::string Parent(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return {};
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string RealPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        return {};
-    }
-    std::string s(resolved);
-    std::free(resolved);
-    return s;
-}
-
-// The names in a host directory but "." and "..".
-DWORD EntryNames(const std::string& dir, std::vector<std::string>* names) {
-    DIR* handle = ::opendir(dir.c_str());
-    if (handle == nullptr) {
-        return ErrorFromErrno(errno);
-    }
-    while (dirent* e = ::readdir(handle)) {
-        const std::string name = e->d_name;
-        if (name != "." && name != "..") {
-            names->push_back(name);
-        }
-    }
-    ::closedir(handle);
-    return ERROR_SUCCESS;
-}
-
-DWORD PwriteAll(int fd, const std::uint8_t* data, std::size_t size, std::uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return ErrorFromErrno(errno);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return ERROR_SUCCESS;
-}
-
-DWORD PreadAll(int fd, std::uint8_t* data, std::size_t size, std::uint64_t offset, std::size_t* got) {
-    *got = 0;
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data + *got, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return ErrorFromErrno(errno, IoDirection::Read);
-        }
-        if (n == 0) {
-            break;
-        }
-        *got += static_cast<std::size_t>(n);
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return ERROR_SUCCESS;
 }
 
 UINT DriveTypeCode(SimDriveType type) {
@@ -420,7 +297,7 @@ public:
             std::string actual = name;
             if (existing) {
                 struct stat st {};
-                if (FindName(host, name, &actual, &st) != 0 || S_ISLNK(st.st_mode)) {
+                if (names_.Find(host, name, &actual, &st) != 0 || S_ISLNK(st.st_mode)) {
                     existing = false;
                     actual = name;
                 }
@@ -531,7 +408,7 @@ public:
         if (fd < 0) {
             return FailHandle(ErrorFromErrno(errno));
         }
-        NoteCreated(loc.host);
+        names_.NoteCreated(loc.host);
         if (::fstat(fd, &loc.st) != 0) {
             const DWORD err = ErrorFromErrno(errno);
             ::close(fd);
@@ -539,7 +416,7 @@ public:
         }
         loc.exists = true;
         if (loc.drive != nullptr) {
-            const std::uint64_t now = NowFiletime();
+            const std::uint64_t now = NowFileTime();
             loc.drive->meta.Set(loc.rel, sim::EntryMeta{FILE_ATTRIBUTE_ARCHIVE, now, now, now,
                                                         loc.drive->meta.NextSequence()});
         } else {
@@ -771,11 +648,11 @@ public:
         if (::mkdir(loc.host.c_str(), 0777) != 0) {
             return Fail(ErrorFromErrno(errno));
         }
-        NoteCreated(loc.host);
+        names_.NoteCreated(loc.host);
         if (loc.drive != nullptr) {
             // A FAT directory takes a cluster of its own.
             loc.drive->used += loc.drive->ClusterBytes();
-            const std::uint64_t now = NowFiletime();
+            const std::uint64_t now = NowFileTime();
             loc.drive->meta.Set(loc.rel, sim::EntryMeta{FILE_ATTRIBUTE_DIRECTORY, now, now, now,
                                                         loc.drive->meta.NextSequence()});
             if (DWORD err = loc.drive->meta.Persist(loc.rel)) {
@@ -808,7 +685,7 @@ public:
         if (err != ERROR_SUCCESS) {
             return Fail(err);
         }
-        ForgetNames(loc.host);
+        names_.Forget(loc.host);
         if (::unlink(loc.host.c_str()) != 0) {
             return Fail(ErrorFromErrno(errno));
         }
@@ -850,8 +727,8 @@ public:
         if (err != ERROR_SUCCESS) {
             return Fail(err);
         }
-        ForgetNames(src.host);
-        ForgetNames(dst.host);
+        names_.Forget(src.host);
+        names_.Forget(dst.host);
         if (::rename(src.host.c_str(), dst.host.c_str()) != 0) {
             return Fail(ErrorFromErrno(errno));
         }
@@ -893,7 +770,7 @@ public:
             return err;
         }
         std::uint64_t freed = 0;
-        ForgetNames(loc.host);
+        names_.Forget(loc.host);
         err = RemoveHostTree(loc.drive, loc.host, &freed);
         if (loc.drive != nullptr) {
             loc.drive->Freed(freed);
@@ -943,7 +820,7 @@ public:
             // The directory part, then its entries that match the pattern.
             std::string dirPath;
             if (parsed.isHost) {
-                dirPath = Parent(parsed.hostPath);
+                dirPath = ParentOf(parsed.hostPath);
             } else {
                 WinPath dir = parsed;
                 dir.components.pop_back();
@@ -1200,13 +1077,13 @@ public:
         }
         d->config.label = label;
         std::vector<std::string> names;
-        if (DWORD listed = EntryNames(d->hostRoot, &names)) {
+        if (DWORD listed = posix::ListNames(d->hostRoot, &names)) {
             return listed;
         }
         DWORD err = ERROR_SUCCESS;
         for (const std::string& name : names) {
             std::uint64_t freed = 0;
-            ForgetNames(JoinHost(d->hostRoot, name));
+            names_.Forget(JoinHost(d->hostRoot, name));
             const DWORD e = RemoveHostTree(nullptr, JoinHost(d->hostRoot, name), &freed);
             if (err == ERROR_SUCCESS) {
                 err = e;
@@ -1433,103 +1310,9 @@ private:
         return hook_(call, path);
     }
 
-    // Finds name in dir: exact first, then case-insensitively. Fills the name on disk and its
-    // lstat. Returns 0, ENOENT when there is no such entry, or the errno that stopped the search.
-    // The case-insensitive look-up uses a table of the directory's names, rebuilt when the
-    // directory changed behind our back (its mtime or inode), so that creating many files in
-    // one directory does not scan it once per file.
-    int FindName(const std::string& dir, const std::string& name, std::string* actual, struct stat* st) {
-        if (::lstat(JoinHost(dir, name).c_str(), st) == 0) {
-            *actual = name;
-            return 0;
-        }
-        if (errno != ENOENT) {
-            return errno;
-        }
-        const DirNames* names = NamesOf(dir);
-        if (names == nullptr) {
-            return errno;
-        }
-        auto it = names->byLower.find(ToLowerAscii(name));
-        if (it == names->byLower.end()) {
-            return ENOENT;
-        }
-        *actual = it->second;
-        return ::lstat(JoinHost(dir, *actual).c_str(), st) == 0 ? 0 : errno;
-    }
-
-    struct DirNames {
-        std::int64_t mtimeNs = 0;
-        ino_t inode = 0;
-        std::unordered_map<std::string, std::string> byLower;
-    };
-
-    static std::int64_t MtimeNs(const struct stat& st) {
-        return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    }
-
-    // The names table of dir, current; null with errno set when the directory cannot be read.
-    const DirNames* NamesOf(const std::string& dir) {
-        struct stat ds {};
-        if (::stat(dir.c_str(), &ds) != 0) {
-            return nullptr;
-        }
-        auto it = dirNames_.find(dir);
-        if (it != dirNames_.end() && it->second.mtimeNs == MtimeNs(ds) && it->second.inode == ds.st_ino) {
-            return &it->second;
-        }
-        DIR* handle = ::opendir(dir.c_str());
-        if (handle == nullptr) {
-            return nullptr;
-        }
-        if (dirNames_.size() >= 256) {
-            dirNames_.clear(); // bounded memory: tables are cheap to rebuild
-        }
-        DirNames& names = dirNames_[dir];
-        names.byLower.clear();
-        names.mtimeNs = MtimeNs(ds);
-        names.inode = ds.st_ino;
-        while (dirent* e = ::readdir(handle)) {
-            const std::string entry = e->d_name;
-            if (entry != "." && entry != "..") {
-                names.byLower.emplace(ToLowerAscii(entry), entry);
-            }
-        }
-        ::closedir(handle);
-        return &names;
-    }
-
-    // We added hostPath: keep its directory's table current instead of rebuilding it.
-    void NoteCreated(const std::string& hostPath) {
-        const std::string dir = Parent(hostPath);
-        auto it = dirNames_.find(dir);
-        if (it == dirNames_.end()) {
-            return;
-        }
-        struct stat ds {};
-        if (::stat(dir.c_str(), &ds) != 0) {
-            dirNames_.erase(it);
-            return;
-        }
-        const std::string base = BaseName(hostPath);
-        it->second.byLower.emplace(ToLowerAscii(base), base);
-        it->second.mtimeNs = MtimeNs(ds);
-        it->second.inode = ds.st_ino;
-    }
-
-    // Entries went away or were renamed below hostPath: forget the tables concerned.
-    void ForgetNames(const std::string& hostPath) {
-        const std::string parent = Parent(hostPath);
-        std::erase_if(dirNames_, [&](const auto& e) {
-            return e.first == parent || e.first == hostPath ||
-                   (e.first.size() > hostPath.size() && e.first.compare(0, hostPath.size(), hostPath) == 0 &&
-                    e.first[hostPath.size()] == '/');
-        });
-    }
-
     // A host path inside a drive folder, as "X:\...".
     bool HostToWindows(const std::string& hostPath, std::string* windows) {
-        std::string parent = Parent(hostPath);
+        std::string parent = ParentOf(hostPath);
         std::string name = BaseName(hostPath);
         std::string canonical;
         if (name.empty() || name == ".") {
@@ -1539,7 +1322,7 @@ private:
             if (realParent.empty()) {
                 return false;
             }
-            canonical = name == ".." ? Parent(realParent) : JoinHost(realParent, name);
+            canonical = name == ".." ? ParentOf(realParent) : JoinHost(realParent, name);
         }
         if (canonical.empty()) {
             return false;
@@ -1601,7 +1384,7 @@ private:
         for (size_t i = 0; i < p.components.size(); ++i) {
             const bool last = i + 1 == p.components.size();
             std::string actual;
-            if (const int e = FindName(host, p.components[i], &actual, &st); e != 0) {
+            if (const int e = names_.Find(host, p.components[i], &actual, &st); e != 0) {
                 if (e != ENOENT) {
                     return ErrorFromErrno(e);
                 }
@@ -1655,7 +1438,7 @@ private:
             return ErrorFromErrno(errno);
         }
         struct stat parent {};
-        if (::stat(Parent(host).c_str(), &parent) != 0 || !S_ISDIR(parent.st_mode)) {
+        if (::stat(ParentOf(host).c_str(), &parent) != 0 || !S_ISDIR(parent.st_mode)) {
             return ERROR_PATH_NOT_FOUND;
         }
         loc->exists = false;
@@ -1669,8 +1452,8 @@ private:
         if (!isDirectory && (st.st_mode & S_IWUSR) == 0) {
             m.attributes |= FILE_ATTRIBUTE_READONLY;
         }
-        m.lastWrite = FiletimeFromTimespec(st.st_mtim);
-        m.lastAccess = FiletimeFromTimespec(st.st_atim);
+        m.lastWrite = posix::FileTimeFromTimespec(st.st_mtim);
+        m.lastAccess = posix::FileTimeFromTimespec(st.st_atim);
         m.creation = m.lastWrite;
         m.sequence = std::numeric_limits<std::uint64_t>::max();
         return m;
@@ -1748,14 +1531,15 @@ private:
         }
         sim::EntryMeta& m = MetaOfObjectMutable(f);
         if (f.wroteData && !f.explicitWrite) {
-            m.lastWrite = NowFiletime();
+            m.lastWrite = NowFileTime();
         }
         if (f.wroteData && !f.explicitAccess) {
             m.lastAccess = m.lastWrite;
         }
         // The host file gets the times as well, where it can hold them (best effort: the
         // journal is what counts on the simulated PC).
-        const timespec times[2] = {TimespecFromFiletime(m.lastAccess), TimespecFromFiletime(m.lastWrite)};
+        const timespec times[2] = {posix::TimespecFromFileTime(m.lastAccess),
+                                   posix::TimespecFromFileTime(m.lastWrite)};
         if (f.fd >= 0) {
             (void)::futimens(f.fd, times);
         } else {
@@ -1789,36 +1573,17 @@ private:
     }
 
     // Removes a host file or tree without following links; counts the drive space freed.
-    DWORD RemoveHostTree(Drive* d, const std::string& path, std::uint64_t* freed) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) {
-            return ErrorFromErrno(errno);
-        }
-        if (S_ISDIR(st.st_mode)) {
-            std::vector<std::string> names;
-            if (DWORD err = EntryNames(path, &names)) {
-                return err;
+    static DWORD RemoveHostTree(const Drive* d, const std::string& path, std::uint64_t* freed) {
+        return posix::RemoveTree(path, [&](const struct stat& st) {
+            if (d == nullptr) {
+                return;
             }
-            for (const std::string& name : names) {
-                if (DWORD err = RemoveHostTree(d, JoinHost(path, name), freed)) {
-                    return err;
-                }
-            }
-            if (::rmdir(path.c_str()) != 0) {
-                return ErrorFromErrno(errno);
-            }
-            if (d != nullptr) {
+            if (S_ISDIR(st.st_mode)) {
                 *freed += d->ClusterBytes();
+            } else if (S_ISREG(st.st_mode)) {
+                *freed += d->Rounded(static_cast<std::uint64_t>(st.st_size));
             }
-            return ERROR_SUCCESS;
-        }
-        if (::unlink(path.c_str()) != 0) {
-            return ErrorFromErrno(errno);
-        }
-        if (d != nullptr && S_ISREG(st.st_mode)) {
-            *freed += d->Rounded(static_cast<std::uint64_t>(st.st_size));
-        }
-        return ERROR_SUCCESS;
+        });
     }
 
     bool IsOpenBelow(const std::string& host) const {
@@ -1913,7 +1678,7 @@ private:
                     parentPath.empty() ? dir.drive->hostRoot : JoinHost(dir.drive->hostRoot, parentPath);
                 parent.isRoot = parentPath.empty();
             } else {
-                parent.host = Parent(dir.host);
+                parent.host = ParentOf(dir.host);
             }
             if (::lstat(parent.host.c_str(), &parent.st) == 0) {
                 parent.exists = true;
@@ -1994,19 +1759,6 @@ private:
         }
         *file = f;
         return ERROR_SUCCESS;
-    }
-
-    static bool SharingAllows(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
-        // Opens without data access (attribute or time queries) take no part in sharing.
-        if ((accessA & (GENERIC_READ | GENERIC_WRITE)) == 0 ||
-            (accessB & (GENERIC_READ | GENERIC_WRITE)) == 0) {
-            return true;
-        }
-        auto conflicts = [](DWORD access, DWORD otherShare) {
-            return ((access & GENERIC_READ) != 0 && (otherShare & FILE_SHARE_READ) == 0) ||
-                   ((access & GENERIC_WRITE) != 0 && (otherShare & FILE_SHARE_WRITE) == 0);
-        };
-        return !conflicts(accessA, shareB) && !conflicts(accessB, shareA);
     }
 
     Handle OpenObject(Location& loc, DWORD access, DWORD share, bool directory, bool truncate,
@@ -2129,7 +1881,8 @@ private:
             if (DWORD err = FlushReporting(f)) {
                 return err;
             }
-            if (DWORD err = PwriteAll(f.fd, data, count, f.position)) {
+            std::size_t moved = 0;
+            if (DWORD err = posix::PwriteAll(f.fd, data, count, f.position, &moved)) {
                 return err;
             }
         } else {
@@ -2162,7 +1915,9 @@ private:
         if (f.writeBuffer.empty()) {
             return ERROR_SUCCESS;
         }
-        const DWORD err = PwriteAll(f.fd, f.writeBuffer.data(), f.writeBuffer.size(), f.writeOffset);
+        std::size_t moved = 0;
+        const DWORD err =
+            posix::PwriteAll(f.fd, f.writeBuffer.data(), f.writeBuffer.size(), f.writeOffset, &moved);
         f.writeBuffer.clear();
         if (err != ERROR_SUCCESS && f.deferredError == ERROR_SUCCESS) {
             f.deferredError = err; // reported by the next write or the close
@@ -2199,7 +1954,7 @@ private:
     std::unordered_map<Handle, std::unique_ptr<FindObject>> finds_;
     std::unordered_map<Handle, std::unique_ptr<VolumeEnumeration>> volumes_;
     std::unordered_map<std::string, OpenNode> nodes_;
-    std::unordered_map<std::string, DirNames> dirNames_; // case-insensitive name tables
+    posix::ChildLookup names_{true}; // case-insensitive look-ups, with a name table per folder
     Handle nextHandle_ = 0x100;
     std::uint64_t generations_ = 0;
     SimCallFault hook_;
