@@ -2,6 +2,7 @@
 // file into place. Each change is flushed to the medium before the call returns.
 #include "platform/host/HostFileSystem.h"
 
+#include "platform/api/LastError.h"
 #include "platform/host/HostAttributes.h"
 #include "platform/posix/Errno.h"
 #include "platform/posix/HostTree.h"
@@ -12,7 +13,6 @@
 
 namespace platform::host {
 
-using posix::Fail;
 using posix::FailWithErrno;
 using posix::IoDirection;
 using posix::SyncParent;

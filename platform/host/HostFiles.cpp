@@ -20,7 +20,6 @@
 
 namespace platform::host {
 
-using posix::Fail;
 using posix::FailWithErrno;
 using posix::IoDirection;
 

@@ -15,7 +15,6 @@
 
 namespace platform::host {
 
-using posix::Fail;
 using posix::FailWithErrno;
 using posix::IoDirection;
 

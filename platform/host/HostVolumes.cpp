@@ -17,7 +17,6 @@
 
 namespace platform::host {
 
-using posix::Fail;
 using posix::FailWithErrno;
 using posix::IoDirection;
 

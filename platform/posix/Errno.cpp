@@ -62,11 +62,6 @@ DWORD ErrorFromErrno(int err, IoDirection direction) {
     }
 }
 
-BOOL Fail(DWORD code) {
-    SetLastError(code);
-    return FALSE;
-}
-
 BOOL FailWithErrno(int err, IoDirection direction) {
     return Fail(ErrorFromErrno(err, direction));
 }

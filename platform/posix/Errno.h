@@ -12,8 +12,7 @@ enum class IoDirection { Read, Write, Other };
 
 DWORD ErrorFromErrno(int err, IoDirection direction = IoDirection::Other);
 
-// Sets the last error and returns FALSE (or InvalidHandle), for "return Fail(...);".
-BOOL Fail(DWORD code);
+// Sets the last error from errno and returns FALSE, for "return FailWithErrno(errno);".
 BOOL FailWithErrno(int err, IoDirection direction = IoDirection::Other);
 
 } // namespace platform::posix
