@@ -218,24 +218,20 @@ std::vector<HostVolumes::Volume> HostVolumes::Volumes() const {
 
 Handle HostVolumes::FindFirstVolume(std::string* volumeName) {
     Refresh();
-    std::vector<Volume> volumes = Volumes();
-    *volumeName = volumes.front().name;
+    Enumeration<std::string> names;
+    for (const Volume& v : Volumes()) {
+        names.items.push_back(v.name);
+    }
+    *volumeName = names.items.front();
+    names.next = 1;
     const Handle h = nextHandle_++;
-    enumerations_[h] = {std::move(volumes), 1};
+    enumerations_[h] = std::move(names);
     return h;
 }
 
 BOOL HostVolumes::FindNextVolume(Handle h, std::string* volumeName) {
-    auto it = enumerations_.find(h);
-    if (it == enumerations_.end()) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    auto& [volumes, next] = it->second;
-    if (next >= volumes.size()) {
-        return Fail(ERROR_NO_MORE_FILES);
-    }
-    *volumeName = volumes[next++].name;
-    return TRUE;
+    const auto it = enumerations_.find(h);
+    return it == enumerations_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second.Next(volumeName);
 }
 
 BOOL HostVolumes::FindVolumeClose(Handle h) {

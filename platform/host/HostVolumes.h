@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/api/Volumes.h"
+#include "platform/common/FileRules.h"
 #include "platform/host/Discovery.h"
 #include "platform/host/HostPaths.h"
 #include "platform/host/Udisks.h"
@@ -76,7 +77,7 @@ private:
     std::map<char, HostDrive> current_;
     bool viaUdisks_ = false;
     bool refreshed_ = false;
-    std::map<Handle, std::pair<std::vector<Volume>, size_t>> enumerations_;
+    std::map<Handle, Enumeration<std::string>> enumerations_;
     Handle nextHandle_ = 0x10000;
 };
 

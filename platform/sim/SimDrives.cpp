@@ -177,19 +177,19 @@ BOOL SimDrives::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster
 
 Handle SimDrives::FindFirstVolume(std::string* volumeName) {
     RefreshIfDue();
-    auto e = std::make_unique<VolumeEnumeration>();
+    auto e = std::make_unique<Enumeration<std::string>>();
     for (size_t i = 0; i < drives_.size(); ++i) {
         if (drives_[i] != nullptr) {
-            e->names.push_back(VolumeName(static_cast<char>('A' + i)));
+            e->items.push_back(VolumeName(static_cast<char>('A' + i)));
         }
     }
-    if (e->names.empty()) {
+    if (e->items.empty()) {
         return FailHandle(ERROR_NO_MORE_FILES);
     }
     if (volumeName == nullptr) {
         return FailHandle(ERROR_INVALID_PARAMETER);
     }
-    *volumeName = e->names[0];
+    *volumeName = e->items[0];
     e->next = 1;
     const Handle h = nextHandle_++;
     volumes_[h] = std::move(e);
@@ -197,19 +197,8 @@ Handle SimDrives::FindFirstVolume(std::string* volumeName) {
 }
 
 BOOL SimDrives::FindNextVolume(Handle h, std::string* volumeName) {
-    auto it = volumes_.find(h);
-    if (it == volumes_.end()) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    VolumeEnumeration& e = *it->second;
-    if (e.next >= e.names.size()) {
-        return Fail(ERROR_NO_MORE_FILES);
-    }
-    if (volumeName == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *volumeName = e.names[e.next++];
-    return TRUE;
+    const auto it = volumes_.find(h);
+    return it == volumes_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second->Next(volumeName);
 }
 
 BOOL SimDrives::FindVolumeClose(Handle h) {
