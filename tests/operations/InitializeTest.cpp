@@ -100,7 +100,7 @@ TEST_P(InitializeOn, AFormattedCardGetsTheInitialFilesAndItsNewLabel) {
         EXPECT_FALSE(s.ui().ProgressBarExists());
         if (s.onHost()) {
             DWORD spc = 0, bps = 0, freeClusters = 0, total = 0;
-            ASSERT_TRUE(s.machine().Drives().GetDiskFreeSpace("E:\\", &spc, &bps, &freeClusters, &total));
+            ASSERT_TRUE(s.platform().Drives().GetDiskFreeSpace("E:\\", &spc, &bps, &freeClusters, &total));
             EXPECT_LT(total, 65525u) << "a FAT16 card has fewer than 65525 clusters";
         }
     }

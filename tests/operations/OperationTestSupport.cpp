@@ -25,7 +25,7 @@ std::string Audio(unsigned seed, std::size_t size) {
 } // namespace
 
 Tree Snapshot(Scenario& s, char letter) {
-    Tree tree = fktest::SnapshotTree(s.machine().Files(), std::string(1, letter) + ":\\");
+    Tree tree = fktest::SnapshotTree(s.platform().Files(), std::string(1, letter) + ":\\");
     if (s.onHost() && letter != 'C') {
         // A FAT card keeps creation times, but Linux cannot set them: a restore gives its own.
         // Its access dates move whenever a file is read (this snapshot reads them all, as the
@@ -56,7 +56,7 @@ std::unique_ptr<Scenario> OnEachPc::NewScenario() const {
 }
 
 void Stamp(Scenario& s, const std::string& path, std::uint64_t time, DWORD attributes) {
-    platform::FileSystem& fs = s.machine().Files();
+    platform::FileSystem& fs = s.platform().Files();
     const DWORD current = fs.GetFileAttributes(path);
     ASSERT_NE(current, INVALID_FILE_ATTRIBUTES) << path;
     const bool directory = (current & FILE_ATTRIBUTE_DIRECTORY) != 0;

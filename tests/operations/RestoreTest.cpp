@@ -123,7 +123,7 @@ TEST_P(RestoreOn, TheVersionQuestionDecidesAboutThePrompts) {
         case Prompts::Untouched:
             EXPECT_EQ(Difference(before, Snapshot(s, 'E')), "");
             EXPECT_TRUE(s.ui().ProgressEvents().empty());
-            EXPECT_TRUE(s.machine().Files().DeleteFile(Archive)) << "the archive was closed";
+            EXPECT_TRUE(s.platform().Files().DeleteFile(Archive)) << "the archive was closed";
             break;
         case Prompts::Kept:
             ExpectMessagesRestored(s);

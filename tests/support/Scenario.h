@@ -92,6 +92,12 @@ public:
     // Creates the dialog and runs its initialisation (through ScriptedUi::RunModal, which returns
     // with the dialog still open unless the initialisation ended it).
     void start();
+    // The same on another platform that make builds for the described drives (e.g. the host's
+    // file services on folders) instead of the simulated PC; after start, drive edits, pull and
+    // insert do not reach it.
+    using PlatformMaker = std::function<std::unique_ptr<platform::Platform>(
+        const std::string& folder, const platform::SimPcDescription& description, std::string* error)>;
+    void start(const PlatformMaker& make);
     bool started() const { return dialog_ != nullptr; }
     // The dialog was ended (Exit, Cancel, or the installation check), and with what result.
     bool ended() const;
@@ -142,8 +148,10 @@ public:
     ScriptedUi& ui() { return ui_; }
     // The simulated PC (a test that needs it runs on the simulated PC only).
     platform::SimulatedPc& pc();
-    // The PC the dialog runs on, simulated or real.
-    platform::Platform& machine();
+    // The platform the dialog runs on (the simulated PC, the one start(make) built, or the real
+    // PC), and its per-call fault hook (an empty function removes it).
+    platform::Platform& platform();
+    void setCallFault(platform::FileCallFault hook);
     bool onHost() const { return host_ != nullptr; }
     // The real PC (a test that needs it runs on the host only).
     HostPc& host();
@@ -154,6 +162,8 @@ private:
     platform::SimDriveConfig& Config(char letter);
     void SaveDescription();
     void EditRunning(char letter, const std::function<void(platform::SimDriveConfig&)>& edit);
+    void WritePendingFiles();
+    void OpenDialog();
 
     std::string folder_;
     platform::SimPcDescription description_;
@@ -161,6 +171,7 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> pendingFiles_;
     ScriptedUi ui_;
     std::unique_ptr<platform::SimulatedPc> pc_;
+    std::unique_ptr<platform::FaultInjectingPlatform> other_; // what start(make) built
     std::unique_ptr<HostPc> host_;
     std::unique_ptr<CardUtilityDialog> dialog_;
     std::map<char, DWORD> labelFaults_;
