@@ -41,6 +41,11 @@ QString FailureText(DWORD error) {
         return QStringLiteral("Access to the drive was denied.");
     case ERROR_WRITE_FAULT:
         return QStringLiteral("The card could not be written.");
+    case ERROR_SHARING_VIOLATION:
+        return QStringLiteral("The card is in use by another program (a file manager or a terminal "
+                              "open on it). Close it and try again.");
+    case ERROR_NOT_SUPPORTED:
+        return QStringLiteral("This system cannot make the file system chosen. Choose FAT.");
     default:
         return QStringLiteral("Error %1.").arg(error);
     }

@@ -30,6 +30,9 @@ const QString FilesystemInterface = QStringLiteral("org.freedesktop.UDisks2.File
 const QString PartitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
 const QString DriveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
 constexpr int CallTimeoutMs = 30000;
+// Mounting, unmounting and formatting may wait for the desktop's password prompt (polkit), which
+// a technician may take a while to answer.
+constexpr int AuthorizedCallTimeoutMs = 5 * 60 * 1000;
 // Making a file system on a large card takes a while.
 constexpr int FormatTimeoutMs = 10 * 60 * 1000;
 
@@ -170,7 +173,8 @@ public:
         QDBusMessage call = QDBusMessage::createMethodCall(Service, QString::fromStdString(block),
                                                            FilesystemInterface, QStringLiteral("Mount"));
         call << QVariantMap{};
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        call.setInteractiveAuthorizationAllowed(true);
+        const QDBusMessage reply = bus_.call(call, QDBus::Block, AuthorizedCallTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
             *mountPoint = reply.arguments().at(0).toString().toStdString();
             return ERROR_SUCCESS;
@@ -199,7 +203,8 @@ public:
         QDBusMessage call = QDBusMessage::createMethodCall(Service, QString::fromStdString(block),
                                                            FilesystemInterface, QStringLiteral("Unmount"));
         call << QVariantMap{};
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        call.setInteractiveAuthorizationAllowed(true);
+        const QDBusMessage reply = bus_.call(call, QDBus::Block, AuthorizedCallTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage ||
             reply.errorName() == QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted")) {
             return ERROR_SUCCESS;
@@ -228,6 +233,7 @@ public:
             options.insert(QStringLiteral("erase"), QStringLiteral("zero"));
         }
         call << QString::fromStdString(type) << options;
+        call.setInteractiveAuthorizationAllowed(true);
         const QDBusMessage reply = bus_.call(call, QDBus::Block, FormatTimeoutMs);
         return reply.type() == QDBusMessage::ReplyMessage ? ERROR_SUCCESS : ErrorOf(reply);
     }
