@@ -306,6 +306,11 @@ ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, st
         refuse(in.Pos(), readError(in.ReadError()));
     }
 
+    if (!result.integrity && result.entries == 0 && !result.version.empty() && result.versionBlockPresent) {
+        // Only a card with prompts gives a version, and its prompts are entries: this is the
+        // first block of an archive whose entries were cut off.
+        refuse(BlockSize, "the archive names prompt version \"" + result.version + "\" but holds no entries");
+    }
     if (result.integrity) {
         const IntegrityRecord& record = *result.integrity;
         if (record.length != size) {

@@ -83,9 +83,11 @@ grep -q 'at byte 0: the archive is empty' err || fail "verify of a 0-byte archiv
 python3 - <<'PY'
 b = bytearray(2048)
 b[0:7] = b'1.2345X'
-b[1024:1029] = b'E:\\X'; b[1024 + 64] = ord('1')
+b[1024:1028] = b'E:\\X'; b[1024 + 64] = ord('1')
 for i in range(6): b[1024 + 96 + 32 * i] = ord('0')
-open('odd.vhb', 'wb').write(bytes(b) + bytes(1024))
+f = bytearray(1024); f[0:6] = b'E:\\F.X'; f[64:66] = b'32'
+for i in range(6): f[96 + 32 * i] = ord('0')
+open('odd.vhb', 'wb').write(bytes(b) + bytes(1024) + bytes(f) + bytes(1024))
 PY
 expect 0 "$tool" list odd.vhb
 head -1 out | grep -qx 'version: 1.2345' || fail "list of a 7-character version: $(head -1 out)"
