@@ -76,7 +76,6 @@ struct UdisksBlock {
 
 struct UdisksDrive {
     std::string object;
-    bool removable = false;
     bool mediaRemovable = false;
     bool mediaAvailable = false;
     bool optical = false;

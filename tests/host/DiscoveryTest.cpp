@@ -243,9 +243,9 @@ TEST(UdisksSnapshot, DrivesFromObjects) {
         s.blocks.push_back(b);
         return s.blocks.back();
     };
-    s.drives.push_back({drivePath + "Reader_C", true, true, true, false, 128974848});
+    s.drives.push_back({drivePath + "Reader_C", true, true, false, 128974848});
     add("sdd", 48, 128974848, "Reader_C", "vfat", {});
-    s.drives.push_back({drivePath + "Disk", false, false, true, false, 1000000000});
+    s.drives.push_back({drivePath + "Disk", false, true, false, 1000000000});
     add("sda", 0, 1000000000, "Disk", "ext4", {"/"}).hintSystem = true;
 
     const auto drives = DrivesFromUdisks(s);
