@@ -11,7 +11,8 @@
 
 namespace platform {
 
-// What the format dialog asked for.
+// What the format dialog asked for. Every format makes a new, empty file system; one that is not
+// quick first overwrites the whole card (where the platform can).
 struct FormatRequest {
     enum class FileSystemKind { Fat, Fat32 };
     FileSystemKind fileSystem = FileSystemKind::Fat;

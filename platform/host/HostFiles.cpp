@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace platform::host {
 
@@ -369,6 +370,20 @@ BOOL HostFileSystem::FlushVolume(std::string_view root) {
         if (err != 0) {
             return FailWithErrno(err, IoDirection::Write);
         }
+    }
+    return TRUE;
+}
+
+BOOL HostFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (f->isVirtual || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (lseek(f->fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+        return FailWithErrno(errno, IoDirection::Read);
     }
     return TRUE;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
+#include "platform/host/VolumeProbe.h"
 #include "platform/posix/Errno.h"
 
 #include <cerrno>
@@ -153,9 +154,9 @@ BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWOR
         return Fail(ERROR_UNRECOGNIZED_VOLUME);
     }
     std::string text = d->label;
-    FatGeometry fat;
-    if (text.empty() && !viaUdisks_ && !d->volumeDevice.empty() && ReadFatBootSector(d->volumeDevice, &fat)) {
-        text = fat.label;
+    VolumeProbe probe;
+    if (text.empty() && !viaUdisks_ && !d->volumeDevice.empty() && ProbeVolume(d->volumeDevice, &probe)) {
+        text = probe.label;
     }
     *label = text.substr(0, maxLength);
     return TRUE;

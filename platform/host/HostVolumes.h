@@ -62,6 +62,7 @@ public:
     const HostDrive* DriveAt(char letter) const;
     // True once after udisks2 announced a change since the last call.
     bool TakeUdisksChanged() { return udisks_ != nullptr && udisks_->TakeChanged(); }
+    bool HasUdisks() const { return udisks_ != nullptr; }
 
 private:
     struct Volume {

@@ -474,7 +474,7 @@ void SimDrives::ScanUsedBelow(const Drive& d, const std::string& dir, std::uint6
 }
 
 DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed) {
-    return posix::RemoveTree(path, [&](const struct stat& st) {
+    const DWORD err = posix::RemoveTree(path, [&](const struct stat& st) {
         if (d == nullptr) {
             return;
         }
@@ -484,6 +484,8 @@ DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64
             *freed += d->Rounded(static_cast<std::uint64_t>(st.st_size));
         }
     });
+    // A busy host entry is another program of the simulated PC holding it open.
+    return err == ERROR_BUSY ? ERROR_SHARING_VIOLATION : err;
 }
 
 } // namespace platform::sim
