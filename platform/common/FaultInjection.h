@@ -55,6 +55,7 @@ public:
     BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
                      void** context) override;
     BOOL CloseHandle(Handle h) override;
+    BOOL SetFilePointer(Handle h, std::uint64_t position) override;
     BOOL GetFileSize(Handle h, std::uint64_t* size) override;
     BOOL GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) override;
     BOOL SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,

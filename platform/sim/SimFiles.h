@@ -113,6 +113,7 @@ public:
     BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) override;
     BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
                      void** context) override;
+    BOOL SetFilePointer(Handle h, std::uint64_t position) override;
     BOOL GetFileSize(Handle h, std::uint64_t* size) override;
 
     // Attributes and times (SimFileMeta.cpp).
