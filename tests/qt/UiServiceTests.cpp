@@ -249,17 +249,18 @@ TEST(DeviceChanges, DeliveredToTheMainWindowAlsoDuringABox) {
     ui.SetDevicePollInterval(10);
     RecordingDialog main(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
     ui.SetMainWindow(&main);
+    // The command runs on its own thread; the test's hands stay on the window's thread.
     main.onCommand[1014] = [&] {
         pc.devices.pending = {DBT_DEVICEREMOVECOMPLETE};
-        OnModal(QStringLiteral("messageBox"), [&](QWidget* box) {
-            EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
-            static_cast<QMessageBox*>(box)->accept();
-        });
         ui.MessageBox(&main, "Please select a device.", MB_OK);
     };
     OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
         pc.devices.pending = {DBT_DEVICEARRIVAL};
         EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
+        OnModal(QStringLiteral("messageBox"), [&](QWidget* box) {
+            EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
+            static_cast<QMessageBox*>(box)->accept();
+        });
         static_cast<QPushButton*>(w->findChild<QWidget*>(QStringLiteral("id1014")))->click();
         static_cast<QDialog*>(w)->close();
     });
