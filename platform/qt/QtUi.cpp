@@ -358,14 +358,10 @@ QWidget* QtUi::ParentFor(Dialog* owner) const {
     return running_.empty() ? nullptr : running_.back().second.data();
 }
 
-int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return MessageBox(owner, text, type); });
-    }
-    SyncAll(); // what the logic has set so far is on screen behind the box
-    ArrowWhileAsking arrow(*this);
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view text, UINT type) {
     const UINT buttons = type & 0xF;
-    WindowsMessageBox box(ParentFor(owner), buttons != MB_YESNO);
+    auto made = std::make_unique<WindowsMessageBox>(parent, buttons != MB_YESNO);
+    QMessageBox& box = *made;
     box.setObjectName(QStringLiteral("messageBox"));
     box.setWindowTitle(QString::fromLatin1(MessageBoxCaption));
     box.setTextFormat(Qt::PlainText);
@@ -393,6 +389,18 @@ int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
             new QSpacerItem(captionWidth + CaptionRoom, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
             grid->rowCount(), 0, 1, grid->columnCount());
     }
+    return made;
+}
+
+int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { return MessageBox(owner, text, type); });
+    }
+    SyncAll(); // what the logic has set so far is on screen behind the box
+    ArrowWhileAsking arrow(*this);
+    const UINT buttons = type & 0xF;
+    const std::unique_ptr<QMessageBox> made = MakeMessageBox(ParentFor(owner), text, type);
+    QMessageBox& box = *made;
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Yes:

@@ -12,18 +12,23 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 class QDialog;
+class QMessageBox;
 class QTimer;
 class QWidget;
 
 namespace platform::qt {
 
 class DialogWindow;
+
+// The message box of QtUi::MessageBox, ready to run: text, caption, buttons, Esc rules and width.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view text, UINT type);
 
 class QtUi : public QObject, public Ui {
     Q_OBJECT
