@@ -324,8 +324,10 @@ void QtUi::SetDevicePollInterval(int ms) {
 void QtUi::PollDevices() {
     // One poll at a time: a handler that opens a box runs a nested loop in which the timer fires.
     // Not while a command is busy on its own thread: the platform is then the command's; the
-    // change is seen at the next poll after it, or in a box the command shows.
-    if (polling_ || mainWindow_ == nullptr || InputHeld()) {
+    // change is seen at the next poll after it, or in a box the command shows. Nor while a
+    // platform call on this thread waits for its service with the events running.
+    if (polling_ || mainWindow_ == nullptr || InputHeld() ||
+        QCoreApplication::instance()->property(PlatformWaitingProperty).toInt() > 0) {
         return;
     }
     polling_ = true;

@@ -335,8 +335,19 @@ def liveness(args, d):
         if stopped != (None, None):
             raise Failure(f"a stopped program seemed to answer: {stopped}")
 
-        p.click_control(p.main, 147, 1014)  # Backup
-        save = d.window("Save As")
+        # The selection goes on reading the slow card after its dialog closes, and clicks are
+        # dropped until it ends (the wait cursor shows it): click Backup until it answers.
+        deadline = time.monotonic() + 120
+        save = None
+        while save is None:
+            if time.monotonic() > deadline:
+                raise Failure("Backup never answered a click")
+            p.click_control(p.main, 147, 1014)
+            try:
+                save = d.window("Save As", timeout=3)
+            except Failure:
+                pass
+        d.shot("live-02-backup-save-dialog")
         d.type("SLOW")
         d.gone(save)
         started = time.monotonic()
@@ -351,7 +362,7 @@ def liveness(args, d):
                 x, y, _, _ = d.geometry(p.main)
                 d.run("xdotool", "windowmove", str(p.main), str(x + 40), str(y + 30))
                 d.wait(lambda: d.geometry(p.main)[:2] != (x, y), "the window to move", timeout=2)
-                d.shot("live-02-moved-during-backup")
+                d.shot("live-03-moved-during-backup")
                 moved = True
             elif not clicked:
                 # A click on Restore while the backup runs is held off, not kept for later.
@@ -359,7 +370,7 @@ def liveness(args, d):
                 clicked = True
             time.sleep(0.3)
         took = time.monotonic() - started
-        d.shot("live-03-backup-complete")
+        d.shot("live-04-backup-complete")
         p.answer("MB_OK", "OK")
         time.sleep(1.0)
         if d.windows("Open"):
@@ -394,7 +405,7 @@ def main():
     parser.add_argument("mode", choices=["workflow", "liveness"])
     for name in ("program", "simpc", "vhbtool", "layout", "probe", "installation", "work", "screenshots"):
         parser.add_argument("--" + name, required=True)
-    parser.add_argument("--delay-ms", type=int, default=25)
+    parser.add_argument("--delay-ms", type=int, default=16)
     args = parser.parse_args()
     for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import"):
         if shutil.which(tool) is None:

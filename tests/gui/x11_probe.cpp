@@ -24,7 +24,8 @@ double MsSince(Clock::time_point start) {
 
 int MeasurePing(Display* display, Window window, int timeoutMs) {
     const Window root = DefaultRootWindow(display);
-    XSelectInput(display, root, SubstructureNotifyMask);
+    // The pong goes to the root window for clients that watch its structure (and the window manager).
+    XSelectInput(display, root, StructureNotifyMask | SubstructureNotifyMask);
     const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
     const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
     XEvent event{};

@@ -15,9 +15,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 using namespace platform;
 using namespace platform::qt;
@@ -267,4 +271,43 @@ TEST(DeviceChanges, DeliveredToTheMainWindowAlsoDuringABox) {
     main.DoModal();
     ui.SetMainWindow(nullptr);
     EXPECT_TRUE(main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE));
+}
+
+// A command to the main dialog runs on its own thread: the window's events go on meanwhile,
+// user input to it is dropped rather than kept for later, and a device change waits until the
+// command shows a box.
+TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    ui.SetDevicePollInterval(10);
+    RecordingDialog main(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
+    ui.SetMainWindow(&main);
+    bool changeBeforeBox = true;
+    main.onCommand[1014] = [&] {
+        pc.devices.pending = {DBT_DEVICEARRIVAL};
+        ui.BeginWaitCursor();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        changeBeforeBox = main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL);
+        ui.EndWaitCursor();
+        ui.MessageBox(&main, "Backup Complete.", MB_OK);
+    };
+    OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(10);
+        QTimer::singleShot(100, [&] { QTest::keyClick(w->focusWidget(), Qt::Key_Escape); });
+        AnswerBox(QStringLiteral("Backup Complete."), [&](QMessageBox* box) {
+            EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
+            box->accept();
+        });
+        static_cast<QPushButton*>(w->findChild<QWidget*>(QStringLiteral("id1014")))->click();
+        EXPECT_GE(ticks, 10);
+        EXPECT_FALSE(changeBeforeBox);
+        EXPECT_FALSE(main.Received(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED))); // the Esc
+        EXPECT_EQ(ui.WaitCursorDepth(), 0);
+        static_cast<QDialog*>(w)->close();
+    });
+    main.DoModal();
+    ui.SetMainWindow(nullptr);
 }
