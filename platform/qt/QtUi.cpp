@@ -30,6 +30,8 @@ namespace {
 constexpr int DefaultPollMs = 500;
 // Room a title bar takes besides its caption: the window icon, three buttons and the margins.
 constexpr int CaptionRoom = 120;
+// How long a command may hold the window off without a wait cursor before it gets one.
+constexpr int BusyCursorDelayMs = 250;
 
 // A message box with the Windows rules for Esc and the close box: an OK box and a Yes/No/Cancel
 // box take Esc as OK / Cancel; a Yes/No box has no way out but its two buttons.
@@ -110,6 +112,7 @@ template <class F> auto QtUi::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
         this,
         [&] {
             ++uiCallDepth_;
+            ShowBusyCursor(false);
             try {
                 if constexpr (std::is_void_v<Result>) {
                     f();
@@ -121,6 +124,7 @@ template <class F> auto QtUi::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
                 failure = std::current_exception();
             }
             --uiCallDepth_;
+            heldSince_.start();
         },
         Qt::BlockingQueuedConnection);
     if (failure) {
@@ -142,6 +146,8 @@ void QtUi::Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lPara
         return;
     }
     commandRunning_ = true;
+    heldSince_.start();
+    busyCursorTimer_->start();
     std::exception_ptr failure;
     QEventLoop loop;
     std::thread command([&] {
@@ -158,9 +164,23 @@ void QtUi::Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lPara
     loop.exec();
     command.join();
     commandRunning_ = false;
+    busyCursorTimer_->stop();
+    ShowBusyCursor(false);
     SyncAll();
     if (failure) {
         std::rethrow_exception(failure);
+    }
+}
+
+void QtUi::ShowBusyCursor(bool show) {
+    if (show == busyCursorShown_) {
+        return;
+    }
+    busyCursorShown_ = show;
+    if (show) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
     }
 }
 
@@ -195,6 +215,14 @@ bool QtUi::eventFilter(QObject* watched, QEvent* event) {
 QtUi::QtUi(Platform& platform, std::optional<BaseUnits> baseUnits)
     : platform_(platform), baseUnits_(baseUnits) {
     QCoreApplication::instance()->installEventFilter(this);
+    // A command that keeps the window waiting for a while without a wait cursor of its own gets
+    // one, so that the dropped clicks have a visible reason; it goes when the command asks
+    // something or sets its own cursor, and when it ends.
+    busyCursorTimer_ = new QTimer(this);
+    busyCursorTimer_->setInterval(50);
+    connect(busyCursorTimer_, &QTimer::timeout, this, [this] {
+        ShowBusyCursor(InputHeld() && waitDepth_ == 0 && heldSince_.elapsed() >= BusyCursorDelayMs);
+    });
     pollTimer_ = new QTimer(this);
     pollTimer_->setInterval(DefaultPollMs);
     connect(pollTimer_, &QTimer::timeout, this, [this] { PollDevices(); });

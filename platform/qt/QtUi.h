@@ -7,6 +7,7 @@
 #include "platform/api/Ui.h"
 #include "platform/qt/DialogUnits.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -81,6 +82,7 @@ private:
     // Runs f on the window's thread: directly there, otherwise while the calling thread waits.
     template <class F> auto OnUiThread(F&& f) -> std::invoke_result_t<F&>;
     bool OnOwnThread() const;
+    void ShowBusyCursor(bool show);
     BOOL RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save);
     QWidget* ParentFor(Dialog* owner) const;
     DialogWindow* Find(const Dialog& dlg) const;
@@ -99,6 +101,11 @@ private:
     // A command runs on its own thread; uiCallDepth_ counts its Ui calls being carried out here.
     bool commandRunning_ = false;
     int uiCallDepth_ = 0;
+    // Since when the command has kept the window waiting (its last Ui call), and the wait cursor
+    // shown for it meanwhile.
+    QElapsedTimer heldSince_;
+    QTimer* busyCursorTimer_ = nullptr;
+    bool busyCursorShown_ = false;
 };
 
 } // namespace platform::qt

@@ -274,8 +274,8 @@ TEST(DeviceChanges, DeliveredToTheMainWindowAlsoDuringABox) {
 }
 
 // A command to the main dialog runs on its own thread: the window's events go on meanwhile,
-// user input to it is dropped rather than kept for later, and a device change waits until the
-// command shows a box.
+// user input to it is dropped rather than kept for later (with a wait cursor once that lasts),
+// and a device change waits until the command shows a box.
 TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
     FakePlatform pc;
     QtUi ui(pc);
@@ -285,16 +285,24 @@ TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
     bool changeBeforeBox = true;
     main.onCommand[1014] = [&] {
         pc.devices.pending = {DBT_DEVICEARRIVAL};
+        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // long enough for a wait cursor
         ui.BeginWaitCursor();
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         changeBeforeBox = main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL);
         ui.EndWaitCursor();
         ui.MessageBox(&main, "Backup Complete.", MB_OK);
     };
     OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
         int ticks = 0;
+        bool busyCursorOfItsOwn = false;
         QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            ++ticks;
+            const QCursor* cursor = QApplication::overrideCursor();
+            busyCursorOfItsOwn =
+                busyCursorOfItsOwn ||
+                (cursor != nullptr && cursor->shape() == Qt::WaitCursor && ui.WaitCursorDepth() == 0);
+        });
         ticker.start(10);
         QTimer::singleShot(100, [&] { QTest::keyClick(w->focusWidget(), Qt::Key_Escape); });
         AnswerBox(QStringLiteral("Backup Complete."), [&](QMessageBox* box) {
@@ -306,6 +314,8 @@ TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
         EXPECT_FALSE(changeBeforeBox);
         EXPECT_FALSE(main.Received(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED))); // the Esc
         EXPECT_EQ(ui.WaitCursorDepth(), 0);
+        EXPECT_TRUE(busyCursorOfItsOwn); // the held window showed why
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         static_cast<QDialog*>(w)->close();
     });
     main.DoModal();
