@@ -9,8 +9,9 @@
 
 namespace platform {
 
-// The platform with every call of its file services delayed by delay; volumes, device changes
-// and path mapping are the platform's own.
+// The platform with its file calls delayed by delay each (all but the size query, the end of a
+// listing and aborting a backup stream); volumes, device changes and path mapping are the
+// platform's own.
 std::unique_ptr<Platform> WithSlowFiles(std::unique_ptr<Platform> platform, std::chrono::milliseconds delay);
 
 // The delay that VOXHARBOR_SIM_CALL_DELAY_MS asks for (milliseconds, at most 10000); zero when

@@ -407,7 +407,7 @@ def main():
     parser.add_argument("mode", choices=["workflow", "liveness"])
     for name in ("program", "simpc", "vhbtool", "layout", "probe", "installation", "work", "screenshots"):
         parser.add_argument("--" + name, required=True)
-    parser.add_argument("--delay-ms", type=int, default=16)
+    parser.add_argument("--delay-ms", type=int, default=20)
     args = parser.parse_args()
     for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import"):
         if shutil.which(tool) is None:
