@@ -4,9 +4,9 @@ person drives it: the mouse (and typing a file name) at screen positions through
 Results are read from outside: windows found by their titles, files on the simulated PC and
 screenshots (one per step, in --screenshots).
 
-  workflow  Select (choose the card in the list, OK), Backup (type a name, "Backup Complete."),
-            Update (answer Yes), Restore (answer Yes), Initialize (format dialog), About from
-            the system menu, Close from the system menu.
+  workflow  Select (Cancel; again, choose the card in the list, OK), Backup (type a name,
+            "Backup Complete."), Update (answer Yes), Restore (answer Yes), Initialize (format
+            dialog), About from the system menu, Close from the system menu.
   liveness  A slow card (every file call delayed) makes a Backup take at least 10 s; meanwhile
             the window must answer the desktop's ping and repaint when uncovered within 200 ms,
             move when the window manager moves it, and ignore clicks.
@@ -172,8 +172,13 @@ class Program:
         mx, my, mw, mh = self.desktop.geometry(menu)
         return menu, (mx + mw // 2, my + mh - 8) if item_from_bottom else (mx + mw // 2, my + 10)
 
-    def select_card(self, shot_prefix):
+    def select_card(self, shot_prefix, cancel_first=False):
         d = self.desktop
+        if cancel_first:
+            self.click_control(self.main, 147, 1025)
+            select = d.window("Select VoxHarbor Card")
+            self.click_control(select, 148, 2)  # Cancel
+            d.gone(select)
         self.click_control(self.main, 147, 1025)
         select = d.window("Select VoxHarbor Card")
         d.shot(shot_prefix + "select-dialog")
@@ -241,7 +246,7 @@ def workflow(args, d):
     p = Program(args, d, pc)
     try:
         d.shot("01-started")
-        p.select_card("02-")
+        p.select_card("02-", cancel_first=True)
 
         p.click_control(p.main, 147, 1014)  # Backup
         save = d.window("Save As")
