@@ -359,6 +359,8 @@ def liveness(args, d):
         pings, exposes = [], []
         moved = clicked = False
         while not d.windows("flashkeeper3"):
+            if p.process.poll() is not None or time.monotonic() - started > 120:
+                raise Failure("the backup did not end with its box")
             pings.append(measure(args, d, "ping", p.main))
             if d.windows("flashkeeper3"):
                 break
