@@ -28,10 +28,6 @@ public:
 // while it is non-zero, so that no poll runs in the middle of another platform call.
 inline constexpr const char* PlatformWaitingProperty = "fkPlatformWaiting";
 
-// The simulated PC named by VOXHARBOR_SIMULATED_PC when it is set, otherwise the real host.
-// Returns null with a message in *error when the platform cannot be set up.
-std::unique_ptr<Platform> CreatePlatformFromEnvironment(std::string* error);
-
 // Process-wide registry of named window messages (RegisterWindowMessage): the same name always
 // gives the same non-zero identifier in the range 0xC000 to 0xFFFF.
 UINT RegisterWindowMessage(std::string_view name);

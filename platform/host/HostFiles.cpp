@@ -4,7 +4,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
-#include "platform/common/ShareMode.h"
+#include "platform/common/FileRules.h"
 #include "platform/host/HostAttributes.h"
 #include "platform/posix/Errno.h"
 #include "platform/posix/HostTree.h"
@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace platform::host {
 
@@ -346,6 +347,20 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
     return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
 }
 
+BOOL HostFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (f->isVirtual || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (lseek(f->fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+        return FailWithErrno(errno, IoDirection::Read);
+    }
+    return TRUE;
+}
+
 BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
     OpenFile* f = FileOf(h);
     if (f == nullptr) {
@@ -402,15 +417,7 @@ BOOL HostFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAcc
         }
         times = ReadTimes(f->fd, st);
     }
-    if (creation != nullptr) {
-        *creation = times.creation;
-    }
-    if (lastAccess != nullptr) {
-        *lastAccess = times.lastAccess;
-    }
-    if (lastWrite != nullptr) {
-        *lastWrite = times.lastWrite;
-    }
+    StoreTimes(times.creation, times.lastAccess, times.lastWrite, creation, lastAccess, lastWrite);
     return TRUE;
 }
 

@@ -3,7 +3,7 @@
 // drive's injected read or write fault).
 #include "platform/sim/SimFiles.h"
 
-#include "platform/common/ShareMode.h"
+#include "platform/common/FileRules.h"
 #include "platform/posix/FileTime.h"
 #include "platform/posix/IoLoops.h"
 #include "platform/sim/SimErrors.h"
@@ -205,6 +205,19 @@ BOOL SimFiles::CloseHandle(Handle h) {
     return TRUE;
 }
 
+BOOL SimFiles::SetFilePointer(Handle h, std::uint64_t position) {
+    FileObject* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (f->directory) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    // Buffered writes know their own offset, and the read-ahead is kept by position.
+    f->position = position;
+    return TRUE;
+}
+
 BOOL SimFiles::GetFileSize(Handle h, std::uint64_t* size) {
     FileObject* f = FileOf(h);
     if (f == nullptr) {
@@ -290,6 +303,15 @@ DWORD SimFiles::CheckHandle(FileObject& f, Use use) {
         return ERROR_READ_FAULT;
     }
     return ERROR_SUCCESS;
+}
+
+DWORD SimFiles::MetadataFileOf(Handle h, DWORD neededAccess, FileObject** file) {
+    FileObject* f = FileOf(h);
+    if (f == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    *file = f;
+    return CheckFileCall(*f, neededAccess, Use::Metadata);
 }
 
 DWORD SimFiles::CheckFileCall(FileObject& f, DWORD neededAccess, Use use) {
