@@ -11,6 +11,7 @@ packages=(
     dosfstools mtools
     dbus python3 python3-dbusmock
     xvfb xauth
+    openbox xdotool x11-utils imagemagick libx11-dev
 )
 
 missing=()
