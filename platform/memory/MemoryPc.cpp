@@ -266,12 +266,10 @@ public:
         return files_.size() + listings_.size() + volumeLists_.size();
     }
 
-    std::vector<MemoryEntry> Entries(char letter) const override {
-        std::vector<MemoryEntry> entries;
+    void Walk(char letter, const std::function<void(const MemoryEntryView&)>& visit) const override {
         if (const Drive* d = DriveOf(letter)) {
-            Collect(*d->root, std::string(1, d->config.letter) + ":", &entries);
+            Visit(*d->root, std::string(1, d->config.letter) + ":", visit);
         }
-        return entries;
     }
 
     void SetClock(std::uint64_t filetime) override { clock_ = filetime; }
@@ -964,17 +962,18 @@ private:
         return data;
     }
 
-    static void Collect(const Node& dir, const std::string& path, std::vector<MemoryEntry>* out) {
+    static void Visit(const Node& dir, const std::string& path,
+                      const std::function<void(const MemoryEntryView&)>& visit) {
         for (const auto& child : dir.children) {
-            MemoryEntry e;
+            MemoryEntryView e;
             e.path = path + "\\" + child->name;
             e.attributes = child->attributes;
             e.creationTime = FILETIME::From(child->creation);
             e.lastAccessTime = FILETIME::From(child->lastAccess);
             e.lastWriteTime = FILETIME::From(child->lastWrite);
-            e.data.assign(child->data.begin(), child->data.end());
-            out->push_back(std::move(e));
-            Collect(*child, out->back().path, out);
+            e.data = std::string_view(reinterpret_cast<const char*>(child->data.data()), child->data.size());
+            visit(e);
+            Visit(*child, e.path, visit);
         }
     }
 
@@ -992,6 +991,15 @@ DWORD OpenFile::Write(const void* buffer, std::uint32_t count) {
 }
 
 } // namespace
+
+std::vector<MemoryEntry> MemoryPc::Entries(char letter) const {
+    std::vector<MemoryEntry> entries;
+    Walk(letter, [&](const MemoryEntryView& e) {
+        entries.push_back(
+            {e.path, e.attributes, e.creationTime, e.lastAccessTime, e.lastWriteTime, std::string(e.data)});
+    });
+    return entries;
+}
 
 std::unique_ptr<MemoryPc> CreateMemoryPc(const std::vector<MemoryDriveConfig>& drives) {
     return std::make_unique<Pc>(drives);

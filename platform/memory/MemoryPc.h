@@ -12,8 +12,10 @@
 #include "platform/api/Platform.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -28,15 +30,18 @@ struct MemoryDriveConfig {
     DWORD totalClusters = 31264; // 64,028,672 bytes with the two values above
 };
 
-// One entry of a drive, as MemoryPc::Entries reports it.
-struct MemoryEntry {
+// One entry of a drive, as MemoryPc::Walk and MemoryPc::Entries report it.
+template <typename Bytes> struct MemoryEntryOf {
     std::string path; // "E:\VM\MSG\M0001.WAV", names as they were created
     DWORD attributes = 0;
     FILETIME creationTime;
     FILETIME lastAccessTime;
     FILETIME lastWriteTime;
-    std::string data; // a file's bytes
+    Bytes data; // a file's bytes
 };
+using MemoryEntry = MemoryEntryOf<std::string>;
+// The data seen in place, valid during the call that shows it.
+using MemoryEntryView = MemoryEntryOf<std::string_view>;
 
 class MemoryPc : public Platform {
 public:
@@ -50,8 +55,10 @@ public:
     virtual std::uint64_t CapacityBytes(char letter) const = 0;
     // File, listing and volume-enumeration handles not closed yet.
     virtual std::size_t OpenHandles() const = 0;
-    // Every entry below a drive's root, each directory before what it holds, in listing order.
-    virtual std::vector<MemoryEntry> Entries(char letter) const = 0;
+    // Every entry below a drive's root, each directory before what it holds, in listing order:
+    // shown one by one without copying, or copied into a list.
+    virtual void Walk(char letter, const std::function<void(const MemoryEntryView&)>& visit) const = 0;
+    std::vector<MemoryEntry> Entries(char letter) const;
     // The time that new entries and writes get; 0 (the default) follows the system clock.
     virtual void SetClock(std::uint64_t filetime) = 0;
 };
