@@ -48,8 +48,14 @@ void CheckDrives(platform::MemoryPc& pc, const std::string& archiveBytes, bool k
 void ExtractOnce(platform::MemoryPc& pc, const std::string& bytes, bool keepPrompts) {
     platform::FileSystem& fs = pc.Files();
     pc.Wipe('E');
-    fuzz::PutFile(fs, CardVersionFile, CardVersionText);
-    fuzz::PutFile(fs, "E:\\VM\\MSG\\M0001.WAV", "a message");
+    for (const char* folder : {"E:\\VM", "E:\\VM\\MSG", "E:\\VM\\PROMPTS", "E:\\VM\\PROMPTS\\0",
+                               "E:\\VM\\PROMPTS\\0\\0", "E:\\VM\\PROMPTS\\0\\0\\0"}) {
+        if (!fs.CreateDirectory(folder)) {
+            fuzz::Die(std::string("cannot create ") + folder);
+        }
+    }
+    fuzz::PutFile(fs, CardVersionFile, CardVersionText, false);
+    fuzz::PutFile(fs, "E:\\VM\\MSG\\M0001.WAV", "a message", false);
 
     archive::ReadArchiveVersion(fs, ArchivePath);
     const platform::Handle h = fs.CreateFile(ArchivePath, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);

@@ -27,9 +27,10 @@ std::unique_ptr<platform::MemoryPc> MakePc(std::uint64_t cardBytes) {
     return platform::CreateMemoryPc({local, card});
 }
 
-void PutFile(platform::FileSystem& fs, const std::string& windowsPath, std::string_view content) {
-    for (std::size_t pos = windowsPath.find('\\', 3); pos != std::string::npos;
-         pos = windowsPath.find('\\', pos + 1)) {
+void PutFile(platform::FileSystem& fs, const std::string& windowsPath, std::string_view content,
+             bool makeFolders) {
+    for (std::size_t pos = makeFolders ? windowsPath.find('\\', 3) : std::string::npos;
+         pos != std::string::npos; pos = windowsPath.find('\\', pos + 1)) {
         if (!fs.CreateDirectory(windowsPath.substr(0, pos)) &&
             platform::GetLastError() != ERROR_ALREADY_EXISTS) {
             Die("cannot create the folders of " + windowsPath);

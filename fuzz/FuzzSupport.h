@@ -15,8 +15,10 @@ namespace fuzz {
 // C: a fixed disk of 8 GB; E: a removable card of cardBytes (512-byte clusters) labelled VOXCARD.
 std::unique_ptr<platform::MemoryPc> MakePc(std::uint64_t cardBytes);
 
-// Writes a file through the PC's file services (parent folders are created); aborts on failure.
-void PutFile(platform::FileSystem& fs, const std::string& windowsPath, std::string_view content);
+// Writes a file through the PC's file services (its parent folders are created first unless
+// makeFolders is false); aborts on failure.
+void PutFile(platform::FileSystem& fs, const std::string& windowsPath, std::string_view content,
+             bool makeFolders = true);
 
 // Aborts the process with the message: libFuzzer saves the input as a crash.
 [[noreturn]] void Die(const std::string& message);
