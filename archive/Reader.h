@@ -29,8 +29,11 @@ public:
     const std::uint8_t* Data() const { return buffer_.get() + offset_; }
     // Consumes n bytes of those made available.
     void Consume(std::size_t n);
-    // Consumes up to n bytes, reading as needed; stops at the end.
+    // Consumes up to n bytes; stops at the end. Long skips move the file position instead of
+    // reading, where the file services can do that and no tally is kept.
     void Skip(std::uint64_t n);
+    // Every byte consumed from now on is added to the tally (null: none).
+    void CountInto(ArchiveTally* tally) { tally_ = tally; }
     // The error of a failed read of the archive file (0 when none failed).
     DWORD ReadError() const { return readError_; }
     // True when the file ended before the size it was given.
@@ -48,6 +51,8 @@ private:
     std::uint64_t pos_ = 0;
     bool ended_ = false;
     bool truncated_ = false;
+    bool seekable_ = true;
+    ArchiveTally* tally_ = nullptr;
     DWORD readError_ = 0;
 };
 

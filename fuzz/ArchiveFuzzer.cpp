@@ -57,7 +57,9 @@ void ExtractOnce(platform::MemoryPc& pc, const std::string& bytes, bool keepProm
     fuzz::PutFile(fs, CardVersionFile, CardVersionText, false);
     fuzz::PutFile(fs, "E:\\VM\\MSG\\M0001.WAV", "a message", false);
 
-    archive::ReadArchiveVersion(fs, ArchivePath);
+    if (archive::ReadArchiveVersion(fs, ArchivePath).size() > archive::VersionFieldSize) {
+        fuzz::Die("an archive version of more than six characters");
+    }
     const platform::Handle h = fs.CreateFile(ArchivePath, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
     std::uint64_t size = 0;
     if (h == platform::InvalidHandle || !fs.GetFileSize(h, &size)) {
@@ -71,11 +73,11 @@ void ExtractOnce(platform::MemoryPc& pc, const std::string& bytes, bool keepProm
     };
     // Messages (card full, write error) are expected outcomes of hostile input.
     callbacks.showMessage = [](const std::string&) {};
-    archive::versionBlockSeen = false;
+    // Whether it completed is the input's business; what it left behind is checked below.
     if (keepPrompts) {
-        archive::ExtractArchiveKeepPrompts(fs, h, size, "E:\\", "1.20", callbacks);
+        archive::ExtractArchiveKeepPrompts(fs, h, size, "E:\\", "1.20", false, callbacks);
     } else {
-        archive::ExtractArchive(fs, h, size, "E:\\", "1.20", callbacks);
+        archive::ExtractArchive(fs, h, size, "E:\\", "1.20", false, callbacks);
     }
     fs.CloseHandle(h);
     CheckDrives(pc, bytes, keepPrompts);

@@ -365,6 +365,18 @@ public:
         return TRUE;
     }
 
+    BOOL SetFilePointer(Handle h, std::uint64_t position) override {
+        OpenFile* f = nullptr;
+        if (const DWORD err = Usable(h, 0, &f)) {
+            return Fail(err);
+        }
+        if (f->node->directory) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        f->position = position; // past the end is allowed: a write there fills the gap with zeros
+        return TRUE;
+    }
+
     BOOL GetFileSize(Handle h, std::uint64_t* size) override {
         OpenFile* f = nullptr;
         if (const DWORD err = Usable(h, 0, &f)) {
@@ -744,6 +756,9 @@ public:
         Node& n = *f.node;
         const std::uint64_t size = n.data.size();
         const std::uint64_t end = f.position + count;
+        if (end < f.position || end > f.drive->Capacity()) {
+            return ERROR_DISK_FULL; // no drive holds a file that large
+        }
         if (end > size) {
             // Whole clusters or nothing: a write that does not fit writes no byte.
             const std::uint64_t growth = f.drive->Rounded(end) - f.drive->Rounded(size);

@@ -637,6 +637,19 @@ public:
         return TRUE;
     }
 
+    BOOL SetFilePointer(Handle h, std::uint64_t position) override {
+        FileObject* f = FileOf(h);
+        if (f == nullptr) {
+            return Fail(ERROR_INVALID_HANDLE);
+        }
+        if (f->directory) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        // Buffered writes know their own offset, and the read-ahead is kept by position.
+        f->position = position;
+        return TRUE;
+    }
+
     BOOL GetFileSize(Handle h, std::uint64_t* size) override {
         FileObject* f = FileOf(h);
         if (f == nullptr) {
