@@ -123,26 +123,25 @@ struct OpenFile final : BackupFile {
     DWORD Write(const void* buffer, std::uint32_t count) override;
 };
 
-struct Listing {
+// What FindFirstFile and FindFirstVolume hand out one item at a time. A listing of a drive
+// ends when the drive's medium goes (drive set); the volume list does not.
+template <typename Item> struct Enumeration {
+    std::vector<Item> items;
+    std::size_t next = 0;
     Drive* drive = nullptr;
     std::uint64_t generation = 0;
-    std::vector<FindData> entries;
-    std::size_t next = 0;
 };
 
-struct VolumeList {
-    std::vector<std::string> names;
-    std::size_t next = 0;
-};
-
-BOOL Fail(DWORD code) {
+// Sets the calling thread's last error and gives what the failing call returns.
+template <typename Result> Result Failing(DWORD code, Result result) {
     SetLastError(code);
-    return FALSE;
+    return result;
 }
-
+BOOL Fail(DWORD code) {
+    return Failing(code, FALSE);
+}
 Handle FailHandle(DWORD code) {
-    SetLastError(code);
-    return InvalidHandle;
+    return Failing(code, InvalidHandle);
 }
 
 // The share bits another open must have granted for an open with this access.
@@ -537,7 +536,7 @@ public:
         if (const DWORD err = ParseDrivePath(pattern, &p, true)) {
             return FailHandle(err);
         }
-        Listing listing;
+        Enumeration<FindData> listing;
         if (p.components.empty() || !HasWildcards(p.components.back())) {
             // A single entry by its name.
             Target t;
@@ -547,7 +546,7 @@ public:
             if (t.node == nullptr || t.IsRoot() || t.trailingSeparator) {
                 return FailHandle(ERROR_FILE_NOT_FOUND);
             }
-            listing.entries.push_back(Describe(*t.node, t.node->name));
+            listing.items.push_back(Describe(*t.node, t.node->name));
             listing.drive = t.drive;
         } else {
             const std::string wanted = p.components.back();
@@ -562,65 +561,39 @@ public:
             if (!t.IsRoot()) {
                 for (auto [node, name] : {std::pair{t.node, "."}, std::pair{t.dir, ".."}}) {
                     if (MatchesPattern(name, wanted)) {
-                        listing.entries.push_back(Describe(*node, name));
+                        listing.items.push_back(Describe(*node, name));
                     }
                 }
             }
             for (const auto& child : t.node->children) {
                 if (MatchesPattern(child->name, wanted)) {
-                    listing.entries.push_back(Describe(*child, child->name));
+                    listing.items.push_back(Describe(*child, child->name));
                 }
             }
             listing.drive = t.drive;
         }
-        if (listing.entries.empty()) {
+        if (listing.items.empty()) {
             return FailHandle(ERROR_FILE_NOT_FOUND);
         }
         listing.generation = listing.drive->generation;
-        *data = listing.entries[0];
-        listing.next = 1;
-        const Handle h = nextHandle_++;
-        listings_[h] = std::move(listing);
-        return h;
+        return Begin(listings_, std::move(listing), data);
     }
 
-    BOOL FindNextFile(Handle h, FindData* data) override {
-        auto it = listings_.find(h);
-        if (it == listings_.end()) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        Listing& listing = it->second;
-        if (!IsLive(*listing.drive, listing.generation)) {
-            return Fail(ERROR_NOT_READY); // the card was pulled during the listing
-        }
-        if (listing.next >= listing.entries.size()) {
-            return Fail(ERROR_NO_MORE_FILES);
-        }
-        if (data == nullptr) {
-            return Fail(ERROR_INVALID_PARAMETER);
-        }
-        *data = listing.entries[listing.next++];
-        return TRUE;
-    }
+    BOOL FindNextFile(Handle h, FindData* data) override { return Next(listings_, h, data); }
 
     BOOL FindClose(Handle h) override { return listings_.erase(h) != 0 ? TRUE : Fail(ERROR_INVALID_HANDLE); }
 
     BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
                     void** context) override {
-        OpenFile* f = nullptr;
-        const DWORD err = abort != FALSE ? ERROR_SUCCESS : Usable(h, GENERIC_READ, &f);
-        if (err != ERROR_SUCCESS && err != ERROR_INVALID_HANDLE) {
+        if (const DWORD err = StreamRefusal(h, abort, GENERIC_READ)) {
             return Fail(err);
         }
-        // The stream reports a handle that is not open, after its own argument checks.
         return BackupReadStream(FileOrNull(h), buffer, toRead, read, abort, context);
     }
 
     BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
                      void** context) override {
-        OpenFile* f = nullptr;
-        const DWORD err = abort != FALSE ? ERROR_SUCCESS : Usable(h, GENERIC_WRITE, &f);
-        if (err != ERROR_SUCCESS && err != ERROR_INVALID_HANDLE) {
+        if (const DWORD err = StreamRefusal(h, abort, GENERIC_WRITE)) {
             return Fail(err);
         }
         return BackupWriteStream(FileOrNull(h), buffer, toWrite, written, abort, context);
@@ -642,13 +615,11 @@ public:
 
     BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override {
         Drive* d = nullptr;
-        if (const DWORD err = VolumeOf(root, &d)) {
+        const DWORD err = label == nullptr ? ERROR_INVALID_PARAMETER : VolumeOf(root, &d);
+        if (err != ERROR_SUCCESS) {
             return Fail(err);
         }
-        if (label == nullptr) {
-            return Fail(ERROR_INVALID_PARAMETER);
-        }
-        *label = d->config.label.substr(0, maxLength);
+        label->assign(d->config.label, 0, maxLength);
         return TRUE;
     }
 
@@ -673,35 +644,20 @@ public:
         if (volumeName == nullptr) {
             return FailHandle(ERROR_INVALID_PARAMETER);
         }
-        VolumeList list;
+        Enumeration<std::string> volumes;
         for (const auto& d : drives_) {
             if (d != nullptr) {
-                list.names.push_back(std::string(VolumePrefix) + d->config.letter + "}\\");
+                volumes.items.push_back(std::string(VolumePrefix) + d->config.letter + "}\\");
             }
         }
-        if (list.names.empty()) {
+        if (volumes.items.empty()) {
             return FailHandle(ERROR_NO_MORE_FILES);
         }
-        *volumeName = list.names[0];
-        list.next = 1;
-        const Handle h = nextHandle_++;
-        volumeLists_[h] = std::move(list);
-        return h;
+        return Begin(volumeLists_, std::move(volumes), volumeName);
     }
 
     BOOL FindNextVolume(Handle h, std::string* volumeName) override {
-        auto it = volumeLists_.find(h);
-        if (it == volumeLists_.end()) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        if (it->second.next >= it->second.names.size()) {
-            return Fail(ERROR_NO_MORE_FILES);
-        }
-        if (volumeName == nullptr) {
-            return Fail(ERROR_INVALID_PARAMETER);
-        }
-        *volumeName = it->second.names[it->second.next++];
-        return TRUE;
+        return Next(volumeLists_, h, volumeName);
     }
 
     BOOL FindVolumeClose(Handle h) override {
@@ -966,6 +922,42 @@ private:
         return done == nullptr || (buffer == nullptr && count != 0) ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     }
 
+    // Why a backup-stream call on h cannot go on; 0 when it can. An abort always can, and a
+    // handle that is not open is the stream's to report (after its own argument checks).
+    DWORD StreamRefusal(Handle h, BOOL abort, DWORD neededAccess) const {
+        OpenFile* f = nullptr;
+        const DWORD err = abort != FALSE ? ERROR_SUCCESS : Usable(h, neededAccess, &f);
+        return err == ERROR_INVALID_HANDLE ? ERROR_SUCCESS : err;
+    }
+
+    template <typename Item>
+    Handle Begin(std::map<Handle, Enumeration<Item>>& open, Enumeration<Item> e, Item* first) {
+        *first = e.items[0];
+        e.next = 1;
+        const Handle h = nextHandle_++;
+        open[h] = std::move(e);
+        return h;
+    }
+
+    template <typename Item> BOOL Next(std::map<Handle, Enumeration<Item>>& open, Handle h, Item* out) const {
+        auto it = open.find(h);
+        if (it == open.end()) {
+            return Fail(ERROR_INVALID_HANDLE);
+        }
+        Enumeration<Item>& e = it->second;
+        if (e.drive != nullptr && !IsLive(*e.drive, e.generation)) {
+            return Fail(ERROR_NOT_READY); // the card was pulled during the listing
+        }
+        if (e.next >= e.items.size()) {
+            return Fail(ERROR_NO_MORE_FILES);
+        }
+        if (out == nullptr) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        *out = e.items[e.next++];
+        return TRUE;
+    }
+
     static FindData Describe(const Node& node, const std::string& name) {
         FindData data;
         data.attributes = node.attributes;
@@ -994,8 +986,8 @@ private:
 
     std::array<std::unique_ptr<Drive>, 26> drives_;
     std::map<Handle, std::unique_ptr<OpenFile>> files_;
-    std::map<Handle, Listing> listings_;
-    std::map<Handle, VolumeList> volumeLists_;
+    std::map<Handle, Enumeration<FindData>> listings_;
+    std::map<Handle, Enumeration<std::string>> volumeLists_;
     Handle nextHandle_ = 0x100;
     std::vector<UINT> events_;
     std::uint64_t clock_ = 0;
