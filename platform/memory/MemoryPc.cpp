@@ -5,7 +5,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
-#include "platform/common/ErrnoMap.h"
+#include "platform/common/ShareMode.h"
 #include "platform/common/WinPath.h"
 
 #include <algorithm>
@@ -22,8 +22,6 @@ namespace {
 constexpr std::uint64_t UnixEpochAsFiletime = 116444736000000000ULL;
 // SetFileTime with all bits set: this handle stops updating that time.
 constexpr std::uint64_t StopUpdating = ~std::uint64_t{0};
-constexpr DWORD SettableAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 constexpr std::string_view HostPrefix = "/memory/";
 constexpr std::string_view VolumePrefix = "\\\\?\\Volume{memory-";
 
@@ -131,32 +129,6 @@ template <typename Item> struct Enumeration {
     Drive* drive = nullptr;
     std::uint64_t generation = 0;
 };
-
-// Sets the calling thread's last error and gives what the failing call returns.
-template <typename Result> Result Failing(DWORD code, Result result) {
-    SetLastError(code);
-    return result;
-}
-BOOL Fail(DWORD code) {
-    return Failing(code, FALSE);
-}
-Handle FailHandle(DWORD code) {
-    return Failing(code, InvalidHandle);
-}
-
-// The share bits another open must have granted for an open with this access.
-DWORD SharesNeeded(DWORD access) {
-    return ((access & GENERIC_READ) != 0 ? FILE_SHARE_READ : 0) |
-           ((access & GENERIC_WRITE) != 0 ? FILE_SHARE_WRITE : 0);
-}
-
-// Two opens of one file get along when each one's share mode grants what the other's access
-// needs. Opens without data access (times and attributes only) never conflict.
-bool OpensCompatible(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
-    const DWORD needA = SharesNeeded(accessA);
-    const DWORD needB = SharesNeeded(accessB);
-    return needA == 0 || needB == 0 || ((needA & ~shareB) == 0 && (needB & ~shareA) == 0);
-}
 
 // Parses a path of the drives: "X:\..." or a host path below /memory/<letter>.
 DWORD ParseDrivePath(std::string_view text, WinPath* out, bool wildcards = false) {
@@ -409,10 +381,7 @@ public:
             return Fail(err);
         }
         if (!t.IsRoot()) {
-            const DWORD word = attributes & SettableAttributes;
-            t.node->attributes = t.node->directory ? word | FILE_ATTRIBUTE_DIRECTORY
-                                 : word != 0       ? word
-                                                   : FILE_ATTRIBUTE_NORMAL;
+            t.node->attributes = NormalizeAttributes(attributes, t.node->directory);
         }
         return TRUE;
     }
@@ -858,7 +827,7 @@ private:
     Handle Open(const Target& t, DWORD access, DWORD share, DWORD successCode) {
         for (const auto& [h, other] : files_) {
             if (other->node.get() == t.node && IsLive(*other->drive, other->generation) &&
-                !OpensCompatible(access, share, other->access, other->share)) {
+                !SharingAllows(access, share, other->access, other->share)) {
                 return FailHandle(ERROR_SHARING_VIOLATION);
             }
         }

@@ -3,7 +3,6 @@
 // simulated PC's (SimContractTest.cpp).
 #include "platform/memory/MemoryPc.h"
 #include "platform/api/LastError.h"
-#include "platform/common/ErrnoMap.h"
 
 #include <gtest/gtest.h>
 
