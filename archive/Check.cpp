@@ -199,6 +199,8 @@ ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, st
     ArchiveTally tally;
     if (verifyChecksum) {
         in.CountInto(&tally);
+    } else {
+        in.Skim();
     }
     if (in.Fill(BlockSize) < BlockSize) {
         refuse(0, in.ReadError() != 0 ? readError(in.ReadError()) : "the archive is shorter than one block");
@@ -306,9 +308,11 @@ ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, st
         refuse(in.Pos(), readError(in.ReadError()));
     }
 
-    if (!result.integrity && result.entries == 0 && !result.version.empty() && result.versionBlockPresent) {
-        // Only a card with prompts gives a version, and its prompts are entries: this is the
-        // first block of an archive whose entries were cut off.
+    if (!result.integrity && result.entries == 0 && !result.version.empty() && result.version != "No Pro" &&
+        result.versionBlockPresent) {
+        // Only a card with prompts gives a version ("No Prompts" is what a card without them
+        // shows), and its prompts are entries: this is the first block of an archive whose
+        // entries were cut off.
         refuse(BlockSize, "the archive names prompt version \"" + result.version + "\" but holds no entries");
     }
     if (result.integrity) {

@@ -9,6 +9,9 @@ namespace archive {
 namespace {
 
 constexpr std::size_t MinRead = 64 * 1024;
+// What a skimming input reads at a time: no less than file services read directly (smaller
+// reads go through their own, larger read-ahead).
+constexpr std::size_t SkimRead = MinRead;
 
 } // namespace
 
@@ -28,7 +31,11 @@ std::size_t ArchiveInput::Fill(std::size_t n) {
     }
     while (length_ < n && !ended_) {
         const std::uint64_t left = size_ - (pos_ + length_);
-        const auto want = static_cast<DWORD>(std::min<std::uint64_t>(Capacity - offset_ - length_, left));
+        // Skimming reads only a little past what is asked for: the data behind it is skipped.
+        const std::size_t space = Capacity - offset_ - length_;
+        const std::uint64_t room =
+            skimming_ && seekable_ ? std::min(space, std::max(n - length_, SkimRead)) : space;
+        const auto want = static_cast<DWORD>(std::min<std::uint64_t>(room, left));
         if (want == 0) {
             ended_ = true;
             break;

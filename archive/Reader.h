@@ -32,6 +32,9 @@ public:
     // Consumes up to n bytes; stops at the end. Long skips move the file position instead of
     // reading, where the file services can do that and no tally is kept.
     void Skip(std::uint64_t n);
+    // For a walk that skips most of the data (headers and stream records only): reads stay small
+    // while the file position can be moved, instead of filling the whole buffer.
+    void Skim() { skimming_ = true; }
     // Every byte consumed from now on is added to the tally (null: none).
     void CountInto(ArchiveTally* tally) { tally_ = tally; }
     // The error of a failed read of the archive file (0 when none failed).
@@ -52,6 +55,7 @@ private:
     bool ended_ = false;
     bool truncated_ = false;
     bool seekable_ = true;
+    bool skimming_ = false;
     ArchiveTally* tally_ = nullptr;
     DWORD readError_ = 0;
 };

@@ -115,6 +115,13 @@ bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, 
     if (header.attributes == INVALID_FILE_ATTRIBUTES) {
         return Fail(problem, Kind::CardReadFailed, storedPath, ErrorOr(ERROR_READ_FAULT));
     }
+    if ((header.attributes & (DirectoryBit | FileBits)) == 0) {
+        // A file whose archive bit is clear (only read-only, hidden or system set) would be
+        // passed over by every reader, which restores only entries that carry the directory,
+        // archive or normal bit. The normal bit makes it a file to them; set together with other
+        // bits it is dropped again, so the file comes back with the word it had.
+        header.attributes |= FILE_ATTRIBUTE_NORMAL;
+    }
     const DWORD flags = (header.attributes & DirectoryBit) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
     const platform::Handle h = fs.CreateFile(storedPath, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, flags);
     if (h == platform::InvalidHandle) {

@@ -107,13 +107,13 @@ void CardUtilityDialog::BackupCard() {
     }
 
     UpdateWindow();
-    GetUi().BeginWaitCursor();
+    WaitCursor cursor(GetUi());
 
     // The card went while the save dialog was open: nothing to back up.
     if (SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot) {
         static_cast<void>(fs.CloseHandle(archive));
         const std::string leftOver = DiscardTemporary(fs, temporary);
-        GetUi().EndWaitCursor();
+        cursor.End();
         if (!leftOver.empty()) {
             ShowMessage(*this, "The backup was not made." + leftOver);
         }
@@ -150,6 +150,6 @@ void CardUtilityDialog::BackupCard() {
     }
 
     SetStateText(StateReady);
-    GetUi().EndWaitCursor();
+    cursor.End();
     ShowMessage(*this, failure.empty() ? std::string(BackupCompleteMessage) : failure);
 }

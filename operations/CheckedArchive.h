@@ -51,35 +51,4 @@ bool ArchiveFitsCard(CardUtilityDialog& dlg, const CheckedArchive& archive, cons
 // differs from the first six characters of the card's, and the card has one.
 bool ExtractionDeletesPrompts(const std::string& archiveVersion, const std::string& cardVersion);
 
-// The wait cursor while it is held.
-class WaitCursor {
-public:
-    // Shows the cursor at once unless told to wait for Begin.
-    explicit WaitCursor(platform::Ui& ui, bool begin = true) : ui_(ui) {
-        if (begin) {
-            Begin();
-        }
-    }
-    ~WaitCursor() { End(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-    void Begin() {
-        if (!shown_) {
-            ui_.BeginWaitCursor();
-            shown_ = true;
-        }
-    }
-    void End() {
-        if (shown_) {
-            ui_.EndWaitCursor();
-            shown_ = false;
-        }
-    }
-
-private:
-    platform::Ui& ui_;
-    bool shown_ = false;
-};
-
 } // namespace operations

@@ -63,6 +63,10 @@ BOOL FaultInjectingFileSystem::CloseHandle(Handle h) {
     return closed;
 }
 
+BOOL FaultInjectingFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    return inner_.SetFilePointer(h, position);
+}
+
 BOOL FaultInjectingFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
     return inner_.GetFileSize(h, size);
 }

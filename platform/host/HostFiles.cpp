@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace platform::host {
 
@@ -344,6 +345,20 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
     }
     // A failing flush or close on a card is a write that did not reach it.
     return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
+}
+
+BOOL HostFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (f->isVirtual || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (lseek(f->fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+        return FailWithErrno(errno, IoDirection::Read);
+    }
+    return TRUE;
 }
 
 BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {

@@ -205,6 +205,19 @@ BOOL SimFiles::CloseHandle(Handle h) {
     return TRUE;
 }
 
+BOOL SimFiles::SetFilePointer(Handle h, std::uint64_t position) {
+    FileObject* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (f->directory) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    // Buffered writes know their own offset, and the read-ahead is kept by position.
+    f->position = position;
+    return TRUE;
+}
+
 BOOL SimFiles::GetFileSize(Handle h, std::uint64_t* size) {
     FileObject* f = FileOf(h);
     if (f == nullptr) {
