@@ -1,7 +1,7 @@
 // flashkeeper3: the ZEL VoxHarbor Utility as a Qt 6 program. Everything the program does
 // happens inside the main dialog's modal run; main only sets up the toolkit and the platform.
 #include "app/flashkeeper3.h"
-#include "platform/api/Platform.h"
+#include "platform/PlatformFactory.h"
 #include "platform/qt/QtUi.h"
 
 #include <QApplication>

@@ -1,4 +1,5 @@
-#include "platform/api/Platform.h"
+#include "platform/PlatformFactory.h"
+
 #include "platform/host/HostPlatform.h"
 #include "platform/sim/SimulatedPc.h"
 

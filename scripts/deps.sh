@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
     qt6-base-dev libgl-dev
+    libmount-dev libudev-dev libblkid-dev
     libgtest-dev libgmock-dev
     dosfstools mtools
     dbus python3 python3-dbusmock

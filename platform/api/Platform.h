@@ -22,10 +22,6 @@ public:
     virtual std::string WindowsPathOf(std::string_view hostPath) = 0;
 };
 
-// The simulated PC named by VOXHARBOR_SIMULATED_PC when it is set, otherwise the real host.
-// Returns null with a message in *error when the platform cannot be set up.
-std::unique_ptr<Platform> CreatePlatformFromEnvironment(std::string* error);
-
 // Process-wide registry of named window messages (RegisterWindowMessage): the same name always
 // gives the same non-zero identifier in the range 0xC000 to 0xFFFF.
 UINT RegisterWindowMessage(std::string_view name);

@@ -11,12 +11,12 @@
 
 namespace platform {
 
-// What the format dialog asked for.
+// What the format dialog asked for. (Its quick-format box changes nothing: every format here
+// makes a new, empty file system.)
 struct FormatRequest {
     enum class FileSystemKind { Fat, Fat32 };
     FileSystemKind fileSystem = FileSystemKind::Fat;
     std::string label;
-    bool quick = false;
 };
 
 class Volumes {

@@ -45,29 +45,30 @@ public:
     // An empty function removes the hook.
     void SetCallFault(FileCallFault hook) { hook_ = std::move(hook); }
 
+    // Each call asks the hook first (the kind of call and its path), then runs.
     Handle CreateFile(std::string_view path, DWORD access, DWORD shareMode, DWORD disposition,
                       DWORD flags) override;
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override;
+    BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
+                    void** context) override;
     BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) override;
+    BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
+                     void** context) override;
     BOOL CloseHandle(Handle h) override;
     BOOL SetFilePointer(Handle h, std::uint64_t position) override;
     BOOL GetFileSize(Handle h, std::uint64_t* size) override;
-    DWORD GetFileAttributes(std::string_view path) override;
-    BOOL SetFileAttributes(std::string_view path, DWORD attributes) override;
     BOOL GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) override;
     BOOL SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
                      const FILETIME* lastWrite) override;
+    DWORD GetFileAttributes(std::string_view path) override;
+    BOOL SetFileAttributes(std::string_view path, DWORD attributes) override;
     BOOL CreateDirectory(std::string_view path) override;
-    BOOL DeleteFile(std::string_view path) override;
     BOOL MoveFileReplace(std::string_view from, std::string_view to) override;
+    BOOL DeleteFile(std::string_view path) override;
     DWORD DeleteTree(std::string_view path) override;
     Handle FindFirstFile(std::string_view pattern, FindData* data) override;
     BOOL FindNextFile(Handle h, FindData* data) override;
     BOOL FindClose(Handle h) override;
-    BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
-                    void** context) override;
-    BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
-                     void** context) override;
 
 private:
     struct Opened {

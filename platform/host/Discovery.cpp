@@ -70,53 +70,7 @@ bool IsUserMountPoint(std::string_view mountPoint) {
            StartsWith(mountPoint, "/mnt/");
 }
 
-std::string DecodeOctalEscapes(std::string_view field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            const std::string_view oct = field.substr(i + 1, 3);
-            if (oct.size() == 3 &&
-                std::all_of(oct.begin(), oct.end(), [](char c) { return c >= '0' && c <= '7'; })) {
-                out += static_cast<char>(((oct[0] - '0') << 6) | ((oct[1] - '0') << 3) | (oct[2] - '0'));
-                i += 3;
-                continue;
-            }
-        }
-        out += field[i];
-    }
-    return out;
-}
-
 } // namespace
-
-std::vector<MountEntry> ParseMountInfo(std::string_view text) {
-    std::vector<MountEntry> entries;
-    std::istringstream in{std::string(text)};
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> f;
-        std::string word;
-        while (fields >> word) {
-            f.push_back(word);
-        }
-        // id parent major:minor root mountpoint options [optional...] - fstype source superoptions
-        auto dash = std::find(f.begin(), f.end(), "-");
-        if (f.size() < 6 || dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 3) {
-            continue;
-        }
-        MountEntry e;
-        if (std::sscanf(f[2].c_str(), "%u:%u", &e.major, &e.minor) != 2) {
-            continue;
-        }
-        e.root = DecodeOctalEscapes(f[3]);
-        e.mountPoint = DecodeOctalEscapes(f[4]);
-        e.fsType = DecodeOctalEscapes(*(dash + 1));
-        e.source = DecodeOctalEscapes(*(dash + 2));
-        entries.push_back(std::move(e));
-    }
-    return entries;
-}
 
 std::string DecodeUdevEscapes(std::string_view name) {
     std::string out;
@@ -369,15 +323,6 @@ bool ParseFatBootSector(const std::uint8_t* s, std::size_t size, FatGeometry* ou
     out->sectorsPerCluster = spc;
     out->totalClusters = static_cast<DWORD>(clusters);
     out->fatBits = clusters < 4085 ? 12 : clusters < 65525 ? 16 : 32;
-    const size_t sigAt = out->fatBits == 32 ? 66 : 38;
-    out->label.clear();
-    if (s[sigAt] == 0x29) {
-        std::string label(reinterpret_cast<const char*>(s + sigAt + 5), 11);
-        while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) {
-            label.pop_back();
-        }
-        out->label = label == "NO NAME" ? "" : label;
-    }
     return true;
 }
 

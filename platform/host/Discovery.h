@@ -1,8 +1,9 @@
-// Finding the host's drives: the mount table, /sys/block, /dev/disk/by-label and udisks2's
+// Finding the host's drives: the mount table (MountTable.h), /sys/block, /dev/disk/by-label and udisks2's
 // view of drives and block devices, turned into one list of drives with stable letters.
 #pragma once
 
 #include "platform/api/WinTypes.h"
+#include "platform/host/MountTable.h"
 
 #include <cstdint>
 #include <map>
@@ -13,18 +14,6 @@
 
 namespace platform::host {
 
-// One line of /proc/self/mountinfo.
-struct MountEntry {
-    unsigned major = 0;
-    unsigned minor = 0;
-    std::string root;
-    std::string mountPoint;
-    std::string fsType;
-    std::string source;
-};
-
-// Parses mountinfo text; octal escapes (\040 for a blank) are decoded. Malformed lines are skipped.
-std::vector<MountEntry> ParseMountInfo(std::string_view text);
 // Decodes the escapes udev uses in /dev/disk/by-label names ("MY\x20CARD" -> "MY CARD").
 std::string DecodeUdevEscapes(std::string_view name);
 
@@ -76,7 +65,6 @@ struct UdisksBlock {
 
 struct UdisksDrive {
     std::string object;
-    bool removable = false;
     bool mediaRemovable = false;
     bool mediaAvailable = false;
     bool optical = false;
@@ -101,13 +89,13 @@ private:
     std::map<std::string, char> letters_;
 };
 
-// FAT volume geometry and label from a boot sector (the first 512 bytes of the volume).
+// FAT volume geometry from a boot sector (the first 512 bytes of the volume); the label is
+// VolumeProbe's.
 struct FatGeometry {
     DWORD bytesPerSector = 0;
     DWORD sectorsPerCluster = 0;
     DWORD totalClusters = 0; // data clusters
     int fatBits = 0;         // 12, 16 or 32
-    std::string label;       // boot-sector label, blanks trimmed, "" for "NO NAME"
 };
 bool ParseFatBootSector(const std::uint8_t* sector, std::size_t size, FatGeometry* out);
 // Reads the boot sector of a device or image file; false when it cannot be read or is not FAT.

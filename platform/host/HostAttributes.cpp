@@ -1,6 +1,6 @@
 #include "platform/host/HostAttributes.h"
 
-#include "platform/common/ShareMode.h"
+#include "platform/common/FileRules.h"
 #include "platform/posix/Errno.h"
 #include "platform/posix/FileTime.h"
 

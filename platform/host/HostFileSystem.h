@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/api/FileSystem.h"
+#include "platform/common/FileRules.h"
 #include "platform/host/HostPaths.h"
 
 #include <map>
@@ -29,6 +30,7 @@ public:
     explicit HostFileSystem(DriveMap& drives);
     ~HostFileSystem() override;
 
+    // Open files (HostFiles.cpp).
     Handle CreateFile(std::string_view path, DWORD access, DWORD shareMode, DWORD disposition,
                       DWORD flags) override;
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override;
@@ -36,11 +38,17 @@ public:
     BOOL CloseHandle(Handle h) override;
     BOOL SetFilePointer(Handle h, std::uint64_t position) override;
     BOOL GetFileSize(Handle h, std::uint64_t* size) override;
-    DWORD GetFileAttributes(std::string_view path) override;
-    BOOL SetFileAttributes(std::string_view path, DWORD attributes) override;
     BOOL GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) override;
     BOOL SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
                      const FILETIME* lastWrite) override;
+    DWORD GetFileAttributes(std::string_view path) override;
+    BOOL SetFileAttributes(std::string_view path, DWORD attributes) override;
+    BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
+                    void** context) override;
+    BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
+                     void** context) override;
+
+    // Entries (HostEntries.cpp) and listings (HostListing.cpp).
     BOOL CreateDirectory(std::string_view path) override;
     BOOL DeleteFile(std::string_view path) override;
     BOOL MoveFileReplace(std::string_view from, std::string_view to) override;
@@ -48,10 +56,6 @@ public:
     Handle FindFirstFile(std::string_view pattern, FindData* data) override;
     BOOL FindNextFile(Handle h, FindData* data) override;
     BOOL FindClose(Handle h) override;
-    BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
-                    void** context) override;
-    BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
-                     void** context) override;
 
     // Host path that a Windows path resolves to ("" when it names no host folder or file).
     std::string HostPathOf(std::string_view windowsPath);
@@ -72,10 +76,6 @@ private:
         OpenFile();
         ~OpenFile();
     };
-    struct Listing {
-        std::vector<FindData> entries;
-        size_t next = 0;
-    };
 
     OpenFile* FileOf(Handle h);
     // The file (not a directory) behind h for reading or writing its data, opened with access:
@@ -86,7 +86,7 @@ private:
 
     HostPathResolver paths_;
     std::map<Handle, std::unique_ptr<OpenFile>> files_;
-    std::map<Handle, std::unique_ptr<Listing>> listings_;
+    std::map<Handle, std::unique_ptr<Enumeration<FindData>>> listings_;
     Handle nextHandle_ = 0x100;
 };
 

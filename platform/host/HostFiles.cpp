@@ -4,7 +4,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
-#include "platform/common/ShareMode.h"
+#include "platform/common/FileRules.h"
 #include "platform/host/HostAttributes.h"
 #include "platform/posix/Errno.h"
 #include "platform/posix/HostTree.h"
@@ -417,15 +417,7 @@ BOOL HostFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAcc
         }
         times = ReadTimes(f->fd, st);
     }
-    if (creation != nullptr) {
-        *creation = times.creation;
-    }
-    if (lastAccess != nullptr) {
-        *lastAccess = times.lastAccess;
-    }
-    if (lastWrite != nullptr) {
-        *lastWrite = times.lastWrite;
-    }
+    StoreTimes(times.creation, times.lastAccess, times.lastWrite, creation, lastAccess, lastWrite);
     return TRUE;
 }
 

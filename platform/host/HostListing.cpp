@@ -82,13 +82,13 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
     auto matches = [&](const std::string& name) {
         return wildcard ? MatchesPattern(name, namePattern) : EqualNoCase(name, namePattern);
     };
-    auto listing = std::make_unique<Listing>();
+    auto listing = std::make_unique<Enumeration<FindData>>();
     FindData self = dir.isVirtual ? VirtualFolderData(".") : FindDataOf(dir.host, ".", dir.st);
     if (!dir.isRoot && wildcard) {
         for (const char* dot : {".", ".."}) {
             if (matches(dot)) {
                 self.fileName = dot;
-                listing->entries.push_back(self);
+                listing->items.push_back(self);
             }
         }
     }
@@ -100,9 +100,9 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
             HostEntry sub;
             const std::string childPath = (dir.isRoot ? folder : folder + "\\") + child;
             if (paths_.Resolve(childPath, &sub) == ERROR_SUCCESS && sub.exists && !sub.isVirtual) {
-                listing->entries.push_back(FindDataOf(sub.host, child, sub.st));
+                listing->items.push_back(FindDataOf(sub.host, child, sub.st));
             } else {
-                listing->entries.push_back(VirtualFolderData(child));
+                listing->items.push_back(VirtualFolderData(child));
             }
         }
     } else if (DIR* d = opendir(dir.host.c_str())) {
@@ -118,7 +118,7 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
             if (lstat(host.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
                 continue;
             }
-            listing->entries.push_back(FindDataOf(host, name, st));
+            listing->items.push_back(FindDataOf(host, name, st));
             if (!wildcard) {
                 break;
             }
@@ -128,11 +128,11 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
         FailWithErrno(errno, IoDirection::Read);
         return InvalidHandle;
     }
-    if (listing->entries.empty()) {
+    if (listing->items.empty()) {
         Fail(ERROR_FILE_NOT_FOUND);
         return InvalidHandle;
     }
-    *data = listing->entries[0];
+    *data = listing->items[0];
     listing->next = 1;
     const Handle h = nextHandle_++;
     listings_.emplace(h, std::move(listing));
@@ -141,16 +141,8 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
 }
 
 BOOL HostFileSystem::FindNextFile(Handle h, FindData* data) {
-    auto it = listings_.find(h);
-    if (it == listings_.end()) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    Listing& l = *it->second;
-    if (l.next >= l.entries.size()) {
-        return Fail(ERROR_NO_MORE_FILES);
-    }
-    *data = l.entries[l.next++];
-    return TRUE;
+    const auto it = listings_.find(h);
+    return it == listings_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second->Next(data);
 }
 
 BOOL HostFileSystem::FindClose(Handle h) {

@@ -63,7 +63,7 @@ class HostPlatform final : public Platform {
 public:
     HostPlatform(HostConfig config, std::unique_ptr<UdisksService> udisks)
         : volumes_(MakeVolumesConfig(config), std::move(udisks)),
-          watcher_(volumes_, config.volumes.pollInterval), files_(volumes_) {}
+          watcher_(volumes_, config.volumes.pollInterval, config.volumes.discover), files_(volumes_) {}
 
     FileSystem& Files() override { return files_; }
     Volumes& Drives() override { return volumes_; }

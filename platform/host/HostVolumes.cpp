@@ -2,6 +2,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
+#include "platform/host/VolumeProbe.h"
 #include "platform/posix/Errno.h"
 
 #include <cerrno>
@@ -153,9 +154,9 @@ BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWOR
         return Fail(ERROR_UNRECOGNIZED_VOLUME);
     }
     std::string text = d->label;
-    FatGeometry fat;
-    if (text.empty() && !viaUdisks_ && !d->volumeDevice.empty() && ReadFatBootSector(d->volumeDevice, &fat)) {
-        text = fat.label;
+    VolumeProbe probe;
+    if (text.empty() && !viaUdisks_ && !d->volumeDevice.empty() && ProbeVolume(d->volumeDevice, &probe)) {
+        text = probe.label;
     }
     *label = text.substr(0, maxLength);
     return TRUE;
@@ -218,24 +219,20 @@ std::vector<HostVolumes::Volume> HostVolumes::Volumes() const {
 
 Handle HostVolumes::FindFirstVolume(std::string* volumeName) {
     Refresh();
-    std::vector<Volume> volumes = Volumes();
-    *volumeName = volumes.front().name;
+    Enumeration<std::string> names;
+    for (const Volume& v : Volumes()) {
+        names.items.push_back(v.name);
+    }
+    *volumeName = names.items.front();
+    names.next = 1;
     const Handle h = nextHandle_++;
-    enumerations_[h] = {std::move(volumes), 1};
+    enumerations_[h] = std::move(names);
     return h;
 }
 
 BOOL HostVolumes::FindNextVolume(Handle h, std::string* volumeName) {
-    auto it = enumerations_.find(h);
-    if (it == enumerations_.end()) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    auto& [volumes, next] = it->second;
-    if (next >= volumes.size()) {
-        return Fail(ERROR_NO_MORE_FILES);
-    }
-    *volumeName = volumes[next++].name;
-    return TRUE;
+    const auto it = enumerations_.find(h);
+    return it == enumerations_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second.Next(volumeName);
 }
 
 BOOL HostVolumes::FindVolumeClose(Handle h) {

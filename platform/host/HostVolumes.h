@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/api/Volumes.h"
+#include "platform/common/FileRules.h"
 #include "platform/host/Discovery.h"
 #include "platform/host/HostPaths.h"
 #include "platform/host/Udisks.h"
@@ -61,6 +62,7 @@ public:
     const HostDrive* DriveAt(char letter) const;
     // True once after udisks2 announced a change since the last call.
     bool TakeUdisksChanged() { return udisks_ != nullptr && udisks_->TakeChanged(); }
+    bool HasUdisks() const { return udisks_ != nullptr; }
 
 private:
     struct Volume {
@@ -76,7 +78,7 @@ private:
     std::map<char, HostDrive> current_;
     bool viaUdisks_ = false;
     bool refreshed_ = false;
-    std::map<Handle, std::pair<std::vector<Volume>, size_t>> enumerations_;
+    std::map<Handle, Enumeration<std::string>> enumerations_;
     Handle nextHandle_ = 0x10000;
 };
 

@@ -2,9 +2,27 @@
 
 namespace platform::host {
 
+HostWatcher::HostWatcher(HostVolumes& volumes, std::chrono::milliseconds pollInterval, bool watchSystem)
+    : volumes_(volumes), pollInterval_(pollInterval) {
+    if (watchSystem) {
+        mounts_ = std::make_unique<MountMonitor>();
+        if (!volumes_.HasUdisks()) {
+            devices_ = std::make_unique<UdevMonitor>();
+        }
+    }
+}
+
+bool HostWatcher::Announced() {
+    // Every source is asked, so that each forgets what it announced.
+    const bool udisks = volumes_.TakeUdisksChanged();
+    const bool mounts = mounts_ != nullptr && mounts_->TakeChanged();
+    const bool devices = devices_ != nullptr && devices_->TakeChanged();
+    return udisks || mounts || devices;
+}
+
 std::vector<UINT> HostWatcher::Poll() {
     const auto now = std::chrono::steady_clock::now();
-    const bool signalled = volumes_.TakeUdisksChanged();
+    const bool signalled = Announced();
     if (signalled || !volumes_.Refreshed() || now - lastPollRefresh_ >= pollInterval_) {
         volumes_.Refresh();
         lastPollRefresh_ = now;

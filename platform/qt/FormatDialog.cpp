@@ -129,7 +129,6 @@ FormatRequest FormatDialog::Request() const {
     request.fileSystem = fileSystem_->currentIndex() == 1 ? FormatRequest::FileSystemKind::Fat32
                                                           : FormatRequest::FileSystemKind::Fat;
     request.label = label_->text().toStdString();
-    request.quick = quick_->isChecked();
     return request;
 }
 

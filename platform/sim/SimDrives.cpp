@@ -177,19 +177,19 @@ BOOL SimDrives::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster
 
 Handle SimDrives::FindFirstVolume(std::string* volumeName) {
     RefreshIfDue();
-    auto e = std::make_unique<VolumeEnumeration>();
+    auto e = std::make_unique<Enumeration<std::string>>();
     for (size_t i = 0; i < drives_.size(); ++i) {
         if (drives_[i] != nullptr) {
-            e->names.push_back(VolumeName(static_cast<char>('A' + i)));
+            e->items.push_back(VolumeName(static_cast<char>('A' + i)));
         }
     }
-    if (e->names.empty()) {
+    if (e->items.empty()) {
         return FailHandle(ERROR_NO_MORE_FILES);
     }
     if (volumeName == nullptr) {
         return FailHandle(ERROR_INVALID_PARAMETER);
     }
-    *volumeName = e->names[0];
+    *volumeName = e->items[0];
     e->next = 1;
     const Handle h = nextHandle_++;
     volumes_[h] = std::move(e);
@@ -197,19 +197,8 @@ Handle SimDrives::FindFirstVolume(std::string* volumeName) {
 }
 
 BOOL SimDrives::FindNextVolume(Handle h, std::string* volumeName) {
-    auto it = volumes_.find(h);
-    if (it == volumes_.end()) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    VolumeEnumeration& e = *it->second;
-    if (e.next >= e.names.size()) {
-        return Fail(ERROR_NO_MORE_FILES);
-    }
-    if (volumeName == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *volumeName = e.names[e.next++];
-    return TRUE;
+    const auto it = volumes_.find(h);
+    return it == volumes_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second->Next(volumeName);
 }
 
 BOOL SimDrives::FindVolumeClose(Handle h) {
@@ -485,7 +474,7 @@ void SimDrives::ScanUsedBelow(const Drive& d, const std::string& dir, std::uint6
 }
 
 DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed) {
-    return posix::RemoveTree(path, [&](const struct stat& st) {
+    const DWORD err = posix::RemoveTree(path, [&](const struct stat& st) {
         if (d == nullptr) {
             return;
         }
@@ -495,6 +484,8 @@ DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64
             *freed += d->Rounded(static_cast<std::uint64_t>(st.st_size));
         }
     });
+    // A busy host entry is another program of the simulated PC holding it open.
+    return err == ERROR_BUSY ? ERROR_SHARING_VIOLATION : err;
 }
 
 } // namespace platform::sim

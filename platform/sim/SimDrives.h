@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/api/Volumes.h"
+#include "platform/common/FileRules.h"
 #include "platform/sim/SimMetadata.h"
 #include "platform/sim/SimulatedPc.h"
 
@@ -57,17 +58,19 @@ public:
     bool OpenMapped(const std::string& hostFolder, char letter, std::string* error);
     void SetUsers(DriveUsers* users) { users_ = users; }
 
+    // The drives and their volumes.
     DWORD GetLogicalDrives() override;
     UINT GetDriveType(std::string_view root) override;
-    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override;
     BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                           DWORD* freeClusters, DWORD* totalClusters) override;
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override;
+    DWORD FormatDrive(UINT driveNumber, const FormatRequest& request) override;
     Handle FindFirstVolume(std::string* volumeName) override;
     BOOL FindNextVolume(Handle h, std::string* volumeName) override;
     BOOL FindVolumeClose(Handle h) override;
     BOOL QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) override;
-    DWORD FormatDrive(UINT driveNumber, const FormatRequest& request) override;
 
+    // Device changes: what pc.ini says now against what was last reported.
     std::vector<UINT> Poll() override;
 
     // The drive of a letter (either case), null when there is none.
@@ -92,10 +95,6 @@ private:
         std::uint64_t inode = 0;
         bool operator==(const DescriptionStamp&) const = default;
     };
-    struct VolumeEnumeration {
-        std::vector<std::string> names;
-        std::size_t next = 0;
-    };
 
     DescriptionStamp Stamp() const;
     bool Apply(const SimPcDescription& description, std::string* error);
@@ -109,7 +108,7 @@ private:
     std::string pcFolder_;
     bool mapped_ = false;
     std::array<std::unique_ptr<Drive>, 26> drives_;
-    std::unordered_map<Handle, std::unique_ptr<VolumeEnumeration>> volumes_;
+    std::unordered_map<Handle, std::unique_ptr<Enumeration<std::string>>> volumes_;
     // Volume enumerations are numbered apart from the file services' handles.
     Handle nextHandle_ = 0x40000000;
     std::uint64_t generations_ = 0;

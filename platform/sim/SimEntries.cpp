@@ -2,7 +2,7 @@
 // finished file into place, and listings in the order FAT keeps (creation order).
 #include "platform/sim/SimFiles.h"
 
-#include "platform/common/ShareMode.h"
+#include "platform/common/FileRules.h"
 #include "platform/posix/FileTime.h"
 #include "platform/sim/SimErrors.h"
 
@@ -18,14 +18,6 @@ using posix::BaseName;
 using posix::JoinHost;
 using posix::NowFileTime;
 using posix::ParentOf;
-
-namespace {
-
-std::string JoinRel(const std::string& rel, const std::string& name) {
-    return rel.empty() ? name : rel + "/" + name;
-}
-
-} // namespace
 
 BOOL SimFiles::CreateDirectory(std::string_view path) {
     Location loc;
@@ -201,7 +193,7 @@ Handle SimFiles::FindFirstFile(std::string_view pattern, FindData* data) {
         if (!loc.exists || loc.isRoot || loc.trailingSeparator) {
             return FailHandle(ERROR_FILE_NOT_FOUND);
         }
-        find->entries.push_back(EntryData(loc, BaseName(loc.host)));
+        find->items.push_back(EntryData(loc, BaseName(loc.host)));
         RememberDrive(*find, loc);
     } else {
         // The directory part, then its entries that match the pattern.
@@ -220,15 +212,15 @@ Handle SimFiles::FindFirstFile(std::string_view pattern, FindData* data) {
         if (!loc.exists || !(loc.isRoot || loc.IsDirectory())) {
             return FailHandle(ERROR_PATH_NOT_FOUND);
         }
-        if (DWORD err = ListDirectory(loc, last, &find->entries)) {
+        if (DWORD err = ListDirectory(loc, last, &find->items)) {
             return FailHandle(err);
         }
         RememberDrive(*find, loc);
     }
-    if (find->entries.empty()) {
+    if (find->items.empty()) {
         return FailHandle(ERROR_FILE_NOT_FOUND);
     }
-    *data = find->entries[0];
+    *data = find->items[0];
     find->next = 1;
     const Handle h = nextHandle_++;
     finds_[h] = std::move(find);
@@ -249,14 +241,7 @@ BOOL SimFiles::FindNextFile(Handle h, FindData* data) {
             return Fail(ERROR_NOT_READY);
         }
     }
-    if (find.next >= find.entries.size()) {
-        return Fail(ERROR_NO_MORE_FILES);
-    }
-    if (data == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *data = find.entries[find.next++];
-    return TRUE;
+    return find.Next(data);
 }
 
 BOOL SimFiles::FindClose(Handle h) {

@@ -3,7 +3,7 @@
 // handle records when it closes.
 #include "platform/sim/SimFiles.h"
 
-#include "platform/common/ShareMode.h"
+#include "platform/common/FileRules.h"
 #include "platform/posix/FileTime.h"
 
 #include <fcntl.h>
@@ -57,33 +57,20 @@ BOOL SimFiles::SetFileAttributes(std::string_view path, DWORD attributes) {
 }
 
 BOOL SimFiles::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
-    FileObject* f = FileOf(h);
-    if (f == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (DWORD err = CheckFileCall(*f, 0, Use::Metadata)) {
+    FileObject* f = nullptr;
+    if (DWORD err = MetadataFileOf(h, 0, &f)) {
         return Fail(err);
     }
     const EntryMeta m = MetaOfObject(*f);
-    if (creation != nullptr) {
-        *creation = FILETIME::From(m.creation);
-    }
-    if (lastAccess != nullptr) {
-        *lastAccess = FILETIME::From(m.lastAccess);
-    }
-    if (lastWrite != nullptr) {
-        *lastWrite = FILETIME::From(m.lastWrite);
-    }
+    StoreTimes(FILETIME::From(m.creation), FILETIME::From(m.lastAccess), FILETIME::From(m.lastWrite),
+               creation, lastAccess, lastWrite);
     return TRUE;
 }
 
 BOOL SimFiles::SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
                            const FILETIME* lastWrite) {
-    FileObject* f = FileOf(h);
-    if (f == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (DWORD err = CheckFileCall(*f, GENERIC_WRITE, Use::Metadata)) {
+    FileObject* f = nullptr;
+    if (DWORD err = MetadataFileOf(h, GENERIC_WRITE, &f)) {
         return Fail(err);
     }
     EntryMeta& m = MetaOfObjectMutable(*f);

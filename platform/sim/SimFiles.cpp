@@ -3,7 +3,7 @@
 // drive's injected read or write fault).
 #include "platform/sim/SimFiles.h"
 
-#include "platform/common/ShareMode.h"
+#include "platform/common/FileRules.h"
 #include "platform/posix/FileTime.h"
 #include "platform/posix/IoLoops.h"
 #include "platform/sim/SimErrors.h"
@@ -303,6 +303,15 @@ DWORD SimFiles::CheckHandle(FileObject& f, Use use) {
         return ERROR_READ_FAULT;
     }
     return ERROR_SUCCESS;
+}
+
+DWORD SimFiles::MetadataFileOf(Handle h, DWORD neededAccess, FileObject** file) {
+    FileObject* f = FileOf(h);
+    if (f == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    *file = f;
+    return CheckFileCall(*f, neededAccess, Use::Metadata);
 }
 
 DWORD SimFiles::CheckFileCall(FileObject& f, DWORD neededAccess, Use use) {

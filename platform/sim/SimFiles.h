@@ -11,6 +11,7 @@
 #include "platform/api/FileSystem.h"
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
+#include "platform/common/FileRules.h"
 #include "platform/common/WinPath.h"
 #include "platform/posix/HostTree.h"
 #include "platform/sim/SimDrives.h"
@@ -25,6 +26,11 @@
 namespace platform::sim {
 
 class SimFiles;
+
+// A key of the drive's metadata: a path relative to the drive folder, '/'-separated.
+inline std::string JoinRel(const std::string& rel, const std::string& name) {
+    return rel.empty() ? name : rel + "/" + name;
+}
 
 // Where a path leads.
 struct Location {
@@ -84,12 +90,10 @@ struct FileObject final : BackupFile {
     DWORD Write(const void* buffer, std::uint32_t count) override;
 };
 
-struct FindObject {
+struct FindObject : Enumeration<FindData> {
     std::string windows;
     char letter = 0; // 0: a host folder outside every drive
     std::uint64_t mediaGeneration = 0;
-    std::vector<FindData> entries;
-    std::size_t next = 0;
 };
 
 class SimFiles final : public FileSystem, public DriveUsers {
@@ -99,29 +103,34 @@ public:
     SimFiles(const SimFiles&) = delete;
     SimFiles& operator=(const SimFiles&) = delete;
 
+    // Handles and their I/O (SimFiles.cpp).
     Handle CreateFile(std::string_view path, DWORD access, DWORD shareMode, DWORD disposition,
                       DWORD flags) override;
-    BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override;
-    BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) override;
     BOOL CloseHandle(Handle h) override;
+    BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override;
+    BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
+                    void** context) override;
+    BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) override;
+    BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
+                     void** context) override;
     BOOL SetFilePointer(Handle h, std::uint64_t position) override;
     BOOL GetFileSize(Handle h, std::uint64_t* size) override;
+
+    // Attributes and times (SimFileMeta.cpp).
     DWORD GetFileAttributes(std::string_view path) override;
     BOOL SetFileAttributes(std::string_view path, DWORD attributes) override;
     BOOL GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) override;
     BOOL SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
                      const FILETIME* lastWrite) override;
+
+    // Entries and listings (SimEntries.cpp).
     BOOL CreateDirectory(std::string_view path) override;
     BOOL DeleteFile(std::string_view path) override;
-    BOOL MoveFileReplace(std::string_view from, std::string_view to) override;
     DWORD DeleteTree(std::string_view path) override;
+    BOOL MoveFileReplace(std::string_view from, std::string_view to) override;
     Handle FindFirstFile(std::string_view pattern, FindData* data) override;
     BOOL FindNextFile(Handle h, FindData* data) override;
     BOOL FindClose(Handle h) override;
-    BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
-                    void** context) override;
-    BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
-                     void** context) override;
 
     bool IsOpenBelow(const std::string& host) const override;
     void FlushDrive(char letter) override;
@@ -173,6 +182,8 @@ private:
     // The checks of a call on an open file, in the order they report: the access the handle
     // was opened with (neededAccess; 0 when none is needed), then the medium.
     DWORD CheckFileCall(FileObject& f, DWORD neededAccess, Use use);
+    // The open file behind h for a call on its times, after the checks of CheckFileCall.
+    DWORD MetadataFileOf(Handle h, DWORD neededAccess, FileObject** file);
     // ReadFile's (Use::Reading) and WriteFile's (Use::Writing) checks before a byte moves, in
     // the order they report: the handle, a file rather than a directory, the checks of
     // CheckFileCall, then the arguments. *done is 0 from here on.

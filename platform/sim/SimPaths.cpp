@@ -14,14 +14,6 @@ using posix::JoinHost;
 using posix::ParentOf;
 using posix::RealPath;
 
-namespace {
-
-std::string JoinRel(const std::string& rel, const std::string& name) {
-    return rel.empty() ? name : rel + "/" + name;
-}
-
-} // namespace
-
 std::string SimFiles::HostPathOf(std::string_view windowsPath) {
     drives_.RefreshIfDue();
     WinPath p;

@@ -1,15 +1,18 @@
 // Fault injection: every platform call that Backup and Restore make is failed in turn through the
-// simulated PC's per-call hook. Whatever fails, the technician must be told the truth (no
+// per-call hook in front of the file services, on the simulated PC and on the host's file services
+// over plain folders. Whatever fails, the technician must be told the truth (no
 // completion message while data is missing), an earlier archive must survive a failed backup
 // byte for byte, and what a failed restore finished before the failure must stay on the card.
 #include "archive/Archive.h"
 #include "operations/OperationTexts.h"
+#include "platform/host/HostPlatform.h"
 #include "tests/support/FileTree.h"
 #include "tests/support/Scenario.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <unistd.h>
@@ -29,6 +32,40 @@ using fktest::ChoosePath;
 using fktest::Scenario;
 using fktest::Texts;
 using platform::SimCall;
+
+// Where a walk runs: the simulated PC, or the host's file services with each described drive a
+// folder and C:'s installation tree in folders of its own.
+enum class Where { SimulatedPc, HostFolders };
+
+std::unique_ptr<platform::Platform>
+HostFolders(const std::string& folder, const platform::SimPcDescription& description, std::string* error) {
+    platform::host::HostConfig config;
+    config.volumes.discover = false;
+    config.useUdisks = false;
+    config.dataDir = folder + "/host-data";
+    config.backupDir = folder + "/host-backup";
+    std::filesystem::create_directories(config.dataDir);
+    for (const platform::SimDriveConfig& drive : description.drives) {
+        if (drive.letter == 'C') {
+            continue;
+        }
+        const std::string hostFolder = folder + "/host-" + drive.letter;
+        std::filesystem::create_directories(hostFolder);
+        const UINT type = drive.type == platform::SimDriveType::Removable ? DRIVE_REMOVABLE
+                          : drive.type == platform::SimDriveType::Cdrom   ? DRIVE_CDROM
+                                                                          : DRIVE_FIXED;
+        config.volumes.folderDrives.push_back({drive.letter, hostFolder, type, drive.media, drive.label});
+    }
+    return platform::host::CreateHostPlatform(config, nullptr, error);
+}
+
+void Start(Scenario& s, Where where) {
+    if (where == Where::HostFolders) {
+        s.start(HostFolders);
+    } else {
+        s.start();
+    }
+}
 
 constexpr const char* Target = "C:\\ZEL\\VoxHarbor\\Backup\\CARD.VHB";
 constexpr const char* BackupDir = "C:\\ZEL\\VoxHarbor\\Backup\\";
@@ -179,7 +216,8 @@ std::string Missing(const ArchiveContents& got, bool withPrompts = true) {
 // A drive's tree in the same form.
 ArchiveContents OnCard(Scenario& s, char letter) {
     ArchiveContents contents;
-    for (const auto& [path, entry] : fktest::SnapshotTree(s.pc().Files(), std::string(1, letter) + ":\\")) {
+    for (const auto& [path, entry] :
+         fktest::SnapshotTree(s.platform().Files(), std::string(1, letter) + ":\\")) {
         if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
             contents.directories.insert(path);
         } else {
@@ -191,7 +229,7 @@ ArchiveContents OnCard(Scenario& s, char letter) {
 
 // The archive at path extracted onto the empty card H:, as the card then holds it.
 ArchiveContents Restored(Scenario& s, const std::string& path) {
-    platform::FileSystem& fs = s.pc().Files();
+    platform::FileSystem& fs = s.platform().Files();
     const platform::Handle h = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     std::uint64_t size = 0;
     EXPECT_TRUE(fs.GetFileSize(h, &size));
@@ -217,7 +255,7 @@ bool Contains(const std::string& text, const std::string& part) {
 // Names in the local backup folder.
 std::set<std::string> BackupFolderNames(Scenario& s) {
     std::set<std::string> names;
-    for (const auto& [name, entry] : fktest::SnapshotTree(s.pc().Files(), BackupDir)) {
+    for (const auto& [name, entry] : fktest::SnapshotTree(s.platform().Files(), BackupDir)) {
         names.insert(name);
     }
     return names;
@@ -252,23 +290,23 @@ struct BackupRun {
 };
 
 // A backup of card E: over an existing archive of the same name, with call failAt failing.
-BackupRun RunBackup(int failAt, DWORD error) {
+BackupRun RunBackup(Where where, int failAt, DWORD error) {
     BackupRun run;
     Scenario s;
     SetUpCard(s);
     s.card('H').label("SPARE"); // where a complete backup is read back
     s.localFile("ZEL\\VoxHarbor\\Backup\\CARD.VHB", EarlierArchive());
-    s.start();
+    Start(s, where);
     s.selectCard(0);
     const std::size_t before = s.messages().size();
 
     CallScript script;
     script.failAt = failAt;
     script.error = error;
-    s.pc().SetCallFault(script.Hook());
+    s.setCallFault(script.Hook());
     s.answerFile(ChoosePath(Target));
     s.click(ControlId::Backup);
-    s.pc().SetCallFault({});
+    s.setCallFault({});
     run.calls = script.calls;
     const Texts all = s.messages();
     run.messages.assign(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
@@ -302,13 +340,13 @@ BackupRun RunBackup(int failAt, DWORD error) {
     return run;
 }
 
-TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchive) {
-    const BackupRun clean = RunBackup(-1, 0);
+void WalkBackup(Where where) {
+    const BackupRun clean = RunBackup(where, -1, 0);
     ASSERT_EQ(clean.messages, Texts{operations::BackupCompleteMessage});
-    const std::set<SimCall> seen = FailEachCall(clean.calls, [](int i, SimCall call) {
-        RunBackup(i, TypicalError(call));
+    const std::set<SimCall> seen = FailEachCall(clean.calls, [where](int i, SimCall call) {
+        RunBackup(where, i, TypicalError(call));
         if (call == SimCall::Write) {
-            RunBackup(i, ERROR_DISK_FULL);
+            RunBackup(where, i, ERROR_DISK_FULL);
         }
     });
     // The walk really went through the calls this test is about.
@@ -317,6 +355,14 @@ TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchive) {
           SimCall::GetAttributes, SimCall::GetTimes, SimCall::FindFirst, SimCall::FindNext, SimCall::Move}) {
         EXPECT_EQ(seen.count(call), 1u) << CallName(call);
     }
+}
+
+TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchive) {
+    WalkBackup(Where::SimulatedPc);
+}
+
+TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchiveOnHostFolders) {
+    WalkBackup(Where::HostFolders);
 }
 
 // ---------------------------------------------------------------- Restore
@@ -329,12 +375,13 @@ struct RestoreRun {
 
 // Card E: backed up, then restored onto the empty card F:, with call failAt failing; the prompt
 // question is answered with answer (Yes: the archive's prompts too, No: the card keeps its own).
-RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCalls, int answer = IDYES) {
+RestoreRun RunRestore(Where where, int failAt, DWORD error, const std::vector<Call>* cleanCalls,
+                      int answer = IDYES) {
     RestoreRun run;
     Scenario s;
     SetUpCard(s);
     s.card('F').label("EMPTY");
-    s.start();
+    Start(s, where);
     s.selectCard(0);
     s.answerFile(ChoosePath(Target));
     s.click(ControlId::Backup);
@@ -346,11 +393,11 @@ RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCal
     CallScript script;
     script.failAt = failAt;
     script.error = error;
-    s.pc().SetCallFault(script.Hook());
+    s.setCallFault(script.Hook());
     s.answerFile(ChoosePath(Target));
     s.answerMessage(answer);
     s.click(ControlId::Restore);
-    s.pc().SetCallFault({});
+    s.setCallFault({});
     run.calls = script.calls;
     const auto& shown = s.ui().Messages();
     for (std::size_t i = before; i < shown.size(); ++i) {
@@ -395,16 +442,16 @@ RestoreRun RunRestore(int failAt, DWORD error, const std::vector<Call>* cleanCal
 }
 
 // With Yes the archive's prompts are restored too; with No the extraction leaves the card's alone.
-TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestored) {
+void WalkRestore(Where where) {
     for (const int answer : {IDYES, IDNO}) {
         SCOPED_TRACE(answer == IDYES ? "restoring the prompts" : "keeping the card's prompts");
-        const RestoreRun clean = RunRestore(-1, 0, nullptr, answer);
+        const RestoreRun clean = RunRestore(where, -1, 0, nullptr, answer);
         ASSERT_EQ(clean.messages, Texts{operations::RestoreCompleteMessage});
         ASSERT_TRUE(clean.asked);
         const std::set<SimCall> seen = FailEachCall(clean.calls, [&](int i, SimCall call) {
-            RunRestore(i, TypicalError(call), &clean.calls, answer);
+            RunRestore(where, i, TypicalError(call), &clean.calls, answer);
             if (answer == IDYES && (call == SimCall::BackupWrite || call == SimCall::CreateDirectory)) {
-                RunRestore(i, ERROR_DISK_FULL, &clean.calls, answer);
+                RunRestore(where, i, ERROR_DISK_FULL, &clean.calls, answer);
             }
         });
         for (SimCall call : {SimCall::Open, SimCall::Read, SimCall::Close, SimCall::BackupWrite,
@@ -415,6 +462,14 @@ TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestored) {
             return;
         }
     }
+}
+
+TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestored) {
+    WalkRestore(Where::SimulatedPc);
+}
+
+TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestoredOnHostFolders) {
+    WalkRestore(Where::HostFolders);
 }
 
 // Failures to set attributes and times are not examined during a restore: the card gets every

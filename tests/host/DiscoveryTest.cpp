@@ -6,6 +6,7 @@
 #include "platform/host/Discovery.h"
 #include "platform/host/HostPlatform.h"
 #include "platform/host/HostWatcher.h"
+#include "platform/host/VolumeProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -243,9 +244,9 @@ TEST(UdisksSnapshot, DrivesFromObjects) {
         s.blocks.push_back(b);
         return s.blocks.back();
     };
-    s.drives.push_back({drivePath + "Reader_C", true, true, true, false, 128974848});
+    s.drives.push_back({drivePath + "Reader_C", true, true, false, 128974848});
     add("sdd", 48, 128974848, "Reader_C", "vfat", {});
-    s.drives.push_back({drivePath + "Disk", false, false, true, false, 1000000000});
+    s.drives.push_back({drivePath + "Disk", false, true, false, 1000000000});
     add("sda", 0, 1000000000, "Disk", "ext4", {"/"}).hintSystem = true;
 
     const auto drives = DrivesFromUdisks(s);
@@ -257,7 +258,8 @@ TEST(UdisksSnapshot, DrivesFromObjects) {
     EXPECT_EQ(drives[0].udisksBlock, blockPath + "sdd");
 }
 
-// A real FAT16 image of a 64,028,672-byte card, made by mkfs.fat where it is installed.
+// A real FAT16 image of a 64,028,672-byte card, made by mkfs.fat where it is installed: its geometry
+// from the boot sector, its label from the volume probe.
 TEST(FatBootSector, GeometryGivesTheCardsCapacity) {
     if (!hosttest::HaveProgram("mkfs.fat")) {
         GTEST_SKIP() << "mkfs.fat (dosfstools) is not installed: the real-image half is skipped";
@@ -269,7 +271,9 @@ TEST(FatBootSector, GeometryGivesTheCardsCapacity) {
     ASSERT_EQ(std::system(("mkfs.fat -F 16 -n VOXCARD -C " + image + " 62528 >/dev/null 2>&1").c_str()), 0);
     ASSERT_TRUE(ReadFatBootSector(image, &g));
     EXPECT_EQ(g.fatBits, 16);
-    EXPECT_EQ(g.label, "VOXCARD");
+    VolumeProbe probe;
+    ASSERT_TRUE(ProbeVolume(image, &probe));
+    EXPECT_EQ(probe.label, "VOXCARD");
     const std::uint64_t capacity = std::uint64_t{g.sectorsPerCluster} * g.bytesPerSector * g.totalClusters;
     EXPECT_LE(capacity, 64028672u);
     EXPECT_GE(capacity / 1000000, 63u); // a "4 Hour" card, as Windows measures it

@@ -381,10 +381,10 @@ TEST_F(SimulatedPcTest, FormatEmptiesTheCardAndSetsTheLabel) {
     ASSERT_TRUE(fs_->SetFileAttributes("E:\\VM\\A.VOX", FILE_ATTRIBUTE_READONLY));
 
     Handle open = fs_->CreateFile("E:\\VM\\A.VOX", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "NEWCARD", false}),
+    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "NEWCARD"}),
               ERROR_SHARING_VIOLATION);
     fs_->CloseHandle(open);
-    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "NEWCARD", false}), 0u);
+    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "NEWCARD"}), 0u);
     EXPECT_TRUE(fsys::is_empty(pc_->DriveFolder('E')));
     EXPECT_EQ(pc_->UsedBytes('E'), 0u);
     std::string label;
@@ -400,11 +400,10 @@ TEST_F(SimulatedPcTest, FormatEmptiesTheCardAndSetsTheLabel) {
 
     // FAT labels: upper case, 11 characters; a label FAT refuses fails the format untouched.
     Put("E:\\KEEP.TXT", "k");
-    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "a;b", false}),
+    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "a;b"}),
               ERROR_INVALID_NAME);
     EXPECT_EQ(fs_->GetFileAttributes("E:\\KEEP.TXT"), FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "voice card 12", false}),
-              0u);
+    EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "voice card 12"}), 0u);
     EXPECT_TRUE(vol_->GetVolumeLabel("E:\\", &label));
     EXPECT_EQ(label, "VOICE CARD");
 

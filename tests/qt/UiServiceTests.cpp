@@ -204,7 +204,6 @@ TEST(FormatDialogTest, StartConfirmsFormatsReportsAndStaysOpen) {
         EXPECT_EQ(fs->currentText(), QStringLiteral("FAT"));
         EXPECT_EQ(w->findChild<QLineEdit*>(QStringLiteral("volumeLabel"))->text(), QStringLiteral("OLDCARD"));
         w->findChild<QLineEdit*>(QStringLiteral("volumeLabel"))->setText(QStringLiteral("VOXCARD"));
-        w->findChild<QCheckBox*>(QStringLiteral("quickFormat"))->setChecked(true);
         auto* start = w->findChild<QPushButton*>(QStringLiteral("start"));
         // Cancel at the warning: nothing is formatted.
         OnModal(QString(),
@@ -235,7 +234,6 @@ TEST(FormatDialogTest, StartConfirmsFormatsReportsAndStaysOpen) {
     EXPECT_EQ(pc.volumes.formats[0].first, 4u);
     EXPECT_EQ(pc.volumes.formats[0].second.fileSystem, FormatRequest::FileSystemKind::Fat);
     EXPECT_EQ(pc.volumes.formats[0].second.label, "VOXCARD");
-    EXPECT_TRUE(pc.volumes.formats[0].second.quick);
     ASSERT_EQ(outcomes.size(), 2);
     EXPECT_EQ(outcomes[0], QStringLiteral("Format Complete."));
     EXPECT_TRUE(outcomes[1].startsWith(QStringLiteral("The format could not be completed.")));

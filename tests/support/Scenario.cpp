@@ -230,6 +230,7 @@ Scenario::Scenario() : Scenario(Bare{}) {
 Scenario::~Scenario() {
     dialog_.reset();
     view_.reset();
+    other_.reset();
     pc_.reset();
     if (!folder_.empty()) {
         std::error_code ignored; // a leftover temporary folder is harmless
@@ -300,12 +301,27 @@ void Scenario::start() {
     ASSERT_TRUE(platform::CreateSimulatedPcFolder(folder_, description_, &error)) << error;
     pc_ = platform::OpenSimulatedPc(folder_, &error);
     ASSERT_NE(pc_, nullptr) << error;
+    WritePendingFiles();
+    pc_->Flush();
+    OpenDialog();
+}
 
-    // Files go in through the PC's own file services; a drive without media is made ready for
-    // the moment it takes.
+void Scenario::start(const PlatformMaker& make) {
+    ASSERT_FALSE(started()) << "start() runs once";
+    std::string error;
+    std::unique_ptr<platform::Platform> made = make(folder_, description_, &error);
+    ASSERT_NE(made, nullptr) << error;
+    other_ = std::make_unique<platform::FaultInjectingPlatform>(std::move(made));
+    WritePendingFiles();
+    OpenDialog();
+}
+
+// Files go in through the platform's own file services; on the simulated PC a drive without
+// media is made ready for the moment it takes.
+void Scenario::WritePendingFiles() {
     for (const auto& [path, content] : pendingFiles_) {
         platform::SimDriveConfig& c = Config(path[0]);
-        const bool media = c.media;
+        const bool media = c.media || pc_ == nullptr;
         if (!media) {
             c.media = true;
             SaveDescription();
@@ -321,10 +337,11 @@ void Scenario::start() {
         }
     }
     pendingFiles_.clear();
-    pc_->Flush();
-    pc_->Devices().Poll(); // whatever the set-up looked like is the state the program starts in
+}
 
-    view_ = std::make_unique<FaultyPlatform>(*pc_, labelFaults_, geometryFaults_);
+void Scenario::OpenDialog() {
+    platform().Devices().Poll(); // whatever the set-up looked like is the state the program starts in
+    view_ = std::make_unique<FaultyPlatform>(platform(), labelFaults_, geometryFaults_);
     dialog_ = std::make_unique<CardUtilityDialog>(ui_, *view_);
     ui_.SetMainWindow(dialog_.get());
     dialog_->DoModal();
@@ -351,6 +368,21 @@ platform::SimulatedPc& Scenario::pc() {
         throw std::logic_error("the scenario's simulated PC is not open: call start() first");
     }
     return *pc_;
+}
+
+platform::Platform& Scenario::platform() {
+    if (other_ != nullptr) {
+        return *other_;
+    }
+    return pc();
+}
+
+void Scenario::setCallFault(platform::FileCallFault hook) {
+    if (other_ != nullptr) {
+        other_->SetCallFault(std::move(hook));
+    } else {
+        pc().SetCallFault(std::move(hook));
+    }
 }
 
 void Scenario::click(int controlId) {
@@ -414,11 +446,11 @@ Texts Scenario::deviceList() {
 }
 
 bool Scenario::exists(const std::string& windowsPath) {
-    return pc().Files().GetFileAttributes(windowsPath) != INVALID_FILE_ATTRIBUTES;
+    return platform().Files().GetFileAttributes(windowsPath) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::optional<std::string> Scenario::readFile(const std::string& windowsPath) {
-    platform::FileSystem& fs = pc().Files();
+    platform::FileSystem& fs = platform().Files();
     const platform::Handle h = fs.CreateFile(windowsPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     if (h == platform::InvalidHandle) {
         return std::nullopt;
@@ -434,7 +466,7 @@ std::optional<std::string> Scenario::readFile(const std::string& windowsPath) {
 }
 
 void Scenario::makeDirectory(const std::string& windowsPath) {
-    platform::FileSystem& fs = pc().Files();
+    platform::FileSystem& fs = platform().Files();
     // Every folder on the way, from the one below the root down.
     for (std::size_t pos = windowsPath.find('\\', 3);; pos = windowsPath.find('\\', pos + 1)) {
         const std::string prefix = windowsPath.substr(0, pos);
@@ -449,7 +481,7 @@ void Scenario::makeDirectory(const std::string& windowsPath) {
 }
 
 void Scenario::writeFile(const std::string& windowsPath, const std::string& content) {
-    platform::FileSystem& fs = pc().Files();
+    platform::FileSystem& fs = platform().Files();
     const std::size_t lastSeparator = windowsPath.rfind('\\');
     if (lastSeparator != std::string::npos && lastSeparator > 2) {
         makeDirectory(windowsPath.substr(0, lastSeparator));

@@ -87,6 +87,12 @@ public:
     // Creates the dialog and runs its initialisation (through ScriptedUi::RunModal, which returns
     // with the dialog still open unless the initialisation ended it).
     void start();
+    // The same on another platform that make builds for the described drives (e.g. the host's
+    // file services on folders) instead of the simulated PC; after start, drive edits, pull and
+    // insert do not reach it.
+    using PlatformMaker = std::function<std::unique_ptr<platform::Platform>(
+        const std::string& folder, const platform::SimPcDescription& description, std::string* error)>;
+    void start(const PlatformMaker& make);
     bool started() const { return dialog_ != nullptr; }
     // The dialog was ended (Exit, Cancel, or the installation check), and with what result.
     bool ended() const;
@@ -136,6 +142,10 @@ public:
     CardUtilityDialog& dialog();
     ScriptedUi& ui() { return ui_; }
     platform::SimulatedPc& pc();
+    // The platform the dialog runs on (the simulated PC or the one start(make) built), and its
+    // per-call fault hook (an empty function removes it).
+    platform::Platform& platform();
+    void setCallFault(platform::FileCallFault hook);
     const std::string& folder() const { return folder_; }
 
 private:
@@ -143,6 +153,8 @@ private:
     platform::SimDriveConfig& Config(char letter);
     void SaveDescription();
     void EditRunning(char letter, const std::function<void(platform::SimDriveConfig&)>& edit);
+    void WritePendingFiles();
+    void OpenDialog();
 
     std::string folder_;
     platform::SimPcDescription description_;
@@ -150,6 +162,7 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> pendingFiles_;
     ScriptedUi ui_;
     std::unique_ptr<platform::SimulatedPc> pc_;
+    std::unique_ptr<platform::FaultInjectingPlatform> other_; // what start(make) built
     std::unique_ptr<CardUtilityDialog> dialog_;
     std::map<char, DWORD> labelFaults_;
     std::map<char, DWORD> geometryFaults_;

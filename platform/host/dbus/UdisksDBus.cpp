@@ -150,7 +150,6 @@ public:
                 const QVariantMap& d = ifaces[DriveInterface];
                 UdisksDrive drive;
                 drive.object = path;
-                drive.removable = d.value(QStringLiteral("Removable")).toBool();
                 drive.mediaRemovable = d.value(QStringLiteral("MediaRemovable")).toBool();
                 drive.mediaAvailable = d.value(QStringLiteral("MediaAvailable")).toBool();
                 drive.optical = d.value(QStringLiteral("Optical")).toBool() ||

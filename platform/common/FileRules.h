@@ -1,8 +1,13 @@
 // The Windows rules that every platform's file services keep alike: share modes between two
-// opens of one file, and the attribute word an entry reads back with.
+// opens of one file, the attribute word an entry reads back with, how times are handed out, and
+// how a find or volume enumeration steps on.
 #pragma once
 
+#include "platform/api/LastError.h"
 #include "platform/api/WinTypes.h"
+
+#include <cstddef>
+#include <vector>
 
 namespace platform {
 
@@ -32,5 +37,38 @@ inline DWORD NormalizeAttributes(DWORD attributes, bool isDirectory) {
     }
     return a == 0 ? FILE_ATTRIBUTE_NORMAL : a;
 }
+
+// GetFileTime's answer: each time whose pointer is not null.
+inline void StoreTimes(const FILETIME& creation, const FILETIME& lastAccess, const FILETIME& lastWrite,
+                       FILETIME* creationOut, FILETIME* lastAccessOut, FILETIME* lastWriteOut) {
+    if (creationOut != nullptr) {
+        *creationOut = creation;
+    }
+    if (lastAccessOut != nullptr) {
+        *lastAccessOut = lastAccess;
+    }
+    if (lastWriteOut != nullptr) {
+        *lastWriteOut = lastWrite;
+    }
+}
+
+// What FindFirstFile or FindFirstVolume found, handed out one at a time by the Next calls.
+template <typename Item> struct Enumeration {
+    std::vector<Item> items;
+    std::size_t next = 0;
+
+    // FALSE with ERROR_NO_MORE_FILES after the last item, ERROR_INVALID_PARAMETER without a place
+    // to put it.
+    BOOL Next(Item* out) {
+        if (next >= items.size()) {
+            return Fail(ERROR_NO_MORE_FILES);
+        }
+        if (out == nullptr) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        *out = items[next++];
+        return TRUE;
+    }
+};
 
 } // namespace platform

@@ -1,0 +1,43 @@
+// The kernel's mount table, read with libmount: what is mounted where, and a monitor that says
+// when that changed.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct libmnt_monitor;
+
+namespace platform::host {
+
+// One line of /proc/self/mountinfo.
+struct MountEntry {
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::string root;
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;
+};
+
+// Parses mountinfo text; escapes (\040 for a blank) are decoded. Malformed lines are skipped.
+std::vector<MountEntry> ParseMountInfo(std::string_view text);
+
+// Changes of this process's mount table. Where the monitor cannot be set up, it never reports a
+// change and the watcher's regular re-reading is what notices mounts.
+class MountMonitor {
+public:
+    MountMonitor();
+    ~MountMonitor();
+    MountMonitor(const MountMonitor&) = delete;
+    MountMonitor& operator=(const MountMonitor&) = delete;
+
+    // True once after the mount table changed since the last call; never blocks.
+    bool TakeChanged();
+
+private:
+    libmnt_monitor* monitor_ = nullptr;
+};
+
+} // namespace platform::host
