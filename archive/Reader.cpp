@@ -16,7 +16,7 @@ constexpr std::size_t SkimRead = MinRead;
 } // namespace
 
 ArchiveInput::ArchiveInput(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size)
-    : fs_(fs), archive_(archive), size_(size), buffer_(Capacity) {}
+    : fs_(fs), archive_(archive), size_(size), buffer_(new std::uint8_t[Capacity]) {}
 
 std::size_t ArchiveInput::Fill(std::size_t n) {
     n = std::min(n, Capacity);
@@ -26,7 +26,7 @@ std::size_t ArchiveInput::Fill(std::size_t n) {
     // Keep every read large (the few bytes still buffered move to the front), so the file
     // services can read straight into the buffer instead of copying through their own.
     if (offset_ + n > Capacity || Capacity - offset_ - length_ < MinRead) {
-        std::memmove(buffer_.data(), buffer_.data() + offset_, length_);
+        std::memmove(buffer_.get(), buffer_.get() + offset_, length_);
         offset_ = 0;
     }
     while (length_ < n && !ended_) {
@@ -42,7 +42,7 @@ std::size_t ArchiveInput::Fill(std::size_t n) {
         }
         DWORD got = 0;
         platform::SetLastError(ERROR_SUCCESS);
-        if (!fs_.ReadFile(archive_, buffer_.data() + offset_ + length_, want, &got)) {
+        if (!fs_.ReadFile(archive_, buffer_.get() + offset_ + length_, want, &got)) {
             readError_ =
                 platform::GetLastError() != ERROR_SUCCESS ? platform::GetLastError() : ERROR_READ_FAULT;
             ended_ = true;
@@ -61,7 +61,7 @@ std::size_t ArchiveInput::Fill(std::size_t n) {
 void ArchiveInput::Consume(std::size_t n) {
     n = std::min(n, length_);
     if (tally_ != nullptr) {
-        tally_->Add(buffer_.data() + offset_, n);
+        tally_->Add(buffer_.get() + offset_, n);
     }
     offset_ += n;
     length_ -= n;

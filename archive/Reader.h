@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace archive {
@@ -25,7 +26,7 @@ public:
     std::size_t Fill(std::size_t n);
     // Bytes already read and not consumed (available at Data() without reading).
     std::size_t Buffered() const { return length_; }
-    const std::uint8_t* Data() const { return buffer_.data() + offset_; }
+    const std::uint8_t* Data() const { return buffer_.get() + offset_; }
     // Consumes n bytes of those made available.
     void Consume(std::size_t n);
     // Consumes up to n bytes; stops at the end. Long skips move the file position instead of
@@ -47,7 +48,7 @@ private:
     platform::FileSystem& fs_;
     platform::Handle archive_;
     std::uint64_t size_;
-    std::vector<std::uint8_t> buffer_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t offset_ = 0;
     std::size_t length_ = 0;
     std::uint64_t pos_ = 0;

@@ -1,6 +1,6 @@
 // The card's VERSION.TXT files as the main dialog reads and shows them: the input is the content
 // of all four language slots' version files, then RefreshCardStatus reads them through the
-// simulated PC and formats them. Checked: the displayed prompt version is slot 0's, at most 49
+// in-memory PC and formats them. Checked: the displayed prompt version is slot 0's, at most 49
 // characters long, holds no line feed or NUL (the reading stops at both), and is what the
 // Prompt Version field shows.
 #include "app/flashkeeper3dlg.h"
@@ -14,7 +14,7 @@
 namespace {
 
 struct Card {
-    std::unique_ptr<platform::SimulatedPc> pc;
+    std::unique_ptr<platform::MemoryPc> pc;
     fktest::ScriptedUi ui;
     std::unique_ptr<CardUtilityDialog> dialog;
 };
@@ -24,13 +24,8 @@ Card* card = nullptr;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const std::string folder = fuzz::MakePcFolder(64'028'672);
     card = new Card; // lives as long as the process, as the dialog of the program does
-    std::string error;
-    card->pc = platform::OpenSimulatedPc(folder, &error);
-    if (card->pc == nullptr) {
-        fuzz::Die("cannot open the simulated PC: " + error);
-    }
+    card->pc = fuzz::MakePc(64'028'672);
     for (int slot = 0; slot < 4; ++slot) {
         fuzz::PutFile(card->pc->Files(), "E:\\VM\\PROMPTS\\0\\" + std::to_string(slot) + "\\0\\VERSION.TXT",
                       "0110\r\n");

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed archives of fuzz/corpus/archive from hand-laid blocks (run from fuzz/)."""
+"""Writes the committed seeds of fuzz/corpus: archives from hand-laid blocks, version files and
+pc.ini texts (run from fuzz/). Seeds made from real archives come from the build (SeedMaker.cpp)."""
 import struct
 
 BLOCK = 1024
@@ -44,6 +45,12 @@ seeds = {
     + file("E:\\\\VM\\\\PROMPTS\\\\0\\\\0\\\\0\\VERSION.TXT", b"0130\r\n", 33),
     # File data whose second block looks like an entry header: the records say it is data.
     "header-in-data.vhb": block(b"1.10") + file("G:\\DATA.BIN", b"d" * 1004 + b"Z:\\\\EVIL\\X" + b"\0" * 300),
+    # Header numbers that are no 32-bit decimals, around a good entry.
+    "bad-numbers.vhb": block(b"1.10") + header("E:\\A.TXT", "32x") + stream(b"a")
+    + header("E:\\B.TXT", 32, ("4294967296",) * 6) + stream(b"b") + file("E:\\OK.TXT", b"ok"),
+    # A record that claims almost 2^64 bytes: the header rule takes over.
+    "lying-record.vhb": block(b"1.10") + header("G:\\LONG", 32)
+    + (struct.pack("<IIQI", 1, 0, 2**64 - 6, 0) + b"T" * 1004) + file("G:\\NEXT", b"next"),
     "unsafe-paths.vhb": block() + file("E:\\\\..\\\\OUT.TXT", b"no") + file("E:\\A/B", b"no")
     + file("E:\\CON", b"no") + directory("E:\\\\.\\") + file("E:\\OK.TXT", b"yes"),
 }
@@ -58,4 +65,15 @@ versions = {
 }
 for name, data in versions.items():
     with open("corpus/version/" + name, "wb") as f:
+        f.write(data)
+
+pcini = {
+    "two-drives.ini": b"; a PC\n[C:]\ntype = fixed\nfolder = C\ntotalClusters = 4194304\n\n[E:]\ntype = removable\n"
+    b"media = yes\nlabel = VOXCARD\nbytesPerSector = 512\nsectorsPerCluster = 4\ntotalClusters = 31264\n"
+    b"reserved = 0\nfault = none\nvolume = yes\n",
+    "empty-reader.ini": b"[g:]\r\nTYPE = Removable\r\nmedia = off # pulled\r\nlabel =\r\n",
+    "broken.ini": b"[E:]\ntype = floppy\n",
+}
+for name, data in pcini.items():
+    with open("corpus/pcini/" + name, "wb") as f:
         f.write(data)

@@ -12,6 +12,7 @@ packages=(
     dbus python3 python3-dbusmock
     xvfb xauth
     qemu-system-x86 busybox-static cpio kmod udev udisks2 policykit-1 libglib2.0-bin
+    openbox xdotool x11-utils imagemagick libx11-dev
 )
 
 missing=()

@@ -1,4 +1,5 @@
-// The file-service contract on the simulated PC.
+// The file-service contract on the simulated PC, on a mapped folder and on the in-memory PC.
+#include "platform/memory/MemoryPc.h"
 #include "platform/sim/SimulatedPc.h"
 #include "tests/contract/FileSystemContract.h"
 
@@ -48,11 +49,24 @@ fk_contract::ContractPlatform MakeMappedFolder(const std::string& tempDir) {
     return Wrap(std::move(sim), error);
 }
 
+fk_contract::ContractPlatform MakeMemoryPc(const std::string&) {
+    platform::MemoryDriveConfig c;
+    c.letter = 'C';
+    c.type = DRIVE_FIXED;
+    platform::MemoryDriveConfig e;
+    e.letter = 'E';
+    fk_contract::ContractPlatform result;
+    result.platform = platform::CreateMemoryPc({c, e});
+    result.symlinks = false; // nothing of the host is reachable from it
+    return result;
+}
+
 } // namespace
 
 namespace fk_contract {
 INSTANTIATE_TEST_SUITE_P(Platforms, FileSystemContract,
                          ::testing::Values(ContractParam{"SimulatedPc", MakeSimulatedPc},
-                                           ContractParam{"MappedFolder", MakeMappedFolder}),
+                                           ContractParam{"MappedFolder", MakeMappedFolder},
+                                           ContractParam{"MemoryPc", MakeMemoryPc}),
                          [](const ::testing::TestParamInfo<ContractParam>& info) { return info.param.name; });
 } // namespace fk_contract

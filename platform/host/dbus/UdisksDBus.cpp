@@ -2,14 +2,19 @@
 // block devices, its change signals, and Mount, Unmount and Format.
 #include "platform/host/Udisks.h"
 
+#include "platform/api/Platform.h"
+
 #include <QtCore/QCoreApplication>
+#include <QtCore/QEventLoop>
 #include <QtCore/QObject>
 #include <QtCore/QStringList>
+#include <QtCore/QThread>
 #include <QtDBus/QDBusArgument>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusMetaType>
 #include <QtDBus/QDBusObjectPath>
+#include <QtDBus/QDBusPendingCallWatcher>
 #include <QtDBus/QDBusVariant>
 
 #include <atomic>
@@ -89,6 +94,29 @@ DWORD ErrorOf(const QDBusMessage& reply) {
     return ERROR_GEN_FAILURE;
 }
 
+// Sends a call and waits for its reply (or the timeout's error). On the application's main
+// thread, which draws the windows, the wait processes the events other than user input, so that
+// the windows stay alive during a slow call (a format takes minutes); PlatformWaitingProperty
+// tells the view meanwhile not to start another platform call. Elsewhere the call just blocks.
+QDBusMessage CallAndWait(QDBusConnection& bus, const QDBusMessage& call, int timeoutMs) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || QThread::currentThread() != app->thread()) {
+        return bus.call(call, QDBus::Block, timeoutMs);
+    }
+    QDBusPendingCall pending = bus.asyncCall(call, timeoutMs);
+    if (!pending.isFinished()) {
+        QDBusPendingCallWatcher watcher(pending);
+        QEventLoop loop;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        app->setProperty(PlatformWaitingProperty, app->property(PlatformWaitingProperty).toInt() + 1);
+        if (!pending.isFinished()) {
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        app->setProperty(PlatformWaitingProperty, app->property(PlatformWaitingProperty).toInt() - 1);
+    }
+    return pending.reply();
+}
+
 class ChangeListener : public QObject {
     Q_OBJECT
 public:
@@ -115,7 +143,7 @@ public:
         QDBusMessage call = QDBusMessage::createMethodCall(
             Service, Root, QStringLiteral("org.freedesktop.DBus.ObjectManager"),
             QStringLiteral("GetManagedObjects"));
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, CallTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
             return false;
         }
@@ -173,7 +201,7 @@ public:
                                                            FilesystemInterface, QStringLiteral("Mount"));
         call << QVariantMap{};
         call.setInteractiveAuthorizationAllowed(true);
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, AuthorizedCallTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, AuthorizedCallTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
             *mountPoint = reply.arguments().at(0).toString().toStdString();
             return ERROR_SUCCESS;
@@ -184,7 +212,7 @@ public:
                 Service, QString::fromStdString(block), QStringLiteral("org.freedesktop.DBus.Properties"),
                 QStringLiteral("Get"));
             get << FilesystemInterface << QStringLiteral("MountPoints");
-            const QDBusMessage value = bus_.call(get, QDBus::Block, CallTimeoutMs);
+            const QDBusMessage value = CallAndWait(bus_, get, CallTimeoutMs);
             if (value.type() == QDBusMessage::ReplyMessage && !value.arguments().isEmpty()) {
                 const std::vector<std::string> points =
                     ByteStrings(value.arguments().at(0).value<QDBusVariant>().variant());
@@ -203,7 +231,7 @@ public:
                                                            FilesystemInterface, QStringLiteral("Unmount"));
         call << QVariantMap{};
         call.setInteractiveAuthorizationAllowed(true);
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, AuthorizedCallTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, AuthorizedCallTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage ||
             reply.errorName() == QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted")) {
             return ERROR_SUCCESS;
@@ -233,7 +261,7 @@ public:
         }
         call << QString::fromStdString(type) << options;
         call.setInteractiveAuthorizationAllowed(true);
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, FormatTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, FormatTimeoutMs);
         return reply.type() == QDBusMessage::ReplyMessage ? ERROR_SUCCESS : ErrorOf(reply);
     }
 
