@@ -18,7 +18,9 @@ std::optional<DWORD> SharedErrorFromErrno(int err, IoDirection direction) {
     case EROFS:
         return ERROR_WRITE_PROTECT;
     case ENOSPC:
+#ifdef EDQUOT // a quota is not a C library error everywhere (Windows' has none)
     case EDQUOT:
+#endif
         return ERROR_DISK_FULL;
     case EEXIST:
         return ERROR_ALREADY_EXISTS;
