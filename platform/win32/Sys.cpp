@@ -187,8 +187,9 @@ bool GetVolumeLabel(const std::string& root, std::string* label) {
     *label = name;
     return true;
 }
-bool GetDiskFreeSpaceA(const std::string& root, std::uint32_t* sectorsPerCluster, std::uint32_t* bytesPerSector,
-                       std::uint32_t* freeClusters, std::uint32_t* totalClusters) {
+bool GetDiskFreeSpaceA(const std::string& root, std::uint32_t* sectorsPerCluster,
+                       std::uint32_t* bytesPerSector, std::uint32_t* freeClusters,
+                       std::uint32_t* totalClusters) {
     DWORD spc = 0, bps = 0, fc = 0, tc = 0;
     if (!::GetDiskFreeSpaceA(root.c_str(), &spc, &bps, &fc, &tc)) {
         return false;

@@ -58,8 +58,9 @@ bool FindClose(NativeHandle h);
 std::uint32_t GetLogicalDrives();
 std::uint32_t GetDriveTypeA(const std::string& root);
 bool GetVolumeLabel(const std::string& root, std::string* label);
-bool GetDiskFreeSpaceA(const std::string& root, std::uint32_t* sectorsPerCluster, std::uint32_t* bytesPerSector,
-                       std::uint32_t* freeClusters, std::uint32_t* totalClusters);
+bool GetDiskFreeSpaceA(const std::string& root, std::uint32_t* sectorsPerCluster,
+                       std::uint32_t* bytesPerSector, std::uint32_t* freeClusters,
+                       std::uint32_t* totalClusters);
 NativeHandle FindFirstVolumeA(std::string* name);
 bool FindNextVolumeA(NativeHandle h, std::string* name);
 bool FindVolumeClose(NativeHandle h);

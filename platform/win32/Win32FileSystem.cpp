@@ -36,7 +36,9 @@ class Win32BackupFile final : public BackupFile {
 public:
     Win32BackupFile(NativeHandle h, bool directory) : h_(h), directory_(directory) {}
     bool IsDirectory() const override { return directory_; }
-    DWORD Size(std::uint64_t* size) override { return GetFileSizeEx(h_, size) ? ERROR_SUCCESS : LastWin32Error(); }
+    DWORD Size(std::uint64_t* size) override {
+        return GetFileSizeEx(h_, size) ? ERROR_SUCCESS : LastWin32Error();
+    }
     DWORD ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got) override {
         auto* bytes = static_cast<std::uint8_t*>(buffer);
         *got = 0;
@@ -66,6 +68,14 @@ private:
     bool directory_;
 };
 
+// A read-only file refuses being opened for writing, replaced or deleted. Windows checks this
+// itself; Wine leaves it to the Linux permission bits, which do not hold for root.
+bool IsReadOnlyFile(const std::string& native) {
+    const DWORD attributes = win32::GetFileAttributesA(native);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 } // namespace
 
 DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards) {
@@ -80,7 +90,14 @@ DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards
 
 struct Win32FileSystem::OpenFile {
     NativeHandle native = InvalidNative;
+    DWORD access = 0;
     std::unique_ptr<Win32BackupFile> backup;
+    // Times set through this handle, set again when it closes if data was written after them:
+    // Windows keeps times set through a handle against later writes on it, Wine does not.
+    bool timesSet = false;
+    bool writtenSinceTimes = false;
+    std::uint64_t creation = 0, access_ = 0, write = 0;
+    bool hasCreation = false, hasAccess = false, hasWrite = false;
 };
 
 struct Win32FileSystem::Listing {
@@ -115,6 +132,10 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
         SetLastError(err);
         return InvalidHandle;
     }
+    if ((access & GENERIC_WRITE) != 0 && disposition != CREATE_NEW && IsReadOnlyFile(native)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return InvalidHandle;
+    }
     const NativeHandle h = win32::CreateFileA(native, access, shareMode, disposition, flags);
     if (h == InvalidNative) {
         Failed();
@@ -130,6 +151,7 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
     }
     auto file = std::make_unique<OpenFile>();
     file->native = h;
+    file->access = access;
     file->backup = std::make_unique<Win32BackupFile>(h, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
     files_.emplace(h, std::move(file));
     SetLastError(openError);
@@ -157,6 +179,7 @@ BOOL Win32FileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWO
     std::uint32_t n = 0;
     const bool ok = win32::WriteFile(f->native, buffer, toWrite, &n);
     *written = n;
+    f->writtenSinceTimes = f->timesSet;
     return ok ? TRUE : Failed();
 }
 
@@ -166,7 +189,17 @@ BOOL Win32FileSystem::CloseHandle(Handle h) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const NativeHandle native = it->second->native;
+    const OpenFile& f = *it->second;
+    const NativeHandle native = f.native;
+    if (f.writtenSinceTimes &&
+        !win32::SetFileTime(native, f.hasCreation ? &f.creation : nullptr, f.hasAccess ? &f.access_ : nullptr,
+                            f.hasWrite ? &f.write : nullptr)) {
+        const DWORD err = LastWin32Error();
+        files_.erase(it);
+        win32::CloseHandle(native);
+        SetLastError(err);
+        return FALSE;
+    }
     files_.erase(it);
     // CloseHandle reports what the file system could not write back when the file closed.
     return win32::CloseHandle(native) ? TRUE : Failed();
@@ -229,13 +262,33 @@ BOOL Win32FileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILE
     if (f == nullptr) {
         return FALSE;
     }
+    // Times change only through a handle opened for writing (Wine does not check this).
+    if ((f->access & GENERIC_WRITE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     const std::uint64_t c = creation != nullptr ? creation->Value() : 0;
     const std::uint64_t a = lastAccess != nullptr ? lastAccess->Value() : 0;
     const std::uint64_t w = lastWrite != nullptr ? lastWrite->Value() : 0;
-    return win32::SetFileTime(f->native, creation != nullptr ? &c : nullptr, lastAccess != nullptr ? &a : nullptr,
-                              lastWrite != nullptr ? &w : nullptr)
-               ? TRUE
-               : Failed();
+    if (!win32::SetFileTime(f->native, creation != nullptr ? &c : nullptr,
+                            lastAccess != nullptr ? &a : nullptr, lastWrite != nullptr ? &w : nullptr)) {
+        return Failed();
+    }
+    f->timesSet = true;
+    f->writtenSinceTimes = false;
+    if (creation != nullptr) {
+        f->hasCreation = true;
+        f->creation = c;
+    }
+    if (lastAccess != nullptr) {
+        f->hasAccess = true;
+        f->access_ = a;
+    }
+    if (lastWrite != nullptr) {
+        f->hasWrite = true;
+        f->write = w;
+    }
+    return TRUE;
 }
 
 BOOL Win32FileSystem::CreateDirectory(std::string_view path) {
@@ -253,6 +306,10 @@ BOOL Win32FileSystem::DeleteFile(std::string_view path) {
         SetLastError(err);
         return FALSE;
     }
+    if (IsReadOnlyFile(native)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     return win32::DeleteFileA(native) ? TRUE : Failed();
 }
 
@@ -264,6 +321,10 @@ BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to
     }
     if (err != ERROR_SUCCESS) {
         SetLastError(err);
+        return FALSE;
+    }
+    if (IsReadOnlyFile(dst)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     return win32::MoveFileReplace(src, dst) ? TRUE : Failed();
@@ -381,10 +442,14 @@ BOOL Win32FileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, D
     return BackupReadStream(f != nullptr ? f->backup.get() : nullptr, buffer, toRead, read, abort, context);
 }
 
-BOOL Win32FileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
-                                  void** context) {
+BOOL Win32FileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written,
+                                  BOOL abort, void** context) {
     OpenFile* f = files_.count(h) != 0 ? files_.at(h).get() : nullptr;
-    return BackupWriteStream(f != nullptr ? f->backup.get() : nullptr, buffer, toWrite, written, abort, context);
+    if (f != nullptr) {
+        f->writtenSinceTimes = f->timesSet;
+    }
+    return BackupWriteStream(f != nullptr ? f->backup.get() : nullptr, buffer, toWrite, written, abort,
+                             context);
 }
 
 } // namespace platform::win32
