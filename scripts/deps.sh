@@ -10,6 +10,7 @@ packages=(
     dosfstools mtools
     dbus python3 python3-dbusmock
     xvfb xauth
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest nsis wine wine64 xdotool imagemagick
 )
 
 missing=()
