@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The Windows program under Wine on a private Xvfb display:
 #   window-smoke.sh PREFIX flashkeeper3.exe window_probe.exe OUTDIR
-# The main window must appear with its title; a mouse click at the Select button's screen
-# position must open "Select VoxHarbor Card". Screenshots of both stay in OUTDIR.
+# The main window must appear with its title; the About item of its system menu must open the
+# About box; a mouse click at the Select button's screen position must open "Select VoxHarbor
+# Card". Screenshots of the three stay in OUTDIR.
 set -euo pipefail
 prefix=$1 program=$2 probe=$3 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
 wine_run="$here/../../cmake/wine-run.sh"
 main_title="ZEL VoxHarbor Utility"
 select_title="Select VoxHarbor Card"
+about_title="About ZEL VoxHarbor Utility"
+about_command=0x10 # the About item the program adds to its system menu
 mkdir -p "$out"
 rm -f "$out"/*.png
 
@@ -48,6 +51,18 @@ main=$(wait_for "$main_title")
 sleep 1 # let it paint
 import -window root "$out/main-window.png"
 echo "main window: $(xdotool getwindowname "$main")"
+
+# There is no window manager to open the system menu with: post its choice as the menu would.
+"$wine_run" "$prefix" "$probe" --syscommand "$main_title" "$about_command"
+wait_for "$about_title" >/dev/null
+sleep 1
+import -window root "$out/about.png"
+echo "system menu About: \"$about_title\" opened"
+"$wine_run" "$prefix" "$probe" --command "$about_title" 1 # OK
+for _ in $(seq 40); do
+    xdotool search --onlyvisible --name "^$about_title\$" >/dev/null 2>&1 || break
+    sleep 0.5
+done
 
 read -r x y < <("$wine_run" "$prefix" "$probe" "$main_title" 1025 | tr -d '\r')
 echo "Select button at $x,$y"
