@@ -43,7 +43,16 @@ public:
 
     bool Message(NativeWindow /*hwnd*/, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
                  std::intptr_t* result) override {
+        if (showing_) {
+            return false; // notifications of our own changes to the controls
+        }
         if (message == WM_COMMAND) {
+            // Clicks (and Enter/Esc) and combo selections; the controls' other notifications
+            // (focus, edit changes, drop-downs) are not the logic's business.
+            const UINT code = HIWORD(wParam);
+            if (code != BN_CLICKED && code != CBN_SELCHANGE) {
+                return false;
+            }
             Collect();
             *result = dlg_.WindowProc(message, wParam, lParam);
         } else if (message == WM_SYSCOMMAND) {
@@ -70,9 +79,10 @@ public:
 
     // Models -> window.
     void Show() {
-        if (hwnd_ == 0) {
+        if (hwnd_ == 0 || showing_) {
             return;
         }
+        showing_ = true;
         for (Control* c : dlg_.Controls()) {
             if (c->Id() < 0) {
                 continue;
@@ -99,6 +109,7 @@ public:
                                progress->GetPos());
             }
         }
+        showing_ = false;
     }
 
     // Window -> models: what the user can change.
@@ -132,6 +143,7 @@ private:
     Dialog& dlg_;
     NativeWindow hwnd_ = 0;
     bool endedWindow_ = false;
+    bool showing_ = false;
     std::vector<std::uint32_t> menuCommands_;
     std::vector<Control*> children_;
 };
