@@ -14,6 +14,10 @@
 #include <memory>
 #include <string>
 
+namespace operations {
+class WaitCursor;
+}
+
 // Control ids of template 147.
 namespace ControlId {
 inline constexpr int Exit = 1; // IDOK, hidden
@@ -80,18 +84,23 @@ public:
     // --- subsystem 4 adapters (operations/): bind the archive callbacks to the status bar,
     // the progress bar and the message boxes ---
     bool WriteArchiveEntry(const std::string& storedPath, platform::Handle archive);
-    bool WriteArchiveTree(const std::string& directoryPath, platform::Handle archive);
+    // With a tally, also counts what is written for the archive's integrity record.
+    bool WriteArchiveTree(const std::string& directoryPath, platform::Handle archive,
+                          archive::ArchiveTally* tally = nullptr);
+    // Sets archivePromptVersion from the archive's first block and clears extractionFailed.
     void ReadArchiveVersion(const std::string& path);
 
     // --- subsystem 5 (operations/) ---
     void OnBackup();
     void BackupCard();
     void OnRestore();
-    void RestoreCard();
+    // Shows the wait cursor through the guard once it has an archive; OnRestore ends it.
+    void RestoreCard(operations::WaitCursor& cursor);
     void OnUpdate();
     void OnInitialize();
     void InstallInitializedFileStruct();
     // Extract the open archive onto the card, showing the progress bar and the error messages.
+    // They keep versionBlockSeen and extractionFailed up to date.
     bool ExtractArchive(platform::Handle archive, std::uint64_t archiveSize);
     bool ExtractArchiveKeepPrompts(platform::Handle archive, std::uint64_t archiveSize);
 
@@ -114,6 +123,16 @@ public:
 
     // The registered "QueryCancelAutoPlay" message (0 until registered).
     UINT queryCancelAutoPlay = 0;
+
+    // Program-wide values of the archive operations; the dialog lives as long as the process.
+    // The prompt version read by the last ReadArchiveVersion (at most 6 characters).
+    std::string archivePromptVersion;
+    // Cleared by ReadArchiveVersion and when an extraction starts; set when one stops on a full
+    // card, a write error or an archive it cannot read.
+    bool extractionFailed = false;
+    // Cleared by the operations before their work; set by the first extraction that takes its
+    // first block as the version block, so that only one version comparison happens per operation.
+    bool versionBlockSeen = false;
 
 protected:
     BOOL OnInitDialog() override;

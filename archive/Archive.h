@@ -17,16 +17,6 @@ inline constexpr DWORD BlockSize = 1024;
 inline constexpr std::size_t PathFieldSize = 64;
 inline constexpr std::size_t VersionFieldSize = 6;
 
-// Program-wide values shared with the card operations.
-// The prompt version read by the last ReadArchiveVersion (at most 6 characters).
-extern std::string archivePromptVersion;
-// Cleared by ReadArchiveVersion and when an extraction starts; set when one stops on a full
-// card or a write error.
-extern bool extractionFailed;
-// Cleared by the operations before their work; set by the first extraction that takes its first
-// block as the version block, so that only one version comparison happens per operation.
-extern bool versionBlockSeen;
-
 inline constexpr const char* CardFullMessage =
     "The operation could not be completed because the VoxHarbor card is full. The card must be "
     "re-initialized before it can be used in the system.";
@@ -44,18 +34,36 @@ struct WriteProblem {
     DWORD error = 0;  // the platform's error code, where there is one
 };
 
+// What has been written to an archive so far, for its integrity record (IntegrityRecord.h):
+// the entries, the bytes and their checksum. The record's own block is not counted.
+struct ArchiveTally {
+    std::uint64_t entries = 0;
+    std::uint64_t length = 0;
+    std::uint64_t sumA = 0; // sum of the 64-bit little-endian words
+    std::uint64_t sumB = 0; // sum of the successive values of sumA
+    std::uint8_t carry[8] = {};
+    unsigned carried = 0;
+
+    void Add(const std::uint8_t* data, std::size_t size);
+    // The sums with the last partial word zero-padded.
+    void Finish(std::uint64_t* a, std::uint64_t* b) const;
+};
+
 struct WriterCallbacks {
     // Shows the path being processed (status-bar part 1).
     std::function<void(const std::string& path)> showPath;
+    // When set, counts every entry and byte written.
+    ArchiveTally* tally = nullptr;
 };
 
 // Writes the version block: the first 6 characters of promptVersion, NUL-padded, then zeros.
 bool WriteVersionBlock(platform::FileSystem& fs, platform::Handle archive, const std::string& promptVersion,
-                       WriteProblem* problem);
+                       WriteProblem* problem, ArchiveTally* tally = nullptr);
 // Writes one entry (header block and backup-stream blocks) for the stored path of a directory
 // (ending in a backslash) or a file. False with *problem filled when it could not be written whole.
+// A file whose size changes while it is read is a card-read failure: its record would not hold.
 bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, platform::Handle archive,
-                       WriteProblem* problem);
+                       WriteProblem* problem, ArchiveTally* tally = nullptr);
 // Writes every entry below directoryPath (which ends in a backslash, e.g. "E:\\"), depth-first in
 // listing order; directories whose name begins with '.' are left out. Stops at the first problem.
 bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath, platform::Handle archive,
@@ -75,7 +83,12 @@ struct ExtractCallbacks {
     std::function<void(const std::string& message)> showMessage;
 };
 
-struct ExtractStats {
+// What an extraction did. The caller keeps the program-wide flags: it passes versionBlockSeen in
+// and takes the new value back, and keeps failed as its extractionFailed.
+struct ExtractResult {
+    bool completed = false;        // the whole archive was processed
+    bool failed = false;           // stopped on a full card or a write error (after showMessage)
+    bool versionBlockSeen = false; // the flag after the call
     unsigned directoriesRestored = 0;
     unsigned filesRestored = 0;
     unsigned entriesKeptOnCard = 0; // left out by the keep-prompts extraction
@@ -85,20 +98,22 @@ struct ExtractStats {
     DWORD archiveReadError = 0;     // a read of the archive file failed (the extraction stopped)
 };
 
-// Reads the prompt version from the archive's first block into archivePromptVersion and clears
-// extractionFailed. A missing or unreadable archive gives an empty version (nothing is created).
-void ReadArchiveVersion(platform::FileSystem& fs, const std::string& path);
+// The prompt version in the archive's first block (at most 6 characters). A missing or unreadable
+// archive gives an empty version (nothing is created).
+std::string ReadArchiveVersion(platform::FileSystem& fs, const std::string& path);
 
 // Restores every entry of the open archive (positioned at its start, size bytes long) onto the
-// card at cardRoot ("X:\\"). When the archive's version differs from promptVersion and that is
-// not empty, the card's prompts are deleted first. False when it stopped on a full card or a
-// write error (after showMessage).
-bool ExtractArchive(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
-                    const std::string& cardRoot, const std::string& promptVersion,
-                    const ExtractCallbacks& callbacks, ExtractStats* stats = nullptr);
+// card at cardRoot ("X:\\"). While versionBlockSeen is clear the first block is taken as the
+// version block: when the archive's version differs from promptVersion and that is not empty,
+// the card's prompts are deleted first. Not completed when it stopped on a full card or a write
+// error (after showMessage), or the archive could not be read.
+ExtractResult ExtractArchive(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+                             const std::string& cardRoot, const std::string& promptVersion,
+                             bool versionBlockSeen, const ExtractCallbacks& callbacks);
 // The same, but nothing below the card's prompt directory is restored.
-bool ExtractArchiveKeepPrompts(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
-                               const std::string& cardRoot, const std::string& promptVersion,
-                               const ExtractCallbacks& callbacks, ExtractStats* stats = nullptr);
+ExtractResult ExtractArchiveKeepPrompts(platform::FileSystem& fs, platform::Handle archive,
+                                        std::uint64_t size, const std::string& cardRoot,
+                                        const std::string& promptVersion, bool versionBlockSeen,
+                                        const ExtractCallbacks& callbacks);
 
 } // namespace archive

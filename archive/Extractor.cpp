@@ -8,25 +8,21 @@
 
 namespace archive {
 
-std::string archivePromptVersion;
-bool extractionFailed = false;
-bool versionBlockSeen = false;
-
-void ReadArchiveVersion(platform::FileSystem& fs, const std::string& path) {
-    extractionFailed = false;
-    archivePromptVersion.clear();
+std::string ReadArchiveVersion(platform::FileSystem& fs, const std::string& path) {
     // Open existing only: looking at a version must never create the file.
     const platform::Handle h = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
     if (h == platform::InvalidHandle) {
-        return; // a missing or unreadable archive has no version
+        return {}; // a missing or unreadable archive has no version
     }
     Block block{};
     DWORD read = 0;
+    std::string version;
     // An archive that cannot be read has no version either; the caller compares an empty text.
     if (fs.ReadFile(h, block.data(), BlockSize, &read)) {
-        archivePromptVersion = VersionText(block.data(), read);
+        version = VersionText(block.data(), read);
     }
-    fs.CloseHandle(h);
+    fs.CloseHandle(h); // read only: a failed close loses nothing
+    return version;
 }
 
 namespace {
@@ -40,11 +36,9 @@ class Extraction {
 public:
     Extraction(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
                const std::string& cardRoot, const std::string& promptVersion,
-               const ExtractCallbacks& callbacks, ExtractStats* stats, bool keepPrompts)
+               const ExtractCallbacks& callbacks, ExtractResult& result, bool keepPrompts)
         : fs_(fs), in_(fs, archive, size), size_(size), cardRoot_(cardRoot), promptVersion_(promptVersion),
-          callbacks_(callbacks), stats_(stats != nullptr ? *stats : ownStats_), keepPrompts_(keepPrompts) {
-        stats_ = ExtractStats{};
-    }
+          callbacks_(callbacks), stats_(result), keepPrompts_(keepPrompts) {}
 
     bool Run();
 
@@ -67,8 +61,7 @@ private:
     const std::string& cardRoot_;
     const std::string& promptVersion_;
     const ExtractCallbacks& callbacks_;
-    ExtractStats ownStats_;
-    ExtractStats& stats_;
+    ExtractResult& stats_;
     bool keepPrompts_;
     std::uint64_t stepSize_ = 0;
     std::uint64_t steps_ = 0;
@@ -86,7 +79,7 @@ void Extraction::AdvanceProgress(std::uint64_t count) {
 }
 
 void Extraction::CompareVersions(const std::uint8_t* block) {
-    versionBlockSeen = true;
+    stats_.versionBlockSeen = true;
     std::string card = promptVersion_.substr(0, VersionFieldSize);
     card.resize(strnlen(card.c_str(), card.size()));
     if (!keepPrompts_ && VersionText(block, BlockSize) != card && !card.empty() &&
@@ -112,7 +105,7 @@ void Extraction::RestoreDirectory(const std::string& path, const EntryHeader& he
 }
 
 bool Extraction::Stop(DWORD error) {
-    extractionFailed = true;
+    stats_.failed = true;
     if (callbacks_.showMessage) {
         callbacks_.showMessage(error == ERROR_DISK_FULL ? CardFullMessage : CardWriteErrorMessage);
     }
@@ -188,7 +181,7 @@ bool Extraction::RestoreFile(const std::string& path, const EntryHeader& header)
 
 bool Extraction::Run() {
     if (!IsDriveRoot(cardRoot_)) {
-        extractionFailed = true;
+        stats_.failed = true;
         return false;
     }
     stepSize_ = size_ / 100;
@@ -206,7 +199,7 @@ bool Extraction::Run() {
             AdvanceProgress(count);
         }
         const std::uint8_t* block = in_.Data();
-        if (!versionBlockSeen) {
+        if (!stats_.versionBlockSeen) {
             CompareVersions(block);
         }
         const DecodedHeader decoded = DecodeHeader(block);
@@ -236,7 +229,7 @@ bool Extraction::Run() {
     if (in_.ReadError() != ERROR_SUCCESS) {
         // The archive itself could not be read: the card holds only part of it.
         stats_.archiveReadError = in_.ReadError();
-        extractionFailed = true;
+        stats_.failed = true;
         return false;
     }
     for (auto it = directories_.rbegin(); it != directories_.rend(); ++it) {
@@ -250,33 +243,35 @@ bool Extraction::Run() {
     return true;
 }
 
-bool Extract(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
-             const std::string& cardRoot, const std::string& promptVersion, const ExtractCallbacks& callbacks,
-             ExtractStats* stats, bool keepPrompts) {
-    extractionFailed = false;
+ExtractResult Extract(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+                      const std::string& cardRoot, const std::string& promptVersion, bool versionBlockSeen,
+                      const ExtractCallbacks& callbacks, bool keepPrompts) {
+    ExtractResult result;
+    result.versionBlockSeen = versionBlockSeen;
     if (callbacks.progressCreate) {
         callbacks.progressCreate();
     }
-    Extraction extraction(fs, archive, size, cardRoot, promptVersion, callbacks, stats, keepPrompts);
-    const bool ok = extraction.Run();
+    Extraction extraction(fs, archive, size, cardRoot, promptVersion, callbacks, result, keepPrompts);
+    result.completed = extraction.Run();
     if (callbacks.progressDestroy) {
         callbacks.progressDestroy();
     }
-    return ok;
+    return result;
 }
 
 } // namespace
 
-bool ExtractArchive(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
-                    const std::string& cardRoot, const std::string& promptVersion,
-                    const ExtractCallbacks& callbacks, ExtractStats* stats) {
-    return Extract(fs, archive, size, cardRoot, promptVersion, callbacks, stats, false);
+ExtractResult ExtractArchive(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+                             const std::string& cardRoot, const std::string& promptVersion,
+                             bool versionBlockSeen, const ExtractCallbacks& callbacks) {
+    return Extract(fs, archive, size, cardRoot, promptVersion, versionBlockSeen, callbacks, false);
 }
 
-bool ExtractArchiveKeepPrompts(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
-                               const std::string& cardRoot, const std::string& promptVersion,
-                               const ExtractCallbacks& callbacks, ExtractStats* stats) {
-    return Extract(fs, archive, size, cardRoot, promptVersion, callbacks, stats, true);
+ExtractResult ExtractArchiveKeepPrompts(platform::FileSystem& fs, platform::Handle archive,
+                                        std::uint64_t size, const std::string& cardRoot,
+                                        const std::string& promptVersion, bool versionBlockSeen,
+                                        const ExtractCallbacks& callbacks) {
+    return Extract(fs, archive, size, cardRoot, promptVersion, versionBlockSeen, callbacks, true);
 }
 
 } // namespace archive

@@ -9,6 +9,9 @@ namespace archive {
 namespace {
 
 constexpr std::size_t MinRead = 64 * 1024;
+// What a skimming input reads at a time: no less than file services read directly (smaller
+// reads go through their own, larger read-ahead).
+constexpr std::size_t SkimRead = MinRead;
 
 } // namespace
 
@@ -28,7 +31,11 @@ std::size_t ArchiveInput::Fill(std::size_t n) {
     }
     while (length_ < n && !ended_) {
         const std::uint64_t left = size_ - (pos_ + length_);
-        const auto want = static_cast<DWORD>(std::min<std::uint64_t>(Capacity - offset_ - length_, left));
+        // Skimming reads only a little past what is asked for: the data behind it is skipped.
+        const std::size_t space = Capacity - offset_ - length_;
+        const std::uint64_t room =
+            skimming_ && seekable_ ? std::min(space, std::max(n - length_, SkimRead)) : space;
+        const auto want = static_cast<DWORD>(std::min<std::uint64_t>(room, left));
         if (want == 0) {
             ended_ = true;
             break;
@@ -53,6 +60,9 @@ std::size_t ArchiveInput::Fill(std::size_t n) {
 
 void ArchiveInput::Consume(std::size_t n) {
     n = std::min(n, length_);
+    if (tally_ != nullptr) {
+        tally_->Add(buffer_.data() + offset_, n);
+    }
     offset_ += n;
     length_ -= n;
     pos_ += n;
@@ -62,6 +72,20 @@ void ArchiveInput::Consume(std::size_t n) {
 }
 
 void ArchiveInput::Skip(std::uint64_t n) {
+    // Past what is buffered, a long skip moves the file position: checking an archive before a
+    // restore then reads its headers, not every byte of its files twice.
+    const std::uint64_t beyond = n - std::min<std::uint64_t>(n, length_);
+    if (beyond >= MinRead && seekable_ && tally_ == nullptr && !ended_) {
+        const std::uint64_t target = std::min(pos_ + n, size_);
+        if (fs_.SetFilePointer(archive_, target)) {
+            offset_ = 0;
+            length_ = 0;
+            pos_ = target;
+            return;
+        }
+        // The file services cannot move the position: read through, as before.
+        seekable_ = false;
+    }
     while (n > 0) {
         const std::size_t got = Fill(static_cast<std::size_t>(std::min<std::uint64_t>(n, Capacity)));
         if (got == 0) {
@@ -133,6 +157,17 @@ StreamWalk WalkEntryData(ArchiveInput& in, const StreamSink& sink) {
         std::uint64_t left = record.Length();
         if (record.id == BACKUP_DATA) {
             walk.dataBytes += record.size;
+        }
+        if (!feeding) {
+            // Nobody wants the bytes: pass over them at once.
+            const std::uint64_t end = in.Pos() + left;
+            in.Skip(left);
+            walk.length += left;
+            if (in.Pos() < end) {
+                walk.damaged = true; // the file is shorter than its size says
+                return walk;
+            }
+            continue;
         }
         while (left > 0) {
             // What is buffered is handed on first; only an empty buffer is read again, so no

@@ -28,8 +28,14 @@ public:
     const std::uint8_t* Data() const { return buffer_.data() + offset_; }
     // Consumes n bytes of those made available.
     void Consume(std::size_t n);
-    // Consumes up to n bytes, reading as needed; stops at the end.
+    // Consumes up to n bytes; stops at the end. Long skips move the file position instead of
+    // reading, where the file services can do that and no tally is kept.
     void Skip(std::uint64_t n);
+    // For a walk that skips most of the data (headers and stream records only): reads stay small
+    // while the file position can be moved, instead of filling the whole buffer.
+    void Skim() { skimming_ = true; }
+    // Every byte consumed from now on is added to the tally (null: none).
+    void CountInto(ArchiveTally* tally) { tally_ = tally; }
     // The error of a failed read of the archive file (0 when none failed).
     DWORD ReadError() const { return readError_; }
     // True when the file ended before the size it was given.
@@ -47,6 +53,9 @@ private:
     std::uint64_t pos_ = 0;
     bool ended_ = false;
     bool truncated_ = false;
+    bool seekable_ = true;
+    bool skimming_ = false;
+    ArchiveTally* tally_ = nullptr;
     DWORD readError_ = 0;
 };
 

@@ -27,15 +27,57 @@ DWORD ErrorOr(DWORD fallback) {
 }
 
 bool WriteAll(platform::FileSystem& fs, platform::Handle archive, const void* data, DWORD size,
-              const std::string& path, WriteProblem* problem) {
+              const std::string& path, WriteProblem* problem, ArchiveTally* tally) {
     platform::SetLastError(ERROR_SUCCESS);
     DWORD written = 0;
     if (!fs.WriteFile(archive, data, size, &written) || written != size) {
         // A short write without an error code is a full disk in all but name.
         return Fail(problem, WriteProblem::Kind::ArchiveWriteFailed, path, ErrorOr(ERROR_DISK_FULL));
     }
+    if (tally != nullptr) {
+        tally->Add(static_cast<const std::uint8_t*>(data), size);
+    }
     return true;
 }
+
+// Follows the WIN32_STREAM_ID records of a backup stream as it passes, so that a stream that ends
+// inside a record (its file shrank while it was read) is noticed before it is stored.
+class RecordTracker {
+public:
+    void Add(const std::uint8_t* data, std::size_t size) {
+        while (size > 0) {
+            if (remaining_ == 0) {
+                const std::size_t n = std::min<std::size_t>(size, BackupStreamHeaderSize - have_);
+                std::memcpy(header_ + have_, data, n);
+                have_ += n;
+                data += n;
+                size -= n;
+                if (have_ == BackupStreamHeaderSize) {
+                    const StreamRecordHeader record = DecodeStreamRecordHeader(header_);
+                    remaining_ = record.Length() - BackupStreamHeaderSize;
+                    if (record.id == BACKUP_DATA) {
+                        dataBytes_ += record.size;
+                    }
+                    have_ = 0;
+                }
+            } else {
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, remaining_));
+                remaining_ -= n;
+                data += n;
+                size -= n;
+            }
+        }
+    }
+    // True when the stream ended at the end of a record.
+    bool Whole() const { return have_ == 0 && remaining_ == 0; }
+    std::uint64_t DataBytes() const { return dataBytes_; }
+
+private:
+    std::uint8_t header_[BackupStreamHeaderSize] = {};
+    std::size_t have_ = 0;
+    std::uint64_t remaining_ = 0;
+    std::uint64_t dataBytes_ = 0;
+};
 
 // Closes the entry's handle (and backup context) however the entry ends.
 struct OpenEntry {
@@ -55,14 +97,14 @@ struct OpenEntry {
 } // namespace
 
 bool WriteVersionBlock(platform::FileSystem& fs, platform::Handle archive, const std::string& promptVersion,
-                       WriteProblem* problem) {
+                       WriteProblem* problem, ArchiveTally* tally) {
     Block block{};
     std::memcpy(block.data(), promptVersion.data(), std::min(promptVersion.size(), VersionFieldSize));
-    return WriteAll(fs, archive, block.data(), BlockSize, "", problem);
+    return WriteAll(fs, archive, block.data(), BlockSize, "", problem, tally);
 }
 
 bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, platform::Handle archive,
-                       WriteProblem* problem) {
+                       WriteProblem* problem, ArchiveTally* tally) {
     using Kind = WriteProblem::Kind;
     if (storedPath.size() > PathFieldSize) {
         return Fail(problem, Kind::PathTooLong, storedPath, ERROR_FILENAME_EXCED_RANGE);
@@ -72,6 +114,13 @@ bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, 
     header.attributes = fs.GetFileAttributes(storedPath);
     if (header.attributes == INVALID_FILE_ATTRIBUTES) {
         return Fail(problem, Kind::CardReadFailed, storedPath, ErrorOr(ERROR_READ_FAULT));
+    }
+    if ((header.attributes & (DirectoryBit | FileBits)) == 0) {
+        // A file whose archive bit is clear (only read-only, hidden or system set) would be
+        // passed over by every reader, which restores only entries that carry the directory,
+        // archive or normal bit. The normal bit makes it a file to them; set together with other
+        // bits it is dropped again, so the file comes back with the word it had.
+        header.attributes |= FILE_ATTRIBUTE_NORMAL;
     }
     const DWORD flags = (header.attributes & DirectoryBit) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
     const platform::Handle h = fs.CreateFile(storedPath, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, flags);
@@ -84,13 +133,14 @@ bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, 
     }
     Block block{};
     EncodeHeader(header, block);
-    if (!WriteAll(fs, archive, block.data(), BlockSize, storedPath, problem)) {
+    if (!WriteAll(fs, archive, block.data(), BlockSize, storedPath, problem, tally)) {
         return false;
     }
 
     // One buffer per thread: no allocation per entry or block.
     thread_local std::vector<std::uint8_t> buffer(ChunkSize);
     std::uint64_t streamLength = 0;
+    RecordTracker records;
     for (;;) {
         DWORD read = 0;
         platform::SetLastError(ERROR_SUCCESS);
@@ -100,16 +150,30 @@ bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, 
         if (read == 0) {
             break;
         }
-        if (!WriteAll(fs, archive, buffer.data(), read, storedPath, problem)) {
+        records.Add(buffer.data(), read);
+        if (!WriteAll(fs, archive, buffer.data(), read, storedPath, problem, tally)) {
             return false;
         }
         streamLength += read;
+    }
+    // A file whose size changed while it was read: its record would claim bytes the archive
+    // does not hold (it shrank), or it holds a mix of old and new contents (it grew).
+    std::uint64_t sizeNow = 0;
+    if (!records.Whole() || (!(header.attributes & DirectoryBit) && fs.GetFileSize(h, &sizeNow) &&
+                             sizeNow != records.DataBytes())) {
+        return Fail(problem, Kind::CardReadFailed, storedPath, ERROR_READ_FAULT);
     }
     // Zeros up to the end of the last block; a stream that fills its blocks exactly gets one
     // more block of zeros, so every entry has at least one data block.
     const DWORD padding = BlockSize - static_cast<DWORD>(streamLength % BlockSize);
     std::memset(buffer.data(), 0, padding);
-    return WriteAll(fs, archive, buffer.data(), padding, storedPath, problem);
+    if (!WriteAll(fs, archive, buffer.data(), padding, storedPath, problem, tally)) {
+        return false;
+    }
+    if (tally != nullptr) {
+        ++tally->entries;
+    }
+    return true;
 }
 
 bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath, platform::Handle archive,
@@ -139,7 +203,7 @@ bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath
                 if (path.size() > PathFieldSize) {
                     return Fail(problem, Kind::PathTooLong, path, ERROR_FILENAME_EXCED_RANGE);
                 }
-                if (!WriteArchiveEntry(fs, path, archive, problem)) {
+                if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally)) {
                     return false;
                 }
                 if (callbacks.showPath) {
@@ -157,7 +221,7 @@ bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath
             if (callbacks.showPath) {
                 callbacks.showPath(path);
             }
-            if (!WriteArchiveEntry(fs, path, archive, problem)) {
+            if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally)) {
                 return false;
             }
         }

@@ -81,7 +81,7 @@ void ExtractOnce(const std::string& bytes, bool keepPrompts) {
     fuzz::PutFile(fs, CardVersionFile, CardVersionText);
     fuzz::PutFile(fs, "E:\\VM\\MSG\\M0001.WAV", "a message");
 
-    archive::ReadArchiveVersion(fs, ArchivePath);
+    static_cast<void>(archive::ReadArchiveVersion(fs, ArchivePath));
     const platform::Handle h = fs.CreateFile(ArchivePath, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
     std::uint64_t size = 0;
     if (h == platform::InvalidHandle || !fs.GetFileSize(h, &size)) {
@@ -91,14 +91,13 @@ void ExtractOnce(const std::string& bytes, bool keepPrompts) {
     callbacks.deleteCardPrompts = [&fs] { fs.DeleteTree("E:\\VM\\PROMPTS"); };
     // Messages (card full, write error) are expected outcomes of hostile input.
     callbacks.showMessage = [](const std::string&) {};
-    archive::versionBlockSeen = false;
     if (keepPrompts) {
-        archive::ExtractArchiveKeepPrompts(fs, h, size, "E:\\", "1.20", callbacks);
+        archive::ExtractArchiveKeepPrompts(fs, h, size, "E:\\", "1.20", false, callbacks);
         if (ReadCardFile(fs, CardVersionFile) != CardVersionText) {
             fuzz::Die("keeping the card's prompts changed its version file");
         }
     } else {
-        archive::ExtractArchive(fs, h, size, "E:\\", "1.20", callbacks);
+        archive::ExtractArchive(fs, h, size, "E:\\", "1.20", false, callbacks);
     }
     fs.CloseHandle(h);
     pc.reset(); // everything written reaches the host folders

@@ -24,9 +24,11 @@ bool CardUtilityDialog::WriteArchiveEntry(const std::string& storedPath, platfor
     return archive::WriteArchiveEntry(Files(), storedPath, archive, &writeProblem_);
 }
 
-bool CardUtilityDialog::WriteArchiveTree(const std::string& directoryPath, platform::Handle archive) {
+bool CardUtilityDialog::WriteArchiveTree(const std::string& directoryPath, platform::Handle archive,
+                                         archive::ArchiveTally* tally) {
     writeProblem_ = {};
     archive::WriterCallbacks callbacks;
+    callbacks.tally = tally;
     callbacks.showPath = [this](const std::string& path) {
         statusBar.SetText(1, path);
         UpdateWindow();
@@ -35,7 +37,8 @@ bool CardUtilityDialog::WriteArchiveTree(const std::string& directoryPath, platf
 }
 
 void CardUtilityDialog::ReadArchiveVersion(const std::string& path) {
-    archive::ReadArchiveVersion(Files(), path);
+    extractionFailed = false;
+    archivePromptVersion = archive::ReadArchiveVersion(Files(), path);
 }
 
 namespace {
@@ -67,9 +70,12 @@ public:
     // of an archive it could not read or of a card root that is no drive. Entries it passed over
     // (files the card did not take, damaged or unsafe entries) are reported too, and count as a
     // failed extraction, so that no completion message claims a card that lacks them.
-    bool Finish(bool ok, const archive::ExtractStats& stats) {
+    // Keeps the dialog's program-wide flags, then reports.
+    bool Finish(const archive::ExtractResult& stats) {
         Destroy();
-        if (!ok) {
+        dlg_.versionBlockSeen = stats.versionBlockSeen;
+        dlg_.extractionFailed = stats.failed || !stats.completed;
+        if (!stats.completed) {
             if (!messageShown_) {
                 operations::ShowMessage(dlg_, stats.archiveReadError != ERROR_SUCCESS
                                                   ? operations::ArchiveReadFailedMessage
@@ -78,12 +84,12 @@ public:
             return false;
         }
         if (stats.filesIncomplete > 0) {
-            archive::extractionFailed = true;
+            dlg_.extractionFailed = true;
             operations::ShowMessage(dlg_, operations::FilesNotWrittenMessage(stats.filesIncomplete));
             return false;
         }
         if (stats.entriesRefused + stats.entriesDamaged > 0) {
-            archive::extractionFailed = true;
+            dlg_.extractionFailed = true;
             operations::ShowMessage(
                 dlg_, operations::DamagedArchiveMessage(stats.entriesRefused + stats.entriesDamaged));
             return false;
@@ -129,16 +135,12 @@ private:
 
 bool CardUtilityDialog::ExtractArchive(platform::Handle archive, std::uint64_t archiveSize) {
     ExtractionBinding binding(*this, progressBar_);
-    archive::ExtractStats stats;
-    const bool ok = archive::ExtractArchive(Files(), archive, archiveSize, CardRoot(), promptVersion,
-                                            binding.Callbacks(), &stats);
-    return binding.Finish(ok, stats);
+    return binding.Finish(archive::ExtractArchive(Files(), archive, archiveSize, CardRoot(), promptVersion,
+                                                  versionBlockSeen, binding.Callbacks()));
 }
 
 bool CardUtilityDialog::ExtractArchiveKeepPrompts(platform::Handle archive, std::uint64_t archiveSize) {
     ExtractionBinding binding(*this, progressBar_);
-    archive::ExtractStats stats;
-    const bool ok = archive::ExtractArchiveKeepPrompts(Files(), archive, archiveSize, CardRoot(),
-                                                       promptVersion, binding.Callbacks(), &stats);
-    return binding.Finish(ok, stats);
+    return binding.Finish(archive::ExtractArchiveKeepPrompts(
+        Files(), archive, archiveSize, CardRoot(), promptVersion, versionBlockSeen, binding.Callbacks()));
 }

@@ -4,6 +4,7 @@
 // once the whole card is in it and the file is closed, so a failed backup never costs the user
 // an earlier archive of the same name, and never leaves a partial archive that looks complete.
 #include "app/flashkeeper3dlg.h"
+#include "archive/Check.h"
 #include "operations/OperationTexts.h"
 #include "platform/api/LastError.h"
 
@@ -50,24 +51,16 @@ std::string WriteProblemMessage(const archive::WriteProblem& problem) {
     return ArchiveWriteFailedMessage(problem.error);
 }
 
-// Creates a new temporary file beside target; never opens an existing file. "" when none could
-// be created, with the platform's error in *error.
+// The file the backup is written to until it is whole: one fixed name beside the chosen file, so
+// that a backup that was interrupted leaves at most this one file, which the next backup of the
+// same name reuses. "" when it cannot be created, with the platform's error in *error.
 std::string CreateTemporaryBeside(platform::FileSystem& fs, const std::string& target, platform::Handle* h,
                                   DWORD* error) {
-    *h = platform::InvalidHandle;
-    *error = ERROR_SUCCESS;
-    for (int n = 0; n < 100; ++n) {
-        std::string candidate = target + (n == 0 ? std::string(".tmp") : "." + std::to_string(n) + ".tmp");
-        *h = fs.CreateFile(candidate, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_NEW, 0);
-        if (*h != platform::InvalidHandle) {
-            return candidate;
-        }
-        *error = platform::GetLastError();
-        if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS) {
-            return {};
-        }
-    }
-    return {};
+    const std::string temporary = target + ".tmp";
+    platform::SetLastError(ERROR_SUCCESS);
+    *h = fs.CreateFile(temporary, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    *error = *h == platform::InvalidHandle ? platform::GetLastError() : ERROR_SUCCESS;
+    return *h == platform::InvalidHandle ? std::string() : temporary;
 }
 
 // Removes the unfinished temporary file. When even that fails the user must know that a
@@ -114,13 +107,13 @@ void CardUtilityDialog::BackupCard() {
     }
 
     UpdateWindow();
-    GetUi().BeginWaitCursor();
+    WaitCursor cursor(GetUi());
 
     // The card went while the save dialog was open: nothing to back up.
     if (SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot) {
         static_cast<void>(fs.CloseHandle(archive));
         const std::string leftOver = DiscardTemporary(fs, temporary);
-        GetUi().EndWaitCursor();
+        cursor.End();
         if (!leftOver.empty()) {
             ShowMessage(*this, "The backup was not made." + leftOver);
         }
@@ -128,9 +121,13 @@ void CardUtilityDialog::BackupCard() {
     }
     SetStateText(StateBackingUp);
 
+    // The version block, the integrity record's place (filled in once the walk is done), then
+    // the card.
     writeProblem_ = {};
-    bool written = archive::WriteVersionBlock(fs, archive, promptVersion, &writeProblem_) &&
-                   WriteArchiveTree(cardRoot, archive);
+    archive::ArchiveTally tally;
+    bool written = archive::WriteVersionBlock(fs, archive, promptVersion, &writeProblem_, &tally) &&
+                   archive::WriteIntegrityBlock(fs, archive, {}, &writeProblem_) &&
+                   WriteArchiveTree(cardRoot, archive, &tally);
     statusBar.SetText(1, "");
 
     std::string failure;
@@ -140,15 +137,19 @@ void CardUtilityDialog::BackupCard() {
     } else if (!fs.CloseHandle(archive)) {
         // A close that fails may have lost buffered data.
         failure = ArchiveWriteFailedMessage(platform::GetLastError());
-    } else if (!fs.MoveFileReplace(temporary, target)) {
-        failure = "The backup file " + target + " could not be replaced (error " +
-                  std::to_string(platform::GetLastError()) + ")." + BackupNotComplete;
+    } else if (!archive::SealArchive(fs, temporary, promptVersion, tally, &writeProblem_)) {
+        failure = ArchiveWriteFailedMessage(writeProblem_.error);
     }
     if (!failure.empty()) {
         failure += DiscardTemporary(fs, temporary);
+    } else if (!fs.MoveFileReplace(temporary, target)) {
+        // The backup is whole: it stays where it is, and the user is told where.
+        failure = "The backup file " + target + " could not be replaced (error " +
+                  std::to_string(platform::GetLastError()) + ").  The backup has been saved as " + temporary +
+                  ".";
     }
 
     SetStateText(StateReady);
-    GetUi().EndWaitCursor();
+    cursor.End();
     ShowMessage(*this, failure.empty() ? std::string(BackupCompleteMessage) : failure);
 }

@@ -1,6 +1,7 @@
 // Initialize: re-format the card through the platform's format dialog, then install the initial
 // file structure and system prompts from the archive in the local Data directory.
 #include "app/flashkeeper3dlg.h"
+#include "operations/CheckedArchive.h"
 #include "operations/OperationTexts.h"
 
 using namespace operations;
@@ -10,9 +11,18 @@ void CardUtilityDialog::OnInitialize() {
         return;
     }
     const std::int32_t driveCode = SelectedDriveCode();
-    archive::versionBlockSeen = false;
+    versionBlockSeen = false;
     if (!LocalDirectoriesPresent(*this, {LocalBackupDir, LocalDataDir})) {
         return;
+    }
+    {
+        // The initial archive is read whole before the card is formatted: a card is never
+        // emptied for an archive that cannot be installed on it. (It is small: no wait cursor.)
+        CheckedArchive initial(Files());
+        if (!OpenCheckedArchive(*this, InitialArchivePath, &initial) ||
+            !ArchiveFitsCard(*this, initial, CardRoot(), Room::EmptyCard)) {
+            return;
+        }
     }
     if (GetUi().MessageBox(this, ReformatQuestion, MB_YESNO) != IDYES) {
         return;
@@ -40,9 +50,8 @@ void CardUtilityDialog::OnInitialize() {
     // An empty prompt version means the card holds no prompts (as after a format). It reads empty
     // too when the slot has lost its drive; there is nothing to install onto then.
     if (promptVersion.empty() && sameCard) {
-        GetUi().BeginWaitCursor();
+        WaitCursor cursor(GetUi());
         InstallInitializedFileStruct();
-        GetUi().EndWaitCursor();
     }
 
     const std::string root = CardRoot();
@@ -73,9 +82,8 @@ void CardUtilityDialog::InstallInitializedFileStruct() {
         return;
     }
     UpdateWindow();
-    GetUi().BeginWaitCursor();
+    WaitCursor cursor(GetUi());
     // A failed extraction shows its own message; Initialize has none of its own.
     static_cast<void>(ExtractArchive(archive, size));
     CloseReadHandle(Files(), archive);
-    GetUi().EndWaitCursor();
 }

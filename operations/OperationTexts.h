@@ -111,4 +111,35 @@ bool CardChecksPass(CardUtilityDialog& dlg, std::initializer_list<CardCheck> ste
 // LocalDataDir); the first missing one shows its message and stops the run.
 bool LocalDirectoriesPresent(CardUtilityDialog& dlg, std::initializer_list<const char*> dirs);
 
+// The wait cursor while it is held.
+class WaitCursor {
+public:
+    // Shows the cursor at once unless told to wait for Begin.
+    explicit WaitCursor(platform::Ui& ui, bool begin = true) : ui_(ui) {
+        if (begin) {
+            Begin();
+        }
+    }
+    ~WaitCursor() { End(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+    void Begin() {
+        if (!shown_) {
+            ui_.BeginWaitCursor();
+            shown_ = true;
+        }
+    }
+    void End() {
+        if (shown_) {
+            ui_.EndWaitCursor();
+            shown_ = false;
+        }
+    }
+
+private:
+    platform::Ui& ui_;
+    bool shown_ = false;
+};
+
 } // namespace operations

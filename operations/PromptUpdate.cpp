@@ -1,6 +1,7 @@
 // Prompt update: replaces the card's system prompts from a prompt-update archive, leaving
 // messages, greetings and recorded names alone.
 #include "app/flashkeeper3dlg.h"
+#include "operations/CheckedArchive.h"
 #include "operations/OperationTexts.h"
 
 using namespace operations;
@@ -20,7 +21,7 @@ void CardUtilityDialog::OnUpdate() {
         return SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot || !ProbeMedia(cardRoot);
     };
 
-    archive::versionBlockSeen = false;
+    versionBlockSeen = false;
     platform::FileDialogRequest request =
         ArchiveFileRequest("ZEL VoxHarbor Greeting & Data Files (*.vhp)", "*.vhp", PromptsDialogDir,
                            OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
@@ -29,45 +30,46 @@ void CardUtilityDialog::OnUpdate() {
     }
 
     UpdateWindow();
-    GetUi().BeginWaitCursor();
+    WaitCursor cursor(GetUi());
     ReadArchiveVersion(request.path);
+    // The whole archive is read before anything is asked or changed: a damaged or foreign
+    // file is refused here, with the card as it was.
+    CheckedArchive archive(Files());
+    if (!OpenCheckedArchive(*this, request.path, &archive)) {
+        return;
+    }
 
-    if (archive::archivePromptVersion != promptVersion) {
-        const int answer = GetUi().MessageBox(
-            this, ReplacePromptsQuestion(archive::archivePromptVersion, promptVersion), MB_YESNO);
+    if (archivePromptVersion != promptVersion) {
+        const int answer =
+            GetUi().MessageBox(this, ReplacePromptsQuestion(archivePromptVersion, promptVersion), MB_YESNO);
         if (answer != IDYES) {
-            GetUi().EndWaitCursor();
             return;
         }
         UpdateWindow();
     }
 
     if (cardGone()) {
-        GetUi().EndWaitCursor();
+        return;
+    }
+    // Before the card's prompts are deleted: the new ones must fit.
+    if (!ArchiveFitsCard(*this, archive, cardRoot,
+                         ExtractionDeletesPrompts(archivePromptVersion, promptVersion)
+                             ? Room::ReplacePromptsAfterDeleting
+                             : Room::ReplacePrompts)) {
         return;
     }
     SetStateText(StateDeletingPrompts);
     UpdateWindow();
     if (cardGone()) {
-        GetUi().EndWaitCursor();
         return;
     }
     SetStateText(StateUpdatingPrompts);
     UpdateWindow();
 
-    std::uint64_t size = 0;
-    DWORD openError = ERROR_SUCCESS;
-    const platform::Handle archive = OpenArchiveForExtraction(Files(), request.path, &size, &openError);
-    bool extracted = false;
-    if (archive == platform::InvalidHandle) {
-        ShowMessage(*this, ArchiveOpenFailedMessage(request.path, openError));
-    } else {
-        extracted = ExtractArchive(archive, size) && !archive::extractionFailed;
-        CloseReadHandle(Files(), archive);
-    }
+    const bool extracted = ExtractArchive(archive.Handle(), archive.Size()) && !extractionFailed;
+    archive.Close();
 
     if (cardGone()) {
-        GetUi().EndWaitCursor();
         return;
     }
     SetStateText(StateFinalizing);
@@ -76,7 +78,7 @@ void CardUtilityDialog::OnUpdate() {
     if (extracted) {
         ShowMessage(*this, UpdateCompleteMessage);
     }
-    GetUi().EndWaitCursor();
+    cursor.End();
     SetStateText(StateReady);
     RefreshCardStatus();
     ShowMembers();

@@ -1,40 +1,30 @@
 // Restore: a backup archive back onto the selected card, keeping or replacing the card's prompts.
 #include "app/flashkeeper3dlg.h"
+#include "operations/CheckedArchive.h"
 #include "operations/OperationTexts.h"
 
 using namespace operations;
-
-namespace {
-
-// RestoreCard begins the wait cursor once it has the archive open; OnRestore ends it. Only the
-// user-interface thread runs operations, and one at a time.
-bool restoreWaitCursorShown = false;
-
-} // namespace
 
 void CardUtilityDialog::OnRestore() {
     if (!CardChecksPass(*this, {CardCheck::Selected, CardCheck::Media, CardCheck::Refresh, CardCheck::Redraw,
                                 CardCheck::Media, CardCheck::ValidCard})) {
         return;
     }
-    archive::versionBlockSeen = false;
+    versionBlockSeen = false;
     if (!LocalDirectoriesPresent(*this, {LocalBackupDir, LocalDataDir})) {
         return;
     }
     SetStateText(StateRestoring);
-
-    restoreWaitCursorShown = false;
-    RestoreCard();
-
-    if (restoreWaitCursorShown) {
-        GetUi().EndWaitCursor();
-        restoreWaitCursorShown = false;
+    {
+        // RestoreCard shows it once it has the archive; it ends here, whatever the outcome.
+        WaitCursor cursor(GetUi(), false);
+        RestoreCard(cursor);
     }
     SetStateText(StateReady);
     RefreshCardStatus();
 }
 
-void CardUtilityDialog::RestoreCard() {
+void CardUtilityDialog::RestoreCard(WaitCursor& cursor) {
     // The card the checks passed for; device changes handled while a dialog is open may empty
     // the slot or move another drive into it.
     const std::string cardRoot = CardRoot();
@@ -46,25 +36,21 @@ void CardUtilityDialog::RestoreCard() {
     }
     ReadArchiveVersion(request.path);
 
-    std::uint64_t size = 0;
-    DWORD openError = ERROR_SUCCESS;
-    const platform::Handle archive = OpenArchiveForExtraction(Files(), request.path, &size, &openError);
-    if (archive == platform::InvalidHandle) {
-        ShowMessage(*this, ArchiveOpenFailedMessage(request.path, openError));
+    UpdateWindow();
+    cursor.Begin();
+    // The whole archive is read before anything is asked or changed: a damaged or foreign
+    // file is refused here, with the card as it was.
+    CheckedArchive archive(Files());
+    if (!OpenCheckedArchive(*this, request.path, &archive)) {
         return;
     }
 
-    UpdateWindow();
-    GetUi().BeginWaitCursor();
-    restoreWaitCursorShown = true;
-
     bool keepPrompts = true;
-    if (archive::archivePromptVersion != promptVersion) {
+    if (archivePromptVersion != promptVersion) {
         const int answer = GetUi().MessageBox(
-            this, ReplacePromptsQuestion(archive::archivePromptVersion, promptVersion), MB_YESNOCANCEL);
+            this, ReplacePromptsQuestion(archivePromptVersion, promptVersion), MB_YESNOCANCEL);
         UpdateWindow();
         if (answer == IDCANCEL) {
-            CloseReadHandle(Files(), archive);
             return;
         }
         keepPrompts = answer != IDYES;
@@ -72,19 +58,25 @@ void CardUtilityDialog::RestoreCard() {
 
     // Writing onto whatever drive now sits in the slot could overwrite another card.
     if (SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot) {
-        CloseReadHandle(Files(), archive);
         ShowMessage(*this, InsertValidCardMessage);
         return;
     }
     if (!ProbeMedia(cardRoot)) {
-        CloseReadHandle(Files(), archive);
         ShowMessage(*this, NoMediaMessage);
         return;
     }
+    const Room room = keepPrompts ? Room::KeepPrompts
+                      : ExtractionDeletesPrompts(archivePromptVersion, promptVersion)
+                          ? Room::ReplacePromptsAfterDeleting
+                          : Room::ReplacePrompts;
+    if (!ArchiveFitsCard(*this, archive, cardRoot, room)) {
+        return;
+    }
 
-    const bool ok = keepPrompts ? ExtractArchiveKeepPrompts(archive, size) : ExtractArchive(archive, size);
-    CloseReadHandle(Files(), archive);
-    if (ok && !archive::extractionFailed) {
+    const bool ok = keepPrompts ? ExtractArchiveKeepPrompts(archive.Handle(), archive.Size())
+                                : ExtractArchive(archive.Handle(), archive.Size());
+    archive.Close();
+    if (ok && !extractionFailed) {
         ShowMessage(*this, RestoreCompleteMessage);
     }
     UpdateWindow();

@@ -48,6 +48,10 @@ public:
     // A write that does not fit the drive's free space writes nothing and fails with ERROR_DISK_FULL.
     virtual BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) = 0;
     virtual BOOL CloseHandle(Handle h) = 0;
+    // SetFilePointerEx from the file's beginning: the next read or write starts at position.
+    // File services that cannot move the position fail with ERROR_NOT_SUPPORTED, and their
+    // callers read through instead.
+    virtual BOOL SetFilePointer(Handle h, std::uint64_t position);
     // GetFileSizeEx.
     virtual BOOL GetFileSize(Handle h, std::uint64_t* size) = 0;
 

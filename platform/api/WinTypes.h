@@ -1,9 +1,11 @@
-// Windows-style base types, constants and error codes.
+// Windows-style base types and constants; the error codes are in WinError.h.
 //
 // Everything above platform/ is written against Windows semantics (error codes, attribute
 // words, FILETIMEs, dispositions, drive types), so the algorithms read as they would on
 // Windows. These are our own definitions with the documented Windows values.
 #pragma once
+
+#include "platform/api/WinError.h"
 
 #include <cstdint>
 
@@ -29,29 +31,6 @@ struct FILETIME {
     }
     friend bool operator==(const FILETIME&, const FILETIME&) = default;
 };
-
-// System error codes (GetLastError values) that the program examines or produces.
-inline constexpr DWORD ERROR_SUCCESS = 0;
-inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
-inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
-inline constexpr DWORD ERROR_INVALID_DATA = 13;
-inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
-inline constexpr DWORD ERROR_NOT_READY = 21;
-inline constexpr DWORD ERROR_WRITE_FAULT = 29;
-inline constexpr DWORD ERROR_READ_FAULT = 30;
-inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
-inline constexpr DWORD ERROR_HANDLE_EOF = 38;
-inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
-inline constexpr DWORD ERROR_FILE_EXISTS = 80;
-inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-inline constexpr DWORD ERROR_DISK_FULL = 112;
-inline constexpr DWORD ERROR_INVALID_NAME = 123;
-inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
-inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
-inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-inline constexpr DWORD ERROR_DIRECTORY = 267;
 
 // File attribute words.
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;

@@ -60,11 +60,6 @@ void PutLe32(std::uint8_t* p, std::uint32_t v) {
     }
 }
 
-BOOL Fail(DWORD code) {
-    SetLastError(code);
-    return FALSE;
-}
-
 // The first steps of a call in either direction, in the order it reports: *done cleared, the
 // context checked (no context pointer, or a context of the other direction: refused), released
 // on abort, then the file and the arguments checked. Returns what the call returns when it ends

@@ -38,3 +38,12 @@ UINT RegisterWindowMessage(std::string_view name) {
 }
 
 } // namespace platform
+
+namespace platform {
+
+BOOL FileSystem::SetFilePointer(Handle, std::uint64_t) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+}
+
+} // namespace platform

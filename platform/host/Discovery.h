@@ -13,9 +13,6 @@
 
 namespace platform::host {
 
-// A volume that cannot be read as a file system (a card with no or an unknown one).
-inline constexpr DWORD ERROR_UNRECOGNIZED_VOLUME = 1005;
-
 // One line of /proc/self/mountinfo.
 struct MountEntry {
     unsigned major = 0;

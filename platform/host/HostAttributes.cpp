@@ -1,7 +1,8 @@
 #include "platform/host/HostAttributes.h"
 
-#include "platform/host/ErrnoMap.h"
-#include "platform/host/HostFileSystem.h"
+#include "platform/common/ShareMode.h"
+#include "platform/posix/Errno.h"
+#include "platform/posix/FileTime.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -23,8 +24,8 @@ namespace {
 constexpr const char* AttributesXattr = "user.flashkeeper3.attributes";
 constexpr const char* CreationXattr = "user.flashkeeper3.creation";
 
-constexpr DWORD SettableAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+using posix::ErrorFromErrno;
+using posix::IoDirection;
 
 class Fd {
 public:
@@ -45,14 +46,6 @@ private:
 int OpenForMetadata(const std::string& host, const struct stat& st) {
     return open(host.c_str(),
                 O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
-}
-
-DWORD Normalise(DWORD word, bool directory) {
-    word &= SettableAttributes;
-    if (directory) {
-        word |= FILE_ATTRIBUTE_DIRECTORY;
-    }
-    return word == 0 ? FILE_ATTRIBUTE_NORMAL : word;
 }
 
 void PutLe(std::uint8_t* p, std::uint64_t v, int bytes) {
@@ -80,8 +73,8 @@ bool ReadXattr(int fd, const char* name, std::uint64_t* value, int bytes) {
 
 FileTimes TimesFrom(int fd, const struct stat& st) {
     FileTimes t;
-    t.lastAccess = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
-    t.lastWrite = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    t.lastAccess = posix::FileTimeOf(st.st_atim);
+    t.lastWrite = posix::FileTimeOf(st.st_mtim);
     // Creation: what we stored where the file system cannot set it, else the birth time the
     // kernel reports, else the last write time (the closest a file system without one has).
     std::uint64_t stored = 0;
@@ -90,7 +83,8 @@ FileTimes TimesFrom(int fd, const struct stat& st) {
         t.creation = FILETIME::From(stored);
     } else if (fd >= 0 && statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 &&
                (sx.stx_mask & STATX_BTIME)) {
-        t.creation = FileTimeFromUnix(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+        t.creation = posix::FileTimeOf(
+            timespec{static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)});
     } else {
         t.creation = t.lastWrite;
     }
@@ -113,15 +107,15 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st) {
     Fd fd(OpenForMetadata(host, st));
     if (fd.get() < 0) {
         // Unreadable: the type and permissions are all there is to go on.
-        return Normalise(synthesised, directory);
+        return NormalizeAttributes(synthesised, directory);
     }
     if (IsVfat(fd.get())) {
         std::uint32_t fat = 0;
         if (ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &fat) == 0) {
-            return Normalise(fat, directory);
+            return NormalizeAttributes(fat, directory);
         }
         // A word is all a caller can take; the mode bits are the best answer left.
-        return Normalise(synthesised, directory);
+        return NormalizeAttributes(synthesised, directory);
     }
     std::uint64_t stored = 0;
     if (ReadXattr(fd.get(), AttributesXattr, &stored, 4)) {
@@ -130,9 +124,9 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st) {
             // Permissions stay the truth about writing a file.
             word = (word & ~FILE_ATTRIBUTE_READONLY) | (synthesised & FILE_ATTRIBUTE_READONLY);
         }
-        return Normalise(word, directory);
+        return NormalizeAttributes(word, directory);
     }
-    return Normalise(synthesised, directory);
+    return NormalizeAttributes(synthesised, directory);
 }
 
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes) {
@@ -140,12 +134,12 @@ DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attr
     const DWORD word = attributes & SettableAttributes;
     Fd fd(OpenForMetadata(host, st));
     if (fd.get() < 0) {
-        return WindowsErrorFromErrno(errno);
+        return ErrorFromErrno(errno);
     }
     if (IsVfat(fd.get())) {
         std::uint32_t fat = word | (directory ? ATTR_DIR : 0);
         if (ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &fat) != 0) {
-            return WindowsErrorFromErrno(errno, IoDirection::Write);
+            return ErrorFromErrno(errno, IoDirection::Write);
         }
         return ERROR_SUCCESS;
     }
@@ -154,13 +148,13 @@ DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attr
         mode_t mode = st.st_mode & 07777;
         mode = (word & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
         if (fchmod(fd.get(), mode) != 0) {
-            return WindowsErrorFromErrno(errno, IoDirection::Write);
+            return ErrorFromErrno(errno, IoDirection::Write);
         }
     }
     std::uint8_t buf[4];
     PutLe(buf, word, 4);
     if (fsetxattr(fd.get(), AttributesXattr, buf, sizeof buf, 0) != 0 && errno != ENOTSUP && errno != EPERM) {
-        return WindowsErrorFromErrno(errno, IoDirection::Write);
+        return ErrorFromErrno(errno, IoDirection::Write);
     }
     // Without extended attributes hidden, system and archive cannot be kept; they read back
     // as the type and permissions give them.
@@ -184,16 +178,12 @@ DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, c
             out->tv_nsec = UTIME_OMIT;
             return;
         }
-        std::int64_t sec = 0;
-        std::int64_t nsec = 0;
-        UnixFromFileTime(*ft, &sec, &nsec);
-        out->tv_sec = static_cast<time_t>(sec);
-        out->tv_nsec = static_cast<long>(nsec);
+        *out = posix::TimespecFromFileTime(ft->Value());
     };
     fill(lastAccess, &ts[0]);
     fill(lastWrite, &ts[1]);
     if ((lastAccess != nullptr || lastWrite != nullptr) && futimens(fd, ts) != 0) {
-        return WindowsErrorFromErrno(errno, IoDirection::Write);
+        return ErrorFromErrno(errno, IoDirection::Write);
     }
     if (creation != nullptr && !IsVfat(fd)) {
         // No system call sets a birth time; keep it beside the file where the file system can.
@@ -201,7 +191,7 @@ DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, c
         std::uint8_t buf[8];
         PutLe(buf, creation->Value(), 8);
         if (fsetxattr(fd, CreationXattr, buf, sizeof buf, 0) != 0 && errno != ENOTSUP && errno != EPERM) {
-            return WindowsErrorFromErrno(errno, IoDirection::Write);
+            return ErrorFromErrno(errno, IoDirection::Write);
         }
     }
     return ERROR_SUCCESS;

@@ -1,33 +1,27 @@
-// File services with Windows semantics over host folders: each drive letter is one or more host
-// folders (a card's mount point, or the pieces of C:'s installation tree).
+// File services with Windows semantics over host folders (HostPaths.h resolves the paths).
+// The calls are spread over three files: HostFiles.cpp (open files and their descriptors),
+// HostEntries.cpp (creating, deleting and moving entries) and HostListing.cpp (listings).
 #pragma once
 
 #include "platform/api/FileSystem.h"
+#include "platform/host/HostPaths.h"
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace platform::host {
 
-// A host folder that appears at a place inside a drive: prefix {} is the whole drive,
-// {"ZEL", "VoxHarbor", "Backup"} puts the folder at C:\ZEL\VoxHarbor\Backup. The folders above
-// a prefix exist only as names.
-struct DriveMount {
-    std::vector<std::string> prefix;
-    std::string hostFolder;
-};
+class HostBackupFile;
 
-// Where the file services find the drives.
-class DriveMap {
-public:
-    virtual ~DriveMap() = default;
-    // ERROR_SUCCESS with the drive's mounts; ERROR_PATH_NOT_FOUND for a letter with no drive;
-    // ERROR_NOT_READY for a drive without a usable medium (this is where a card that is
-    // attached but not mounted gets mounted).
-    virtual DWORD MountsOf(char drive, std::vector<DriveMount>* mounts) = 0;
+// Times set through a handle stay as set while data follows through the same handle, as on
+// Windows: a restore sets a file's times first and writes its data afterwards.
+struct StickyTimes {
+    bool active = false;
+    struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+
+    void Reapply(int fd) const;
 };
 
 class HostFileSystem final : public FileSystem {
@@ -40,6 +34,7 @@ public:
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override;
     BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) override;
     BOOL CloseHandle(Handle h) override;
+    BOOL SetFilePointer(Handle h, std::uint64_t position) override;
     BOOL GetFileSize(Handle h, std::uint64_t* size) override;
     DWORD GetFileAttributes(std::string_view path) override;
     BOOL SetFileAttributes(std::string_view path, DWORD attributes) override;
@@ -61,14 +56,27 @@ public:
     // Host path that a Windows path resolves to ("" when it names no host folder or file).
     std::string HostPathOf(std::string_view windowsPath);
 
-    struct OpenFile;
-    struct Listing;
-
 private:
-    struct Entry;
-    DWORD Resolve(std::string_view path, Entry* entry, bool allowWildcards = false);
-    // Resolve for a path that must lead to an existing entry: ERROR_FILE_NOT_FOUND otherwise.
-    DWORD ResolveExisting(std::string_view path, Entry* entry);
+    struct OpenFile {
+        int fd = -1;
+        bool isDirectory = false;
+        bool isVirtual = false;
+        DWORD access = 0;
+        DWORD share = 0;
+        std::uint64_t dev = 0;
+        std::uint64_t ino = 0;
+        std::string host;
+        StickyTimes sticky;
+        std::unique_ptr<HostBackupFile> backup;
+
+        OpenFile();
+        ~OpenFile();
+    };
+    struct Listing {
+        std::vector<FindData> entries;
+        size_t next = 0;
+    };
+
     OpenFile* FileOf(Handle h);
     // The file (not a directory) behind h for reading or writing its data, opened with access:
     // ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED otherwise.
@@ -76,14 +84,10 @@ private:
     bool ShareConflict(const OpenFile& candidate) const;
     bool InUse(std::uint64_t dev, std::uint64_t ino) const;
 
-    DriveMap& drives_;
+    HostPathResolver paths_;
     std::map<Handle, std::unique_ptr<OpenFile>> files_;
     std::map<Handle, std::unique_ptr<Listing>> listings_;
     Handle nextHandle_ = 0x100;
 };
-
-// FILETIME <-> Unix time (seconds and nanoseconds since 1970), exact to the 100 ns unit.
-FILETIME FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds);
-void UnixFromFileTime(FILETIME ft, std::int64_t* seconds, std::int64_t* nanoseconds);
 
 } // namespace platform::host

@@ -1,6 +1,7 @@
 #include "platform/host/HostPlatform.h"
 
 #include "platform/host/HostFileSystem.h"
+#include "platform/host/HostWatcher.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -61,11 +62,12 @@ bool InsideFolder(const std::string& path, const std::string& folder, std::strin
 class HostPlatform final : public Platform {
 public:
     HostPlatform(HostConfig config, std::unique_ptr<UdisksService> udisks)
-        : volumes_(MakeVolumesConfig(config), std::move(udisks)), files_(volumes_) {}
+        : volumes_(MakeVolumesConfig(config), std::move(udisks)),
+          watcher_(volumes_, config.volumes.pollInterval), files_(volumes_) {}
 
     FileSystem& Files() override { return files_; }
     Volumes& Drives() override { return volumes_; }
-    DeviceWatcher& Devices() override { return volumes_; }
+    DeviceWatcher& Devices() override { return watcher_; }
 
     std::string HostPathOf(std::string_view windowsPath) override { return files_.HostPathOf(windowsPath); }
 
@@ -118,6 +120,7 @@ private:
 
     std::vector<DriveMount> localMounts_;
     HostVolumes volumes_;
+    HostWatcher watcher_;
     HostFileSystem files_;
 };
 

@@ -2,7 +2,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
-#include "platform/host/ErrnoMap.h"
+#include "platform/posix/Errno.h"
 
 #include <cerrno>
 #include <fstream>
@@ -16,6 +16,9 @@
 #include <set>
 
 namespace platform::host {
+
+using posix::FailWithErrno;
+using posix::IoDirection;
 
 namespace {
 
@@ -39,23 +42,6 @@ std::string VolumeNameOf(const std::string& key) {
                   static_cast<unsigned>(h & 0xFFFF), static_cast<unsigned>(key.size() & 0xFFFF),
                   static_cast<unsigned long long>(h & 0xFFFFFFFFFFFFull));
     return text;
-}
-
-// A FAT label as Windows writes one: upper case, at most 11 characters, none of the characters
-// FAT refuses in labels.
-std::string FatLabel(std::string_view label) {
-    std::string out;
-    for (char c : label) {
-        if (static_cast<unsigned char>(c) < 0x20 ||
-            std::string_view("*?.,;:/\\|+=<>[]\"").find(c) != std::string_view::npos) {
-            continue;
-        }
-        out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (out.size() == 11) {
-            break;
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -141,59 +127,6 @@ UINT HostVolumes::GetDriveType(std::string_view root) {
     }
     const HostDrive* d = DriveAt(letter);
     return d == nullptr ? DRIVE_NO_ROOT_DIR : d->type;
-}
-
-DWORD HostVolumes::MountsOf(char drive, std::vector<DriveMount>* mounts) {
-    mounts->clear();
-    if (drive == 'C') {
-        *mounts = config_.localMounts;
-        return ERROR_SUCCESS;
-    }
-    if (!refreshed_) {
-        Refresh();
-    }
-    auto it = current_.find(drive);
-    if (it == current_.end()) {
-        return ERROR_PATH_NOT_FOUND;
-    }
-    HostDrive& d = it->second;
-    if (!d.mediaPresent) {
-        return ERROR_NOT_READY;
-    }
-    if (!d.hasFileSystem) {
-        return ERROR_UNRECOGNIZED_VOLUME;
-    }
-    if (d.mountPoint.empty()) {
-        if (udisks_ == nullptr || d.udisksBlock.empty()) {
-            // Without udisks2 a card that nobody mounted cannot be reached.
-            return ERROR_NOT_READY;
-        }
-        // The desktop may have mounted it since we last looked: take that mount rather than
-        // racing it with one of our own.
-        Refresh();
-        it = current_.find(drive);
-        if (it == current_.end() || !it->second.mediaPresent) {
-            return ERROR_NOT_READY;
-        }
-        if (it->second.mountPoint.empty()) {
-            std::string mountPoint;
-            const DWORD err = udisks_->Mount(it->second.udisksBlock, &mountPoint);
-            if (err != ERROR_SUCCESS) {
-                return err;
-            }
-            it->second.mountPoint = mountPoint;
-        }
-    }
-    const HostDrive& ready = it->second;
-    // The mount point must still hold this medium: after a card is pulled, an empty folder left
-    // behind must never take the card's files.
-    struct stat st {};
-    if (stat(ready.mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        (ready.deviceNumber != 0 && st.st_dev != ready.deviceNumber)) {
-        return ERROR_NOT_READY;
-    }
-    mounts->push_back(DriveMount{{}, ready.mountPoint});
-    return ERROR_SUCCESS;
 }
 
 BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) {
@@ -320,93 +253,6 @@ BOOL HostVolumes::QueryVolumeDiskExtents(std::string_view volumeNameWithoutBacks
     }
     // A reader without a card has a volume device but no extents.
     return d->mediaPresent ? TRUE : Fail(ERROR_NOT_READY);
-}
-
-DWORD HostVolumes::FormatDrive(UINT driveNumber, const FormatRequest& request) {
-    if (driveNumber >= 26) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Refresh();
-    const char letter = static_cast<char>('A' + driveNumber);
-    const HostDrive* d = DriveAt(letter);
-    if (d == nullptr) {
-        return ERROR_PATH_NOT_FOUND;
-    }
-    // Only cards in readers are ever formatted; never a fixed disk or a share.
-    if (d->type != DRIVE_REMOVABLE) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (!d->mediaPresent) {
-        return ERROR_NOT_READY;
-    }
-    if (udisks_ == nullptr || d->udisksBlock.empty()) {
-        return ERROR_NOT_SUPPORTED;
-    }
-    const std::string block = d->udisksBlock;
-    const bool wasMounted = !d->mountPoint.empty();
-    if (wasMounted) {
-        // A busy card stays mounted and untouched.
-        const DWORD err = udisks_->Unmount(block);
-        if (err != ERROR_SUCCESS) {
-            return err;
-        }
-    }
-    const int fatBits = request.fileSystem == FormatRequest::FileSystemKind::Fat32 ? 32 : 16;
-    const DWORD formatError = udisks_->Format(block, "vfat", FatLabel(request.label), fatBits);
-    if (wasMounted || formatError == ERROR_SUCCESS) {
-        // Mounted again in either case: a failed format leaves the card as it was, and usable.
-        // A mount that fails here is tried again when the card's root is next opened.
-        std::string mountPoint;
-        (void)udisks_->Mount(block, &mountPoint);
-    }
-    Refresh();
-    return formatError;
-}
-
-std::vector<UINT> HostVolumes::Poll() {
-    const auto now = std::chrono::steady_clock::now();
-    const bool signalled = udisks_ != nullptr && udisks_->TakeChanged();
-    if (signalled || !refreshed_ || now - lastPollRefresh_ >= config_.pollInterval) {
-        Refresh();
-        lastPollRefresh_ = now;
-    }
-    std::map<char, std::pair<std::string, bool>> state;
-    for (const auto& [letter, drive] : current_) {
-        state[letter] = {drive.key, drive.mediaPresent};
-    }
-    std::vector<UINT> events;
-    bool removed = false;
-    bool arrived = false;
-    for (const auto& [letter, before] : reported_) {
-        auto it = state.find(letter);
-        if (it == state.end() || it->second.first != before.first) {
-            removed = true;
-            arrived = arrived || it != state.end();
-        } else if (before.second && !it->second.second) {
-            removed = true;
-        } else if (!before.second && it->second.second) {
-            arrived = true;
-        }
-    }
-    for (const auto& entry : state) {
-        if (reported_.count(entry.first) == 0) {
-            arrived = true;
-        }
-    }
-    // The first look only establishes what is there.
-    const bool first = !lastReportValid_;
-    reported_ = std::move(state);
-    lastReportValid_ = true;
-    if (first) {
-        return events;
-    }
-    if (removed) {
-        events.push_back(DBT_DEVICEREMOVECOMPLETE);
-    }
-    if (arrived) {
-        events.push_back(DBT_DEVICEARRIVAL);
-    }
-    return events;
 }
 
 } // namespace platform::host

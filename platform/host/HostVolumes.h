@@ -1,11 +1,12 @@
 // Drives of the Linux host: C: is the local PC, removable block devices (card readers) and
-// other user-visible volumes get letters from D: upward. Also the device-change watcher and the
-// drive map that the file services resolve paths with.
+// other user-visible volumes get letters from D: upward. Also the drive map that the file
+// services resolve paths with. HostVolumes.cpp finds the drives and answers the volume queries;
+// HostMounting.cpp mounts and formats cards.
 #pragma once
 
 #include "platform/api/Volumes.h"
 #include "platform/host/Discovery.h"
-#include "platform/host/HostFileSystem.h"
+#include "platform/host/HostPaths.h"
 #include "platform/host/Udisks.h"
 
 #include <chrono>
@@ -33,7 +34,7 @@ struct VolumesConfig {
     std::chrono::milliseconds pollInterval{1000};
 };
 
-class HostVolumes final : public Volumes, public DeviceWatcher, public DriveMap {
+class HostVolumes final : public Volumes, public DriveMap {
 public:
     HostVolumes(VolumesConfig config, std::unique_ptr<UdisksService> udisks);
 
@@ -48,15 +49,18 @@ public:
     BOOL QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) override;
     DWORD FormatDrive(UINT driveNumber, const FormatRequest& request) override;
 
-    std::vector<UINT> Poll() override;
-
     DWORD MountsOf(char drive, std::vector<DriveMount>* mounts) override;
 
     // Reads the drives afresh.
     void Refresh();
-    bool UsesUdisks() const { return udisks_ != nullptr; }
-    // The drive behind a letter, null when there is none (C: is not in this table).
+    // Whether the drives were read at all yet.
+    bool Refreshed() const { return refreshed_; }
+    // The drives by letter as last read (C: is not in this table), and the one behind a letter
+    // (null when there is none).
+    const std::map<char, HostDrive>& Current() const { return current_; }
     const HostDrive* DriveAt(char letter) const;
+    // True once after udisks2 announced a change since the last call.
+    bool TakeUdisksChanged() { return udisks_ != nullptr && udisks_->TakeChanged(); }
 
 private:
     struct Volume {
@@ -72,9 +76,6 @@ private:
     std::map<char, HostDrive> current_;
     bool viaUdisks_ = false;
     bool refreshed_ = false;
-    std::chrono::steady_clock::time_point lastPollRefresh_{};
-    std::map<char, std::pair<std::string, bool>> reported_;
-    bool lastReportValid_ = false;
     std::map<Handle, std::pair<std::vector<Volume>, size_t>> enumerations_;
     Handle nextHandle_ = 0x10000;
 };

@@ -23,6 +23,7 @@
 #pragma once
 
 #include "platform/api/Platform.h"
+#include "platform/common/FaultInjection.h"
 
 #include <functional>
 #include <memory>
@@ -91,27 +92,10 @@ bool SimSetLabel(const std::string& pcFolder, char letter, const std::string& la
 bool SimFill(const std::string& pcFolder, char letter, std::uint64_t bytes, std::string* error);
 bool SimSetFault(const std::string& pcFolder, char letter, SimFault fault, std::string* error);
 
-// Calls that the per-call fault hook can fail.
-enum class SimCall {
-    Open,
-    Read,
-    Write,
-    Close,
-    BackupRead,
-    BackupWrite,
-    SetAttributes,
-    SetTimes,
-    GetAttributes,
-    GetTimes,
-    CreateDirectory,
-    FindFirst,
-    FindNext,
-    Delete,
-    Move
-};
-// Returns 0 to let the call run, or the error code the call fails with (nothing is done then).
-// path is the Windows path of the call (for handle calls, the path the handle was opened with).
-using SimCallFault = std::function<DWORD(SimCall call, std::string_view path)>;
+// The per-call fault hook of the fault-injection tests (FaultInjection.h), under the names the
+// simulated PC has always given it.
+using SimCall = FileCall;
+using SimCallFault = FileCallFault;
 
 class SimulatedPc : public Platform {
 public:

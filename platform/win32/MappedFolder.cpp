@@ -85,6 +85,9 @@ private:
         return files_.WriteFile(h, buffer, n, written);
     }
     BOOL CloseHandle(Handle h) override { return files_.CloseHandle(h); }
+    BOOL SetFilePointer(Handle h, std::uint64_t position) override {
+        return files_.SetFilePointer(h, position);
+    }
     BOOL GetFileSize(Handle h, std::uint64_t* size) override { return files_.GetFileSize(h, size); }
     DWORD GetFileAttributes(std::string_view path) override {
         return WithPath(

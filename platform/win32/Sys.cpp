@@ -81,6 +81,12 @@ bool CloseHandle(NativeHandle h) {
     return ::CloseHandle(Native(h)) != FALSE;
 }
 
+bool SetFilePointerEx(NativeHandle h, std::uint64_t position) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return ::SetFilePointerEx(Native(h), to, nullptr, FILE_BEGIN) != FALSE;
+}
+
 bool GetFileSizeEx(NativeHandle h, std::uint64_t* size) {
     LARGE_INTEGER n{};
     if (!::GetFileSizeEx(Native(h), &n)) {

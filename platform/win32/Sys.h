@@ -30,6 +30,8 @@ bool ReadFile(NativeHandle h, void* buffer, std::uint32_t count, std::uint32_t* 
 bool ReadFileAt(NativeHandle h, std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got);
 bool WriteFile(NativeHandle h, const void* buffer, std::uint32_t count, std::uint32_t* written);
 bool CloseHandle(NativeHandle h);
+// SetFilePointerEx from the beginning.
+bool SetFilePointerEx(NativeHandle h, std::uint64_t position);
 bool GetFileSizeEx(NativeHandle h, std::uint64_t* size);
 // Attributes of an open handle (GetFileInformationByHandle).
 bool GetHandleAttributes(NativeHandle h, std::uint32_t* attributes);

@@ -205,6 +205,14 @@ BOOL Win32FileSystem::CloseHandle(Handle h) {
     return win32::CloseHandle(native) ? TRUE : Failed();
 }
 
+BOOL Win32FileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    OpenFile* f = Find(h);
+    if (f == nullptr) {
+        return FALSE;
+    }
+    return SetFilePointerEx(f->native, position) ? TRUE : Failed();
+}
+
 BOOL Win32FileSystem::GetFileSize(Handle h, std::uint64_t* size) {
     OpenFile* f = Find(h);
     if (f == nullptr) {

@@ -15,13 +15,10 @@ struct Extract : SimCard {
     int steps = 0;
     int progressCreated = 0;
     int progressDestroyed = 0;
-    archive::ExtractStats stats;
+    archive::ExtractResult stats;
+    bool versionSeen = false; // kept across the extractions of one operation, as the dialog does
 
-    void SetUp() override {
-        SimCard::SetUp();
-        archive::versionBlockSeen = false;
-        archive::extractionFailed = false;
-    }
+    void SetUp() override { SimCard::SetUp(); }
     bool Run(const Bytes& bytes, const std::string& cardVersion = "", bool keepPrompts = false) {
         MakeFile("C:\\in.vhb", bytes);
         const platform::Handle h = Fs().CreateFile("C:\\in.vhb", GENERIC_READ, 0, OPEN_EXISTING, 0);
@@ -34,12 +31,13 @@ struct Extract : SimCard {
         cb.progressStep = [&] { ++steps; };
         cb.progressDestroy = [&] { ++progressDestroyed; };
         cb.showMessage = [&](const std::string& m) { messages.push_back(m); };
-        const bool ok =
-            keepPrompts
-                ? archive::ExtractArchiveKeepPrompts(Fs(), h, bytes.size(), "G:\\", cardVersion, cb, &stats)
-                : archive::ExtractArchive(Fs(), h, bytes.size(), "G:\\", cardVersion, cb, &stats);
+        stats = keepPrompts
+                    ? archive::ExtractArchiveKeepPrompts(Fs(), h, bytes.size(), "G:\\", cardVersion,
+                                                         versionSeen, cb)
+                    : archive::ExtractArchive(Fs(), h, bytes.size(), "G:\\", cardVersion, versionSeen, cb);
+        versionSeen = stats.versionBlockSeen;
         Fs().CloseHandle(h);
-        return ok;
+        return stats.completed;
     }
 };
 
@@ -111,7 +109,7 @@ TEST_F(Extract, ProgressStepsAtMostOncePerHandledBlock) {
 
 TEST_F(Extract, EmptyAndVersionOnlyArchivesCreateNothing) {
     ASSERT_TRUE(Run({}, "1.10"));
-    EXPECT_FALSE(archive::versionBlockSeen);
+    EXPECT_FALSE(versionSeen);
     EXPECT_EQ(steps, 0);
     ASSERT_TRUE(Run(VersionBlock("1.20"), "1.10"));
     EXPECT_EQ(deletes, 0);
@@ -124,19 +122,19 @@ TEST_F(Extract, VersionComparisonDeletesPromptsOnlyWhenBothDifferAndCardHasOne) 
     MakeDirectory("G:\\VM");
     MakeDirectory("G:\\VM\\PROMPTS");
     ASSERT_TRUE(Run(archive, "1.20"));
-    archive::versionBlockSeen = false;
+    versionSeen = false;
     ASSERT_TRUE(Run(archive, ""));
     EXPECT_EQ(deletes, 0);
     EXPECT_TRUE(Exists("G:\\VM\\PROMPTS"));
 
     // Two extractions in one operation: only the first archive's version is compared.
-    archive::versionBlockSeen = false;
+    versionSeen = false;
     ASSERT_TRUE(Run(archive, "1.20"));
     ASSERT_TRUE(Run(Concat({VersionBlock("9.99"), HeaderBlock("E:\\\\X\\", "16"), Bytes(1024, 0)}), "1.20"));
     EXPECT_EQ(deletes, 0);
     EXPECT_TRUE(Exists("G:\\X"));
 
-    archive::versionBlockSeen = false;
+    versionSeen = false;
     ASSERT_TRUE(Run(archive, "1.10\r"));
     EXPECT_EQ(deletes, 1);
     EXPECT_FALSE(Exists("G:\\VM\\PROMPTS"));
@@ -188,7 +186,7 @@ TEST_F(Extract, FullCardStopsOnceKeepingWhatWasRestored) {
     });
     LeaveFree('G', 1024 * 1024);
     EXPECT_FALSE(Run(archive, "1.20"));
-    EXPECT_TRUE(archive::extractionFailed);
+    EXPECT_TRUE(stats.failed);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], archive::CardFullMessage);
     EXPECT_EQ(Contents("G:\\FIRST"), Bytes(5000, 1));
@@ -204,7 +202,7 @@ TEST_F(Extract, FullCardStopsOnceKeepingWhatWasRestored) {
     EXPECT_EQ(messages.back(), archive::CardWriteErrorMessage);
     pc_->SetCallFault(nullptr);
     EXPECT_TRUE(Run(archive));
-    EXPECT_FALSE(archive::extractionFailed);
+    EXPECT_FALSE(stats.failed);
     EXPECT_EQ(Contents("G:\\SECOND"), Bytes(3000000, 2));
 }
 
@@ -217,19 +215,13 @@ TEST_F(Extract, ReadOnlyFileOnTheCardIsReplaced) {
 }
 
 TEST_F(Extract, ReadArchiveVersionNeverCreatesTheFile) {
-    archive::extractionFailed = true;
-    archive::archivePromptVersion = "stale";
-    archive::ReadArchiveVersion(Fs(), "C:\\missing.vhb");
+    EXPECT_EQ(archive::ReadArchiveVersion(Fs(), "C:\\missing.vhb"), "");
     EXPECT_FALSE(Exists("C:\\missing.vhb"));
-    EXPECT_EQ(archive::archivePromptVersion, "");
-    EXPECT_FALSE(archive::extractionFailed);
 
     MakeFile("C:\\six.vhp", Concat({VersionBlock("123456"), Bytes(1024, 0)}));
-    archive::ReadArchiveVersion(Fs(), "C:\\six.vhp");
-    EXPECT_EQ(archive::archivePromptVersion, "123456");
+    EXPECT_EQ(archive::ReadArchiveVersion(Fs(), "C:\\six.vhp"), "123456");
     MakeFile("C:\\short.vhp", Text("1.2"));
-    archive::ReadArchiveVersion(Fs(), "C:\\short.vhp");
-    EXPECT_EQ(archive::archivePromptVersion, "1.2");
+    EXPECT_EQ(archive::ReadArchiveVersion(Fs(), "C:\\short.vhp"), "1.2");
 }
 
 } // namespace

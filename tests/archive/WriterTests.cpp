@@ -106,4 +106,24 @@ TEST_F(Writer, DeepDirectoryPathsAreRefusedBeforeTheyOutgrowTheField) {
     EXPECT_GT(problem.path.size(), 64u);
 }
 
+TEST_F(Writer, AFileWithoutItsArchiveBitIsStoredSoThatItComesBack) {
+    MakeFile("E:\\HIDDEN.DAT", "hidden", FILE_ATTRIBUTE_HIDDEN, T1);
+    MakeFile("E:\\LOCKED.DAT", "locked", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, T1);
+    ASSERT_TRUE(WriteCard());
+    const std::string bytes(written.begin(), written.end());
+    const std::size_t header = bytes.find("E:\\HIDDEN.DAT");
+    ASSERT_NE(header, std::string::npos);
+    EXPECT_EQ(bytes.substr(header + 64, 4), std::string("130") + '\0');
+
+    const auto h = Fs().CreateFile("C:\\out.vhb", GENERIC_READ, 0, OPEN_EXISTING, 0);
+    const archive::ExtractResult result =
+        archive::ExtractArchive(Fs(), h, written.size(), "G:\\", "1.10", false, {});
+    Fs().CloseHandle(h);
+    ASSERT_TRUE(result.completed);
+    EXPECT_EQ(result.filesRestored, 2u);
+    EXPECT_EQ(Stat("G:\\HIDDEN.DAT").attributes, DWORD{FILE_ATTRIBUTE_HIDDEN});
+    EXPECT_EQ(Stat("G:\\LOCKED.DAT").attributes, DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM});
+    EXPECT_EQ(Contents("G:\\LOCKED.DAT"), Text("locked"));
+}
+
 } // namespace

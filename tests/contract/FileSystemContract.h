@@ -262,6 +262,32 @@ TEST_P(FileSystemContract, DispositionsCreateTruncateAndKeep) {
     fs_->CloseHandle(h);
 }
 
+TEST_P(FileSystemContract, TheFilePositionMovesForReadsAndWrites) {
+    // A restore checks an archive by its headers and comes back to its start; a backup fills in
+    // its first blocks last.
+    Put("E:\\P.TXT", "0123456789");
+    Handle h = fs_->CreateFile("E:\\P.TXT", GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    ASSERT_NE(h, InvalidHandle);
+    char buffer[8] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(fs_->ReadFile(h, buffer, 2, &read));
+    ASSERT_TRUE(fs_->SetFilePointer(h, 6));
+    ASSERT_TRUE(fs_->ReadFile(h, buffer, 8, &read));
+    EXPECT_EQ(std::string(buffer, read), "6789");
+    ASSERT_TRUE(fs_->SetFilePointer(h, 0));
+    ASSERT_TRUE(fs_->ReadFile(h, buffer, 3, &read));
+    EXPECT_EQ(std::string(buffer, read), "012");
+    fs_->CloseHandle(h);
+
+    h = fs_->CreateFile("E:\\P.TXT", GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    ASSERT_NE(h, InvalidHandle);
+    DWORD written = 0;
+    ASSERT_TRUE(fs_->SetFilePointer(h, 2));
+    ASSERT_TRUE(fs_->WriteFile(h, "XY", 2, &written));
+    fs_->CloseHandle(h);
+    EXPECT_EQ(Get("E:\\P.TXT"), "01XY456789");
+}
+
 TEST_P(FileSystemContract, PathsAreCaseInsensitiveAndTolerateDoubledSeparators) {
     ASSERT_TRUE(fs_->CreateDirectory("E:\\VoxHarbor"));
     ASSERT_TRUE(fs_->CreateDirectory("e:\\VOXHARBOR\\Backup\\"));

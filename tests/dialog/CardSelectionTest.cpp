@@ -10,8 +10,6 @@
 
 using namespace fktest;
 
-constexpr DWORD ERROR_UNRECOGNIZED_VOLUME = 1005;
-
 namespace {
 
 struct Fields {

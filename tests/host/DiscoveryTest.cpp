@@ -5,6 +5,7 @@
 #include "platform/api/LastError.h"
 #include "platform/host/Discovery.h"
 #include "platform/host/HostPlatform.h"
+#include "platform/host/HostWatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -111,7 +112,8 @@ TEST_F(SysfsFixture, VolumesShowLettersTypesAndDeviceChanges) {
     config.roots = roots;
     config.pollInterval = std::chrono::milliseconds(0);
     HostVolumes volumes(config, nullptr);
-    EXPECT_TRUE(volumes.Poll().empty()); // the first look only takes stock
+    HostWatcher watcher(volumes, config.pollInterval);
+    EXPECT_TRUE(watcher.Poll().empty()); // the first look only takes stock
 
     // D: card reader with card, E: empty reader, F: USB disk, G: DVD, H: network share.
     EXPECT_EQ(volumes.GetLogicalDrives(),
@@ -163,22 +165,22 @@ TEST_F(SysfsFixture, VolumesShowLettersTypesAndDeviceChanges) {
 
     // A card goes into the empty reader.
     WriteText(roots.sysBlock + "/sdc/size", "250112\n");
-    EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
-    EXPECT_TRUE(volumes.Poll().empty());
+    EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
+    EXPECT_TRUE(watcher.Poll().empty());
     // The first reader is unplugged: its letter goes, the others keep theirs.
     std::filesystem::remove_all(roots.sysBlock + "/sdb");
-    EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
+    EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
     EXPECT_EQ(volumes.GetDriveType("D:\\"), DRIVE_NO_ROOT_DIR);
     EXPECT_EQ(volumes.GetDriveType("E:\\"), DRIVE_REMOVABLE);
     EXPECT_EQ(volumes.GetDriveType("G:\\"), DRIVE_CDROM);
     // A new reader takes the lowest free letter.
     Disk("sdf", true, 0, "8:80", {});
-    EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
+    EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
     EXPECT_EQ(volumes.GetDriveType("D:\\"), DRIVE_REMOVABLE);
     EXPECT_FALSE(volumes.QueryVolumeDiskExtents("D:"));
     // Card pulled from E:.
     WriteText(roots.sysBlock + "/sdc/size", "0\n");
-    EXPECT_EQ(volumes.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
+    EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
 }
 
 // Without udisks2: a card the desktop (or a technician) mounted is used where it is mounted,

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using namespace fktest;
 using namespace optest;
 using namespace test;
@@ -76,12 +78,13 @@ TEST(Backup, TheVersionBlockHoldsTheFirstSixCharactersOfThePromptVersion) {
         ASSERT_TRUE(archive.has_value());
         std::string expected(Block, '\0');
         expected.replace(0, stored.size(), stored);
+        // The version block, then the integrity record; an empty card gives nothing more.
+        ASSERT_GE(archive->size(), 2 * Block);
+        EXPECT_EQ(archive->substr(0, Block), expected);
+        EXPECT_EQ(archive->substr(Block, 12), "VHBINTEGRITY");
+        EXPECT_EQ(archive->size() % Block, 0u);
         if (versionFile.empty()) {
-            EXPECT_EQ(*archive, expected);
-        } else {
-            ASSERT_GT(archive->size(), Block);
-            EXPECT_EQ(archive->substr(0, Block), expected);
-            EXPECT_EQ(archive->size() % Block, 0u);
+            EXPECT_EQ(archive->size(), 2 * Block);
         }
     }
 }
@@ -98,11 +101,12 @@ TEST(Backup, ALargerExistingArchiveIsReplacedWhole) {
     Bytes expected = VersionBlock("");
     const std::optional<std::string> archive = s.readFile(Target);
     ASSERT_TRUE(archive.has_value());
-    // Version block, the header of ROOT.CFG and one data block: nothing of the old file is left.
-    ASSERT_EQ(archive->size(), 3 * Block);
+    // Version block, integrity record, the header of ROOT.CFG and one data block: nothing of the
+    // old file is left.
+    ASSERT_EQ(archive->size(), 4 * Block);
     EXPECT_EQ(archive->substr(0, Block), std::string(expected.begin(), expected.end()));
-    EXPECT_EQ(archive->substr(Block, 12), std::string("E:\\ROOT.CFG") + '\0');
-    EXPECT_EQ(archive->substr(2 * Block + 20, 3), "abc");
+    EXPECT_EQ(archive->substr(2 * Block, 12), std::string("E:\\ROOT.CFG") + '\0');
+    EXPECT_EQ(archive->substr(3 * Block + 20, 3), "abc");
     EXPECT_FALSE(s.exists(Target + ".tmp"));
 }
 
@@ -216,11 +220,47 @@ TEST_F(BackupFailure, ACardGoneWhileTheSaveDialogWasOpenEndsSilentlyWithoutAFile
     EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
 }
 
-TEST_F(BackupFailure, ATemporaryFileOfTheSameNameIsNeverOverwritten) {
-    s.writeFile(Target + ".tmp", "someone else's");
+TEST_F(BackupFailure, ALeftoverTemporaryFileIsReusedAndNeverPilesUp) {
+    // What an interrupted backup leaves: the next backup of that name writes over it and puts it
+    // in place, so at most one such file ever exists.
+    s.writeFile(Target + ".tmp", std::string(9000, 'p'));
     BackUp(s);
     EXPECT_EQ(s.messages(), Texts{Complete});
-    EXPECT_EQ(s.readFile(Target + ".tmp"), "someone else's");
-    EXPECT_NE(s.readFile(Target), OldArchive);
-    EXPECT_FALSE(s.exists(Target + ".1.tmp"));
+    EXPECT_FALSE(s.exists(Target + ".tmp"));
+    const std::optional<std::string> archive = s.readFile(Target);
+    ASSERT_TRUE(archive.has_value());
+    EXPECT_EQ(archive->substr(Block, 12), "VHBINTEGRITY");
+    EXPECT_EQ(archive->find(std::string(1000, 'p')), std::string::npos);
+}
+
+TEST_F(BackupFailure, AFailedRenameKeepsTheWholeBackupAndSaysWhere) {
+    s.pc().SetCallFault([](platform::SimCall call, std::string_view) -> DWORD {
+        return call == platform::SimCall::Move ? ERROR_ACCESS_DENIED : 0;
+    });
+    BackUp(s);
+    EXPECT_EQ(s.messages(),
+              Texts{"The backup file " + Target +
+                    " could not be replaced (error 5).  The backup has been saved as " + Target + ".tmp."});
+    EXPECT_EQ(s.readFile(Target), OldArchive);
+    const std::optional<std::string> kept = s.readFile(Target + ".tmp");
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_NE(kept->find("M0002.VOX"), std::string::npos);
+    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+}
+
+TEST_F(BackupFailure, AFileThatShrinksWhileItIsReadEndsTheBackupAsACardReadFailure) {
+    // Something else writes to the card while the backup reads it: the record would claim
+    // bytes the archive does not hold.
+    const std::string host = s.pc().DriveFolder('E') + "/VM/MSG/100/M0002.VOX";
+    s.pc().SetCallFault([host, done = false](platform::SimCall call, std::string_view path) mutable -> DWORD {
+        if (call == platform::SimCall::BackupRead && path.ends_with("M0002.VOX") && !done) {
+            done = true;
+            std::filesystem::resize_file(host, 3000);
+        }
+        return 0;
+    });
+    BackUp(s);
+    EXPECT_EQ(s.messages(),
+              Texts{"An error has occurred while reading the VoxHarbor card. The backup is not complete."});
+    ExpectEarlierArchiveKept(s);
 }

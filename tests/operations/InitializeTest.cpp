@@ -154,17 +154,16 @@ TEST(Initialize, AFullCardStopsTheInstallWithItsMessageOnly) {
     EXPECT_FALSE(s.ui().ProgressBarExists());
 }
 
-TEST(Initialize, AMissingInitialArchiveIsReportedAfterTheFormat) {
+TEST(Initialize, AMissingInitialArchiveIsReportedBeforeTheFormat) {
     Scenario s;
     Prepare(s);
     ASSERT_TRUE(s.pc().Files().DeleteFile(InitialArchive));
+    const Tree card = Snapshot(s, 'E');
     Initialize(s, FormatWith(Fat("NEWCARD")));
-    EXPECT_EQ(s.messages(),
-              (Texts{Reformat, FatAdvice,
-                     "The VoxHarbor initial card file C:\\ZEL\\Voxharbor\\Data\\"
-                     "InitializedFileStruct.vhb was not found.  The VoxHarbor card has not been "
-                     "initialized.  Please re-install the application."}));
-    EXPECT_EQ(s.field(ControlId::PromptVersion), "");
+    EXPECT_EQ(s.messages(), (Texts{"The file C:\\ZEL\\Voxharbor\\Data\\InitializedFileStruct.vhb was not "
+                                   "found.  The VoxHarbor card has not been changed."}));
+    EXPECT_TRUE(s.ui().Formats().empty());
+    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
     EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
 }
 

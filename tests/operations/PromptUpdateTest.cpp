@@ -118,7 +118,7 @@ TEST(Update, TheVersionQuestionDecidesWhetherThePromptsAreReplaced) {
     }
 }
 
-TEST(Update, AFullCardShowsItsMessageOnceAndNoCompletion) {
+TEST(Update, PromptsThatDoNotFitAreRefusedBeforeTheOldOnesGo) {
     Scenario s;
     Prepare(s, "0110", PromptArchiveBytes("1.20", "0120"));
     // No room left but what the old prompts free: the version file fits, the prompt does not.
@@ -130,13 +130,14 @@ TEST(Update, AFullCardShowsItsMessageOnceAndNoCompletion) {
     std::string error;
     ASSERT_TRUE(platform::SimFill(s.folder(), 'E', free, &error)) << error;
     s.pc().Refresh();
+    const Tree card = Snapshot(s, 'E');
     s.answerMessage(IDYES);
     Update(s);
 
+    // The new prompts cannot fit even in the room the old ones leave: refused before the old
+    // ones are deleted.
     EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), CardFull}));
-    EXPECT_EQ(s.readFile(CardVersionFile), "0120");
-    EXPECT_FALSE(s.exists(CardOnlyPrompt));
-    EXPECT_EQ(s.readFile(Message), "message");
+    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
     EXPECT_EQ(s.statusBar(0), "Ready");
     EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
     EXPECT_FALSE(s.ui().ProgressBarExists());

@@ -213,9 +213,6 @@ Scenario::Scenario(Bare) : folder_(MakeTempFolder()) {
     // Program-wide values start as a fresh process has them.
     driveCodes.fill(DriveCodeNone);
     volumeLabel.clear();
-    archive::archivePromptVersion.clear();
-    archive::extractionFailed = false;
-    archive::versionBlockSeen = false;
 }
 
 Scenario::Scenario() : Scenario(Bare{}) {
@@ -225,8 +222,9 @@ Scenario::Scenario() : Scenario(Bare{}) {
     description_.drives.push_back(DriveConfig('G', platform::SimDriveType::Removable, false, ""));
     Config('C').totalClusters = 0x00FFFFFF; // a roomy local disk
     pendingFiles_.emplace_back(OnDrive('C', BackupFolder), std::nullopt);
-    pendingFiles_.emplace_back(OnDrive('C', PromptUpdateFile), std::string());
-    pendingFiles_.emplace_back(OnDrive('C', InitialArchiveFile), std::string());
+    // Archives of nothing: a version block alone.
+    pendingFiles_.emplace_back(OnDrive('C', PromptUpdateFile), std::string(1024, '\0'));
+    pendingFiles_.emplace_back(OnDrive('C', InitialArchiveFile), std::string(1024, '\0'));
 }
 
 Scenario::~Scenario() {

@@ -61,9 +61,9 @@ private:
 
 class Scenario {
 public:
-    // The demo-like PC: C: fixed with the installation tree (an empty prompt-update file and an
-    // empty initial archive), D: cdrom, E: removable card "VOXCARD" of 64,028,672 bytes without
-    // files, G: removable card reader without a card.
+    // The demo-like PC: C: fixed with the installation tree (a prompt-update archive and an
+    // initial archive that hold no entries), D: cdrom, E: removable card "VOXCARD" of 64,028,672 bytes
+    // without files, G: removable card reader without a card.
     Scenario();
     // A PC with no drives at all.
     struct Bare {};

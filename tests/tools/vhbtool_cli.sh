@@ -29,7 +29,7 @@ cmp -s a.vhb b.vhb || fail "create is not reproducible with --time"
 [ $(($(stat -c %s a.vhb) % 1024)) = 0 ] || fail "archive size is not a multiple of 1024"
 
 expect 0 "$tool" verify a.vhb
-grep -q 'well formed, version "1.10", 10 entries' out || fail "verify: $(cat out)"
+grep -q 'well formed, version "1.10", 10 entries, integrity record matches' out || fail "verify: $(cat out)"
 
 expect 0 "$tool" list --json a.vhb
 grep -qF '{"path": "E:\\\\VM\\\\MSG\\LIST.TXT", "attributes": 32, "kind": "file", "creationTime": 130000000000000000, "lastAccessTime": 130000000000000000, "lastWriteTime": 130000000000000000, "size": 1035}' out ||
@@ -56,13 +56,45 @@ grep -q 'vhbtool extract' out || fail "--help does not document extract"
 # A damaged archive: the first problem and its offset.
 head -c 5000 a.vhb >cut.vhb
 expect 1 "$tool" verify cut.vhb
-grep -q 'at byte 4096: .*not a multiple of 1024' err || fail "verify of a cut archive: $(cat err)"
+grep -q 'at byte 4096: .*not a whole number of 1024-byte blocks' err || fail "verify of a cut archive: $(cat err)"
 expect 1 "$tool" list cut.vhb
 [ "$(wc -l <err)" = 1 ] || fail "list of a cut archive: $(cat err)"
 cp a.vhb bad.vhb
-printf 'x' | dd of=bad.vhb bs=1 seek=$((1024 + 64)) conv=notrunc status=none
+printf 'x' | dd of=bad.vhb bs=1 seek=$((2048 + 64)) conv=notrunc status=none
 expect 1 "$tool" verify bad.vhb
-grep -q 'at byte 1024: the attributes field' err || fail "verify of bad attributes: $(cat err)"
+grep -q 'at byte 2112: the attributes field' err || fail "verify of bad attributes: $(cat err)"
+# Cut at an entry boundary: only the integrity record tells.
+head -c $((4 * 1024)) a.vhb >short.vhb
+expect 1 "$tool" verify short.vhb
+grep -q 'it was cut short' err || fail "verify of an archive cut between entries: $(cat err)"
+# One changed byte of a file's contents: only the checksums tell.
+cp a.vhb flipped.vhb
+printf 'Z' | dd of=flipped.vhb bs=1 seek=$(($(stat -c %s a.vhb) - 1500)) conv=notrunc status=none
+cmp -s a.vhb flipped.vhb && fail "the byte was not changed"
+expect 1 "$tool" verify flipped.vhb
+grep -q 'checksums' err || fail "verify of a changed byte: $(cat err)"
+
+# What the program reads its own way: listed as it reads it, warned about, not refused.
+: >empty.vhb
+expect 0 "$tool" list empty.vhb
+[ "$(cat out)" = "version: " ] || fail "list of a 0-byte archive: $(cat out)"
+expect 1 "$tool" verify empty.vhb
+grep -q 'at byte 0: the archive is empty' err || fail "verify of a 0-byte archive: $(cat err)"
+python3 - <<'PY'
+b = bytearray(2048)
+b[0:7] = b'1.2345X'
+b[1024:1028] = b'E:\\X'; b[1024 + 64] = ord('1')
+for i in range(6): b[1024 + 96 + 32 * i] = ord('0')
+f = bytearray(1024); f[0:6] = b'E:\\F.X'; f[64:66] = b'32'
+for i in range(6): f[96 + 32 * i] = ord('0')
+open('odd.vhb', 'wb').write(bytes(b) + bytes(1024) + bytes(f) + bytes(1024))
+PY
+expect 0 "$tool" list odd.vhb
+head -1 out | grep -qx 'version: 1.2345' || fail "list of a 7-character version: $(head -1 out)"
+grep -q '^? 1 0 ' out || fail "list of an entry of another kind: $(cat out)"
+expect 0 "$tool" verify odd.vhb
+grep -q 'warning at byte 6' err || fail "verify does not warn about byte 6: $(cat err)"
+grep -q 'passes over the entry' err || fail "verify does not warn about the other kind: $(cat err)"
 
 # A hostile entry is refused and nothing lands outside the folder.
 python3 - <<'PY'

@@ -1,7 +1,7 @@
 // vhbtool: the command-line companion for greeting & data archives (.vhb, .vhp).
 #include "FixedTimeFileSystem.h"
-#include "Inspect.h"
 #include "archive/Archive.h"
+#include "archive/Check.h"
 #include "platform/api/LastError.h"
 #include "platform/sim/SimulatedPc.h"
 
@@ -25,17 +25,21 @@ block, then per directory or file an entry header and the blocks of its backup s
 
   vhbtool list [--json] ARCHIVE
       The version, then one line per entry (a malformed archive is listed as far as it can
-      be made out, and the problem is reported as by verify): kind (d directory, f file, ? other), attribute
+      be made out, and the problem is reported as by verify): kind (d directory, f file, ? other:
+      an attribute word that marks neither, which the program passes over), attribute
       word, data size, creation, last-access and last-write time (FILETIMEs), stored path.
       --json prints {"version": str, "entries": [{"path": str, "attributes": int,
       "kind": "directory"|"file"|"other", "creationTime": int, "lastAccessTime": int,
       "lastWriteTime": int, "size": int}]}.
   vhbtool verify ARCHIVE
       Exit 0 when the archive is well formed; otherwise names the first problem and its byte
-      offset, exit 1.
+      offset, exit 1: every archive that the program refuses to restore is refused here. What
+      the program reads its own way (entries it passes over, bytes it ignores) is reported as a
+      warning. An archive with an integrity record (backups and archives made by create) is
+      also checked against its entry count, length and checksums.
   vhbtool create [--version TEXT] [--root X:\] [--time FILETIME] FOLDER ARCHIVE
       Writes the archive of a host folder as a card whose root is X:\ (default E:\) would be
-      written; the version block holds TEXT (at most 6 characters, default empty). --time
+      written, with an integrity record after the version block; the version block holds TEXT (at most 6 characters, default empty). --time
       (or the environment variable SOURCE_DATE_EPOCH, seconds since 1970) gives every entry
       that time and a plain attribute word, so the same tree always gives the same archive.
       Entries are taken in name order.
@@ -193,9 +197,9 @@ int List(const std::vector<std::string>& args) {
     if (!OpenForReading(a, fsys::path(path).parent_path().string(), 'E', path, &error)) {
         return Error(error);
     }
-    std::vector<vhbtool::ListedEntry> entries;
-    const vhbtool::Inspection inspection = vhbtool::InspectArchive(
-        a.Files(), a.h, a.size, [&](const vhbtool::ListedEntry& e) { entries.push_back(e); });
+    std::vector<archive::CheckedEntry> entries;
+    const archive::ArchiveCheck inspection = archive::CheckArchive(
+        a.Files(), a.h, a.size, false, [&](const archive::CheckedEntry& e) { entries.push_back(e); });
     if (json) {
         std::cout << "{\"version\": ";
         JsonString(std::cout, inspection.version);
@@ -207,8 +211,8 @@ int List(const std::vector<std::string>& args) {
             std::cout << ", \"attributes\": " << e.header.attributes << ", \"kind\": \"" << KindName(e.kind)
                       << "\", \"creationTime\": " << e.header.creationTime.Value()
                       << ", \"lastAccessTime\": " << e.header.lastAccessTime.Value()
-                      << ", \"lastWriteTime\": " << e.header.lastWriteTime.Value() << ", \"size\": " << e.size
-                      << "}";
+                      << ", \"lastWriteTime\": " << e.header.lastWriteTime.Value()
+                      << ", \"size\": " << e.dataBytes << "}";
         }
         std::cout << "]}\n";
     } else {
@@ -217,12 +221,13 @@ int List(const std::vector<std::string>& args) {
             std::cout << (e.kind == archive::EntryKind::Directory ? 'd'
                           : e.kind == archive::EntryKind::File    ? 'f'
                                                                   : '?')
-                      << ' ' << e.header.attributes << ' ' << e.size << ' ' << e.header.creationTime.Value()
-                      << ' ' << e.header.lastAccessTime.Value() << ' ' << e.header.lastWriteTime.Value()
-                      << ' ' << e.header.path << "\n";
+                      << ' ' << e.header.attributes << ' ' << e.dataBytes << ' '
+                      << e.header.creationTime.Value() << ' ' << e.header.lastAccessTime.Value() << ' '
+                      << e.header.lastWriteTime.Value() << ' ' << e.header.path << "\n";
         }
     }
-    if (inspection.problem) {
+    // An empty file is listed as the program reads it: no version and no entries.
+    if (inspection.problem && a.size != 0) {
         // What could be made out is listed; the archive is still reported as malformed.
         return Error(path + ": malformed at byte " + std::to_string(inspection.problem->offset) + ": " +
                      inspection.problem->text);
@@ -240,14 +245,17 @@ int Verify(const std::vector<std::string>& args) {
     if (!OpenForReading(a, fsys::path(path).parent_path().string(), 'E', path, &error)) {
         return Error(error);
     }
-    unsigned count = 0;
-    const vhbtool::Inspection inspection =
-        vhbtool::InspectArchive(a.Files(), a.h, a.size, [&](const vhbtool::ListedEntry&) { ++count; });
+    const archive::ArchiveCheck inspection = archive::CheckArchive(a.Files(), a.h, a.size, true);
+    for (const archive::ArchiveProblem& w : inspection.warnings) {
+        std::cerr << "vhbtool: " << path << ": warning at byte " << w.offset << ": " << w.text << "\n";
+    }
     if (inspection.problem) {
         return Error(path + ": at byte " + std::to_string(inspection.problem->offset) + ": " +
                      inspection.problem->text);
     }
-    std::cout << path << ": well formed, version \"" << inspection.version << "\", " << count << " entries\n";
+    std::cout << path << ": well formed, version \"" << inspection.version << "\", " << inspection.entries
+              << " entries, "
+              << (inspection.checksumVerified ? "integrity record matches" : "no integrity record") << "\n";
     return 0;
 }
 
@@ -331,10 +339,15 @@ int Create(const std::vector<std::string>& args) {
         return Error(partial + ": " + ErrorText(platform::GetLastError()));
     }
     archive::WriteProblem problem;
-    const bool written = archive::WriteVersionBlock(files, h, version, &problem) &&
-                         archive::WriteArchiveTree(source, root, h, {}, &problem);
+    archive::ArchiveTally tally;
+    archive::WriterCallbacks callbacks;
+    callbacks.tally = &tally;
+    bool written = archive::WriteVersionBlock(files, h, version, &problem, &tally) &&
+                   archive::WriteIntegrityBlock(files, h, {}, &problem) &&
+                   archive::WriteArchiveTree(source, root, h, callbacks, &problem);
     const bool closed = files.CloseHandle(h);
     const DWORD closeError = closed ? 0 : platform::GetLastError();
+    written = written && (!closed || archive::SealArchive(files, partial, version, tally, &problem));
     if (!written || !closed) {
         files.DeleteFile(partial); // a partial archive is no archive; its removal is best effort
         if (!closed && written) {
@@ -393,11 +406,10 @@ int Extract(const std::vector<std::string>& args) {
     archive::ExtractCallbacks callbacks;
     std::string message;
     callbacks.showMessage = [&](const std::string& m) { message = m; };
-    archive::ExtractStats stats;
-    archive::versionBlockSeen = false;
-    const bool ok =
-        keepPrompts ? archive::ExtractArchiveKeepPrompts(a.Files(), a.h, a.size, root, "", callbacks, &stats)
-                    : archive::ExtractArchive(a.Files(), a.h, a.size, root, "", callbacks, &stats);
+    const archive::ExtractResult stats =
+        keepPrompts ? archive::ExtractArchiveKeepPrompts(a.Files(), a.h, a.size, root, "", false, callbacks)
+                    : archive::ExtractArchive(a.Files(), a.h, a.size, root, "", false, callbacks);
+    const bool ok = stats.completed;
     a.drive.pc->Flush();
     if (!ok) {
         return Error(stats.archiveReadError != 0

@@ -1,6 +1,5 @@
 // udisks2 over the D-Bus system bus (Qt D-Bus): the object manager's snapshot of drives and
 // block devices, its change signals, and Mount, Unmount and Format.
-#include "platform/host/ErrnoMap.h"
 #include "platform/host/Udisks.h"
 
 #include <QtCore/QCoreApplication>
@@ -33,7 +32,6 @@ const QString DriveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
 constexpr int CallTimeoutMs = 30000;
 // Making a file system on a large card takes a while.
 constexpr int FormatTimeoutMs = 10 * 60 * 1000;
-constexpr DWORD ERROR_CANCELLED = 1223;
 
 std::string ByteString(const QVariant& v) {
     QByteArray bytes = v.toByteArray();

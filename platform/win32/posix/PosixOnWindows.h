@@ -33,6 +33,15 @@
 #ifndef O_NOFOLLOW
 #define O_NOFOLLOW 0 // no symbolic links
 #endif
+#ifndef O_DIRECTORY
+#define O_DIRECTORY 0 // the C library cannot open folders: such an open fails, as it may
+#endif
+#ifndef EDQUOT
+#define EDQUOT 1133 // Windows has no quota error among the C library's; no call returns this
+#endif
+#ifndef ENOMEDIUM
+#define ENOMEDIUM 1134 // nor a no-medium error; Win32 calls say ERROR_NOT_READY instead
+#endif
 #ifndef S_ISLNK
 #define S_ISLNK(mode) 0
 #endif
@@ -71,6 +80,10 @@ int fk_posix_fstat(int fd, struct fk_posix_stat* st);
 #define AT_SYMLINK_NOFOLLOW 0x100
 int futimens(int fd, const struct timespec times[2]);
 int utimensat(int dirfd, const char* path, const struct timespec times[2], int flags);
+
+inline int fsync(int fd) {
+    return _commit(fd);
+}
 
 char* realpath(const char* path, char* resolved);
 

@@ -1,0 +1,185 @@
+#include "platform/common/FaultInjection.h"
+
+#include "platform/api/LastError.h"
+
+namespace platform {
+
+DWORD FaultInjectingFileSystem::Ask(FileCall call, std::string_view path) const {
+    return hook_ ? hook_(call, path) : ERROR_SUCCESS;
+}
+
+DWORD FaultInjectingFileSystem::AskFile(FileCall call, Handle h, DWORD access) const {
+    if (!hook_) {
+        return ERROR_SUCCESS;
+    }
+    const auto it = files_.find(h);
+    if (it == files_.end() || (it->second.access & access) != access) {
+        return ERROR_SUCCESS;
+    }
+    return hook_(call, it->second.path);
+}
+
+Handle FaultInjectingFileSystem::CreateFile(std::string_view path, DWORD access, DWORD shareMode,
+                                            DWORD disposition, DWORD flags) {
+    if (DWORD err = Ask(FileCall::Open, path)) {
+        return FailHandle(err);
+    }
+    const Handle h = inner_.CreateFile(path, access, shareMode, disposition, flags);
+    if (h != InvalidHandle) {
+        files_[h] = Opened{std::string(path), access};
+    }
+    return h;
+}
+
+BOOL FaultInjectingFileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) {
+    if (DWORD err = AskFile(FileCall::Read, h, GENERIC_READ)) {
+        if (read != nullptr) {
+            *read = 0;
+        }
+        return Fail(err);
+    }
+    return inner_.ReadFile(h, buffer, toRead, read);
+}
+
+BOOL FaultInjectingFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) {
+    if (DWORD err = AskFile(FileCall::Write, h, GENERIC_WRITE)) {
+        if (written != nullptr) {
+            *written = 0;
+        }
+        return Fail(err);
+    }
+    return inner_.WriteFile(h, buffer, toWrite, written);
+}
+
+BOOL FaultInjectingFileSystem::CloseHandle(Handle h) {
+    // The handle is released whatever the hook says; its error is what the close reports.
+    const DWORD injected = AskFile(FileCall::Close, h, 0);
+    files_.erase(h);
+    listings_.erase(h);
+    const BOOL closed = inner_.CloseHandle(h);
+    if (injected != ERROR_SUCCESS) {
+        return Fail(injected);
+    }
+    return closed;
+}
+
+BOOL FaultInjectingFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    return inner_.SetFilePointer(h, position);
+}
+
+BOOL FaultInjectingFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
+    return inner_.GetFileSize(h, size);
+}
+
+DWORD FaultInjectingFileSystem::GetFileAttributes(std::string_view path) {
+    if (DWORD err = Ask(FileCall::GetAttributes, path)) {
+        SetLastError(err);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return inner_.GetFileAttributes(path);
+}
+
+BOOL FaultInjectingFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) {
+    if (DWORD err = Ask(FileCall::SetAttributes, path)) {
+        return Fail(err);
+    }
+    return inner_.SetFileAttributes(path, attributes);
+}
+
+BOOL FaultInjectingFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess,
+                                           FILETIME* lastWrite) {
+    if (DWORD err = AskFile(FileCall::GetTimes, h, 0)) {
+        return Fail(err);
+    }
+    return inner_.GetFileTime(h, creation, lastAccess, lastWrite);
+}
+
+BOOL FaultInjectingFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
+                                           const FILETIME* lastWrite) {
+    if (DWORD err = AskFile(FileCall::SetTimes, h, GENERIC_WRITE)) {
+        return Fail(err);
+    }
+    return inner_.SetFileTime(h, creation, lastAccess, lastWrite);
+}
+
+BOOL FaultInjectingFileSystem::CreateDirectory(std::string_view path) {
+    if (DWORD err = Ask(FileCall::CreateDirectory, path)) {
+        return Fail(err);
+    }
+    return inner_.CreateDirectory(path);
+}
+
+BOOL FaultInjectingFileSystem::DeleteFile(std::string_view path) {
+    if (DWORD err = Ask(FileCall::Delete, path)) {
+        return Fail(err);
+    }
+    return inner_.DeleteFile(path);
+}
+
+BOOL FaultInjectingFileSystem::MoveFileReplace(std::string_view from, std::string_view to) {
+    if (DWORD err = Ask(FileCall::Move, from)) {
+        return Fail(err);
+    }
+    return inner_.MoveFileReplace(from, to);
+}
+
+DWORD FaultInjectingFileSystem::DeleteTree(std::string_view path) {
+    if (DWORD err = Ask(FileCall::Delete, path)) {
+        return err;
+    }
+    return inner_.DeleteTree(path);
+}
+
+Handle FaultInjectingFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
+    if (DWORD err = Ask(FileCall::FindFirst, pattern)) {
+        return FailHandle(err);
+    }
+    const Handle h = inner_.FindFirstFile(pattern, data);
+    if (h != InvalidHandle) {
+        listings_[h] = std::string(pattern);
+    }
+    return h;
+}
+
+BOOL FaultInjectingFileSystem::FindNextFile(Handle h, FindData* data) {
+    const auto it = listings_.find(h);
+    if (it != listings_.end()) {
+        if (DWORD err = Ask(FileCall::FindNext, it->second)) {
+            return Fail(err);
+        }
+    }
+    return inner_.FindNextFile(h, data);
+}
+
+BOOL FaultInjectingFileSystem::FindClose(Handle h) {
+    listings_.erase(h);
+    return inner_.FindClose(h);
+}
+
+BOOL FaultInjectingFileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read,
+                                          BOOL abort, void** context) {
+    if (abort == FALSE) {
+        if (DWORD err = AskFile(FileCall::BackupRead, h, GENERIC_READ)) {
+            if (read != nullptr) {
+                *read = 0;
+            }
+            return Fail(err);
+        }
+    }
+    return inner_.BackupRead(h, buffer, toRead, read, abort, context);
+}
+
+BOOL FaultInjectingFileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite,
+                                           DWORD* written, BOOL abort, void** context) {
+    if (abort == FALSE) {
+        if (DWORD err = AskFile(FileCall::BackupWrite, h, GENERIC_WRITE)) {
+            if (written != nullptr) {
+                *written = 0;
+            }
+            return Fail(err);
+        }
+    }
+    return inner_.BackupWrite(h, buffer, toWrite, written, abort, context);
+}
+
+} // namespace platform

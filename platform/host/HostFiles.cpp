@@ -1,0 +1,478 @@
+// Open files of the host: CreateFile and what is done through a handle (data, size, times,
+// attributes, backup streams), each on the file's descriptor.
+#include "platform/host/HostFileSystem.h"
+
+#include "platform/api/LastError.h"
+#include "platform/common/BackupStream.h"
+#include "platform/common/ShareMode.h"
+#include "platform/host/HostAttributes.h"
+#include "platform/posix/Errno.h"
+#include "platform/posix/HostTree.h"
+#include "platform/posix/IoLoops.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace platform::host {
+
+using posix::FailWithErrno;
+using posix::IoDirection;
+
+namespace {
+
+// All writes go through here: either every byte lands or nothing does, and a full drive is
+// ERROR_DISK_FULL before anything is written.
+DWORD WriteWhole(int fd, const void* buffer, std::uint32_t count) {
+    if (count == 0) {
+        return ERROR_SUCCESS;
+    }
+    struct stat st {};
+    const off_t position = lseek(fd, 0, SEEK_CUR);
+    if (position < 0 || fstat(fd, &st) != 0) {
+        return posix::ErrorFromErrno(errno, IoDirection::Write);
+    }
+    const std::uint64_t oldSize = static_cast<std::uint64_t>(st.st_size);
+    const std::uint64_t end = static_cast<std::uint64_t>(position) + count;
+    struct statvfs vfs {};
+    if (end > oldSize && fstatvfs(fd, &vfs) == 0 && vfs.f_bsize > 0) {
+        const std::uint64_t cluster = vfs.f_bsize;
+        auto roundUp = [cluster](std::uint64_t v) { return (v + cluster - 1) / cluster * cluster; };
+        const std::uint64_t needed = roundUp(end) - roundUp(oldSize);
+        const std::uint64_t available = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+        if (needed > available) {
+            return ERROR_DISK_FULL;
+        }
+    }
+    std::size_t done = 0;
+    const DWORD err = posix::WriteAll(fd, buffer, count, &done);
+    if (err != ERROR_SUCCESS) {
+        // Take back what this call added so that a failed write leaves no partial data.
+        if (ftruncate(fd, static_cast<off_t>(std::max<std::uint64_t>(oldSize, position))) != 0 ||
+            lseek(fd, position, SEEK_SET) < 0) {
+            return posix::ErrorFromErrno(errno, IoDirection::Write);
+        }
+    }
+    return err;
+}
+
+} // namespace
+
+void StickyTimes::Reapply(int fd) const {
+    if (active && fd >= 0) {
+        // Best effort: the data is written; a time that cannot be put back is not worth
+        // failing the write for, and the times were accepted once already.
+        (void)futimens(fd, times);
+    }
+}
+
+class HostBackupFile final : public BackupFile {
+public:
+    HostBackupFile(int fd, bool directory, const StickyTimes* sticky)
+        : fd_(fd), directory_(directory), sticky_(sticky) {}
+    bool IsDirectory() const override { return directory_; }
+    DWORD Size(std::uint64_t* size) override {
+        struct stat st {};
+        if (fstat(fd_, &st) != 0) {
+            return posix::ErrorFromErrno(errno, IoDirection::Read);
+        }
+        *size = static_cast<std::uint64_t>(st.st_size);
+        return ERROR_SUCCESS;
+    }
+    DWORD ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got) override {
+        std::size_t n = 0;
+        const DWORD err = posix::PreadAll(fd_, buffer, count, offset, &n);
+        *got = static_cast<std::uint32_t>(n);
+        return err;
+    }
+    DWORD Write(const void* buffer, std::uint32_t count) override {
+        const DWORD err = WriteWhole(fd_, buffer, count);
+        sticky_->Reapply(fd_);
+        return err;
+    }
+
+private:
+    int fd_;
+    bool directory_;
+    const StickyTimes* sticky_;
+};
+
+HostFileSystem::OpenFile::OpenFile() = default;
+HostFileSystem::OpenFile::~OpenFile() = default;
+
+HostFileSystem::HostFileSystem(DriveMap& drives) : paths_(drives) {}
+
+HostFileSystem::~HostFileSystem() {
+    for (auto& [h, f] : files_) {
+        if (f->fd >= 0) {
+            ::close(f->fd);
+        }
+    }
+}
+
+std::string HostFileSystem::HostPathOf(std::string_view windowsPath) {
+    HostEntry e;
+    if (paths_.Resolve(windowsPath, &e) != ERROR_SUCCESS) {
+        return {};
+    }
+    return e.host;
+}
+
+HostFileSystem::OpenFile* HostFileSystem::FileOf(Handle h) {
+    auto it = files_.find(h);
+    return it == files_.end() ? nullptr : it->second.get();
+}
+
+DWORD HostFileSystem::DataFileOf(Handle h, DWORD access, OpenFile** file) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (f->isDirectory || !(f->access & access)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *file = f;
+    return ERROR_SUCCESS;
+}
+
+bool HostFileSystem::ShareConflict(const OpenFile& c) const {
+    return std::any_of(files_.begin(), files_.end(), [&](const auto& kv) {
+        const OpenFile& f = *kv.second;
+        return !f.isVirtual && f.dev == c.dev && f.ino == c.ino &&
+               !SharingAllows(c.access, c.share, f.access, f.share);
+    });
+}
+
+bool HostFileSystem::InUse(std::uint64_t dev, std::uint64_t ino) const {
+    return std::any_of(files_.begin(), files_.end(), [&](const auto& kv) {
+        return !kv.second->isVirtual && kv.second->dev == dev && kv.second->ino == ino;
+    });
+}
+
+Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD shareMode, DWORD disposition,
+                                  DWORD flags) {
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
+        (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE))) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return InvalidHandle;
+    }
+    HostEntry e;
+    const DWORD err = paths_.Resolve(path, &e);
+    if (err != ERROR_SUCCESS) {
+        Fail(err);
+        return InvalidHandle;
+    }
+    auto file = std::make_unique<OpenFile>();
+    file->access = access;
+    file->share = shareMode;
+    bool existed = e.exists;
+
+    if (e.exists && e.isDirectory) {
+        if (!(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+            Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
+        if (disposition == CREATE_NEW) {
+            Fail(ERROR_FILE_EXISTS);
+            return InvalidHandle;
+        }
+        if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+            Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
+        file->isDirectory = true;
+        if (e.isVirtual) {
+            file->isVirtual = true;
+        } else {
+            file->fd =
+                open(e.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (e.path.isHost ? 0 : O_NOFOLLOW));
+            if (file->fd < 0) {
+                FailWithErrno(errno);
+                return InvalidHandle;
+            }
+        }
+    } else if (e.exists) {
+        if (!e.isVirtual && !S_ISREG(e.st.st_mode)) {
+            // Devices, fifos and sockets are no files of a card; opening a fifo would block.
+            Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
+        if (disposition == CREATE_NEW) {
+            Fail(ERROR_FILE_EXISTS);
+            return InvalidHandle;
+        }
+        const bool writes =
+            (access & GENERIC_WRITE) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+        if (writes && (ReadAttributes(e.host, e.st) & FILE_ATTRIBUTE_READONLY)) {
+            Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
+        file->dev = e.st.st_dev;
+        file->ino = e.st.st_ino;
+        if (ShareConflict(*file)) {
+            Fail(ERROR_SHARING_VIOLATION);
+            return InvalidHandle;
+        }
+    } else {
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            Fail(ERROR_FILE_NOT_FOUND);
+            return InvalidHandle;
+        }
+        if (e.parentVirtual || e.isRoot) {
+            Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
+    }
+
+    if (!file->isDirectory) {
+        int mode = O_RDONLY;
+        if ((access & GENERIC_WRITE) && (access & GENERIC_READ)) {
+            mode = O_RDWR;
+        } else if (access & GENERIC_WRITE) {
+            mode = O_WRONLY;
+        }
+        int oflags = mode | O_CLOEXEC | (e.path.isHost ? 0 : O_NOFOLLOW);
+        if (!existed) {
+            oflags |= O_CREAT | O_EXCL;
+        } else if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+            // Truncation needs a writable descriptor even when only reading was asked for.
+            oflags = (oflags & ~O_ACCMODE) | (mode == O_RDONLY ? O_RDWR : mode) | O_TRUNC;
+        }
+        file->fd = open(e.host.c_str(), oflags, 0666);
+        if (file->fd < 0 && errno == EEXIST && !existed) {
+            Fail(ERROR_FILE_EXISTS);
+            return InvalidHandle;
+        }
+        if (file->fd < 0) {
+            FailWithErrno(errno);
+            return InvalidHandle;
+        }
+        struct stat st {};
+        if (fstat(file->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            // Devices, fifos and sockets are no files of a card.
+            ::close(file->fd);
+            Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
+        file->dev = st.st_dev;
+        file->ino = st.st_ino;
+    } else if (file->fd >= 0) {
+        struct stat st {};
+        if (fstat(file->fd, &st) != 0) {
+            const int err = errno;
+            ::close(file->fd);
+            FailWithErrno(err, IoDirection::Read);
+            return InvalidHandle;
+        }
+        file->dev = st.st_dev;
+        file->ino = st.st_ino;
+        if (ShareConflict(*file)) {
+            ::close(file->fd);
+            Fail(ERROR_SHARING_VIOLATION);
+            return InvalidHandle;
+        }
+    }
+    file->host = e.host;
+    file->backup = std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky);
+    const Handle h = nextHandle_++;
+    files_.emplace(h, std::move(file));
+    SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
+                     ? ERROR_ALREADY_EXISTS
+                     : ERROR_SUCCESS);
+    return h;
+}
+
+BOOL HostFileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) {
+    if (read != nullptr) {
+        *read = 0;
+    }
+    OpenFile* f = nullptr;
+    if (DWORD err = DataFileOf(h, GENERIC_READ, &f)) {
+        return Fail(err);
+    }
+    std::size_t done = 0;
+    const DWORD err = posix::ReadAll(f->fd, buffer, toRead, &done);
+    if (read != nullptr) {
+        *read = static_cast<DWORD>(done);
+    }
+    return err == ERROR_SUCCESS ? TRUE : Fail(err);
+}
+
+BOOL HostFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) {
+    if (written != nullptr) {
+        *written = 0;
+    }
+    OpenFile* f = nullptr;
+    if (DWORD err = DataFileOf(h, GENERIC_WRITE, &f)) {
+        return Fail(err);
+    }
+    const DWORD err = WriteWhole(f->fd, buffer, toWrite);
+    f->sticky.Reapply(f->fd);
+    if (err != ERROR_SUCCESS) {
+        return Fail(err);
+    }
+    if (written != nullptr) {
+        *written = toWrite;
+    }
+    return TRUE;
+}
+
+BOOL HostFileSystem::CloseHandle(Handle h) {
+    auto it = files_.find(h);
+    if (it == files_.end()) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    const int fd = it->second->fd;
+    it->second->sticky.Reapply(fd);
+    int err = 0;
+    if (fd >= 0 && (it->second->access & GENERIC_WRITE)) {
+        // Windows writes through to removable drives; Linux keeps the data in memory for a while.
+        // A technician pulls the card once the program says it is done, so what was written
+        // must be on the card when the handle closes: the file and its directory entry.
+        if (fsync(fd) != 0) {
+            err = errno;
+        }
+        posix::SyncParent(it->second->host);
+    }
+    files_.erase(it);
+    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR && err == 0) {
+        err = errno;
+    }
+    // A failing flush or close on a card is a write that did not reach it.
+    return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
+}
+
+BOOL HostFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (f->isVirtual || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (lseek(f->fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+        return FailWithErrno(errno, IoDirection::Read);
+    }
+    return TRUE;
+}
+
+BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (f->isVirtual) {
+        *size = 0;
+        return TRUE;
+    }
+    struct stat st {};
+    if (fstat(f->fd, &st) != 0) {
+        return FailWithErrno(errno, IoDirection::Read);
+    }
+    *size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    return TRUE;
+}
+
+DWORD HostFileSystem::GetFileAttributes(std::string_view path) {
+    HostEntry e;
+    const DWORD err = paths_.ResolveExisting(path, &e);
+    if (err != ERROR_SUCCESS) {
+        Fail(err);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (e.isVirtual) {
+        return FILE_ATTRIBUTE_DIRECTORY;
+    }
+    return ReadAttributes(e.host, e.st);
+}
+
+BOOL HostFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) {
+    HostEntry e;
+    const DWORD err = paths_.ResolveExisting(path, &e);
+    if (err != ERROR_SUCCESS) {
+        return Fail(err);
+    }
+    if (e.isVirtual) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    const DWORD result = WriteAttributes(e.host, e.st, attributes);
+    return result == ERROR_SUCCESS ? TRUE : Fail(result);
+}
+
+BOOL HostFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    FileTimes times;
+    if (!f->isVirtual) {
+        struct stat st {};
+        if (fstat(f->fd, &st) != 0) {
+            return FailWithErrno(errno, IoDirection::Read);
+        }
+        times = ReadTimes(f->fd, st);
+    }
+    if (creation != nullptr) {
+        *creation = times.creation;
+    }
+    if (lastAccess != nullptr) {
+        *lastAccess = times.lastAccess;
+    }
+    if (lastWrite != nullptr) {
+        *lastWrite = times.lastWrite;
+    }
+    return TRUE;
+}
+
+BOOL HostFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
+                                 const FILETIME* lastWrite) {
+    OpenFile* f = FileOf(h);
+    if (f == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (f->isVirtual || !(f->access & GENERIC_WRITE)) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    const DWORD err = WriteTimes(f->fd, creation, lastAccess, lastWrite);
+    if (err != ERROR_SUCCESS) {
+        return Fail(err);
+    }
+    struct stat st {};
+    if ((lastAccess != nullptr || lastWrite != nullptr) && fstat(f->fd, &st) == 0) {
+        // Keep what the file system made of them (FAT rounds), to put back after writes.
+        f->sticky.active = true;
+        if (lastAccess != nullptr) {
+            f->sticky.times[0] = st.st_atim;
+        }
+        if (lastWrite != nullptr) {
+            f->sticky.times[1] = st.st_mtim;
+        }
+    }
+    return TRUE;
+}
+
+BOOL HostFileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
+                                void** context) {
+    OpenFile* f = FileOf(h);
+    if (f != nullptr && !abort && (f->isVirtual || !(f->access & GENERIC_READ))) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    return BackupReadStream(f == nullptr ? nullptr : f->backup.get(), buffer, toRead, read, abort, context);
+}
+
+BOOL HostFileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written,
+                                 BOOL abort, void** context) {
+    OpenFile* f = FileOf(h);
+    if (f != nullptr && !abort && (f->isVirtual || !(f->access & GENERIC_WRITE))) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    return BackupWriteStream(f == nullptr ? nullptr : f->backup.get(), buffer, toWrite, written, abort,
+                             context);
+}
+
+} // namespace platform::host

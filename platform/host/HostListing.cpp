@@ -1,0 +1,160 @@
+// Listings of the host's folders (FindFirstFile/FindNextFile): the entries are read at once, with
+// their attributes and times, so that a listing shows the folder as it was when it began.
+#include "platform/host/HostFileSystem.h"
+
+#include "platform/api/LastError.h"
+#include "platform/host/HostAttributes.h"
+#include "platform/posix/Errno.h"
+#include "platform/posix/HostTree.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace platform::host {
+
+using posix::FailWithErrno;
+using posix::IoDirection;
+
+namespace {
+
+FindData FindDataOf(const std::string& host, const std::string& name, const struct stat& st) {
+    FindData d;
+    d.fileName = name;
+    d.attributes = ReadAttributes(host, st);
+    FileTimes times = ReadTimes(host, st);
+    d.creationTime = times.creation;
+    d.lastAccessTime = times.lastAccess;
+    d.lastWriteTime = times.lastWrite;
+    d.fileSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    return d;
+}
+
+FindData VirtualFolderData(const std::string& name) {
+    FindData d;
+    d.fileName = name;
+    d.attributes = FILE_ATTRIBUTE_DIRECTORY;
+    return d;
+}
+
+} // namespace
+
+Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
+    WinPath parsed;
+    DWORD err = ParseWinPath(pattern, &parsed, true);
+    if (err != ERROR_SUCCESS) {
+        Fail(err);
+        return InvalidHandle;
+    }
+    // Split into the folder to list and the name pattern.
+    std::string folder;
+    std::string namePattern;
+    if (parsed.isHost) {
+        const size_t slash = parsed.hostPath.rfind('/');
+        folder = parsed.hostPath.substr(0, std::max<size_t>(slash, 1));
+        namePattern = parsed.hostPath.substr(slash + 1);
+    } else {
+        if (parsed.components.empty() || parsed.trailingSeparator) {
+            Fail(ERROR_FILE_NOT_FOUND);
+            return InvalidHandle;
+        }
+        namePattern = parsed.components.back();
+        parsed.components.pop_back();
+        folder = parsed.ToString();
+    }
+    if (namePattern.empty()) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return InvalidHandle;
+    }
+    HostEntry dir;
+    err = paths_.Resolve(folder, &dir);
+    if (err != ERROR_SUCCESS) {
+        Fail(err);
+        return InvalidHandle;
+    }
+    if (!dir.exists || !dir.isDirectory) {
+        Fail(ERROR_PATH_NOT_FOUND);
+        return InvalidHandle;
+    }
+    const bool wildcard = HasWildcards(namePattern);
+    auto matches = [&](const std::string& name) {
+        return wildcard ? MatchesPattern(name, namePattern) : EqualNoCase(name, namePattern);
+    };
+    auto listing = std::make_unique<Listing>();
+    FindData self = dir.isVirtual ? VirtualFolderData(".") : FindDataOf(dir.host, ".", dir.st);
+    if (!dir.isRoot && wildcard) {
+        for (const char* dot : {".", ".."}) {
+            if (matches(dot)) {
+                self.fileName = dot;
+                listing->entries.push_back(self);
+            }
+        }
+    }
+    if (dir.isVirtual) {
+        for (const std::string& child : dir.virtualChildren) {
+            if (!matches(child)) {
+                continue;
+            }
+            HostEntry sub;
+            const std::string childPath = (dir.isRoot ? folder : folder + "\\") + child;
+            if (paths_.Resolve(childPath, &sub) == ERROR_SUCCESS && sub.exists && !sub.isVirtual) {
+                listing->entries.push_back(FindDataOf(sub.host, child, sub.st));
+            } else {
+                listing->entries.push_back(VirtualFolderData(child));
+            }
+        }
+    } else if (DIR* d = opendir(dir.host.c_str())) {
+        while (dirent* ent = readdir(d)) {
+            const std::string name = ent->d_name;
+            if (name == "." || name == ".." || !matches(name)) {
+                continue;
+            }
+            struct stat st {};
+            const std::string host = posix::JoinHost(dir.host, name);
+            // Only files and folders are a card's entries; symlinks, devices and the like are
+            // passed over so nothing outside the drive is ever reached through a listing.
+            if (lstat(host.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+                continue;
+            }
+            listing->entries.push_back(FindDataOf(host, name, st));
+            if (!wildcard) {
+                break;
+            }
+        }
+        closedir(d);
+    } else {
+        FailWithErrno(errno, IoDirection::Read);
+        return InvalidHandle;
+    }
+    if (listing->entries.empty()) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return InvalidHandle;
+    }
+    *data = listing->entries[0];
+    listing->next = 1;
+    const Handle h = nextHandle_++;
+    listings_.emplace(h, std::move(listing));
+    SetLastError(ERROR_SUCCESS);
+    return h;
+}
+
+BOOL HostFileSystem::FindNextFile(Handle h, FindData* data) {
+    auto it = listings_.find(h);
+    if (it == listings_.end()) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    Listing& l = *it->second;
+    if (l.next >= l.entries.size()) {
+        return Fail(ERROR_NO_MORE_FILES);
+    }
+    *data = l.entries[l.next++];
+    return TRUE;
+}
+
+BOOL HostFileSystem::FindClose(Handle h) {
+    return listings_.erase(h) == 1 ? TRUE : Fail(ERROR_INVALID_HANDLE);
+}
+
+} // namespace platform::host

@@ -1,0 +1,175 @@
+#include "platform/host/HostPaths.h"
+
+#include "platform/posix/Errno.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace platform::host {
+
+namespace {
+
+bool StartsWithNoCase(const std::vector<std::string>& path, const std::vector<std::string>& prefix) {
+    if (prefix.size() > path.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (!EqualNoCase(path[i], prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// A file chosen in a host file dialog: taken as it is, but never with "..".
+DWORD HostPathResolver::ResolveHostPath(HostEntry* entry) {
+    std::string host = entry->path.hostPath;
+    if (host.find("/../") != std::string::npos || host.ends_with("/..")) {
+        return ERROR_ACCESS_DENIED;
+    }
+    while (host.size() > 1 && host.back() == '/') {
+        host.pop_back();
+    }
+    entry->host = host;
+    entry->name = host.substr(host.rfind('/') + 1);
+    entry->isRoot = host == "/";
+    if (stat(host.c_str(), &entry->st) == 0) {
+        entry->exists = true;
+        entry->isDirectory = S_ISDIR(entry->st.st_mode);
+        return ERROR_SUCCESS;
+    }
+    if (errno != ENOENT) {
+        return posix::ErrorFromErrno(errno);
+    }
+    struct stat parent {};
+    const std::string dir = host.substr(0, std::max<size_t>(1, host.rfind('/')));
+    if (stat(dir.c_str(), &parent) != 0 || !S_ISDIR(parent.st_mode)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Above the mounts: a folder that exists only as a name, or a missing entry in one.
+DWORD HostPathResolver::ResolveAboveMounts(const std::vector<DriveMount>& mounts, HostEntry* entry) {
+    const std::vector<std::string>& comps = entry->path.components;
+    for (const DriveMount& m : mounts) {
+        if (m.prefix.size() > comps.size() && StartsWithNoCase(m.prefix, comps)) {
+            const std::string& child = m.prefix[comps.size()];
+            if (std::none_of(entry->virtualChildren.begin(), entry->virtualChildren.end(),
+                             [&](const std::string& c) { return EqualNoCase(c, child); })) {
+                entry->virtualChildren.push_back(child);
+            }
+        }
+    }
+    if (!entry->virtualChildren.empty()) {
+        entry->isVirtual = entry->exists = entry->isDirectory = true;
+        entry->name = comps.empty() ? "" : comps.back();
+        return ERROR_SUCCESS;
+    }
+    std::vector<std::string> parent(comps.begin(), comps.end() - (comps.empty() ? 0 : 1));
+    for (const DriveMount& m : mounts) {
+        if (m.prefix.size() > parent.size() && StartsWithNoCase(m.prefix, parent)) {
+            entry->parentVirtual = true;
+            entry->name = comps.back();
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_PATH_NOT_FOUND;
+}
+
+DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool allowWildcards) {
+    *entry = HostEntry{};
+    DWORD err = ParseWinPath(text, &entry->path, allowWildcards);
+    if (err != ERROR_SUCCESS) {
+        return err;
+    }
+    const WinPath& wp = entry->path;
+    if (wp.isHost) {
+        return ResolveHostPath(entry);
+    }
+
+    std::vector<DriveMount> mounts;
+    err = drives_.MountsOf(wp.drive, &mounts);
+    if (err != ERROR_SUCCESS) {
+        return err;
+    }
+    const std::vector<std::string>& comps = wp.components;
+    entry->isRoot = comps.empty();
+    const DriveMount* best = nullptr;
+    for (const DriveMount& m : mounts) {
+        if (StartsWithNoCase(comps, m.prefix) && (best == nullptr || m.prefix.size() > best->prefix.size())) {
+            best = &m;
+        }
+    }
+    if (best == nullptr) {
+        return ResolveAboveMounts(mounts, entry);
+    }
+
+    std::string current = best->hostFolder;
+    while (current.size() > 1 && current.back() == '/') {
+        current.pop_back();
+    }
+    if (stat(current.c_str(), &entry->st) != 0 || !S_ISDIR(entry->st.st_mode)) {
+        if (best->prefix.empty()) {
+            // A drive's folder vanishing means its medium went away.
+            return ERROR_NOT_READY;
+        }
+        // A folder of C:'s installation tree that is not there (yet).
+        if (best->prefix.size() != comps.size()) {
+            return ERROR_PATH_NOT_FOUND;
+        }
+        entry->host = current;
+        entry->name = comps.back();
+        entry->st = {};
+        return ERROR_SUCCESS;
+    }
+    if (best->prefix.size() == comps.size()) {
+        entry->isMountFolder = true;
+        entry->host = current;
+        entry->exists = entry->isDirectory = true;
+        entry->name = comps.empty() ? "" : comps.back();
+        return ERROR_SUCCESS;
+    }
+    for (size_t i = best->prefix.size(); i < comps.size(); ++i) {
+        const bool last = i + 1 == comps.size();
+        std::string found;
+        struct stat st {};
+        const int e = children_.Find(current, comps[i], &found, &st);
+        if (e == ENOENT) {
+            if (!last) {
+                return ERROR_PATH_NOT_FOUND;
+            }
+            entry->host = posix::JoinHost(current, comps[i]);
+            entry->name = comps[i];
+            return ERROR_SUCCESS;
+        }
+        if (e != 0) {
+            return e == ENOTDIR ? ERROR_PATH_NOT_FOUND : posix::ErrorFromErrno(e);
+        }
+        if (S_ISLNK(st.st_mode)) {
+            // A symlink could lead out of the drive: refused, never followed.
+            return ERROR_ACCESS_DENIED;
+        }
+        current = posix::JoinHost(current, found);
+        if (!last && !S_ISDIR(st.st_mode)) {
+            return ERROR_PATH_NOT_FOUND;
+        }
+        if (last) {
+            entry->host = current;
+            entry->name = found;
+            entry->exists = true;
+            entry->isDirectory = S_ISDIR(st.st_mode);
+            entry->st = st;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD HostPathResolver::ResolveExisting(std::string_view path, HostEntry* entry) {
+    const DWORD err = Resolve(path, entry);
+    return err == ERROR_SUCCESS && !entry->exists ? ERROR_FILE_NOT_FOUND : err;
+}
+
+} // namespace platform::host

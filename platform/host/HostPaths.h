@@ -1,0 +1,68 @@
+// Path resolution on the Linux host: a Windows path (or a host path from a file dialog) to the
+// host folder or file it names. Each drive letter is one or more host folders (a card's mount
+// point, or the pieces of C:'s installation tree); a path never leaves them through "..", a
+// link or an absolute host path hidden in a name.
+#pragma once
+
+#include "platform/api/WinTypes.h"
+#include "platform/common/WinPath.h"
+#include "platform/posix/HostTree.h"
+
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
+
+namespace platform::host {
+
+// A host folder that appears at a place inside a drive: prefix {} is the whole drive,
+// {"ZEL", "VoxHarbor", "Backup"} puts the folder at C:\ZEL\VoxHarbor\Backup. The folders above
+// a prefix exist only as names.
+struct DriveMount {
+    std::vector<std::string> prefix;
+    std::string hostFolder;
+};
+
+// Where the file services find the drives.
+class DriveMap {
+public:
+    virtual ~DriveMap() = default;
+    // ERROR_SUCCESS with the drive's mounts; ERROR_PATH_NOT_FOUND for a letter with no drive;
+    // ERROR_NOT_READY for a drive without a usable medium (this is where a card that is
+    // attached but not mounted gets mounted).
+    virtual DWORD MountsOf(char drive, std::vector<DriveMount>* mounts) = 0;
+};
+
+// Where a path leads.
+struct HostEntry {
+    WinPath path;
+    bool isVirtual = false; // a folder that exists only as a name above a mount
+    bool parentVirtual = false;
+    bool exists = false;
+    bool isDirectory = false;
+    bool isRoot = false;
+    bool isMountFolder = false; // a drive's folder or one of C:'s installation folders
+    std::string host;
+    std::string name;
+    std::vector<std::string> virtualChildren;
+    struct stat st {};
+};
+
+class HostPathResolver {
+public:
+    explicit HostPathResolver(DriveMap& drives) : drives_(drives) {}
+
+    DWORD Resolve(std::string_view path, HostEntry* entry, bool allowWildcards = false);
+    // Resolve for a path that must lead to an existing entry: ERROR_FILE_NOT_FOUND otherwise.
+    DWORD ResolveExisting(std::string_view path, HostEntry* entry);
+
+private:
+    DWORD ResolveHostPath(HostEntry* entry);
+    DWORD ResolveAboveMounts(const std::vector<DriveMount>& mounts, HostEntry* entry);
+
+    DriveMap& drives_;
+    // The host sees changes by other programs at any time: every look-up reads the folder.
+    posix::ChildLookup children_{false};
+};
+
+} // namespace platform::host

@@ -1,0 +1,224 @@
+#include "platform/posix/HostTree.h"
+
+#include "platform/common/WinPath.h"
+#include "platform/posix/Errno.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform::posix {
+
+namespace {
+
+std::int64_t MtimeNs(const struct stat& st) {
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Folders whose name tables are kept at most; tables are cheap to rebuild.
+constexpr std::size_t MaxTables = 256;
+
+} // namespace
+
+std::string JoinHost(const std::string& dir, const std::string& name) {
+    if (!dir.empty() && dir.back() == '/') {
+        return dir + name;
+    }
+    return dir + "/" + name;
+}
+
+std::string ParentOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return {};
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string RealPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return {};
+    }
+    std::string s(resolved);
+    std::free(resolved);
+    return s;
+}
+
+DWORD ListNames(const std::string& dir, std::vector<std::string>* names) {
+    DIR* handle = ::opendir(dir.c_str());
+    if (handle == nullptr) {
+        return ErrorFromErrno(errno, IoDirection::Read);
+    }
+    errno = 0;
+    while (dirent* e = ::readdir(handle)) {
+        const std::string_view name(e->d_name);
+        if (name != "." && name != "..") {
+            names->emplace_back(name);
+        }
+    }
+    const int readError = errno;
+    ::closedir(handle);
+    return readError == 0 ? ERROR_SUCCESS : ErrorFromErrno(readError, IoDirection::Read);
+}
+
+void SyncParent(const std::string& path) {
+    const std::string parent = ParentOf(path);
+    if (parent.empty()) {
+        return;
+    }
+    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd); // best effort, as said in the header
+        ::close(fd);
+    }
+}
+
+DWORD RemoveTree(const std::string& path, const std::function<void(const struct stat&)>& removed) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return ErrorFromErrno(errno, IoDirection::Write);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(path.c_str()) != 0) {
+            return ErrorFromErrno(errno, IoDirection::Write);
+        }
+        if (removed) {
+            removed(st);
+        }
+        return ERROR_SUCCESS;
+    }
+    std::vector<std::string> names;
+    if (DWORD err = ListNames(path, &names)) {
+        return err;
+    }
+    DWORD first = ERROR_SUCCESS;
+    for (const std::string& name : names) {
+        const DWORD err = RemoveTree(JoinHost(path, name), removed);
+        if (first == ERROR_SUCCESS) {
+            first = err;
+        }
+    }
+    if (::rmdir(path.c_str()) != 0) {
+        return first != ERROR_SUCCESS ? first : ErrorFromErrno(errno, IoDirection::Write);
+    }
+    if (removed) {
+        removed(st);
+    }
+    return first;
+}
+
+int ChildLookup::Find(const std::string& dir, const std::string& name, std::string* actual, struct stat* st) {
+    const std::string exact = JoinHost(dir, name);
+    if (::lstat(exact.c_str(), st) == 0) {
+        *actual = name;
+        return 0;
+    }
+    if (errno != ENOENT) {
+        return errno;
+    }
+    if (const int err = Scan(dir, name, actual)) {
+        return err;
+    }
+    return ::lstat(JoinHost(dir, *actual).c_str(), st) == 0 ? 0 : errno;
+}
+
+int ChildLookup::Scan(const std::string& dir, const std::string& name, std::string* actual) {
+    if (cacheNames_) {
+        const Names* names = NamesOf(dir);
+        if (names == nullptr) {
+            return errno;
+        }
+        auto it = names->byLower.find(ToLowerAscii(name));
+        if (it == names->byLower.end()) {
+            return ENOENT;
+        }
+        *actual = it->second;
+        return 0;
+    }
+    DIR* handle = ::opendir(dir.c_str());
+    if (handle == nullptr) {
+        return errno;
+    }
+    errno = 0;
+    bool found = false;
+    while (dirent* e = ::readdir(handle)) {
+        const std::string_view entry(e->d_name);
+        if (entry != "." && entry != ".." && EqualNoCase(entry, name)) {
+            *actual = e->d_name;
+            found = true;
+            break;
+        }
+    }
+    const int readError = errno;
+    ::closedir(handle);
+    if (!found) {
+        return readError != 0 ? readError : ENOENT;
+    }
+    return 0;
+}
+
+const ChildLookup::Names* ChildLookup::NamesOf(const std::string& dir) {
+    struct stat ds {};
+    if (::stat(dir.c_str(), &ds) != 0) {
+        return nullptr;
+    }
+    auto it = tables_.find(dir);
+    if (it != tables_.end() && it->second.mtimeNs == MtimeNs(ds) && it->second.inode == ds.st_ino) {
+        return &it->second;
+    }
+    DIR* handle = ::opendir(dir.c_str());
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    if (tables_.size() >= MaxTables) {
+        tables_.clear();
+    }
+    Names& names = tables_[dir];
+    names.byLower.clear();
+    names.mtimeNs = MtimeNs(ds);
+    names.inode = ds.st_ino;
+    while (dirent* e = ::readdir(handle)) {
+        const std::string entry = e->d_name;
+        if (entry != "." && entry != "..") {
+            names.byLower.emplace(ToLowerAscii(entry), entry);
+        }
+    }
+    ::closedir(handle);
+    return &names;
+}
+
+void ChildLookup::NoteCreated(const std::string& hostPath) {
+    const std::string dir = ParentOf(hostPath);
+    auto it = tables_.find(dir);
+    if (it == tables_.end()) {
+        return;
+    }
+    struct stat ds {};
+    if (::stat(dir.c_str(), &ds) != 0) {
+        tables_.erase(it);
+        return;
+    }
+    const std::string base = BaseName(hostPath);
+    it->second.byLower.emplace(ToLowerAscii(base), base);
+    it->second.mtimeNs = MtimeNs(ds);
+    it->second.inode = ds.st_ino;
+}
+
+void ChildLookup::Forget(const std::string& hostPath) {
+    const std::string parent = ParentOf(hostPath);
+    std::erase_if(tables_, [&](const auto& e) {
+        return e.first == parent || e.first == hostPath ||
+               (e.first.size() > hostPath.size() && e.first.compare(0, hostPath.size(), hostPath) == 0 &&
+                e.first[hostPath.size()] == '/');
+    });
+}
+
+} // namespace platform::posix

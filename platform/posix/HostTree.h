@@ -1,0 +1,65 @@
+// Host folders as the Windows-semantics file services walk them: joining and splitting host
+// paths, listing and removing a tree without following links, and finding a child the way
+// Windows does (the name as given, else the first entry equal to it without regard to case).
+#pragma once
+
+#include "platform/api/WinTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <vector>
+
+namespace platform::posix {
+
+std::string JoinHost(const std::string& dir, const std::string& name);
+// The folder holding path ("/" for a top-level entry, "" for a path without a slash).
+std::string ParentOf(const std::string& path);
+std::string BaseName(const std::string& path);
+// The canonical path (links resolved), "" when it does not exist.
+std::string RealPath(const std::string& path);
+
+// The names in a host folder but "." and "..", in the file system's order.
+DWORD ListNames(const std::string& dir, std::vector<std::string>* names);
+
+// Flushes the folder holding path, so that a new, renamed or removed entry is on the medium.
+// Best effort: the entry itself was changed, and a folder that cannot be flushed here is
+// flushed by the kernel shortly.
+void SyncParent(const std::string& path);
+
+// Removes a file or a whole tree below and including path, never following a link, and calls
+// removed(st) for every entry that went. Goes on past a failure; returns the first error.
+DWORD RemoveTree(const std::string& path, const std::function<void(const struct stat&)>& removed = {});
+
+// The case-insensitive child lookup. With cached names, each folder's names are kept in a
+// table that is rebuilt when the folder changed behind our back (its mtime or inode), so that
+// creating many files in one folder does not scan it once per file; the owner reports its own
+// changes (NoteCreated, Forget), which can come faster than the mtime moves.
+class ChildLookup {
+public:
+    explicit ChildLookup(bool cacheNames) : cacheNames_(cacheNames) {}
+
+    // Finds name in dir: fills the name on disk and its lstat. Returns 0, ENOENT when there is
+    // no such entry, or the errno that stopped the search.
+    int Find(const std::string& dir, const std::string& name, std::string* actual, struct stat* st);
+    // hostPath was just created by us.
+    void NoteCreated(const std::string& hostPath);
+    // Entries at or below hostPath are going away or being renamed.
+    void Forget(const std::string& hostPath);
+
+private:
+    struct Names {
+        std::int64_t mtimeNs = 0;
+        ino_t inode = 0;
+        std::unordered_map<std::string, std::string> byLower;
+    };
+    const Names* NamesOf(const std::string& dir);
+    int Scan(const std::string& dir, const std::string& name, std::string* actual);
+
+    bool cacheNames_;
+    std::unordered_map<std::string, Names> tables_;
+};
+
+} // namespace platform::posix

@@ -1,0 +1,500 @@
+#include "platform/sim/SimDrives.h"
+
+#include "platform/api/LastError.h"
+#include "platform/common/WinPath.h"
+#include "platform/posix/HostTree.h"
+
+#include <algorithm>
+#include <cctype>
+#include <dirent.h>
+#include <limits>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+namespace platform::sim {
+
+using posix::JoinHost;
+using posix::RealPath;
+
+namespace {
+
+constexpr auto DescriptionCheckInterval = std::chrono::milliseconds(100);
+
+UINT DriveTypeCode(SimDriveType type) {
+    switch (type) {
+    case SimDriveType::Removable:
+        return DRIVE_REMOVABLE;
+    case SimDriveType::Fixed:
+        return DRIVE_FIXED;
+    case SimDriveType::Cdrom:
+        return DRIVE_CDROM;
+    case SimDriveType::Remote:
+        return DRIVE_REMOTE;
+    case SimDriveType::Ramdisk:
+        return DRIVE_RAMDISK;
+    case SimDriveType::Unknown:
+        return DRIVE_UNKNOWN;
+    }
+    return DRIVE_UNKNOWN;
+}
+
+std::string VolumeName(char letter) {
+    return std::string("\\\\?\\Volume{sim-") + letter + "}\\";
+}
+
+// The drive letter named by "X:", "X:\", "X:/" or a volume name of the enumeration; 0 otherwise.
+char LetterOfRootOrVolume(std::string_view root) {
+    if (root.size() >= 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0])) &&
+        (root.size() == 2 || ((root[2] == '\\' || root[2] == '/') && root.size() == 3))) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+    }
+    constexpr std::string_view prefix = "\\\\?\\Volume{sim-";
+    if (root.size() == prefix.size() + 3 && root.substr(0, prefix.size()) == prefix &&
+        root.substr(prefix.size() + 1) == "}\\") {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(root[prefix.size()])));
+    }
+    return 0;
+}
+
+} // namespace
+
+std::uint64_t Drive::FreeBytes() const {
+    if (hostSized) {
+        struct statvfs vfs {};
+        if (::statvfs(hostRoot.c_str(), &vfs) != 0) {
+            return 0;
+        }
+        return std::uint64_t{vfs.f_bavail} * vfs.f_frsize;
+    }
+    const std::uint64_t capacity = config.Capacity();
+    const std::uint64_t taken = used + config.reserved;
+    return taken >= capacity ? 0 : capacity - taken;
+}
+
+// A PC folder with pc.ini.
+bool SimDrives::OpenPc(const std::string& folder, std::string* error) {
+    pcFolder_ = RealPath(folder);
+    if (pcFolder_.empty()) {
+        *error = "the simulated PC folder does not exist: " + folder;
+        return false;
+    }
+    SimPcDescription description;
+    if (!SimPcDescription::Load(pcFolder_, &description, error)) {
+        return false;
+    }
+    descriptionStamp_ = Stamp();
+    lastCheck_ = std::chrono::steady_clock::now();
+    if (!Apply(description, error)) {
+        return false;
+    }
+    snapshot_ = Snapshot();
+    return true;
+}
+
+bool SimDrives::OpenMapped(const std::string& hostFolder, char letter, std::string* error) {
+    const std::string root = RealPath(hostFolder);
+    struct stat st {};
+    if (root.empty() || ::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = "not a folder: " + hostFolder;
+        return false;
+    }
+    letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    if (letter < 'A' || letter > 'Z') {
+        *error = "not a drive letter";
+        return false;
+    }
+    auto drive = std::make_unique<Drive>();
+    drive->config.letter = letter;
+    drive->config.type = SimDriveType::Removable;
+    drive->config.folder = root;
+    drive->hostRoot = root;
+    drive->hostSized = true;
+    struct statvfs vfs {};
+    if (::statvfs(root.c_str(), &vfs) == 0) {
+        drive->config.bytesPerSector = 512;
+        drive->config.sectorsPerCluster = static_cast<DWORD>(std::max<unsigned long>(1, vfs.f_frsize / 512));
+        const std::uint64_t clusters = std::uint64_t{vfs.f_blocks} * vfs.f_frsize / drive->ClusterBytes();
+        drive->config.totalClusters =
+            static_cast<DWORD>(std::min<std::uint64_t>(clusters, std::numeric_limits<DWORD>::max()));
+    }
+    // Metadata stays in memory: nothing but the files themselves goes into the folder.
+    drives_[static_cast<size_t>(letter - 'A')] = std::move(drive);
+    mapped_ = true;
+    snapshot_ = Snapshot();
+    return true;
+}
+
+DWORD SimDrives::GetLogicalDrives() {
+    RefreshIfDue();
+    DWORD mask = 0;
+    for (size_t i = 0; i < drives_.size(); ++i) {
+        if (drives_[i] != nullptr) {
+            mask |= DWORD{1} << i;
+        }
+    }
+    return mask;
+}
+
+UINT SimDrives::GetDriveType(std::string_view root) {
+    RefreshIfDue();
+    Drive* d = DriveOf(LetterOfRootOrVolume(root));
+    return d == nullptr ? DRIVE_NO_ROOT_DIR : DriveTypeCode(d->config.type);
+}
+
+BOOL SimDrives::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) {
+    Drive* d = nullptr;
+    if (DWORD err = VolumeDrive(root, &d)) {
+        return Fail(err);
+    }
+    if (label == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    *label = d->config.label.substr(0, maxLength);
+    return TRUE;
+}
+
+BOOL SimDrives::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                                 DWORD* freeClusters, DWORD* totalClusters) {
+    Drive* d = nullptr;
+    if (DWORD err = VolumeDrive(root, &d)) {
+        return Fail(err);
+    }
+    if (sectorsPerCluster != nullptr) {
+        *sectorsPerCluster = d->config.sectorsPerCluster;
+    }
+    if (bytesPerSector != nullptr) {
+        *bytesPerSector = d->config.bytesPerSector;
+    }
+    if (freeClusters != nullptr) {
+        *freeClusters = static_cast<DWORD>(
+            std::min<std::uint64_t>(d->FreeBytes() / d->ClusterBytes(), d->config.totalClusters));
+    }
+    if (totalClusters != nullptr) {
+        *totalClusters = d->config.totalClusters;
+    }
+    return TRUE;
+}
+
+Handle SimDrives::FindFirstVolume(std::string* volumeName) {
+    RefreshIfDue();
+    auto e = std::make_unique<VolumeEnumeration>();
+    for (size_t i = 0; i < drives_.size(); ++i) {
+        if (drives_[i] != nullptr) {
+            e->names.push_back(VolumeName(static_cast<char>('A' + i)));
+        }
+    }
+    if (e->names.empty()) {
+        return FailHandle(ERROR_NO_MORE_FILES);
+    }
+    if (volumeName == nullptr) {
+        return FailHandle(ERROR_INVALID_PARAMETER);
+    }
+    *volumeName = e->names[0];
+    e->next = 1;
+    const Handle h = nextHandle_++;
+    volumes_[h] = std::move(e);
+    return h;
+}
+
+BOOL SimDrives::FindNextVolume(Handle h, std::string* volumeName) {
+    auto it = volumes_.find(h);
+    if (it == volumes_.end()) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    VolumeEnumeration& e = *it->second;
+    if (e.next >= e.names.size()) {
+        return Fail(ERROR_NO_MORE_FILES);
+    }
+    if (volumeName == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    *volumeName = e.names[e.next++];
+    return TRUE;
+}
+
+BOOL SimDrives::FindVolumeClose(Handle h) {
+    if (volumes_.erase(h) == 0) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    return TRUE;
+}
+
+BOOL SimDrives::QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) {
+    RefreshIfDue();
+    // The device is named without the trailing backslash; with it, the name is the root
+    // directory, which does not answer the request.
+    const std::string name(volumeNameWithoutBackslash);
+    char letter = 0;
+    if (name.size() == 6 && name.rfind("\\\\.\\", 0) == 0 && name[5] == ':') {
+        letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[4])));
+    } else if (!name.empty() && name.back() != '\\') {
+        letter = LetterOfRootOrVolume(name + "\\");
+        if (letter != 0 && name.size() <= 3) {
+            letter = 0; // "E:" is not a volume device name
+        }
+    }
+    Drive* d = DriveOf(letter);
+    if (d == nullptr) {
+        return Fail(name.empty() || name.back() != '\\' ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_FUNCTION);
+    }
+    if (!d->config.media) {
+        return Fail(ERROR_NOT_READY);
+    }
+    if (!d->config.volume) {
+        return Fail(ERROR_INVALID_FUNCTION);
+    }
+    return TRUE;
+}
+
+DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
+    RefreshIfDue();
+    Drive* d = driveNumber < 26 ? DriveOf(static_cast<char>('A' + driveNumber)) : nullptr;
+    if (d == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!d->config.media) {
+        return ERROR_NOT_READY;
+    }
+    if (IsWriteProtected(d)) {
+        return ERROR_WRITE_PROTECT;
+    }
+    if (d->config.fault == SimFault::Write) {
+        return ERROR_WRITE_FAULT;
+    }
+    if (users_->IsOpenBelow(d->hostRoot)) {
+        return ERROR_SHARING_VIOLATION; // the volume cannot be locked
+    }
+    // A FAT label: at most 11 characters, stored in upper case, without the characters FAT
+    // refuses (which would also break the description file).
+    if (request.label.find_first_of("*?/\\|.,;:+=[]<>\"#\r\n\t") != std::string::npos) {
+        return ERROR_INVALID_NAME;
+    }
+    std::string label = ToUpperAscii(request.label).substr(0, 11);
+    while (!label.empty() && label.back() == ' ') {
+        label.pop_back(); // FAT pads labels with blanks; they are not part of it
+    }
+    if (!mapped_) {
+        // The label is part of the description; write it first so that a failure leaves
+        // the drive as it was.
+        SimPcDescription description;
+        std::string error;
+        if (!SimPcDescription::Load(pcFolder_, &description, &error) ||
+            description.Find(d->config.letter) == nullptr) {
+            return ERROR_GEN_FAILURE;
+        }
+        description.Find(d->config.letter)->label = label;
+        if (!description.Save(pcFolder_, &error)) {
+            return ERROR_WRITE_FAULT;
+        }
+        descriptionStamp_ = Stamp();
+    }
+    d->config.label = label;
+    std::vector<std::string> names;
+    if (DWORD listed = posix::ListNames(d->hostRoot, &names)) {
+        return listed;
+    }
+    DWORD err = ERROR_SUCCESS;
+    for (const std::string& name : names) {
+        std::uint64_t freed = 0;
+        users_->ForgetNames(JoinHost(d->hostRoot, name));
+        const DWORD e = RemoveTree(nullptr, JoinHost(d->hostRoot, name), &freed);
+        if (err == ERROR_SUCCESS) {
+            err = e;
+        }
+    }
+    const DWORD merr = d->meta.Clear();
+    d->used = ScanUsed(*d);
+    return err != ERROR_SUCCESS ? err : merr;
+}
+
+std::vector<UINT> SimDrives::Poll() {
+    CheckDescription();
+    const auto now = Snapshot();
+    std::vector<UINT> events;
+    for (size_t i = 0; i < now.size(); ++i) {
+        const int before = snapshot_[i];
+        const int after = now[i];
+        if (before == after) {
+            continue;
+        }
+        // 0 absent, 1 present without medium, 2 present with medium.
+        if (after == 0 || (before == 2 && after == 1)) {
+            events.push_back(DBT_DEVICEREMOVECOMPLETE);
+        } else {
+            events.push_back(DBT_DEVICEARRIVAL);
+        }
+    }
+    snapshot_ = now;
+    return events;
+}
+
+SimDrives::DescriptionStamp SimDrives::Stamp() const {
+    DescriptionStamp s;
+    struct stat st {};
+    if (!pcFolder_.empty() && ::stat((pcFolder_ + "/pc.ini").c_str(), &st) == 0) {
+        s.exists = true;
+        s.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        s.size = static_cast<std::int64_t>(st.st_size);
+        s.inode = st.st_ino;
+    }
+    return s;
+}
+
+void SimDrives::RefreshIfDue() {
+    if (mapped_) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCheck_ < DescriptionCheckInterval) {
+        return;
+    }
+    CheckDescription();
+}
+
+void SimDrives::CheckDescription() {
+    if (mapped_) {
+        return;
+    }
+    lastCheck_ = std::chrono::steady_clock::now();
+    const DescriptionStamp stamp = Stamp();
+    if (stamp == descriptionStamp_) {
+        return;
+    }
+    SimPcDescription description;
+    std::string error;
+    // A description that cannot be read right now (being edited, or broken) leaves the
+    // PC as it was; the next change of the file is looked at again.
+    if (!SimPcDescription::Load(pcFolder_, &description, &error)) {
+        return;
+    }
+    descriptionStamp_ = stamp;
+    Apply(description, &error);
+}
+
+bool SimDrives::Apply(const SimPcDescription& description, std::string* error) {
+    std::array<bool, 26> described{};
+    for (const SimDriveConfig& config : description.drives) {
+        const size_t index = static_cast<size_t>(config.letter - 'A');
+        described[index] = true;
+        const std::string folder = config.folder.empty() ? std::string(1, config.letter) : config.folder;
+        const std::string hostFolder = folder[0] == '/' ? folder : pcFolder_ + "/" + folder;
+        std::string root = RealPath(hostFolder);
+        if (root.empty()) {
+            root = hostFolder; // no folder: the drive behaves as one without medium
+        }
+        std::unique_ptr<Drive>& slot = drives_[index];
+        if (slot == nullptr || slot->hostRoot != root) {
+            if (slot != nullptr) {
+                users_->FlushDrive(slot->config.letter);
+            }
+            auto drive = std::make_unique<Drive>();
+            drive->config = config;
+            drive->hostRoot = root;
+            // Never a generation seen before, also for a drive that comes back.
+            drive->mediaGeneration = ++generations_;
+            const std::string metaFolder = pcFolder_ + "/.meta";
+            ::mkdir(metaFolder.c_str(), 0777); // exists already, or the open below says why not
+            if (drive->meta.Open(metaFolder + "/" + config.letter + ".tsv", error) != ERROR_SUCCESS) {
+                return false;
+            }
+            drive->used = ScanUsed(*drive);
+            slot = std::move(drive);
+            continue;
+        }
+        Drive& d = *slot;
+        const bool mediaWas = d.config.media;
+        d.config = config;
+        if (mediaWas && !config.media) {
+            d.mediaGeneration = ++generations_;
+        } else if (!mediaWas && config.media) {
+            d.used = ScanUsed(d); // possibly another card
+        }
+    }
+    for (size_t i = 0; i < drives_.size(); ++i) {
+        if (!described[i] && drives_[i] != nullptr) {
+            users_->FlushDrive(drives_[i]->config.letter);
+            drives_[i].reset();
+        }
+    }
+    return true;
+}
+
+std::array<int, 26> SimDrives::Snapshot() const {
+    std::array<int, 26> s{};
+    for (size_t i = 0; i < drives_.size(); ++i) {
+        s[i] = drives_[i] == nullptr ? 0 : (drives_[i]->config.media ? 2 : 1);
+    }
+    return s;
+}
+
+Drive* SimDrives::DriveOf(char letter) {
+    letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    if (letter < 'A' || letter > 'Z') {
+        return nullptr;
+    }
+    return drives_[static_cast<size_t>(letter - 'A')].get();
+}
+
+// The drive of a volume query's root, with its medium in.
+DWORD SimDrives::VolumeDrive(std::string_view root, Drive** drive) {
+    RefreshIfDue();
+    Drive* d = DriveOf(LetterOfRootOrVolume(root));
+    if (d == nullptr) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (!d->config.media) {
+        return ERROR_NOT_READY;
+    }
+    *drive = d;
+    return ERROR_SUCCESS;
+}
+
+std::uint64_t SimDrives::ScanUsed(const Drive& d) const {
+    std::uint64_t used = 0;
+    ScanUsedBelow(d, d.hostRoot, &used);
+    return used;
+}
+
+void SimDrives::ScanUsedBelow(const Drive& d, const std::string& dir, std::uint64_t* used) const {
+    DIR* handle = ::opendir(dir.c_str());
+    if (handle == nullptr) {
+        return; // an unreadable folder counts as empty
+    }
+    std::vector<std::string> subdirs;
+    while (dirent* e = ::readdir(handle)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        struct stat st {};
+        const std::string path = JoinHost(dir, name);
+        if (::lstat(path.c_str(), &st) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            *used += d.ClusterBytes();
+            subdirs.push_back(path);
+        } else if (S_ISREG(st.st_mode)) {
+            *used += d.Rounded(static_cast<std::uint64_t>(st.st_size));
+        }
+    }
+    ::closedir(handle);
+    for (const std::string& s : subdirs) {
+        ScanUsedBelow(d, s, used);
+    }
+}
+
+DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed) {
+    return posix::RemoveTree(path, [&](const struct stat& st) {
+        if (d == nullptr) {
+            return;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            *freed += d->ClusterBytes();
+        } else if (S_ISREG(st.st_mode)) {
+            *freed += d->Rounded(static_cast<std::uint64_t>(st.st_size));
+        }
+    });
+}
+
+} // namespace platform::sim

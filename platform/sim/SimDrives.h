@@ -1,0 +1,121 @@
+// The simulated PC's drives: what pc.ini describes (or one mapped host folder), re-read when the
+// description changes, answering the volume queries and turning changes into device-change
+// events. Free space is counted in clusters of each drive's geometry.
+#pragma once
+
+#include "platform/api/Volumes.h"
+#include "platform/sim/SimMetadata.h"
+#include "platform/sim/SimulatedPc.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <vector>
+
+namespace platform::sim {
+
+struct Drive {
+    SimDriveConfig config;
+    std::string hostRoot; // canonical, no trailing slash
+    MetadataStore meta;
+    std::uint64_t used = 0;
+    // Bumped whenever the medium goes away: handles opened before fail from then on.
+    std::uint64_t mediaGeneration = 0;
+    // A mapped host folder: capacity and free space follow the host file system.
+    bool hostSized = false;
+
+    std::uint64_t ClusterBytes() const { return std::max<std::uint64_t>(1, config.ClusterBytes()); }
+    std::uint64_t Clusters(std::uint64_t bytes) const {
+        return (bytes + ClusterBytes() - 1) / ClusterBytes();
+    }
+    std::uint64_t Rounded(std::uint64_t bytes) const { return Clusters(bytes) * ClusterBytes(); }
+    // Space given back: the count of used bytes shrinks, never below zero.
+    void Freed(std::uint64_t bytes) { used = used >= bytes ? used - bytes : 0; }
+    std::uint64_t FreeBytes() const;
+};
+
+// What the drives need of the file services when a drive changes under them.
+class DriveUsers {
+public:
+    virtual ~DriveUsers() = default;
+    // Something below host is open (the volume cannot be locked for formatting).
+    virtual bool IsOpenBelow(const std::string& host) const = 0;
+    // Buffered writes of the handles on the drive reach its folder (before it goes away).
+    virtual void FlushDrive(char letter) = 0;
+    // Entries at or below host are about to go.
+    virtual void ForgetNames(const std::string& host) = 0;
+};
+
+class SimDrives final : public Volumes, public DeviceWatcher {
+public:
+    // A PC folder with pc.ini, or one host folder as the drive letter.
+    bool OpenPc(const std::string& folder, std::string* error);
+    bool OpenMapped(const std::string& hostFolder, char letter, std::string* error);
+    void SetUsers(DriveUsers* users) { users_ = users; }
+
+    DWORD GetLogicalDrives() override;
+    UINT GetDriveType(std::string_view root) override;
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override;
+    BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                          DWORD* freeClusters, DWORD* totalClusters) override;
+    Handle FindFirstVolume(std::string* volumeName) override;
+    BOOL FindNextVolume(Handle h, std::string* volumeName) override;
+    BOOL FindVolumeClose(Handle h) override;
+    BOOL QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) override;
+    DWORD FormatDrive(UINT driveNumber, const FormatRequest& request) override;
+
+    std::vector<UINT> Poll() override;
+
+    // The drive of a letter (either case), null when there is none.
+    Drive* DriveOf(char letter);
+    const std::array<std::unique_ptr<Drive>, 26>& Slots() const { return drives_; }
+    // Re-reads pc.ini when it changed, at most every ~100 ms (RefreshIfDue) or now.
+    void RefreshIfDue();
+    void CheckDescription();
+    const std::string& PcFolder() const { return pcFolder_; }
+
+    static bool IsWriteProtected(const Drive* d) {
+        return d != nullptr && d->config.type == SimDriveType::Cdrom;
+    }
+    // Removes a host file or tree without following links; counts the drive space freed.
+    static DWORD RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed);
+
+private:
+    struct DescriptionStamp {
+        bool exists = false;
+        std::int64_t mtimeNs = 0;
+        std::int64_t size = 0;
+        std::uint64_t inode = 0;
+        bool operator==(const DescriptionStamp&) const = default;
+    };
+    struct VolumeEnumeration {
+        std::vector<std::string> names;
+        std::size_t next = 0;
+    };
+
+    DescriptionStamp Stamp() const;
+    bool Apply(const SimPcDescription& description, std::string* error);
+    std::array<int, 26> Snapshot() const;
+    // The drive of a volume query's root, with its medium in.
+    DWORD VolumeDrive(std::string_view root, Drive** drive);
+    std::uint64_t ScanUsed(const Drive& d) const;
+    void ScanUsedBelow(const Drive& d, const std::string& dir, std::uint64_t* used) const;
+
+    DriveUsers* users_ = nullptr;
+    std::string pcFolder_;
+    bool mapped_ = false;
+    std::array<std::unique_ptr<Drive>, 26> drives_;
+    std::unordered_map<Handle, std::unique_ptr<VolumeEnumeration>> volumes_;
+    // Volume enumerations are numbered apart from the file services' handles.
+    Handle nextHandle_ = 0x40000000;
+    std::uint64_t generations_ = 0;
+    DescriptionStamp descriptionStamp_;
+    std::chrono::steady_clock::time_point lastCheck_{};
+    std::array<int, 26> snapshot_{};
+};
+
+} // namespace platform::sim
