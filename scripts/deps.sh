@@ -13,6 +13,7 @@ packages=(
     xvfb xauth
     qemu-system-x86 busybox-static cpio kmod udev udisks2 policykit-1 libglib2.0-bin
     openbox xdotool x11-utils imagemagick libx11-dev
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest nsis wine wine64
 )
 
 missing=()

@@ -5,7 +5,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
-#include "platform/common/ShareMode.h"
+#include "platform/common/FileRules.h"
 #include "platform/common/WinPath.h"
 
 #include <algorithm>

@@ -3,11 +3,14 @@
 #include "archive/Archive.h"
 #include "archive/Check.h"
 #include "platform/api/LastError.h"
-#include "platform/host/HostPlatform.h"
 #include "platform/sim/SimulatedPc.h"
+
+#ifdef __linux__
+#include "platform/host/HostPlatform.h"
 
 #include <linux/magic.h>
 #include <sys/vfs.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -102,12 +105,18 @@ struct Drive {
 };
 
 bool OnFatVolume(const std::string& folder) {
+#ifdef __linux__
     struct statfs st {};
     return statfs(folder.c_str(), &st) == 0 && st.f_type == MSDOS_SUPER_MAGIC;
+#else
+    static_cast<void>(folder);
+    return false;
+#endif
 }
 
 std::optional<Drive> MapFolder(const std::string& folder, char letter, std::string* error) {
     Drive d;
+#ifdef __linux__
     if (OnFatVolume(folder)) {
         platform::host::HostConfig config;
         config.volumes.discover = false;
@@ -118,11 +127,15 @@ std::optional<Drive> MapFolder(const std::string& folder, char letter, std::stri
         config.dataDir = folder;
         config.backupDir = folder;
         d.platform = platform::host::CreateHostPlatform(config, nullptr, error);
-    } else {
-        auto pc = platform::MapFolderAsDrive(folder, letter, error);
-        d.mapped = pc.get();
-        d.platform = std::move(pc);
+        if (!d.platform) {
+            return std::nullopt;
+        }
+        return d;
     }
+#endif
+    auto pc = platform::MapFolderAsDrive(folder, letter, error);
+    d.mapped = pc.get();
+    d.platform = std::move(pc);
     if (!d.platform) {
         return std::nullopt;
     }
