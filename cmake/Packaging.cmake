@@ -1,6 +1,10 @@
 # Installation extras and the Debian package: the desktop entry, the icon, and CPack's DEB
 # generator (cpack -G DEB in the build folder). The program and the installation archives are
 # installed by their own folders' rules (bin/, share/flashkeeper3/{Prompts,Data}).
+if(WIN32)
+    include(FkWindowsInstaller) # Windows: an NSIS installer instead
+    return()
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/flashkeeper3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
 set(FK_ICON ${CMAKE_SOURCE_DIR}/resources/bitmaps/icon_128.xpm)

@@ -2,6 +2,7 @@
 
 #include "platform/host/HostPlatform.h"
 #include "platform/sim/SimulatedPc.h"
+#include "platform/sim/SlowFiles.h"
 
 #include <cstdlib>
 
@@ -10,7 +11,12 @@ namespace platform {
 std::unique_ptr<Platform> CreatePlatformFromEnvironment(std::string* error) {
     const char* folder = std::getenv("VOXHARBOR_SIMULATED_PC");
     if (folder != nullptr && *folder != '\0') {
-        return OpenSimulatedPc(folder, error);
+        // A slow card, for trying the window during long operations.
+        std::chrono::milliseconds delay{0};
+        if (!CallDelayFromEnvironment(&delay, error)) {
+            return nullptr;
+        }
+        return WithSlowFiles(OpenSimulatedPc(folder, error), delay);
     }
     return CreateHostPlatform(error);
 }

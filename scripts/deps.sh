@@ -11,6 +11,8 @@ packages=(
     dosfstools mtools
     dbus python3 python3-dbusmock
     xvfb xauth
+    openbox xdotool x11-utils imagemagick libx11-dev
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest nsis wine wine64
 )
 
 missing=()

@@ -27,6 +27,9 @@ struct FileDialogRequest {
     std::string path;              // the chosen path on return (Windows or host form)
 };
 
+// The dialog logic may run on a thread other than the window's (the Qt view runs each command of
+// the main dialog so); every call is then carried out on the window's thread while the caller
+// waits, so the calls keep their order and their answers.
 class Ui {
 public:
     virtual ~Ui() = default;

@@ -16,49 +16,6 @@ namespace platform::host {
 
 namespace {
 
-std::string ReadFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-std::uint64_t ReadNumber(const std::string& path) {
-    const std::string text = ReadFirstLine(path);
-    std::uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            break;
-        }
-        v = v * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return v;
-}
-
-std::uint64_t ReadDeviceNumber(const std::string& devFile) {
-    const std::string text = ReadFirstLine(devFile);
-    unsigned major = 0;
-    unsigned minor = 0;
-    if (std::sscanf(text.c_str(), "%u:%u", &major, &minor) != 2) {
-        return 0;
-    }
-    return makedev(major, minor);
-}
-
-std::vector<std::string> ListDir(const std::string& path) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') {
-                names.emplace_back(e->d_name);
-            }
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool StartsWith(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;
 }
@@ -98,55 +55,42 @@ std::string DecodeUdevEscapes(std::string_view name) {
     return out;
 }
 
-std::vector<HostDrive> DiscoverFromSysfs(const DiscoveryRoots& roots, const std::vector<MountEntry>& mounts) {
-    // Labels by device name, from the by-label links ("CARD" -> ../../sdb1).
-    std::map<std::string, std::string> labels;
-    for (const std::string& link : ListDir(roots.byLabel)) {
-        char target[4096];
-        const ssize_t n = readlink((roots.byLabel + "/" + link).c_str(), target, sizeof target - 1);
-        if (n > 0) {
-            const std::string t(target, static_cast<size_t>(n));
-            labels[t.substr(t.rfind('/') + 1)] = DecodeUdevEscapes(link);
-        }
-    }
+std::vector<HostDrive> DiscoverBlockDrives(const BlockDevices& devices,
+                                           const std::vector<MountEntry>& mounts) {
+    std::vector<BlockDisk> disks = devices.disks;
+    std::sort(disks.begin(), disks.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     std::vector<HostDrive> drives;
-    for (const std::string& name : ListDir(roots.sysBlock)) {
+    for (const BlockDisk& disk : disks) {
+        const std::string& name = disk.name;
         if (StartsWith(name, "loop") || StartsWith(name, "ram") || StartsWith(name, "zram") ||
             StartsWith(name, "dm-") || StartsWith(name, "md") || StartsWith(name, "nbd") ||
             StartsWith(name, "fd")) {
             continue;
         }
-        const std::string dir = roots.sysBlock + "/" + name;
         HostDrive d;
         d.key = "/dev/" + name;
-        const bool optical = StartsWith(name, "sr") || ReadFirstLine(dir + "/device/type") == "5";
+        const bool optical = StartsWith(name, "sr") || disk.optical;
         // SD/MMC slots report removable 0, but their cards are removable media all the same.
-        const bool removable = ReadNumber(dir + "/removable") != 0 || StartsWith(name, "mmcblk");
+        const bool removable = disk.removable || StartsWith(name, "mmcblk");
         d.type = optical ? DRIVE_CDROM : removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
-        d.size = ReadNumber(dir + "/size") * 512;
+        d.size = disk.sectors * 512;
         d.mediaPresent = d.size > 0;
 
         // The volume: the first mounted partition, else the first partition, else the whole
         // medium (cards formatted without a partition table).
-        struct Candidate {
-            std::string name;
-            std::uint64_t dev;
-        };
-        std::vector<Candidate> volumes;
-        for (const std::string& sub : ListDir(dir)) {
-            if (StartsWith(sub, name) && access((dir + "/" + sub + "/partition").c_str(), F_OK) == 0) {
-                volumes.push_back({sub, ReadDeviceNumber(dir + "/" + sub + "/dev")});
-            }
-        }
+        std::vector<BlockPartition> volumes = disk.partitions;
+        std::sort(volumes.begin(), volumes.end(),
+                  [](const auto& a, const auto& b) { return a.name < b.name; });
         if (volumes.empty()) {
-            volumes.push_back({name, ReadDeviceNumber(dir + "/dev")});
+            volumes.push_back({name, disk.deviceNumber});
         }
-        const Candidate* chosen = &volumes.front();
+        const BlockPartition* chosen = &volumes.front();
         const MountEntry* mount = nullptr;
-        for (const Candidate& c : volumes) {
+        for (const BlockPartition& c : volumes) {
             for (const MountEntry& m : mounts) {
-                // The device number decides; the source name only where sysfs gave no number.
-                if (c.dev != 0 ? makedev(m.major, m.minor) == c.dev : m.source == "/dev/" + c.name) {
+                // The device number decides; the source name only where udev gave no number.
+                if (c.deviceNumber != 0 ? makedev(m.major, m.minor) == c.deviceNumber
+                                        : m.source == "/dev/" + c.name) {
                     if (m.root == "/" && (mount == nullptr)) {
                         mount = &m;
                         chosen = &c;
@@ -158,8 +102,8 @@ std::vector<HostDrive> DiscoverFromSysfs(const DiscoveryRoots& roots, const std:
             }
         }
         d.volumeDevice = "/dev/" + chosen->name;
-        d.deviceNumber = chosen->dev;
-        if (auto it = labels.find(chosen->name); it != labels.end()) {
+        d.deviceNumber = chosen->deviceNumber;
+        if (auto it = devices.labels.find(chosen->name); it != devices.labels.end()) {
             d.label = it->second;
             d.hasFileSystem = true;
         }

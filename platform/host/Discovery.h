@@ -6,6 +6,7 @@
 #include "platform/host/MountTable.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -33,15 +34,38 @@ struct HostDrive {
 };
 
 // Sources for the fallback discovery, folders replaceable by fixtures in tests.
-struct DiscoveryRoots {
-    std::string mountInfo = "/proc/self/mountinfo";
-    std::string sysBlock = "/sys/block";
-    std::string byLabel = "/dev/disk/by-label";
+// The machine's block devices as udev knows them: each disk with its partitions, and the
+// labels of the volumes that have one (what /dev/disk/by-label shows), by device name.
+struct BlockPartition {
+    std::string name;               // "sdb1"
+    std::uint64_t deviceNumber = 0; // its dev_t (makedev), 0 when unknown
+};
+struct BlockDisk {
+    std::string name; // "sdb"
+    bool removable = false;
+    bool optical = false;
+    std::uint64_t sectors = 0; // 512-byte sectors of the medium, 0 without one
+    std::uint64_t deviceNumber = 0;
+    std::vector<BlockPartition> partitions;
+};
+struct BlockDevices {
+    std::vector<BlockDisk> disks;
+    std::map<std::string, std::string> labels;
 };
 
-// Removable, optical and other user-visible block devices found through /sys/block, with their
-// mount points from mountinfo and labels from by-label.
-std::vector<HostDrive> DiscoverFromSysfs(const DiscoveryRoots& roots, const std::vector<MountEntry>& mounts);
+// Walks the block devices with libudev.
+BlockDevices WalkBlockDevices();
+
+// Sources for the discovery without udisks2, replaceable by fixtures in tests.
+struct DiscoveryRoots {
+    std::string mountInfo = "/proc/self/mountinfo";
+    std::function<BlockDevices()> blockDevices = WalkBlockDevices;
+};
+
+// Removable, optical and other user-visible block devices, with their mount points from the
+// mount table and their labels.
+std::vector<HostDrive> DiscoverBlockDrives(const BlockDevices& devices,
+                                           const std::vector<MountEntry>& mounts);
 // Network file systems from the mount table.
 std::vector<HostDrive> DiscoverNetworkMounts(const std::vector<MountEntry>& mounts);
 

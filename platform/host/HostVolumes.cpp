@@ -61,7 +61,7 @@ void HostVolumes::Refresh() {
         }
         const std::vector<MountEntry> mounts = ParseMountInfo(ReadWholeFile(config_.roots.mountInfo));
         if (!viaUdisks_) {
-            found = DiscoverFromSysfs(config_.roots, mounts);
+            found = DiscoverBlockDrives(config_.roots.blockDevices(), mounts);
         }
         for (HostDrive& d : DiscoverNetworkMounts(mounts)) {
             found.push_back(std::move(d));

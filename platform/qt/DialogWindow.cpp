@@ -41,10 +41,20 @@ StatusBarWidget::StatusBarWidget(const StatusBarControl& model, QWidget* parent)
     : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("statusBar"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    TakeModel();
+}
+
+void StatusBarWidget::TakeModel() {
+    edges_ = model_.Parts();
+    texts_.clear();
+    for (std::size_t i = 0; i < edges_.size(); ++i) {
+        texts_.push_back(QString::fromStdString(model_.GetText(static_cast<int>(i))));
+    }
+    update();
 }
 
 QRect StatusBarWidget::PartRect(int part) const {
-    const std::vector<int>& edges = model_.Parts();
+    const std::vector<int>& edges = edges_;
     if (part < 0 || static_cast<std::size_t>(part) >= edges.size()) {
         return {};
     }
@@ -65,7 +75,7 @@ void StatusBarWidget::paintEvent(QPaintEvent* /*event*/) {
     painter.drawLine(0, 0, width() - 1, 0);
     painter.setPen(palette().color(QPalette::Light));
     painter.drawLine(0, 1, width() - 1, 1);
-    const int parts = static_cast<int>(model_.Parts().size());
+    const int parts = static_cast<int>(edges_.size());
     for (int i = 0; i < parts; ++i) {
         QRect r = PartRect(i);
         if (r.width() <= 2) {
@@ -74,7 +84,7 @@ void StatusBarWidget::paintEvent(QPaintEvent* /*event*/) {
         // Parts are separated by a 2-pixel gap, as the classic bar draws them.
         r.adjust(i == 0 ? 0 : 2, 1, 0, -1);
         qDrawShadePanel(&painter, r, palette(), true, 1);
-        const QString text = QString::fromStdString(model_.GetText(i));
+        const QString& text = texts_[static_cast<std::size_t>(i)];
         if (!text.isEmpty()) {
             painter.setPen(palette().color(QPalette::WindowText));
             const QRect textRect = r.adjusted(4, 1, -3, -1);
@@ -100,6 +110,13 @@ DialogWindow::DialogWindow(Dialog& dlg, BaseUnits units, QtUi& ui, QWidget* pare
     for (std::size_t i = 0; i < t.controls.size() && i < models.size(); ++i) {
         widgets_.push_back(CreateControl(t.controls[i], *models[i]));
     }
+    // Frames go to the bottom of the stack: a group box made after the controls it surrounds
+    // would otherwise lie above them.
+    for (std::size_t i = 0; i < widgets_.size(); ++i) {
+        if (t.controls[i].kind == ControlKind::GroupBox) {
+            widgets_[i]->lower();
+        }
+    }
     // Tab order is the template order of the tab stops.
     QWidget* previous = nullptr;
     for (std::size_t i = 0; i < widgets_.size(); ++i) {
@@ -123,12 +140,17 @@ QWidget* DialogWindow::CreateControl(const ControlTemplate& t, Control& model) {
     case ControlKind::GroupBox:
         widget = new QGroupBox(ToQ(t.text), this);
         widget->setFocusPolicy(Qt::NoFocus);
+        // A group box only frames: a click inside it reaches the control beneath, as a
+        // Windows group box is transparent to the mouse.
+        widget->setAttribute(Qt::WA_TransparentForMouseEvents);
         break;
     case ControlKind::Label: {
         auto* label = new QLabel(ToQ(t.text), this);
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setTextFormat(Qt::PlainText);
+        // Static text never takes the mouse (a right click still opens the system menu).
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
         widget = label;
         break;
     }
@@ -179,6 +201,7 @@ QWidget* DialogWindow::CreateControl(const ControlTemplate& t, Control& model) {
         icon->setPixmap(ApplicationIcon().pixmap(32, 32));
         icon->setGeometry(geometry.x(), geometry.y(), 32, 32);
         icon->setFocusPolicy(Qt::NoFocus);
+        icon->setAttribute(Qt::WA_TransparentForMouseEvents);
         widget = icon;
         break;
     }
@@ -227,7 +250,7 @@ void DialogWindow::Sync() {
         if (auto* bar = dynamic_cast<StatusBarControl*>(control)) {
             const int h = std::max({StatusBarHeight, bar->MinHeight(), bar->CreatedRect().Height()});
             widget->setGeometry(0, height() - h, width(), h);
-            widget->update();
+            static_cast<StatusBarWidget*>(widget)->TakeModel();
         } else if (auto* progressModel = dynamic_cast<ProgressBarControl*>(control)) {
             auto* progress = static_cast<QProgressBar*>(widget);
             if (progress->minimum() != progressModel->Lower() ||
@@ -397,8 +420,7 @@ void DialogWindow::RemoveChild(Control& control) {
 }
 
 void DialogWindow::Route(UINT message, WPARAM wParam, LPARAM lParam) {
-    dlg_.WindowProc(message, wParam, lParam);
-    ui_.SyncAll();
+    ui_.Route(*this, message, wParam, lParam);
 }
 
 int DialogWindow::EnterCommandId() const {
@@ -451,8 +473,12 @@ void DialogWindow::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    // The close box is the Cancel command; the logic decides whether the window goes.
+    // The close box is the Cancel command; the logic decides whether the window goes. While
+    // an operation is busy it is held off like any other input.
     event->ignore();
+    if (ui_.InputHeld()) {
+        return;
+    }
     Route(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
 }
 
@@ -462,6 +488,9 @@ void DialogWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void DialogWindow::ShowSystemMenu(const QPoint& globalPos) {
+    if (ui_.InputHeld()) {
+        return;
+    }
     std::vector<MenuItem>* items = dlg_.GetSystemMenu(FALSE);
     if (items == nullptr || items->empty()) {
         return;

@@ -26,12 +26,17 @@ public:
     const StatusBarControl& Model() const { return model_; }
     // Rectangle of part i in the bar's coordinates (empty for a part that does not exist).
     QRect PartRect(int part) const;
+    // Copies the model's parts and texts for painting. Painting never reads the model itself:
+    // an operation may be changing it on its own thread while the window repaints.
+    void TakeModel();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const StatusBarControl& model_;
+    std::vector<int> edges_;
+    std::vector<QString> texts_;
 };
 
 class DialogWindow : public QDialog {

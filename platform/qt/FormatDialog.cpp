@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QGroupBox>
@@ -114,7 +115,10 @@ FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
     buttons->addWidget(start_);
     buttons->addWidget(close_);
     layout->addLayout(buttons);
-    setFixedWidth(260);
+    // Wide enough for the title "Format Removable Disk (X:)" beside a title bar's icon and buttons.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    setFixedWidth(std::max(260, QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 120));
 
     connect(start_, &QPushButton::clicked, this, &FormatDialog::Start);
     connect(close_, &QPushButton::clicked, this, &QDialog::reject);
@@ -146,7 +150,10 @@ void FormatDialog::Start() {
     setEnabled(false);
     progress_->setValue(0);
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The format may take minutes while the window stays alive; it cannot be closed meanwhile.
+    formatting_ = true;
     const DWORD error = volumes_.FormatDrive(driveNumber_, request);
+    formatting_ = false;
     QApplication::restoreOverrideCursor();
     setEnabled(true);
     if (error == ERROR_SUCCESS) {
@@ -160,6 +167,20 @@ void FormatDialog::Start() {
     }
     progress_->setValue(0);
     close_->setFocus();
+}
+
+void FormatDialog::closeEvent(QCloseEvent* event) {
+    if (formatting_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void FormatDialog::reject() {
+    if (!formatting_) {
+        QDialog::reject();
+    }
 }
 
 void RunFormatDialog(UINT driveNumber, Volumes& volumes) {

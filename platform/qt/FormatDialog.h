@@ -24,6 +24,12 @@ public:
     // The request the controls describe.
     FormatRequest Request() const;
 
+public slots:
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     QString DriveText() const;
 
@@ -38,6 +44,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QPushButton* start_ = nullptr;
     QPushButton* close_ = nullptr;
+    bool formatting_ = false;
 };
 
 // Shows the format dialog without an owner and returns when the user closes it. It runs as a

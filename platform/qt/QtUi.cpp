@@ -9,20 +9,29 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QStyleFactory>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
+#include <thread>
 
 namespace platform::qt {
 
 namespace {
 
 constexpr int DefaultPollMs = 500;
+// Room a title bar takes besides its caption: the window icon, three buttons and the margins.
+constexpr int CaptionRoom = 120;
+// How long a command may hold the window off without a wait cursor before it gets one.
+constexpr int BusyCursorDelayMs = 250;
 
 // A message box with the Windows rules for Esc and the close box: an OK box and a Yes/No/Cancel
 // box take Esc as OK / Cancel; a Yes/No box has no way out but its two buttons.
@@ -91,8 +100,129 @@ private:
     bool active_;
 };
 
+bool QtUi::OnOwnThread() const {
+    return QThread::currentThread() == thread();
+}
+
+template <class F> auto QtUi::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
+    using Result = std::invoke_result_t<F&>;
+    std::exception_ptr failure;
+    std::optional<std::conditional_t<std::is_void_v<Result>, int, Result>> result;
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            ++uiCallDepth_;
+            ShowBusyCursor(false);
+            try {
+                if constexpr (std::is_void_v<Result>) {
+                    f();
+                    result.emplace(0);
+                } else {
+                    result.emplace(f());
+                }
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            --uiCallDepth_;
+            heldSince_.start();
+        },
+        Qt::BlockingQueuedConnection);
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    if constexpr (!std::is_void_v<Result>) {
+        return std::move(*result);
+    }
+}
+
+void QtUi::Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Dialog& dlg = window.Logic();
+    // Device changes, and everything that reaches a dialog while a command runs (a device change
+    // or a click in a box the command shows), are handled here at once, as a window procedure
+    // called from a nested message loop would handle them.
+    if (commandRunning_ || &dlg != mainWindow_ || message == WM_DEVICECHANGE || !OnOwnThread()) {
+        dlg.WindowProc(message, wParam, lParam);
+        SyncAll();
+        return;
+    }
+    commandRunning_ = true;
+    heldSince_.start();
+    busyCursorTimer_->start();
+    std::exception_ptr failure;
+    QEventLoop loop;
+    std::thread command([&] {
+        try {
+            dlg.WindowProc(message, wParam, lParam);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    // Everything but user input to our windows (held off by eventFilter): paints, moves, the
+    // desktop's liveness pings and the command's Ui calls.
+    loop.exec();
+    command.join();
+    commandRunning_ = false;
+    busyCursorTimer_->stop();
+    ShowBusyCursor(false);
+    SyncAll();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void QtUi::ShowBusyCursor(bool show) {
+    if (show == busyCursorShown_) {
+        return;
+    }
+    busyCursorShown_ = show;
+    if (show) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+bool QtUi::eventFilter(QObject* watched, QEvent* event) {
+    if (InputHeld()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+            // The operation is busy (the wait cursor says so): the input is dropped rather than
+            // kept for later, so that no click starts another operation once this one ends.
+            return true;
+        default:
+            break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 QtUi::QtUi(Platform& platform, std::optional<BaseUnits> baseUnits)
     : platform_(platform), baseUnits_(baseUnits) {
+    QCoreApplication::instance()->installEventFilter(this);
+    // A command that keeps the window waiting for a while without a wait cursor of its own gets
+    // one, so that the dropped clicks have a visible reason; it goes when the command asks
+    // something or sets its own cursor, and when it ends.
+    busyCursorTimer_ = new QTimer(this);
+    busyCursorTimer_->setInterval(50);
+    connect(busyCursorTimer_, &QTimer::timeout, this, [this] {
+        ShowBusyCursor(InputHeld() && waitDepth_ == 0 && heldSince_.elapsed() >= BusyCursorDelayMs);
+    });
     pollTimer_ = new QTimer(this);
     pollTimer_->setInterval(DefaultPollMs);
     connect(pollTimer_, &QTimer::timeout, this, [this] { PollDevices(); });
@@ -150,6 +280,9 @@ QDialog* QtUi::WindowOf(const Dialog& dlg) const {
 }
 
 INT_PTR QtUi::RunModal(Dialog& dlg) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { return RunModal(dlg); });
+    }
     const DialogTemplate& t = dlg.Template();
     const BaseUnits units = baseUnits_ ? *baseUnits_ : BaseUnitsOf(DialogFont(t.fontName, t.fontPoints));
     // A dialog opened from another is owned by it: modal over it and centred on it.
@@ -192,12 +325,18 @@ INT_PTR QtUi::RunModal(Dialog& dlg) {
 }
 
 void QtUi::DialogEnded(Dialog& dlg) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { DialogEnded(dlg); });
+    }
     if (DialogWindow* window = Find(dlg)) {
         window->EndFromModel(dlg.Result());
     }
 }
 
 void QtUi::SetMainWindow(Dialog* dlg) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { SetMainWindow(dlg); });
+    }
     mainWindow_ = dlg;
     if (dlg != nullptr) {
         pollTimer_->start();
@@ -212,7 +351,11 @@ void QtUi::SetDevicePollInterval(int ms) {
 
 void QtUi::PollDevices() {
     // One poll at a time: a handler that opens a box runs a nested loop in which the timer fires.
-    if (polling_ || mainWindow_ == nullptr) {
+    // Not while a command is busy on its own thread: the platform is then the command's; the
+    // change is seen at the next poll after it, or in a box the command shows. Nor while a
+    // platform call on this thread waits for its service with the events running.
+    if (polling_ || mainWindow_ == nullptr || InputHeld() ||
+        QCoreApplication::instance()->property(PlatformWaitingProperty).toInt() > 0) {
         return;
     }
     polling_ = true;
@@ -245,11 +388,10 @@ QWidget* QtUi::ParentFor(Dialog* owner) const {
     return running_.empty() ? nullptr : running_.back().second.data();
 }
 
-int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
-    SyncAll(); // what the logic has set so far is on screen behind the box
-    ArrowWhileAsking arrow(*this);
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view text, UINT type) {
     const UINT buttons = type & 0xF;
-    WindowsMessageBox box(ParentFor(owner), buttons != MB_YESNO);
+    auto made = std::make_unique<WindowsMessageBox>(parent, buttons != MB_YESNO);
+    QMessageBox& box = *made;
     box.setObjectName(QStringLiteral("messageBox"));
     box.setWindowTitle(QString::fromLatin1(MessageBoxCaption));
     box.setTextFormat(Qt::PlainText);
@@ -267,6 +409,28 @@ int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
         box.setEscapeButton(first);
     }
     box.setDefaultButton(static_cast<QPushButton*>(first));
+    // A short text makes a narrow box, whose title bar would cut the caption short: the box is
+    // at least as wide as the caption in a bold title font, beside a title bar's icon and buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()); grid != nullptr) {
+        QFont titleFont = box.font();
+        titleFont.setBold(true);
+        const int captionWidth = QFontMetrics(titleFont).horizontalAdvance(box.windowTitle());
+        grid->addItem(
+            new QSpacerItem(captionWidth + CaptionRoom, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+            grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    return made;
+}
+
+int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { return MessageBox(owner, text, type); });
+    }
+    SyncAll(); // what the logic has set so far is on screen behind the box
+    ArrowWhileAsking arrow(*this);
+    const UINT buttons = type & 0xF;
+    const std::unique_ptr<QMessageBox> made = MakeMessageBox(ParentFor(owner), text, type);
+    QMessageBox& box = *made;
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Yes:
@@ -292,6 +456,9 @@ BOOL QtUi::GetSaveFileName(Dialog* owner, FileDialogRequest& request) {
 }
 
 BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { return RunFileDialog(owner, request, save); });
+    }
     SyncAll();
     ArrowWhileAsking arrow(*this);
     QFileDialog dialog(ParentFor(owner));
@@ -332,6 +499,9 @@ BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
 }
 
 void QtUi::FormatDriveDialog(UINT driveNumber, Volumes& volumes) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { FormatDriveDialog(driveNumber, volumes); });
+    }
     SyncAll();
     ArrowWhileAsking arrow(*this);
     RunFormatDialog(driveNumber, volumes);
@@ -339,11 +509,17 @@ void QtUi::FormatDriveDialog(UINT driveNumber, Volumes& volumes) {
 }
 
 void QtUi::BeginWaitCursor() {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { BeginWaitCursor(); });
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     ++waitDepth_;
 }
 
 void QtUi::EndWaitCursor() {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { EndWaitCursor(); });
+    }
     // An unbalanced end is ignored rather than popping a cursor someone else set.
     if (waitDepth_ == 0) {
         return;
@@ -353,6 +529,9 @@ void QtUi::EndWaitCursor() {
 }
 
 void QtUi::UpdateWindow(Dialog& dlg) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { UpdateWindow(dlg); });
+    }
     if (DialogWindow* window = Find(dlg)) {
         window->Sync();
         window->repaint(); // paints now, without processing events
@@ -360,6 +539,9 @@ void QtUi::UpdateWindow(Dialog& dlg) {
 }
 
 Rect QtUi::GetClientRect(Dialog& dlg) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { return GetClientRect(dlg); });
+    }
     if (DialogWindow* window = Find(dlg)) {
         return Rect{0, 0, window->width(), window->height()};
     }
@@ -371,11 +553,17 @@ Rect QtUi::GetClientRect(Dialog& dlg) {
 }
 
 bool QtUi::ChildCreated(Dialog& dlg, Control& control) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { return ChildCreated(dlg, control); });
+    }
     DialogWindow* window = Find(dlg);
     return window != nullptr && window->AddChild(control);
 }
 
 void QtUi::ChildDestroyed(Dialog& dlg, Control& control) {
+    if (!OnOwnThread()) {
+        return OnUiThread([&] { ChildDestroyed(dlg, control); });
+    }
     if (DialogWindow* window = Find(dlg)) {
         window->RemoveChild(control);
         window->repaint();

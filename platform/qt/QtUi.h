@@ -7,20 +7,29 @@
 #include "platform/api/Ui.h"
 #include "platform/qt/DialogUnits.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
+#include <exception>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 class QDialog;
+class QMessageBox;
 class QTimer;
 class QWidget;
 
 namespace platform::qt {
 
 class DialogWindow;
+
+// The message box of QtUi::MessageBox, ready to run: text, caption, buttons, Esc rules and width.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view text, UINT type);
 
 class QtUi : public QObject, public Ui {
     Q_OBJECT
@@ -58,7 +67,22 @@ public:
     // Syncs every open window with its models (after any event routed to the logic).
     void SyncAll();
 
+    // Sends a message to a dialog's logic. A command to the main dialog runs on a thread of its
+    // own while this thread keeps the windows alive (redrawn, movable, answering the desktop)
+    // and holds off user input; every Ui call the logic makes meanwhile is carried out here,
+    // one at a time, while the logic waits for it. Returns when the logic has handled it.
+    void Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lParam);
+    // True while a command runs and is not waiting for a Ui call (user input is held off then).
+    bool InputHeld() const { return commandRunning_ && uiCallDepth_ == 0; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Runs f on the window's thread: directly there, otherwise while the calling thread waits.
+    template <class F> auto OnUiThread(F&& f) -> std::invoke_result_t<F&>;
+    bool OnOwnThread() const;
+    void ShowBusyCursor(bool show);
     BOOL RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save);
     QWidget* ParentFor(Dialog* owner) const;
     DialogWindow* Find(const Dialog& dlg) const;
@@ -74,6 +98,14 @@ private:
     QTimer* pollTimer_ = nullptr;
     bool polling_ = false;
     int waitDepth_ = 0;
+    // A command runs on its own thread; uiCallDepth_ counts its Ui calls being carried out here.
+    bool commandRunning_ = false;
+    int uiCallDepth_ = 0;
+    // Since when the command has kept the window waiting (its last Ui call), and the wait cursor
+    // shown for it meanwhile.
+    QElapsedTimer heldSince_;
+    QTimer* busyCursorTimer_ = nullptr;
+    bool busyCursorShown_ = false;
 };
 
 } // namespace platform::qt

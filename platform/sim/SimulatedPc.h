@@ -18,8 +18,9 @@
 // and produces device-change events. Handles opened before a medium went away stay dead.
 //
 // One SimulatedPc at a time per PC folder: an instance reads the metadata when it opens, so a
-// second one sees what the first had recorded by then. Not thread-safe (the program has one
-// thread). "reserved" stands for space the card cannot give; formatting keeps it.
+// second one sees what the first had recorded by then. Not thread-safe: the program uses it
+// from one thread at a time. "reserved" stands for space the card cannot give; formatting
+// keeps it.
 #pragma once
 
 #include "platform/api/Platform.h"

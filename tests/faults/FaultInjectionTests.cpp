@@ -5,7 +5,9 @@
 // byte for byte, and what a failed restore finished before the failure must stay on the card.
 #include "archive/Archive.h"
 #include "operations/OperationTexts.h"
+#ifndef _WIN32
 #include "platform/host/HostPlatform.h"
+#endif
 #include "tests/support/FileTree.h"
 #include "tests/support/Scenario.h"
 
@@ -37,6 +39,7 @@ using platform::SimCall;
 // folder and C:'s installation tree in folders of its own.
 enum class Where { SimulatedPc, HostFolders };
 
+#ifndef _WIN32
 std::unique_ptr<platform::Platform>
 HostFolders(const std::string& folder, const platform::SimPcDescription& description, std::string* error) {
     platform::host::HostConfig config;
@@ -58,13 +61,17 @@ HostFolders(const std::string& folder, const platform::SimPcDescription& descrip
     }
     return platform::host::CreateHostPlatform(config, nullptr, error);
 }
+#endif
 
 void Start(Scenario& s, Where where) {
+#ifndef _WIN32
     if (where == Where::HostFolders) {
         s.start(HostFolders);
-    } else {
-        s.start();
+        return;
     }
+#endif
+    (void)where;
+    s.start();
 }
 
 constexpr const char* Target = "C:\\ZEL\\VoxHarbor\\Backup\\CARD.VHB";
@@ -361,9 +368,12 @@ TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchive) {
     WalkBackup(Where::SimulatedPc);
 }
 
+// The host's file services are the Linux platform's; Windows has its own.
+#ifndef _WIN32
 TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchiveOnHostFolders) {
     WalkBackup(Where::HostFolders);
 }
+#endif
 
 // ---------------------------------------------------------------- Restore
 
@@ -468,9 +478,12 @@ TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestored) {
     WalkRestore(Where::SimulatedPc);
 }
 
+// The host's file services are the Linux platform's; Windows has its own.
+#ifndef _WIN32
 TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestoredOnHostFolders) {
     WalkRestore(Where::HostFolders);
 }
+#endif
 
 // Failures to set attributes and times are not examined during a restore: the card gets every
 // byte back and "Restore Complete." is shown, but the entries keep the attributes and times they

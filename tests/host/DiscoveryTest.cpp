@@ -1,4 +1,4 @@
-// Drive discovery against fixture trees: mountinfo, /sys/block, by-label links and udisks2
+// Drive discovery against fixtures: mountinfo, the block devices udev would list, and udisks2
 // snapshots; stable letters; device-change events; FAT boot sectors from mkfs.fat.
 #include "HostTestSupport.h"
 
@@ -46,36 +46,31 @@ TEST(MountInfo, ParsesFieldsAndDecodesEscapes) {
     EXPECT_EQ(DecodeUdevEscapes("NO\\xZZ"), "NO\\xZZ");
 }
 
-// A /sys/block tree with a card reader holding a mounted card, an empty reader, a DVD drive, a
-// USB disk mounted under /media, the system disk and a loop device.
+// The block devices of a machine with a card reader holding a mounted card, an empty reader, a
+// DVD drive, a USB disk mounted under /media, the system disk and a loop device.
 class SysfsFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        roots.sysBlock = dir / "sys/block";
-        roots.byLabel = dir / "by-label";
         roots.mountInfo = dir / "mountinfo";
-        Disk("sda", false, 100000000, "8:0", {{"sda1", "8:1"}});
-        Disk("sdb", true, 125056, "8:16", {{"sdb1", "8:17"}});
-        Disk("sdc", true, 0, "8:32", {});
-        Disk("sdd", false, 2000000, "8:48", {{"sdd1", "8:49"}});
-        Disk("sr0", true, 0, "11:0", {});
-        Disk("loop0", false, 1000, "7:0", {});
-        std::filesystem::create_directories(roots.byLabel);
-        std::filesystem::create_symlink("../../sdb1", roots.byLabel + "/MY\\x20CARD");
-        std::filesystem::create_symlink("../../sdd1", roots.byLabel + "/BACKUPS");
+        roots.blockDevices = [this] { return devices; };
+        Disk("sda", false, 100000000, makedev(8, 0), {{"sda1", makedev(8, 1)}});
+        Disk("sdb", true, 125056, makedev(8, 16), {{"sdb1", makedev(8, 17)}});
+        Disk("sdc", true, 0, makedev(8, 32), {});
+        Disk("sdd", false, 2000000, makedev(8, 48), {{"sdd1", makedev(8, 49)}});
+        Disk("sr0", true, 0, makedev(11, 0), {});
+        Disk("loop0", false, 1000, makedev(7, 0), {});
+        devices.labels["sdb1"] = "MY CARD";
+        devices.labels["sdd1"] = "BACKUPS";
         WriteMounts("");
     }
 
-    void Disk(const std::string& name, bool removable, std::uint64_t sectors, const std::string& dev,
-              const std::vector<std::pair<std::string, std::string>>& partitions) {
-        const std::string d = roots.sysBlock + "/" + name;
-        WriteText(d + "/removable", removable ? "1\n" : "0\n");
-        WriteText(d + "/size", std::to_string(sectors) + "\n");
-        WriteText(d + "/dev", dev + "\n");
-        for (const auto& [part, partDev] : partitions) {
-            WriteText(d + "/" + part + "/partition", "1\n");
-            WriteText(d + "/" + part + "/dev", partDev + "\n");
-        }
+    void Disk(const std::string& name, bool removable, std::uint64_t sectors, std::uint64_t dev,
+              std::vector<BlockPartition> partitions) {
+        devices.disks.push_back(BlockDisk{name, removable, false, sectors, dev, std::move(partitions)});
+    }
+    BlockDisk& DiskNamed(const std::string& name) {
+        return *std::find_if(devices.disks.begin(), devices.disks.end(),
+                             [&](const BlockDisk& d) { return d.name == name; });
     }
 
     void WriteMounts(const std::string& extra) {
@@ -87,10 +82,11 @@ protected:
     }
 
     std::vector<HostDrive> Discover() {
-        return DiscoverFromSysfs(roots, ParseMountInfo(hosttest::ReadText(roots.mountInfo)));
+        return DiscoverBlockDrives(devices, ParseMountInfo(hosttest::ReadText(roots.mountInfo)));
     }
 
     TempDir dir;
+    BlockDevices devices;
     DiscoveryRoots roots;
 };
 
@@ -165,22 +161,22 @@ TEST_F(SysfsFixture, VolumesShowLettersTypesAndDeviceChanges) {
     EXPECT_EQ(removableAnswering, 1);
 
     // A card goes into the empty reader.
-    WriteText(roots.sysBlock + "/sdc/size", "250112\n");
+    DiskNamed("sdc").sectors = 250112;
     EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
     EXPECT_TRUE(watcher.Poll().empty());
     // The first reader is unplugged: its letter goes, the others keep theirs.
-    std::filesystem::remove_all(roots.sysBlock + "/sdb");
+    std::erase_if(devices.disks, [](const BlockDisk& d) { return d.name == "sdb"; });
     EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
     EXPECT_EQ(volumes.GetDriveType("D:\\"), DRIVE_NO_ROOT_DIR);
     EXPECT_EQ(volumes.GetDriveType("E:\\"), DRIVE_REMOVABLE);
     EXPECT_EQ(volumes.GetDriveType("G:\\"), DRIVE_CDROM);
     // A new reader takes the lowest free letter.
-    Disk("sdf", true, 0, "8:80", {});
+    Disk("sdf", true, 0, makedev(8, 80), {});
     EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
     EXPECT_EQ(volumes.GetDriveType("D:\\"), DRIVE_REMOVABLE);
     EXPECT_FALSE(volumes.QueryVolumeDiskExtents("D:"));
     // Card pulled from E:.
-    WriteText(roots.sysBlock + "/sdc/size", "0\n");
+    DiskNamed("sdc").sectors = 0;
     EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
 }
 
@@ -192,7 +188,7 @@ TEST_F(SysfsFixture, MountedCardIsUsedThroughItsLetter) {
     struct stat st {};
     ASSERT_EQ(stat(card.c_str(), &st), 0);
     const std::string dev = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
-    hosttest::WriteText(roots.sysBlock + "/sdb/sdb1/dev", dev + "\n");
+    DiskNamed("sdb").partitions[0].deviceNumber = st.st_dev;
     WriteMounts("100 26 " + dev + " / " + dir.path() + "/media/VOX\\040CARD rw - vfat /dev/sdb1 rw\n");
     host::HostConfig config;
     config.volumes.roots = roots;

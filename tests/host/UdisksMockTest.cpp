@@ -11,6 +11,7 @@
 #ifdef FK_HOST_UDISKS
 #include <QtCore/QCoreApplication>
 #include <QtCore/QEventLoop>
+#include <QtCore/QTimer>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusObjectPath>
@@ -91,6 +92,8 @@ self.UpdateProperties(FS, {'MountPoints': dbus.Array([], signature='ay')})
     card.AddMethod(BLOCK, 'Format', 'sa{sv}', '', '''
 if len(self.Get(FS, 'MountPoints')) > 0:
     raise dbus.exceptions.DBusException('mounted', name='org.freedesktop.UDisks2.Error.DeviceBusy')
+if args[1].get('label') == 'SLOW':
+    __import__('time').sleep(0.5)
 if args[1].get('label') == 'FAIL':
     raise dbus.exceptions.DBusException('mkfs failed', name='org.freedesktop.UDisks2.Error.Failed')
 self.UpdateProperties(BLOCK, {'IdLabel': args[1].get('label', ''),
@@ -270,6 +273,22 @@ TEST_F(UdisksMock, FormatUnmountsMakesFat16WithTheLabelAndMountsAgain) {
     EXPECT_TRUE(p.Files().CreateDirectory("D:\\AFTER"));
     // The empty reader cannot be formatted.
     EXPECT_EQ(p.Drives().FormatDrive(4, request), ERROR_NOT_READY);
+
+    // On the main thread a slow format keeps the events running (the windows stay alive), with
+    // the view told not to poll meanwhile.
+    int ticks = 0;
+    int ticksWhileWaiting = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        ticksWhileWaiting += QCoreApplication::instance()->property(PlatformWaitingProperty).toInt() > 0;
+    });
+    timer.start(20);
+    request.label = "SLOW";
+    EXPECT_EQ(p.Drives().FormatDrive(3, request), ERROR_SUCCESS);
+    EXPECT_GE(ticksWhileWaiting, 10);
+    EXPECT_EQ(ticks, ticksWhileWaiting);
+    EXPECT_EQ(QCoreApplication::instance()->property(PlatformWaitingProperty).toInt(), 0);
 }
 
 TEST_F(UdisksMock, CardsInsertedAndReadersUnpluggedAreReported) {

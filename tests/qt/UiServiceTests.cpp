@@ -15,9 +15,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 using namespace platform;
 using namespace platform::qt;
@@ -247,21 +251,71 @@ TEST(DeviceChanges, DeliveredToTheMainWindowAlsoDuringABox) {
     ui.SetDevicePollInterval(10);
     RecordingDialog main(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
     ui.SetMainWindow(&main);
+    // The command runs on its own thread; the test's hands stay on the window's thread.
     main.onCommand[1014] = [&] {
         pc.devices.pending = {DBT_DEVICEREMOVECOMPLETE};
-        OnModal(QStringLiteral("messageBox"), [&](QWidget* box) {
-            EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
-            static_cast<QMessageBox*>(box)->accept();
-        });
         ui.MessageBox(&main, "Please select a device.", MB_OK);
     };
     OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
         pc.devices.pending = {DBT_DEVICEARRIVAL};
         EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
+        OnModal(QStringLiteral("messageBox"), [&](QWidget* box) {
+            EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
+            static_cast<QMessageBox*>(box)->accept();
+        });
         static_cast<QPushButton*>(w->findChild<QWidget*>(QStringLiteral("id1014")))->click();
         static_cast<QDialog*>(w)->close();
     });
     main.DoModal();
     ui.SetMainWindow(nullptr);
     EXPECT_TRUE(main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE));
+}
+
+// A command to the main dialog runs on its own thread: the window's events go on meanwhile,
+// user input to it is dropped rather than kept for later (with a wait cursor once that lasts),
+// and a device change waits until the command shows a box.
+TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    ui.SetDevicePollInterval(10);
+    RecordingDialog main(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
+    ui.SetMainWindow(&main);
+    bool changeBeforeBox = true;
+    main.onCommand[1014] = [&] {
+        pc.devices.pending = {DBT_DEVICEARRIVAL};
+        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // long enough for a wait cursor
+        ui.BeginWaitCursor();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        changeBeforeBox = main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL);
+        ui.EndWaitCursor();
+        ui.MessageBox(&main, "Backup Complete.", MB_OK);
+    };
+    OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
+        int ticks = 0;
+        bool busyCursorOfItsOwn = false;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            ++ticks;
+            const QCursor* cursor = QApplication::overrideCursor();
+            busyCursorOfItsOwn =
+                busyCursorOfItsOwn ||
+                (cursor != nullptr && cursor->shape() == Qt::WaitCursor && ui.WaitCursorDepth() == 0);
+        });
+        ticker.start(10);
+        QTimer::singleShot(100, [&] { QTest::keyClick(w->focusWidget(), Qt::Key_Escape); });
+        AnswerBox(QStringLiteral("Backup Complete."), [&](QMessageBox* box) {
+            EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
+            box->accept();
+        });
+        static_cast<QPushButton*>(w->findChild<QWidget*>(QStringLiteral("id1014")))->click();
+        EXPECT_GE(ticks, 10);
+        EXPECT_FALSE(changeBeforeBox);
+        EXPECT_FALSE(main.Received(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED))); // the Esc
+        EXPECT_EQ(ui.WaitCursorDepth(), 0);
+        EXPECT_TRUE(busyCursorOfItsOwn); // the held window showed why
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        static_cast<QDialog*>(w)->close();
+    });
+    main.DoModal();
+    ui.SetMainWindow(nullptr);
 }

@@ -78,6 +78,18 @@ TEST(MainTemplate, ControlsAtTheirRectanglesFocusAndTabOrder) {
             EXPECT_FALSE(static_cast<QPushButton*>(Child(window, id))->isDefault()) << id;
         }
 
+        // A click at a button's place on the screen reaches the button, not the group box
+        // around it or a label beside it.
+        for (int id : {1025, 1014, 1016, 1005, 1017}) {
+            QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                              Child(window, id)->geometry().center());
+            EXPECT_TRUE(dlg.Received(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED))) << id;
+        }
+        for (int id : {1066, 1067}) { // read-only fields take a click too (focus only)
+            EXPECT_EQ(window->childAt(Child(window, id)->geometry().center()), Child(window, id)) << id;
+        }
+        Child(window, 1014)->setFocus();
+
         const std::vector<int> tabOrder{1014, 1016, 1005, 1017, 1025, 1014};
         EXPECT_EQ(QApplication::focusWidget(), Child(window, 1014));
         for (std::size_t i = 1; i < tabOrder.size(); ++i) {

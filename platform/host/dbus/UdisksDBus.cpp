@@ -2,14 +2,19 @@
 // block devices, its change signals, and Mount, Unmount and Format.
 #include "platform/host/Udisks.h"
 
+#include "platform/api/Platform.h"
+
 #include <QtCore/QCoreApplication>
+#include <QtCore/QEventLoop>
 #include <QtCore/QObject>
 #include <QtCore/QStringList>
+#include <QtCore/QThread>
 #include <QtDBus/QDBusArgument>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusMetaType>
 #include <QtDBus/QDBusObjectPath>
+#include <QtDBus/QDBusPendingCallWatcher>
 #include <QtDBus/QDBusVariant>
 
 #include <atomic>
@@ -86,6 +91,29 @@ DWORD ErrorOf(const QDBusMessage& reply) {
     return ERROR_GEN_FAILURE;
 }
 
+// Sends a call and waits for its reply (or the timeout's error). On the application's main
+// thread, which draws the windows, the wait processes the events other than user input, so that
+// the windows stay alive during a slow call (a format takes minutes); PlatformWaitingProperty
+// tells the view meanwhile not to start another platform call. Elsewhere the call just blocks.
+QDBusMessage CallAndWait(QDBusConnection& bus, const QDBusMessage& call, int timeoutMs) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || QThread::currentThread() != app->thread()) {
+        return bus.call(call, QDBus::Block, timeoutMs);
+    }
+    QDBusPendingCall pending = bus.asyncCall(call, timeoutMs);
+    if (!pending.isFinished()) {
+        QDBusPendingCallWatcher watcher(pending);
+        QEventLoop loop;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        app->setProperty(PlatformWaitingProperty, app->property(PlatformWaitingProperty).toInt() + 1);
+        if (!pending.isFinished()) {
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        app->setProperty(PlatformWaitingProperty, app->property(PlatformWaitingProperty).toInt() - 1);
+    }
+    return pending.reply();
+}
+
 class ChangeListener : public QObject {
     Q_OBJECT
 public:
@@ -112,7 +140,7 @@ public:
         QDBusMessage call = QDBusMessage::createMethodCall(
             Service, Root, QStringLiteral("org.freedesktop.DBus.ObjectManager"),
             QStringLiteral("GetManagedObjects"));
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, CallTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
             return false;
         }
@@ -168,7 +196,7 @@ public:
         QDBusMessage call = QDBusMessage::createMethodCall(Service, QString::fromStdString(block),
                                                            FilesystemInterface, QStringLiteral("Mount"));
         call << QVariantMap{};
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, CallTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
             *mountPoint = reply.arguments().at(0).toString().toStdString();
             return ERROR_SUCCESS;
@@ -179,7 +207,7 @@ public:
                 Service, QString::fromStdString(block), QStringLiteral("org.freedesktop.DBus.Properties"),
                 QStringLiteral("Get"));
             get << FilesystemInterface << QStringLiteral("MountPoints");
-            const QDBusMessage value = bus_.call(get, QDBus::Block, CallTimeoutMs);
+            const QDBusMessage value = CallAndWait(bus_, get, CallTimeoutMs);
             if (value.type() == QDBusMessage::ReplyMessage && !value.arguments().isEmpty()) {
                 const std::vector<std::string> points =
                     ByteStrings(value.arguments().at(0).value<QDBusVariant>().variant());
@@ -197,7 +225,7 @@ public:
         QDBusMessage call = QDBusMessage::createMethodCall(Service, QString::fromStdString(block),
                                                            FilesystemInterface, QStringLiteral("Unmount"));
         call << QVariantMap{};
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, CallTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, CallTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage ||
             reply.errorName() == QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted")) {
             return ERROR_SUCCESS;
@@ -218,7 +246,7 @@ public:
                            QStringList{QStringLiteral("-F"), QString::number(fatBits)});
         }
         call << QString::fromStdString(type) << options;
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, FormatTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, FormatTimeoutMs);
         return reply.type() == QDBusMessage::ReplyMessage ? ERROR_SUCCESS : ErrorOf(reply);
     }
 

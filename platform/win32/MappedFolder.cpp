@@ -1,0 +1,208 @@
+// MapFolderAsDrive on Windows (for vhbtool): a folder seen as one drive letter through the
+// Win32 file services, every other path being the PC's own. Windows keeps attributes and
+// times itself, so nothing is kept beside the files.
+#include "platform/api/LastError.h"
+#include "platform/common/WinPath.h"
+#include "platform/sim/SimulatedPc.h"
+#include "platform/win32/Sys.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Platform.h"
+
+#include <set>
+
+namespace platform {
+
+namespace {
+
+class MappedFolder final : public SimulatedPc, private FileSystem {
+public:
+    MappedFolder(std::string folder, char letter) : folder_(std::move(folder)), letter_(letter) {}
+
+    // Platform
+    FileSystem& Files() override { return *this; }
+    Volumes& Drives() override { return volumes_; }
+    DeviceWatcher& Devices() override { return watcher_; }
+    std::string HostPathOf(std::string_view windowsPath) override {
+        std::string host;
+        return Translate(windowsPath, &host) == ERROR_SUCCESS ? host : std::string();
+    }
+    std::string WindowsPathOf(std::string_view hostPath) override { return std::string(hostPath); }
+
+    // SimulatedPc: nothing is simulated here.
+    void SetCallFault(SimCallFault /*hook*/) override {}
+    void Refresh() override {}
+    void Flush() override {}
+    std::string DriveFolder(char letter) override { return letter == letter_ ? folder_ : std::string(); }
+    std::uint64_t UsedBytes(char /*letter*/) override { return 0; }
+    std::string PcFolder() const override { return {}; }
+
+private:
+    // The mapped letter's paths into the folder; the others unchanged.
+    DWORD Translate(std::string_view path, std::string* out, bool wildcards = false) {
+        WinPath parsed;
+        if (const DWORD err = ParseWinPath(path, &parsed, wildcards); err != ERROR_SUCCESS) {
+            return err;
+        }
+        if (parsed.isHost || parsed.drive != letter_) {
+            return win32::NormalisePath(path, out, wildcards);
+        }
+        *out = folder_;
+        for (const std::string& c : parsed.components) {
+            *out += '\\';
+            *out += c;
+        }
+        return ERROR_SUCCESS;
+    }
+    bool AtMappedRoot(std::string_view pattern) {
+        WinPath parsed;
+        return ParseWinPath(pattern, &parsed, true) == ERROR_SUCCESS && !parsed.isHost &&
+               parsed.drive == letter_ && parsed.components.size() == 1;
+    }
+    static bool IsDot(const std::string& name) { return name == "." || name == ".."; }
+
+    template <typename Call>
+    auto WithPath(std::string_view path, Call call, decltype(call(std::string())) failed) {
+        std::string p;
+        if (const DWORD err = Translate(path, &p); err != ERROR_SUCCESS) {
+            SetLastError(err);
+            return failed;
+        }
+        return call(p);
+    }
+
+    // FileSystem
+    Handle CreateFile(std::string_view path, DWORD access, DWORD share, DWORD disposition,
+                      DWORD flags) override {
+        return WithPath(
+            path,
+            [&](const std::string& p) { return files_.CreateFile(p, access, share, disposition, flags); },
+            InvalidHandle);
+    }
+    BOOL ReadFile(Handle h, void* buffer, DWORD n, DWORD* read) override {
+        return files_.ReadFile(h, buffer, n, read);
+    }
+    BOOL WriteFile(Handle h, const void* buffer, DWORD n, DWORD* written) override {
+        return files_.WriteFile(h, buffer, n, written);
+    }
+    BOOL CloseHandle(Handle h) override { return files_.CloseHandle(h); }
+    BOOL SetFilePointer(Handle h, std::uint64_t position) override {
+        return files_.SetFilePointer(h, position);
+    }
+    BOOL GetFileSize(Handle h, std::uint64_t* size) override { return files_.GetFileSize(h, size); }
+    DWORD GetFileAttributes(std::string_view path) override {
+        return WithPath(
+            path, [&](const std::string& p) { return files_.GetFileAttributes(p); }, INVALID_FILE_ATTRIBUTES);
+    }
+    BOOL SetFileAttributes(std::string_view path, DWORD attributes) override {
+        return WithPath(
+            path, [&](const std::string& p) { return files_.SetFileAttributes(p, attributes); }, FALSE);
+    }
+    BOOL GetFileTime(Handle h, FILETIME* c, FILETIME* a, FILETIME* w) override {
+        return files_.GetFileTime(h, c, a, w);
+    }
+    BOOL SetFileTime(Handle h, const FILETIME* c, const FILETIME* a, const FILETIME* w) override {
+        return files_.SetFileTime(h, c, a, w);
+    }
+    BOOL CreateDirectory(std::string_view path) override {
+        return WithPath(
+            path, [&](const std::string& p) { return files_.CreateDirectory(p); }, FALSE);
+    }
+    BOOL DeleteFile(std::string_view path) override {
+        return WithPath(
+            path, [&](const std::string& p) { return files_.DeleteFile(p); }, FALSE);
+    }
+    BOOL MoveFileReplace(std::string_view from, std::string_view to) override {
+        std::string f, t;
+        DWORD err = Translate(from, &f);
+        if (err == ERROR_SUCCESS) {
+            err = Translate(to, &t);
+        }
+        if (err != ERROR_SUCCESS) {
+            SetLastError(err);
+            return FALSE;
+        }
+        return files_.MoveFileReplace(f, t);
+    }
+    DWORD DeleteTree(std::string_view path) override {
+        std::string p;
+        if (const DWORD err = Translate(path, &p); err != ERROR_SUCCESS) {
+            return err;
+        }
+        return files_.DeleteTree(p);
+    }
+    Handle FindFirstFile(std::string_view pattern, FindData* data) override {
+        std::string p;
+        if (const DWORD err = Translate(pattern, &p, true); err != ERROR_SUCCESS) {
+            SetLastError(err);
+            return InvalidHandle;
+        }
+        const Handle h = files_.FindFirstFile(p, data);
+        if (h == InvalidHandle || !AtMappedRoot(pattern)) {
+            return h;
+        }
+        // The mapped folder is a drive root: no dot entries there.
+        rootListings_.insert(h);
+        while (IsDot(data->fileName)) {
+            if (!files_.FindNextFile(h, data)) {
+                const DWORD err = GetLastError();
+                FindClose(h);
+                SetLastError(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
+                return InvalidHandle;
+            }
+        }
+        return h;
+    }
+    BOOL FindNextFile(Handle h, FindData* data) override {
+        BOOL ok = files_.FindNextFile(h, data);
+        while (ok && rootListings_.count(h) != 0 && IsDot(data->fileName)) {
+            ok = files_.FindNextFile(h, data);
+        }
+        return ok;
+    }
+    BOOL FindClose(Handle h) override {
+        rootListings_.erase(h);
+        return files_.FindClose(h);
+    }
+    BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD n, DWORD* read, BOOL abort,
+                    void** context) override {
+        return files_.BackupRead(h, buffer, n, read, abort, context);
+    }
+    BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD n, DWORD* written, BOOL abort,
+                     void** context) override {
+        return files_.BackupWrite(h, buffer, n, written, abort, context);
+    }
+
+    class NoDevices final : public DeviceWatcher {
+    public:
+        std::vector<UINT> Poll() override { return {}; }
+    };
+
+    std::string folder_;
+    char letter_;
+    win32::Win32FileSystem files_;
+    win32::Win32Volumes volumes_;
+    NoDevices watcher_;
+    std::set<Handle> rootListings_;
+};
+
+} // namespace
+
+std::unique_ptr<SimulatedPc> MapFolderAsDrive(const std::string& hostFolder, char letter,
+                                              std::string* error) {
+    std::string folder = hostFolder;
+    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) {
+        folder.pop_back();
+    }
+    const DWORD attributes = win32::GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        *error = hostFolder + ": not a folder";
+        return nullptr;
+    }
+    if (folder.size() == 3 && folder[2] == '\\') {
+        folder.pop_back(); // "E:\" + "\name" would double the separator
+    }
+    return std::make_unique<MappedFolder>(
+        folder, static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
+}
+
+} // namespace platform

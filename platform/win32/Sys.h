@@ -1,0 +1,77 @@
+// The Win32 calls the Windows platform makes, behind plain C++ types.
+//
+// <windows.h> defines DWORD, BOOL, TRUE and the error codes as its own types and macros, and
+// maps CreateFile, GetFileAttributes, MessageBox and others to their -A names; our interfaces
+// use the same names with our own definitions. So only the Sys*.cpp files include
+// <windows.h>, and everything else reaches Windows through these functions.
+//
+// Every function that fails leaves the Win32 error in the thread's Win32 last error; callers
+// read it with LastWin32Error() and hand it on as the platform's last error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform::win32 {
+
+// A Win32 HANDLE (or a FindFirstFile/FindFirstVolume search handle) as an integer; -1 is
+// INVALID_HANDLE_VALUE.
+using NativeHandle = std::intptr_t;
+inline constexpr NativeHandle InvalidNative = -1;
+
+std::uint32_t LastWin32Error();
+void SetLastWin32Error(std::uint32_t code);
+
+// Files.
+NativeHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
+                         std::uint32_t disposition, std::uint32_t flags);
+bool ReadFile(NativeHandle h, void* buffer, std::uint32_t count, std::uint32_t* got);
+// ReadFile at an offset (an OVERLAPPED position on a synchronous handle).
+bool ReadFileAt(NativeHandle h, std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got);
+bool WriteFile(NativeHandle h, const void* buffer, std::uint32_t count, std::uint32_t* written);
+bool CloseHandle(NativeHandle h);
+// SetFilePointerEx from the beginning.
+bool SetFilePointerEx(NativeHandle h, std::uint64_t position);
+bool GetFileSizeEx(NativeHandle h, std::uint64_t* size);
+// Attributes of an open handle (GetFileInformationByHandle).
+bool GetHandleAttributes(NativeHandle h, std::uint32_t* attributes);
+std::uint32_t GetFileAttributesA(const std::string& path);
+bool SetFileAttributesA(const std::string& path, std::uint32_t attributes);
+// FILETIMEs as 64-bit values; a null pointer leaves that time alone.
+bool GetFileTime(NativeHandle h, std::uint64_t* creation, std::uint64_t* access, std::uint64_t* write);
+bool SetFileTime(NativeHandle h, const std::uint64_t* creation, const std::uint64_t* access,
+                 const std::uint64_t* write);
+bool CreateDirectoryA(const std::string& path);
+bool RemoveDirectoryA(const std::string& path);
+bool DeleteFileA(const std::string& path);
+bool MoveFileReplace(const std::string& from, const std::string& to);
+
+struct FindEntry {
+    std::uint32_t attributes = 0;
+    std::uint64_t creation = 0, access = 0, write = 0;
+    std::uint64_t size = 0;
+    std::string name;
+};
+NativeHandle FindFirstFileA(const std::string& pattern, FindEntry* entry);
+bool FindNextFileA(NativeHandle h, FindEntry* entry);
+bool FindClose(NativeHandle h);
+
+// Drives and volumes.
+std::uint32_t GetLogicalDrives();
+std::uint32_t GetDriveTypeA(const std::string& root);
+bool GetVolumeLabel(const std::string& root, std::string* label);
+bool GetDiskFreeSpaceA(const std::string& root, std::uint32_t* sectorsPerCluster,
+                       std::uint32_t* bytesPerSector, std::uint32_t* freeClusters,
+                       std::uint32_t* totalClusters);
+NativeHandle FindFirstVolumeA(std::string* name);
+bool FindNextVolumeA(NativeHandle h, std::string* name);
+bool FindVolumeClose(NativeHandle h);
+// Opens the volume device (no access, no sharing) and asks IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS.
+bool QueryVolumeDiskExtents(const std::string& device);
+
+// The environment and the process.
+std::string GetEnvironmentVariableA(const std::string& name);
+// The folder of the running program, without a trailing backslash.
+std::string ModuleFolder();
+
+} // namespace platform::win32

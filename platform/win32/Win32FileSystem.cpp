@@ -1,0 +1,463 @@
+#include "platform/win32/Win32FileSystem.h"
+
+#include "platform/api/LastError.h"
+#include "platform/common/BackupStream.h"
+#include "platform/common/WinPath.h"
+
+#include <vector>
+
+namespace platform::win32 {
+
+namespace {
+
+// Hands the Win32 error of the call that just failed on as the platform's last error.
+BOOL Failed() {
+    SetLastError(LastWin32Error());
+    return FALSE;
+}
+
+FindData ToFindData(const FindEntry& e) {
+    FindData d;
+    d.attributes = e.attributes;
+    d.creationTime = FILETIME::From(e.creation);
+    d.lastAccessTime = FILETIME::From(e.access);
+    d.lastWriteTime = FILETIME::From(e.write);
+    d.fileSize = e.size;
+    d.fileName = e.name;
+    return d;
+}
+
+bool IsDotEntry(const std::string& name) {
+    return name == "." || name == "..";
+}
+
+// The backup-stream state machines' view of an open handle.
+class Win32BackupFile final : public BackupFile {
+public:
+    Win32BackupFile(NativeHandle h, bool directory) : h_(h), directory_(directory) {}
+    bool IsDirectory() const override { return directory_; }
+    DWORD Size(std::uint64_t* size) override {
+        return GetFileSizeEx(h_, size) ? ERROR_SUCCESS : LastWin32Error();
+    }
+    DWORD ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got) override {
+        auto* bytes = static_cast<std::uint8_t*>(buffer);
+        *got = 0;
+        while (*got < count) {
+            std::uint32_t n = 0;
+            if (!ReadFileAt(h_, offset + *got, bytes + *got, count - *got, &n)) {
+                return LastWin32Error();
+            }
+            if (n == 0) {
+                break;
+            }
+            *got += n;
+        }
+        return ERROR_SUCCESS;
+    }
+    DWORD Write(const void* buffer, std::uint32_t count) override {
+        std::uint32_t written = 0;
+        if (!WriteFile(h_, buffer, count, &written)) {
+            return LastWin32Error();
+        }
+        // WriteFile writes less than asked only when the volume is full.
+        return written == count ? ERROR_SUCCESS : ERROR_DISK_FULL;
+    }
+
+private:
+    NativeHandle h_;
+    bool directory_;
+};
+
+// A read-only file refuses being opened for writing, replaced or deleted. Windows checks this
+// itself; Wine leaves it to the Linux permission bits, which do not hold for root.
+bool IsReadOnlyFile(const std::string& native) {
+    const DWORD attributes = win32::GetFileAttributesA(native);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+} // namespace
+
+DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards) {
+    WinPath parsed;
+    const DWORD err = ParseWinPath(path, &parsed, allowWildcards);
+    if (err != ERROR_SUCCESS) {
+        return err;
+    }
+    *out = parsed.isHost ? parsed.hostPath : parsed.ToString();
+    return ERROR_SUCCESS;
+}
+
+struct Win32FileSystem::OpenFile {
+    NativeHandle native = InvalidNative;
+    DWORD access = 0;
+    std::unique_ptr<Win32BackupFile> backup;
+    // Times set through this handle, set again when it closes if data was written after them:
+    // Windows keeps times set through a handle against later writes on it, Wine does not.
+    bool timesSet = false;
+    bool writtenSinceTimes = false;
+    std::uint64_t creation = 0, access_ = 0, write = 0;
+    bool hasCreation = false, hasAccess = false, hasWrite = false;
+};
+
+struct Win32FileSystem::Listing {
+    NativeHandle native = InvalidNative;
+    bool root = false; // a drive root: its dot entries are not listed, as on a FAT card
+};
+
+Win32FileSystem::Win32FileSystem() = default;
+
+Win32FileSystem::~Win32FileSystem() {
+    for (auto& [h, file] : files_) {
+        win32::CloseHandle(file->native);
+    }
+    for (auto& [h, listing] : listings_) {
+        win32::FindClose(listing->native);
+    }
+}
+
+Win32FileSystem::OpenFile* Win32FileSystem::Find(Handle h) {
+    auto it = files_.find(h);
+    if (it == files_.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return it->second.get();
+}
+
+Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD shareMode, DWORD disposition,
+                                   DWORD flags) {
+    std::string native;
+    if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
+        SetLastError(err);
+        return InvalidHandle;
+    }
+    if ((access & GENERIC_WRITE) != 0 && disposition != CREATE_NEW && IsReadOnlyFile(native)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return InvalidHandle;
+    }
+    const NativeHandle h = win32::CreateFileA(native, access, shareMode, disposition, flags);
+    if (h == InvalidNative) {
+        Failed();
+        return InvalidHandle;
+    }
+    const DWORD openError = LastWin32Error(); // ERROR_ALREADY_EXISTS or 0, as CreateFile left it
+    std::uint32_t attributes = 0;
+    if (!GetHandleAttributes(h, &attributes)) {
+        const DWORD err = LastWin32Error();
+        win32::CloseHandle(h);
+        SetLastError(err);
+        return InvalidHandle;
+    }
+    auto file = std::make_unique<OpenFile>();
+    file->native = h;
+    file->access = access;
+    file->backup = std::make_unique<Win32BackupFile>(h, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    files_.emplace(h, std::move(file));
+    SetLastError(openError);
+    return h;
+}
+
+BOOL Win32FileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) {
+    OpenFile* f = Find(h);
+    if (f == nullptr) {
+        *read = 0;
+        return FALSE;
+    }
+    std::uint32_t got = 0;
+    const bool ok = win32::ReadFile(f->native, buffer, toRead, &got);
+    *read = got;
+    return ok ? TRUE : Failed();
+}
+
+BOOL Win32FileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) {
+    OpenFile* f = Find(h);
+    if (f == nullptr) {
+        *written = 0;
+        return FALSE;
+    }
+    std::uint32_t n = 0;
+    const bool ok = win32::WriteFile(f->native, buffer, toWrite, &n);
+    *written = n;
+    f->writtenSinceTimes = f->timesSet;
+    return ok ? TRUE : Failed();
+}
+
+BOOL Win32FileSystem::CloseHandle(Handle h) {
+    auto it = files_.find(h);
+    if (it == files_.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const OpenFile& f = *it->second;
+    const NativeHandle native = f.native;
+    if (f.writtenSinceTimes &&
+        !win32::SetFileTime(native, f.hasCreation ? &f.creation : nullptr, f.hasAccess ? &f.access_ : nullptr,
+                            f.hasWrite ? &f.write : nullptr)) {
+        const DWORD err = LastWin32Error();
+        files_.erase(it);
+        win32::CloseHandle(native);
+        SetLastError(err);
+        return FALSE;
+    }
+    files_.erase(it);
+    // CloseHandle reports what the file system could not write back when the file closed.
+    return win32::CloseHandle(native) ? TRUE : Failed();
+}
+
+BOOL Win32FileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    OpenFile* f = Find(h);
+    if (f == nullptr) {
+        return FALSE;
+    }
+    return SetFilePointerEx(f->native, position) ? TRUE : Failed();
+}
+
+BOOL Win32FileSystem::GetFileSize(Handle h, std::uint64_t* size) {
+    OpenFile* f = Find(h);
+    if (f == nullptr) {
+        return FALSE;
+    }
+    return GetFileSizeEx(f->native, size) ? TRUE : Failed();
+}
+
+DWORD Win32FileSystem::GetFileAttributes(std::string_view path) {
+    std::string native;
+    if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
+        SetLastError(err);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    const DWORD attributes = win32::GetFileAttributesA(native);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        Failed();
+    }
+    return attributes;
+}
+
+BOOL Win32FileSystem::SetFileAttributes(std::string_view path, DWORD attributes) {
+    std::string native;
+    if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
+        SetLastError(err);
+        return FALSE;
+    }
+    return win32::SetFileAttributesA(native, attributes) ? TRUE : Failed();
+}
+
+BOOL Win32FileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
+    OpenFile* f = Find(h);
+    if (f == nullptr) {
+        return FALSE;
+    }
+    std::uint64_t c = 0, a = 0, w = 0;
+    if (!win32::GetFileTime(f->native, &c, &a, &w)) {
+        return Failed();
+    }
+    if (creation != nullptr) {
+        *creation = FILETIME::From(c);
+    }
+    if (lastAccess != nullptr) {
+        *lastAccess = FILETIME::From(a);
+    }
+    if (lastWrite != nullptr) {
+        *lastWrite = FILETIME::From(w);
+    }
+    return TRUE;
+}
+
+BOOL Win32FileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
+                                  const FILETIME* lastWrite) {
+    OpenFile* f = Find(h);
+    if (f == nullptr) {
+        return FALSE;
+    }
+    // Times change only through a handle opened for writing (Wine does not check this).
+    if ((f->access & GENERIC_WRITE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const std::uint64_t c = creation != nullptr ? creation->Value() : 0;
+    const std::uint64_t a = lastAccess != nullptr ? lastAccess->Value() : 0;
+    const std::uint64_t w = lastWrite != nullptr ? lastWrite->Value() : 0;
+    if (!win32::SetFileTime(f->native, creation != nullptr ? &c : nullptr,
+                            lastAccess != nullptr ? &a : nullptr, lastWrite != nullptr ? &w : nullptr)) {
+        return Failed();
+    }
+    f->timesSet = true;
+    f->writtenSinceTimes = false;
+    if (creation != nullptr) {
+        f->hasCreation = true;
+        f->creation = c;
+    }
+    if (lastAccess != nullptr) {
+        f->hasAccess = true;
+        f->access_ = a;
+    }
+    if (lastWrite != nullptr) {
+        f->hasWrite = true;
+        f->write = w;
+    }
+    return TRUE;
+}
+
+BOOL Win32FileSystem::CreateDirectory(std::string_view path) {
+    std::string native;
+    if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
+        SetLastError(err);
+        return FALSE;
+    }
+    return win32::CreateDirectoryA(native) ? TRUE : Failed();
+}
+
+BOOL Win32FileSystem::DeleteFile(std::string_view path) {
+    std::string native;
+    if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (IsReadOnlyFile(native)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return win32::DeleteFileA(native) ? TRUE : Failed();
+}
+
+BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to) {
+    std::string src, dst;
+    DWORD err = NormalisePath(from, &src);
+    if (err == ERROR_SUCCESS) {
+        err = NormalisePath(to, &dst);
+    }
+    if (err != ERROR_SUCCESS) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (IsReadOnlyFile(dst)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return win32::MoveFileReplace(src, dst) ? TRUE : Failed();
+}
+
+DWORD Win32FileSystem::DeleteTree(std::string_view path) {
+    std::string native;
+    if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
+        return err;
+    }
+    return DeleteTreeAt(native);
+}
+
+// Everything below first, then the folder itself; read-only entries are deleted too, as the
+// shell's silent delete does. Stops at the first entry that cannot be deleted.
+DWORD Win32FileSystem::DeleteTreeAt(const std::string& path) {
+    const DWORD attributes = win32::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return LastWin32Error();
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !win32::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return LastWin32Error();
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return win32::DeleteFileA(path) ? ERROR_SUCCESS : LastWin32Error();
+    }
+    std::vector<std::string> children;
+    FindEntry entry;
+    const NativeHandle h = win32::FindFirstFileA(path + "\\*", &entry);
+    if (h == InvalidNative) {
+        if (LastWin32Error() != ERROR_FILE_NOT_FOUND) {
+            return LastWin32Error();
+        }
+    } else {
+        do {
+            if (!IsDotEntry(entry.name)) {
+                children.push_back(path + "\\" + entry.name);
+            }
+        } while (win32::FindNextFileA(h, &entry));
+        const DWORD end = LastWin32Error();
+        win32::FindClose(h);
+        if (end != ERROR_NO_MORE_FILES) {
+            return end;
+        }
+    }
+    for (const std::string& child : children) {
+        if (const DWORD err = DeleteTreeAt(child); err != ERROR_SUCCESS) {
+            return err;
+        }
+    }
+    return win32::RemoveDirectoryA(path) ? ERROR_SUCCESS : LastWin32Error();
+}
+
+Handle Win32FileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
+    WinPath parsed;
+    if (const DWORD err = ParseWinPath(pattern, &parsed, true); err != ERROR_SUCCESS) {
+        SetLastError(err);
+        return InvalidHandle;
+    }
+    const std::string native = parsed.isHost ? parsed.hostPath : parsed.ToString();
+    FindEntry entry;
+    const NativeHandle h = win32::FindFirstFileA(native, &entry);
+    if (h == InvalidNative) {
+        Failed();
+        return InvalidHandle;
+    }
+    auto listing = std::make_unique<Listing>();
+    listing->native = h;
+    listing->root = !parsed.isHost && parsed.components.size() == 1;
+    // A drive root has no dot entries on FAT; some file systems list them there all the same.
+    while (listing->root && IsDotEntry(entry.name)) {
+        if (!win32::FindNextFileA(h, &entry)) {
+            const DWORD err = LastWin32Error();
+            win32::FindClose(h);
+            SetLastError(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
+            return InvalidHandle;
+        }
+    }
+    *data = ToFindData(entry);
+    listings_.emplace(h, std::move(listing));
+    return h;
+}
+
+BOOL Win32FileSystem::FindNextFile(Handle h, FindData* data) {
+    auto it = listings_.find(h);
+    if (it == listings_.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    FindEntry entry;
+    do {
+        if (!win32::FindNextFileA(it->second->native, &entry)) {
+            return Failed();
+        }
+    } while (it->second->root && IsDotEntry(entry.name));
+    *data = ToFindData(entry);
+    return TRUE;
+}
+
+BOOL Win32FileSystem::FindClose(Handle h) {
+    auto it = listings_.find(h);
+    if (it == listings_.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const NativeHandle native = it->second->native;
+    listings_.erase(it);
+    return win32::FindClose(native) ? TRUE : Failed();
+}
+
+BOOL Win32FileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
+                                 void** context) {
+    OpenFile* f = files_.count(h) != 0 ? files_.at(h).get() : nullptr;
+    return BackupReadStream(f != nullptr ? f->backup.get() : nullptr, buffer, toRead, read, abort, context);
+}
+
+BOOL Win32FileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written,
+                                  BOOL abort, void** context) {
+    OpenFile* f = files_.count(h) != 0 ? files_.at(h).get() : nullptr;
+    if (f != nullptr) {
+        f->writtenSinceTimes = f->timesSet;
+    }
+    return BackupWriteStream(f != nullptr ? f->backup.get() : nullptr, buffer, toWrite, written, abort,
+                             context);
+}
+
+} // namespace platform::win32

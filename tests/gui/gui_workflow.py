@@ -1,0 +1,443 @@
+#!/usr/bin/env python3
+"""The real flashkeeper3 on a simulated PC, on Xvfb with the openbox window manager, driven as a
+person drives it: the mouse (and typing a file name) at screen positions through xdotool.
+Results are read from outside: windows found by their titles, files on the simulated PC and
+screenshots (one per step, in --screenshots).
+
+  workflow  Select (Cancel; again, choose the card in the list, OK), Backup (type a name,
+            "Backup Complete."), Update (answer Yes), Restore (answer Yes), Initialize (format
+            dialog), About from the system menu, Close from the system menu.
+  liveness  A slow card (every file call delayed) makes a Backup take at least 10 s; meanwhile
+            the window must answer the desktop's ping and repaint when uncovered within 200 ms,
+            move when the window manager moves it, and ignore clicks.
+
+Control positions come from gui_layout (the dialog templates in pixels, as the program computes
+them) plus the window's position on the screen; nothing is a guessed pixel position.
+"""
+import argparse
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+LIMIT_MS = 200.0
+
+
+class Failure(Exception):
+    pass
+
+
+class Desktop:
+    """Xvfb with openbox, on a display Xvfb picks itself."""
+
+    def __init__(self, shots):
+        self.shots = shots
+        self.pid = 0  # of the program being driven
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise Failure("Xvfb did not start")
+                number += chunk
+        self.env = dict(os.environ)
+        self.env["DISPLAY"] = ":" + number.decode().strip()
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.env["QT_QPA_PLATFORM"] = "xcb"
+        self.wm = subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.wait(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run("xprop", "-root", check=False),
+                  "openbox to manage the screen")
+
+    def close(self):
+        for process in (self.wm, self.xvfb):
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+
+    def run(self, *command, check=True):
+        result = subprocess.run(command, env=self.env, capture_output=True, text=True)
+        if check and result.returncode != 0:
+            raise Failure(f"{' '.join(command)} failed: {result.stderr.strip()}")
+        return result.stdout
+
+    @staticmethod
+    def wait(done, what, timeout=15.0):
+        deadline = time.monotonic() + timeout
+        while True:
+            value = done()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise Failure(f"timed out waiting for {what}")
+            time.sleep(0.05)
+
+    def windows(self, title):
+        """Visible windows whose title is exactly title."""
+        out = self.run("xdotool", "search", "--onlyvisible", "--name", f"^{title}$", check=False)
+        return [int(w) for w in out.split()]
+
+    def window(self, title, besides=(), timeout=15.0):
+        return self.wait(lambda: next((w for w in self.windows(title) if w not in besides), None),
+                         f'the window "{title}"', timeout)
+
+    def gone(self, window, timeout=15.0):
+        self.wait(lambda: window not in self.windows_any(), f"window {window} to close", timeout)
+
+    def windows_any(self):
+        """Visible windows of the program, popups included."""
+        out = self.run("xdotool", "search", "--onlyvisible", "--pid", str(self.pid), check=False)
+        return [int(w) for w in out.split()]
+
+    def geometry(self, window):
+        """Client area on the screen: x, y, width, height."""
+        values = {}
+        for line in self.run("xwininfo", "-id", str(window)).splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+                int(values["Width"]), int(values["Height"]))
+
+    def click(self, x, y, button=1):
+        self.run("xdotool", "mousemove", "--sync", str(x), str(y), "click", str(button))
+
+    def type(self, text):
+        self.run("xdotool", "type", "--delay", "20", text)
+        self.run("xdotool", "key", "Return")
+
+    def shot(self, name):
+        os.makedirs(self.shots, exist_ok=True)
+        self.run("import", "-window", "root", os.path.join(self.shots, name + ".png"))
+
+
+class Program:
+    """flashkeeper3 on the simulated PC, with the control positions of its dialogs."""
+
+    def __init__(self, args, desktop, pc, delay_ms=0):
+        self.desktop = desktop
+        layout = subprocess.run([args.layout], env=desktop.env, capture_output=True, text=True, check=True)
+        self.layout = json.loads(layout.stdout)
+        env = dict(desktop.env)
+        env["VOXHARBOR_SIMULATED_PC"] = pc
+        env["VOXHARBOR_SIM_CALL_DELAY_MS"] = str(delay_ms)
+        self.process = subprocess.Popen([args.program], env=env)
+        desktop.pid = self.process.pid
+        self.main = desktop.window("ZEL VoxHarbor Utility", timeout=30)
+        size = self.desktop.geometry(self.main)[2:]
+        if list(size) != self.layout["147"]["size"]:
+            raise Failure(f"main window is {size}, the layout helper computed {self.layout['147']['size']}")
+
+    def control(self, window, template, control_id):
+        """Screen position of the centre of a template control."""
+        x, y, _, _ = self.desktop.geometry(window)
+        cx, cy, cw, ch = self.layout[str(template)]["controls"][str(control_id)]
+        return x + cx + cw // 2, y + cy + ch // 2
+
+    def click_control(self, window, template, control_id):
+        self.desktop.click(*self.control(window, template, control_id))
+
+    def click_button(self, window, kind, text):
+        """A button of a window laid out by Qt (message box, format dialog)."""
+        x, y, w, h = self.desktop.geometry(window)
+        from_middle, from_right, from_bottom = self.layout[kind][text]
+        bx = x + w - from_right if kind == "format" else x + w // 2 + from_middle
+        self.desktop.click(bx, y + h - from_bottom)
+
+    def answer(self, kind, text, shot=None):
+        """Waits for the program's message box and clicks one of its buttons."""
+        box = self.desktop.window("flashkeeper3", timeout=60)
+        if shot:
+            self.desktop.shot(shot)
+        self.click_button(box, kind, text)
+        self.desktop.gone(box)
+
+    def system_menu(self, item_from_bottom):
+        """Right click on the dialog's background, then an item counted from the menu's end."""
+        known = set(self.desktop.windows_any())
+        x, y, _, _ = self.desktop.geometry(self.main)
+        self.desktop.click(x + 3, y + 3, button=3)
+        menu = self.desktop.wait(lambda: next((w for w in self.desktop.windows_any() if w not in known), None),
+                                 "the system menu")
+        mx, my, mw, mh = self.desktop.geometry(menu)
+        return menu, (mx + mw // 2, my + mh - 8) if item_from_bottom else (mx + mw // 2, my + 10)
+
+    def select_card(self, shot_prefix, cancel_first=False):
+        d = self.desktop
+        if cancel_first:
+            self.click_control(self.main, 147, 1025)
+            select = d.window("Select VoxHarbor Card")
+            self.click_control(select, 148, 2)  # Cancel
+            d.gone(select)
+        self.click_control(self.main, 147, 1025)
+        select = d.window("Select VoxHarbor Card")
+        d.shot(shot_prefix + "select-dialog")
+        # The closed list is as high as a line of text at the top of its template rectangle.
+        sx, sy, _, _ = d.geometry(select)
+        lx, ly, lw, _ = self.layout["148"]["controls"]["1018"]
+        known = set(d.windows_any())
+        d.click(sx + lx + lw // 2, sy + ly + 8)
+        popup = d.wait(lambda: next((w for w in d.windows_any() if w not in known), None), "the drive list")
+        d.shot(shot_prefix + "select-list")
+        px, py, pw, ph = d.geometry(popup)
+        d.click(px + pw // 2, py + ph // 4)  # the first of the two drives: the card E:
+        d.gone(popup)
+        self.click_control(select, 148, 1)
+        d.gone(select)
+        d.shot(shot_prefix + "card-selected")
+
+    def wait_exit(self):
+        try:
+            code = self.process.wait(15)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end")
+        if code != 0:
+            raise Failure(f"the program ended with {code}")
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+def version_text(pc):
+    """The card's slot-0 version file, exactly as stored (None when there is none)."""
+    card = os.path.join(pc, "E")
+    for folder, _, files in os.walk(card):
+        for name in files:
+            path = os.path.join(folder, name)
+            relative = os.path.relpath(path, card).upper()
+            if name.upper() == "VERSION.TXT" and relative.startswith(os.path.join("VM", "PROMPTS", "0", "0", "")):
+                with open(path, "rb") as f:
+                    return f.read()
+    return None
+
+
+def make_pc(args, name):
+    pc = os.path.join(args.work, name)
+    shutil.rmtree(pc, ignore_errors=True)
+    subprocess.run([args.simpc, "create-demo", pc,
+                    "--prompts", os.path.join(args.installation, "PromptUpdateVer1_2.vhp"),
+                    "--data", os.path.join(args.installation, "InitializedFileStruct.vhb")], check=True,
+                   stdout=subprocess.DEVNULL)
+    return pc
+
+
+def backup_file(pc, name):
+    backup = os.path.join(pc, "C", "ZEL", "VoxHarbor", "Backup")
+    return next((os.path.join(backup, f) for f in os.listdir(backup) if f.upper() == name.upper()), None)
+
+
+def workflow(args, d):
+    pc = make_pc(args, "workflow-pc")
+    original = version_text(pc)
+    if original is None:
+        raise Failure("the demo card has no version file")
+    p = Program(args, d, pc)
+    try:
+        d.shot("01-started")
+        p.select_card("02-", cancel_first=True)
+
+        p.click_control(p.main, 147, 1014)  # Backup
+        save = d.window("Save As")
+        d.shot("03-backup-save-dialog")
+        d.type("WORKFLOW")
+        d.gone(save)
+        box = d.window("flashkeeper3", timeout=60)
+        archive = backup_file(pc, "WORKFLOW.vhb")
+        if archive is None:
+            raise Failure("no WORKFLOW.vhb in the Backup folder when the box came")
+        subprocess.run([args.vhbtool, "verify", archive], check=True, stdout=subprocess.DEVNULL)
+        d.shot("04-backup-complete")
+        p.click_button(box, "MB_OK", "OK")
+        d.gone(box)
+
+        p.click_control(p.main, 147, 1005)  # Update: the card's prompts differ from the update's
+        d.window("Open")
+        d.shot("05-update-open-dialog")
+        d.type("PromptUpdateVer1_2.vhp")
+        p.answer("MB_YESNO", "Yes", shot="06-update-question")
+        p.answer("MB_OK", "OK", shot="07-update-complete")
+        updated = version_text(pc)
+        if updated == original:
+            raise Failure("the update did not change the card's prompts")
+
+        p.click_control(p.main, 147, 1016)  # Restore the backup, prompts included
+        d.window("Open")
+        d.shot("08-restore-open-dialog")
+        d.type("WORKFLOW.vhb")
+        p.answer("MB_YESNOCANCEL", "Yes", shot="09-restore-question")
+        p.answer("MB_OK", "OK", shot="10-restore-complete")
+        if version_text(pc) != original:
+            raise Failure("the restore did not bring the card's prompts back")
+
+        p.click_control(p.main, 147, 1017)  # Initialize
+        p.answer("MB_YESNO", "Yes", shot="11-initialize-question")
+        p.answer("MB_OK", "OK", shot="12-initialize-advice")
+        title = "Format Removable Disk \\(E:\\)"
+        fmt = d.window(title)
+        d.shot("13-format-dialog")
+        p.click_button(fmt, "format", "Start")
+        confirm = d.window(title, besides=[fmt])
+        d.shot("14-format-confirm")
+        p.click_button(confirm, "OKCANCEL", "OK")
+        d.gone(confirm)
+        done = d.window(title, besides=[fmt], timeout=60)
+        d.shot("15-format-complete")
+        p.click_button(done, "INFO", "OK")
+        d.gone(done)
+        p.click_button(fmt, "format", "Close")
+        d.gone(fmt)
+        # The initial file structure is installed after the format: prompts again, and the
+        # card's other files gone.
+        d.wait(lambda: version_text(pc) is not None, "the initial prompts on the card", timeout=60)
+        d.shot("16-initialized")
+
+        menu, about_item = p.system_menu(item_from_bottom=True)
+        d.shot("17-system-menu")
+        d.click(*about_item)
+        about = d.window("About ZEL VoxHarbor Utility")
+        d.shot("18-about")
+        p.click_control(about, 100, 1)
+        d.gone(about)
+
+        menu, close_item = p.system_menu(item_from_bottom=False)
+        d.click(*close_item)
+        p.wait_exit()
+    finally:
+        p.kill()
+    print(f"workflow done; screenshots in {args.screenshots}")
+
+
+def measure(args, d, what, window, timeout_ms=2000):
+    out = subprocess.run([args.probe, what, str(window), str(timeout_ms)], env=d.env, capture_output=True,
+                         text=True)
+    text = out.stdout.strip()
+    return None if out.returncode != 0 else float(text)
+
+
+def liveness(args, d):
+    pc = make_pc(args, "liveness-pc")
+    p = Program(args, d, pc, delay_ms=args.delay_ms)
+    try:
+        p.select_card("live-01-")
+        # The probes measure: a stopped program answers neither.
+        os.kill(p.process.pid, signal.SIGSTOP)
+        try:
+            stopped = (measure(args, d, "ping", p.main, 500), measure(args, d, "expose", p.main, 500))
+        finally:
+            os.kill(p.process.pid, signal.SIGCONT)
+        if stopped != (None, None):
+            raise Failure(f"a stopped program seemed to answer: {stopped}")
+
+        # The selection goes on reading the slow card after its dialog closes, and clicks are
+        # dropped until it ends (the wait cursor shows it): click Backup until it answers.
+        deadline = time.monotonic() + 120
+        save = None
+        while save is None:
+            if time.monotonic() > deadline:
+                raise Failure("Backup never answered a click")
+            p.click_control(p.main, 147, 1014)
+            try:
+                save = d.window("Save As", timeout=1)
+            except Failure:
+                pass
+        d.shot("live-02-backup-save-dialog")
+        d.type("SLOW")
+        d.gone(save)
+        started = time.monotonic()
+        pings, exposes = [], []
+        moved = clicked = False
+        while not d.windows("flashkeeper3"):
+            if p.process.poll() is not None or time.monotonic() - started > 120:
+                raise Failure("the backup did not end with its box")
+            pings.append(measure(args, d, "ping", p.main))
+            if d.windows("flashkeeper3"):
+                break
+            exposes.append(measure(args, d, "expose", p.main))
+            if len(pings) < 3:
+                pass  # first let the backup get going
+            elif not moved:
+                x, y, _, _ = d.geometry(p.main)
+                d.run("xdotool", "windowmove", str(p.main), str(x + 40), str(y + 30))
+                d.wait(lambda: d.geometry(p.main)[:2] != (x, y), "the window to move", timeout=2)
+                d.shot("live-03-moved-during-backup")
+                moved = True
+            elif not clicked:
+                # A click on Restore while the backup runs is held off, not kept for later.
+                p.click_control(p.main, 147, 1016)
+                clicked = True
+            time.sleep(0.3)
+        took = time.monotonic() - started
+        d.shot("live-04-backup-complete")
+        p.answer("MB_OK", "OK")
+        time.sleep(1.0)
+        if d.windows("Open"):
+            raise Failure("a click made during the backup opened the Restore dialog afterwards")
+        menu, close_item = p.system_menu(item_from_bottom=False)
+        d.click(*close_item)
+        p.wait_exit()
+    finally:
+        p.kill()
+
+    def summary(values):
+        answered = [v for v in values if v is not None]
+        return (f"{len(values)} samples, max {max(answered):.1f} ms, mean {sum(answered) / len(answered):.1f} ms"
+                if answered else f"{len(values)} samples, none answered")
+
+    print(f"backup on the slow card took {took:.1f} s (call delay {args.delay_ms} ms)")
+    print("ping:   " + summary(pings) + "  " + " ".join(f"{v:.1f}" if v else "timeout" for v in pings))
+    print("expose: " + summary(exposes) + "  " + " ".join(f"{v:.1f}" if v else "timeout" for v in exposes))
+    if took < 10.0:
+        raise Failure(f"the backup took only {took:.1f} s; raise --delay-ms")
+    if len(pings) < 5 or len(exposes) < 5:
+        raise Failure("too few samples during the backup")
+    late = [v for v in pings + exposes if v is None or v > LIMIT_MS]
+    if late:
+        raise Failure(f"the window answered later than {LIMIT_MS} ms: {late}")
+    if not moved or not clicked:
+        raise Failure("the backup ended before the move and the click were tried")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("mode", choices=["workflow", "liveness"])
+    for name in ("program", "simpc", "vhbtool", "layout", "probe", "installation", "work", "screenshots"):
+        parser.add_argument("--" + name, required=True)
+    parser.add_argument("--delay-ms", type=int, default=20)
+    args = parser.parse_args()
+    for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import"):
+        if shutil.which(tool) is None:
+            print(f"{tool} is missing (scripts/deps.sh installs it)", file=sys.stderr)
+            return 1
+    os.makedirs(args.work, exist_ok=True)
+    stale = os.path.join(args.screenshots, f"failed-{args.mode}.png")
+    if os.path.exists(stale):
+        os.remove(stale)
+    d = Desktop(args.screenshots)
+    try:
+        workflow(args, d) if args.mode == "workflow" else liveness(args, d)
+    except Failure as failure:
+        try:
+            d.shot(f"failed-{args.mode}")
+        except Failure:
+            pass
+        print(f"FAILED: {failure}", file=sys.stderr)
+        return 1
+    finally:
+        d.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under Wine with one drive letter mapped to a new empty folder:
+#   with-wine-drive.sh PREFIX LETTER TYPE PROGRAM.exe [ARGS...]
+# TYPE is Wine's drive type (hd, floppy for a removable drive, cdrom, network). The program
+# learns the letter from FK_WIN32_TEST_DRIVE. Wine reads its drives when its server starts, so
+# the drive gets a prefix of its own (PREFIX-drive-LETTER, made once) whose server is restarted
+# after the mapping; the folder goes away afterwards.
+set -euo pipefail
+letter=${2,,} type=$3
+prefix=$1-drive-$letter
+shift 3
+here=$(cd "$(dirname "$0")" && pwd)
+wine_run="$here/../../cmake/wine-run.sh"
+
+folder=$(mktemp -d "${TMPDIR:-/tmp}/fk-wine-$letter-XXXXXX")
+link="$prefix/dosdevices/$letter:"
+cleanup() {
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    rm -f "$link"
+    rm -rf "$folder"
+}
+trap cleanup EXIT
+"$wine_run" "$prefix" reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /t REG_SZ /d "$type" /f >/dev/null
+rm -f "$link"
+ln -s "$folder" "$link"
+WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+WINEPREFIX=$prefix wineserver -w
+FK_WIN32_TEST_DRIVE=${letter^^} "$wine_run" "$prefix" "$@"
