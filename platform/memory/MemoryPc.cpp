@@ -121,11 +121,8 @@ struct OpenFile final : BackupFile {
     DWORD Write(const void* buffer, std::uint32_t count) override;
 };
 
-// What FindFirstFile and FindFirstVolume hand out one item at a time. A listing of a drive
-// ends when the drive's medium goes (drive set); the volume list does not.
-template <typename Item> struct Enumeration {
-    std::vector<Item> items;
-    std::size_t next = 0;
+// A directory listing, which ends when its drive's medium goes.
+struct Listing : Enumeration<FindData> {
     Drive* drive = nullptr;
     std::uint64_t generation = 0;
 };
@@ -392,12 +389,8 @@ public:
             return Fail(err);
         }
         const Node& n = *f->node;
-        for (auto [out, value] : {std::pair{creation, n.creation}, std::pair{lastAccess, n.lastAccess},
-                                  std::pair{lastWrite, n.lastWrite}}) {
-            if (out != nullptr) {
-                *out = FILETIME::From(value);
-            }
-        }
+        StoreTimes(FILETIME::From(n.creation), FILETIME::From(n.lastAccess), FILETIME::From(n.lastWrite),
+                   creation, lastAccess, lastWrite);
         return TRUE;
     }
 
@@ -505,7 +498,7 @@ public:
         if (const DWORD err = ParseDrivePath(pattern, &p, true)) {
             return FailHandle(err);
         }
-        Enumeration<FindData> listing;
+        Listing listing;
         if (p.components.empty() || !HasWildcards(p.components.back())) {
             // A single entry by its name.
             Target t;
@@ -548,7 +541,16 @@ public:
         return Begin(listings_, std::move(listing), data);
     }
 
-    BOOL FindNextFile(Handle h, FindData* data) override { return Next(listings_, h, data); }
+    BOOL FindNextFile(Handle h, FindData* data) override {
+        auto it = listings_.find(h);
+        if (it == listings_.end()) {
+            return Fail(ERROR_INVALID_HANDLE);
+        }
+        if (!IsLive(*it->second.drive, it->second.generation)) {
+            return Fail(ERROR_NOT_READY); // the card was pulled during the listing
+        }
+        return it->second.Next(data);
+    }
 
     BOOL FindClose(Handle h) override { return listings_.erase(h) != 0 ? TRUE : Fail(ERROR_INVALID_HANDLE); }
 
@@ -626,7 +628,8 @@ public:
     }
 
     BOOL FindNextVolume(Handle h, std::string* volumeName) override {
-        return Next(volumeLists_, h, volumeName);
+        auto it = volumeLists_.find(h);
+        return it == volumeLists_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second.Next(volumeName);
     }
 
     BOOL FindVolumeClose(Handle h) override {
@@ -899,32 +902,14 @@ private:
         return err == ERROR_INVALID_HANDLE ? ERROR_SUCCESS : err;
     }
 
-    template <typename Item>
-    Handle Begin(std::map<Handle, Enumeration<Item>>& open, Enumeration<Item> e, Item* first) {
-        *first = e.items[0];
-        e.next = 1;
+    // Hands out the first item of what a find found and keeps the rest for the Next calls.
+    template <typename Found, typename Item>
+    Handle Begin(std::map<Handle, Found>& open, Found found, Item* first) {
+        *first = found.items[0];
+        found.next = 1;
         const Handle h = nextHandle_++;
-        open[h] = std::move(e);
+        open[h] = std::move(found);
         return h;
-    }
-
-    template <typename Item> BOOL Next(std::map<Handle, Enumeration<Item>>& open, Handle h, Item* out) const {
-        auto it = open.find(h);
-        if (it == open.end()) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        Enumeration<Item>& e = it->second;
-        if (e.drive != nullptr && !IsLive(*e.drive, e.generation)) {
-            return Fail(ERROR_NOT_READY); // the card was pulled during the listing
-        }
-        if (e.next >= e.items.size()) {
-            return Fail(ERROR_NO_MORE_FILES);
-        }
-        if (out == nullptr) {
-            return Fail(ERROR_INVALID_PARAMETER);
-        }
-        *out = e.items[e.next++];
-        return TRUE;
     }
 
     static FindData Describe(const Node& node, const std::string& name) {
@@ -955,7 +940,7 @@ private:
 
     std::array<std::unique_ptr<Drive>, 26> drives_;
     std::map<Handle, std::unique_ptr<OpenFile>> files_;
-    std::map<Handle, Enumeration<FindData>> listings_;
+    std::map<Handle, Listing> listings_;
     std::map<Handle, Enumeration<std::string>> volumeLists_;
     Handle nextHandle_ = 0x100;
     std::vector<UINT> events_;
