@@ -1,4 +1,4 @@
-#include "platform/api/Platform.h"
+#include "platform/PlatformFactory.h"
 #include "platform/win32/Win32Platform.h"
 
 namespace platform {

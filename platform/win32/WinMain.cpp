@@ -1,7 +1,7 @@
 // flashkeeper3 on Windows: everything the program does happens inside the main dialog's modal
 // run; WinMain only sets up the platform and the view.
 #include "app/flashkeeper3.h"
-#include "platform/api/Platform.h"
+#include "platform/PlatformFactory.h"
 #include "platform/win32/SysWindow.h"
 #include "platform/win32/Win32Ui.h"
 
