@@ -104,15 +104,14 @@ struct Drive {
     }
 };
 
-bool OnFatVolume(const std::string& folder) {
 #ifdef __linux__
+// A folder on a mounted FAT card goes through the host's file services, which keep the card's
+// own attribute bytes; elsewhere a mapped folder derives them from permissions.
+bool OnFatVolume(const std::string& folder) {
     struct statfs st {};
     return statfs(folder.c_str(), &st) == 0 && st.f_type == MSDOS_SUPER_MAGIC;
-#else
-    static_cast<void>(folder);
-    return false;
-#endif
 }
+#endif
 
 std::optional<Drive> MapFolder(const std::string& folder, char letter, std::string* error) {
     Drive d;
