@@ -2,7 +2,17 @@
 // own: the real Backup or Restore button of the main dialog on the simulated PC.
 #pragma once
 
+#include "platform/api/Platform.h"
+
+#include <memory>
+#include <string>
+
 namespace bench {
+
+// The host's file services with the mounted card's folder as drive E: and C:'s installation tree
+// in the work folder (data/ and backup/); null with the reason in *error.
+std::unique_ptr<platform::Platform> HostPlatform(const std::string& cardMount, const std::string& work,
+                                                 std::string* error);
 
 // argv: "backup" or "restore", the PC folder, the archive's Windows path; or on the host's file
 // services: "backup" or "restore", the work folder (data/ and backup/ of C:), the archive's path,
