@@ -208,20 +208,13 @@ public:
         }
         if (reply.errorName() == QStringLiteral("org.freedesktop.UDisks2.Error.AlreadyMounted")) {
             // The desktop's automount got there first: use its mount.
-            QDBusMessage get = QDBusMessage::createMethodCall(
-                Service, QString::fromStdString(block), QStringLiteral("org.freedesktop.DBus.Properties"),
-                QStringLiteral("Get"));
-            get << FilesystemInterface << QStringLiteral("MountPoints");
-            const QDBusMessage value = CallAndWait(bus_, get, CallTimeoutMs);
-            if (value.type() == QDBusMessage::ReplyMessage && !value.arguments().isEmpty()) {
-                const std::vector<std::string> points =
-                    ByteStrings(value.arguments().at(0).value<QDBusVariant>().variant());
-                if (!points.empty()) {
-                    *mountPoint = points.front();
-                    return ERROR_SUCCESS;
-                }
+            const std::vector<std::string> points = ByteStrings(
+                Property(QString::fromStdString(block), FilesystemInterface, QStringLiteral("MountPoints")));
+            if (points.empty()) {
+                return ERROR_NOT_READY;
             }
-            return ERROR_NOT_READY;
+            *mountPoint = points.front();
+            return ERROR_SUCCESS;
         }
         return ErrorOf(reply);
     }
@@ -268,18 +261,25 @@ public:
     bool TakeChanged() override { return listener_.changed.exchange(false); }
 
 private:
+    // A property of an object of udisks2; invalid when it cannot be read.
+    QVariant Property(const QString& object, const QString& interface, const QString& name) {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            Service, object, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << interface << name;
+        const QDBusMessage reply = CallAndWait(bus_, get, CallTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            return {};
+        }
+        return reply.arguments().at(0).value<QDBusVariant>().variant();
+    }
+
     // Whether udisks2 is 2.10 or later; an unknown version is taken as one that is.
     bool PassesMkfsArgs() {
-        QDBusMessage get = QDBusMessage::createMethodCall(Service, Root + QStringLiteral("/Manager"),
-                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                          QStringLiteral("Get"));
-        get << QStringLiteral("org.freedesktop.UDisks2.Manager") << QStringLiteral("Version");
-        const QDBusMessage reply = bus_.call(get, QDBus::Block, CallTimeoutMs);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-            return true;
-        }
         const QStringList parts =
-            reply.arguments().at(0).value<QDBusVariant>().variant().toString().split(QLatin1Char('.'));
+            Property(Root + QStringLiteral("/Manager"), QStringLiteral("org.freedesktop.UDisks2.Manager"),
+                     QStringLiteral("Version"))
+                .toString()
+                .split(QLatin1Char('.'));
         bool okMajor = false, okMinor = false;
         const int major = parts.value(0).toInt(&okMajor);
         const int minor = parts.value(1).toInt(&okMinor);
