@@ -88,33 +88,19 @@ std::string ErrorText(DWORD code) {
     }
 }
 
-// The platform of one command: a folder seen as drive X: (host paths work beside it). A folder on
-// a FAT volume (a mounted card) goes through the host's file services, which read and write the
-// card's own attribute bytes and times; any other folder is a mapped folder, whose attribute words
-// and creation times live in memory.
-struct Drive {
-    std::unique_ptr<platform::Platform> platform;
-    platform::SimulatedPc* mapped = nullptr;
-    platform::FileSystem& Files() { return platform->Files(); }
-    // Puts a mapped folder's times on its files; the host's file services write them at once.
-    void Flush() {
-        if (mapped != nullptr) {
-            mapped->Flush();
-        }
-    }
-};
-
 #ifdef __linux__
-// A folder on a mounted FAT card goes through the host's file services, which keep the card's
-// own attribute bytes; elsewhere a mapped folder derives them from permissions.
+// Whether the folder is on a FAT volume (a mounted card).
 bool OnFatVolume(const std::string& folder) {
     struct statfs st {};
     return statfs(folder.c_str(), &st) == 0 && st.f_type == MSDOS_SUPER_MAGIC;
 }
 #endif
 
-std::optional<Drive> MapFolder(const std::string& folder, char letter, std::string* error) {
-    Drive d;
+// The platform of one command: a folder seen as drive X: (host paths work beside it); null with
+// the reason in *error. A folder on a FAT volume goes through the host's file services, which read
+// and write the card's own attribute bytes and times; any other folder is a mapped folder, whose
+// attribute words and creation times live in memory.
+std::unique_ptr<platform::Platform> MapFolder(const std::string& folder, char letter, std::string* error) {
 #ifdef __linux__
     if (OnFatVolume(folder)) {
         platform::host::HostConfig config;
@@ -125,31 +111,21 @@ std::optional<Drive> MapFolder(const std::string& folder, char letter, std::stri
         // nothing is created for it.
         config.dataDir = folder;
         config.backupDir = folder;
-        d.platform = platform::host::CreateHostPlatform(config, nullptr, error);
-        if (!d.platform) {
-            return std::nullopt;
-        }
-        return d;
+        return platform::host::CreateHostPlatform(config, nullptr, error);
     }
 #endif
-    auto pc = platform::MapFolderAsDrive(folder, letter, error);
-    d.mapped = pc.get();
-    d.platform = std::move(pc);
-    if (!d.platform) {
-        return std::nullopt;
-    }
-    return d;
+    return platform::MapFolderAsDrive(folder, letter, error);
 }
 
 // An archive opened for reading, with its size, on the platform of its command.
 struct OpenArchive {
-    Drive drive;
+    std::unique_ptr<platform::Platform> drive;
     platform::Handle h = platform::InvalidHandle;
     std::uint64_t size = 0;
     OpenArchive() = default;
     OpenArchive(const OpenArchive&) = delete;
     OpenArchive& operator=(const OpenArchive&) = delete;
-    platform::FileSystem& Files() { return drive.Files(); }
+    platform::FileSystem& Files() { return drive->Files(); }
     ~OpenArchive() {
         if (h != platform::InvalidHandle) {
             Files().CloseHandle(h); // read only: nothing to lose
@@ -160,11 +136,10 @@ struct OpenArchive {
 // Maps folder as drive letter (see MapFolder), then opens the archive at hostPath.
 bool OpenForReading(OpenArchive& a, const std::string& folder, char letter, const std::string& hostPath,
                     std::string* error) {
-    std::optional<Drive> drive = MapFolder(folder, letter, error);
-    if (!drive) {
+    a.drive = MapFolder(folder, letter, error);
+    if (!a.drive) {
         return false;
     }
-    a.drive = std::move(*drive);
     a.h = a.Files().CreateFile(hostPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     if (a.h == platform::InvalidHandle) {
         *error = hostPath + ": " + ErrorText(platform::GetLastError());
@@ -455,7 +430,6 @@ int Extract(const std::vector<std::string>& args) {
         keepPrompts ? archive::ExtractArchiveKeepPrompts(a.Files(), a.h, a.size, root, "", false, callbacks)
                     : archive::ExtractArchive(a.Files(), a.h, a.size, root, "", false, callbacks);
     const bool ok = stats.completed;
-    a.drive.Flush();
     // On a mounted card the restored files reach it here, all at once.
     if (ok && !a.Files().FlushVolume(root)) {
         return Error(folder + ": " + ErrorText(platform::GetLastError()));
