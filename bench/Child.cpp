@@ -15,13 +15,8 @@ namespace bench {
 
 std::unique_ptr<platform::Platform> HostPlatform(const std::string& cardMount, const std::string& work,
                                                  std::string* error) {
-    platform::host::HostConfig config;
-    config.volumes.discover = false;
-    config.volumes.folderDrives = {{'E', cardMount, DRIVE_REMOVABLE, true, "VOXCARD"}};
-    config.useUdisks = false;
-    config.dataDir = work + "/data";
-    config.backupDir = work + "/backup";
-    return platform::host::CreateHostPlatform(config, nullptr, error);
+    return platform::host::CreateFolderPlatform({{'E', cardMount, DRIVE_REMOVABLE, true, "VOXCARD"}},
+                                                work + "/data", work + "/backup", error);
 }
 
 int RunChild(int argc, char** argv) {

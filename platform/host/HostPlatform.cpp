@@ -227,6 +227,17 @@ std::unique_ptr<Platform> CreateHostPlatform(HostConfig config, std::unique_ptr<
     return std::make_unique<HostPlatform>(std::move(config), std::move(udisks));
 }
 
+std::unique_ptr<Platform> CreateFolderPlatform(std::vector<FolderDrive> drives, const std::string& dataDir,
+                                               const std::string& backupDir, std::string* error) {
+    HostConfig config;
+    config.volumes.discover = false;
+    config.volumes.folderDrives = std::move(drives);
+    config.useUdisks = false;
+    config.dataDir = dataDir;
+    config.backupDir = backupDir;
+    return CreateHostPlatform(std::move(config), nullptr, error);
+}
+
 } // namespace host
 
 std::unique_ptr<Platform> CreateHostPlatform(std::string* error) {

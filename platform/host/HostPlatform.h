@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -32,6 +33,12 @@ HostConfig DefaultHostConfig();
 // connecting to udisks2 (tests). Creates the Backup folder when it is missing.
 std::unique_ptr<Platform> CreateHostPlatform(HostConfig config, std::unique_ptr<UdisksService> udisks,
                                              std::string* error);
+
+// A host platform whose only drives are the given folders: nothing is discovered and udisks2 is
+// not asked (the tools, the benchmark and the tests). C:'s Prompts and Data come from dataDir, its
+// Backup from backupDir.
+std::unique_ptr<Platform> CreateFolderPlatform(std::vector<FolderDrive> drives, const std::string& dataDir,
+                                               const std::string& backupDir, std::string* error);
 
 } // namespace host
 

@@ -53,14 +53,9 @@ inline std::string ReadText(const std::string& path) {
 inline std::unique_ptr<platform::Platform> FolderPlatform(const std::string& base,
                                                           std::vector<platform::host::FolderDrive> drives,
                                                           const std::string& backupDir = "") {
-    platform::host::HostConfig config;
-    config.volumes.discover = false;
-    config.volumes.folderDrives = std::move(drives);
-    config.dataDir = base + "/data";
-    config.backupDir = backupDir.empty() ? base + "/backup" : backupDir;
-    config.useUdisks = false;
     std::string error;
-    auto p = platform::host::CreateHostPlatform(config, nullptr, &error);
+    auto p = platform::host::CreateFolderPlatform(std::move(drives), base + "/data",
+                                                  backupDir.empty() ? base + "/backup" : backupDir, &error);
     if (p == nullptr) {
         ADD_FAILURE() << error;
     }

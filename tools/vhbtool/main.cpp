@@ -103,15 +103,10 @@ bool OnFatVolume(const std::string& folder) {
 std::unique_ptr<platform::Platform> MapFolder(const std::string& folder, char letter, std::string* error) {
 #ifdef __linux__
     if (OnFatVolume(folder)) {
-        platform::host::HostConfig config;
-        config.volumes.discover = false;
-        config.volumes.folderDrives = {{letter, folder, DRIVE_REMOVABLE, true, ""}};
-        config.useUdisks = false;
         // C:\ZEL\VoxHarbor plays no part in a vhbtool command; the folder itself exists, so
         // nothing is created for it.
-        config.dataDir = folder;
-        config.backupDir = folder;
-        return platform::host::CreateHostPlatform(config, nullptr, error);
+        return platform::host::CreateFolderPlatform({{letter, folder, DRIVE_REMOVABLE, true, ""}}, folder,
+                                                    folder, error);
     }
 #endif
     return platform::MapFolderAsDrive(folder, letter, error);
