@@ -1,4 +1,4 @@
-// Finding the host's drives: the mount table (MountTable.h), /sys/block, /dev/disk/by-label and udisks2's
+// Finding the host's drives: the mount table (MountTable.h), udev's block devices and udisks2's
 // view of drives and block devices, turned into one list of drives with stable letters.
 #pragma once
 
@@ -34,7 +34,6 @@ struct HostDrive {
     std::uint64_t size = 0;  // bytes of the medium
 };
 
-// Sources for the fallback discovery, folders replaceable by fixtures in tests.
 // The machine's block devices as udev knows them: each disk with its partitions, and the
 // labels of the volumes that have one (what /dev/disk/by-label shows), by device name.
 struct BlockPartition {

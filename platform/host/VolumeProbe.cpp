@@ -23,12 +23,10 @@ bool ProbeVolume(const std::string& device, VolumeProbe* out) {
         return false; // unreadable (a card reader's device needs the disk group or root)
     }
     blkid_probe_enable_superblocks(probe, 1);
-    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID);
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL);
     const bool found = blkid_do_safeprobe(probe) == 0;
     if (found) {
-        out->fsType = Value(probe, "TYPE");
         out->label = Value(probe, "LABEL");
-        out->uuid = Value(probe, "UUID");
     }
     blkid_free_probe(probe);
     return found;

@@ -1,5 +1,5 @@
-// What a volume's own superblock says it is (libblkid): file-system type, label and UUID, read
-// from the device without mounting it.
+// What a volume's own superblock says its label is (libblkid), read from the device without
+// mounting it.
 #pragma once
 
 #include <string>
@@ -7,9 +7,7 @@
 namespace platform::host {
 
 struct VolumeProbe {
-    std::string fsType; // "vfat", "ext4", ...
-    std::string label;  // as the file system stores it, "" when it has none
-    std::string uuid;
+    std::string label; // as the file system stores it, "" when it has none
 };
 
 // False when the device (or image file) cannot be read, or holds no file system libblkid knows.
