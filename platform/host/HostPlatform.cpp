@@ -137,7 +137,9 @@ public:
                 }
             }
         };
-        for (const DriveMount& m : localMounts_) {
+        std::vector<DriveMount> localMounts;
+        (void)volumes_.MountsOf('C', &localMounts); // C:'s trees are always there
+        for (const DriveMount& m : localMounts) {
             std::string windowsFolder = "C:\\";
             for (size_t i = 0; i < m.prefix.size(); ++i) {
                 windowsFolder += (i == 0 ? "" : "\\") + m.prefix[i];
@@ -155,18 +157,16 @@ public:
     }
 
 private:
-    VolumesConfig MakeVolumesConfig(const HostConfig& config) {
+    static VolumesConfig MakeVolumesConfig(const HostConfig& config) {
         VolumesConfig v = config.volumes;
         v.localMounts = {
             {{"ZEL", "VoxHarbor", "Prompts"}, config.dataDir + "/Prompts"},
             {{"ZEL", "VoxHarbor", "Data"}, config.dataDir + "/Data"},
             {{"ZEL", "VoxHarbor", "Backup"}, config.backupDir},
         };
-        localMounts_ = v.localMounts;
         return v;
     }
 
-    std::vector<DriveMount> localMounts_;
     HostVolumes volumes_;
     HostWatcher watcher_;
     HostFileSystem files_;
