@@ -146,7 +146,7 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
             return ERROR_SUCCESS;
         }
         if (e != 0) {
-            return e == ENOTDIR ? ERROR_PATH_NOT_FOUND : posix::ErrorFromErrno(e);
+            return posix::ErrorFromErrno(e); // ENOTDIR: ERROR_PATH_NOT_FOUND
         }
         if (S_ISLNK(st.st_mode)) {
             // A symlink could lead out of the drive: refused, never followed.
