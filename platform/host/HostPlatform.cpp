@@ -220,7 +220,7 @@ std::unique_ptr<Platform> CreateHostPlatform(HostConfig config, std::unique_ptr<
     }
     if (udisks == nullptr && config.useUdisks) {
         std::string why;
-        // Without udisks2 the drives come from the mount table and /sys/block; the reason is
+        // Without udisks2 the drives come from the mount table and udev; the reason is
         // not an error of the program, so it is not reported.
         udisks = ConnectUdisks(config.busAddress, &why);
     }

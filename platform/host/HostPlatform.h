@@ -20,7 +20,7 @@ struct HostConfig {
     std::string dataDir;
     std::string backupDir;
     // Ask udisks2 (on the system bus, or on busAddress when set); without it the mount table
-    // and /sys/block are read directly.
+    // and udev's block devices are read directly.
     bool useUdisks = true;
     std::string busAddress;
 };

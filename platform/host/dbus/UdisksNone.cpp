@@ -1,5 +1,5 @@
 // Built when Qt's D-Bus module is not available: the host then reads the mount table and
-// /sys/block itself.
+// udev's block devices itself.
 #include "platform/host/Udisks.h"
 
 namespace platform::host {
