@@ -23,7 +23,7 @@ constexpr std::uint64_t UnixEpochAsFiletime = 116444736000000000ULL;
 // SetFileTime with all bits set: this handle stops updating that time.
 constexpr std::uint64_t StopUpdating = ~std::uint64_t{0};
 constexpr std::string_view HostPrefix = "/memory/";
-constexpr std::string_view VolumePrefix = "\\\\?\\Volume{memory-";
+constexpr std::string_view VolumeTag = "memory";
 
 struct Node {
     std::string name;
@@ -143,19 +143,6 @@ DWORD ParseDrivePath(std::string_view text, WinPath* out, bool wildcards = false
     const std::string drivePath = std::string(1, host[HostPrefix.size()]) + ":\\" +
                                   std::string(host.substr(std::min(host.size(), HostPrefix.size() + 2)));
     return ParseWinPath(drivePath, out, wildcards);
-}
-
-// The drive letter of "X:", "X:\", "X:/" or one of our volume names; 0 for anything else.
-char LetterOfRoot(std::string_view root) {
-    if (root.size() >= 2 && root.size() <= 3 && root[1] == ':' &&
-        (root.size() == 2 || root[2] == '\\' || root[2] == '/')) {
-        return ToUpperAscii(root.substr(0, 1))[0];
-    }
-    if (root.size() == VolumePrefix.size() + 3 && root.substr(0, VolumePrefix.size()) == VolumePrefix &&
-        root.substr(VolumePrefix.size() + 1) == "}\\") {
-        return ToUpperAscii(root.substr(VolumePrefix.size(), 1))[0];
-    }
-    return 0;
 }
 
 class Pc final : public MemoryPc, public FileSystem, public Volumes, public DeviceWatcher {
@@ -580,7 +567,7 @@ public:
     }
 
     UINT GetDriveType(std::string_view root) override {
-        const Drive* d = DriveOf(LetterOfRoot(root));
+        const Drive* d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
         return d == nullptr ? DRIVE_NO_ROOT_DIR : d->config.type;
     }
 
@@ -618,7 +605,7 @@ public:
         Enumeration<std::string> volumes;
         for (const auto& d : drives_) {
             if (d != nullptr) {
-                volumes.items.push_back(std::string(VolumePrefix) + d->config.letter + "}\\");
+                volumes.items.push_back(MadeUpVolumeName(VolumeTag, d->config.letter));
             }
         }
         if (volumes.items.empty()) {
@@ -639,13 +626,7 @@ public:
     BOOL QueryVolumeDiskExtents(std::string_view name) override {
         // The device of a volume name, or "\\.\X:"; with a trailing backslash the name is the
         // root directory, which cannot answer.
-        char letter = 0;
-        if (name.size() == 6 && name.substr(0, 4) == "\\\\.\\" && name[5] == ':') {
-            letter = ToUpperAscii(name.substr(4, 1))[0];
-        } else if (name.size() > 3) {
-            letter = LetterOfRoot(std::string(name) + "\\");
-        }
-        const Drive* d = DriveOf(letter);
+        const Drive* d = DriveOf(DriveLetterOfDevice(name, VolumeTag));
         if (d == nullptr) {
             return Fail(ERROR_FILE_NOT_FOUND);
         }
@@ -795,7 +776,7 @@ private:
     }
 
     DWORD VolumeOf(std::string_view root, Drive** d) const {
-        *d = DriveOf(LetterOfRoot(root));
+        *d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
         return *d == nullptr ? ERROR_PATH_NOT_FOUND : (*d)->config.media ? ERROR_SUCCESS : ERROR_NOT_READY;
     }
 

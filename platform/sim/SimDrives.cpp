@@ -38,23 +38,8 @@ UINT DriveTypeCode(SimDriveType type) {
     return DRIVE_UNKNOWN;
 }
 
-std::string VolumeName(char letter) {
-    return std::string("\\\\?\\Volume{sim-") + letter + "}\\";
-}
-
-// The drive letter named by "X:", "X:\", "X:/" or a volume name of the enumeration; 0 otherwise.
-char LetterOfRootOrVolume(std::string_view root) {
-    if (root.size() >= 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0])) &&
-        (root.size() == 2 || ((root[2] == '\\' || root[2] == '/') && root.size() == 3))) {
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
-    }
-    constexpr std::string_view prefix = "\\\\?\\Volume{sim-";
-    if (root.size() == prefix.size() + 3 && root.substr(0, prefix.size()) == prefix &&
-        root.substr(prefix.size() + 1) == "}\\") {
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(root[prefix.size()])));
-    }
-    return 0;
-}
+// The tag of the simulated drives' volume names.
+constexpr std::string_view VolumeTag = "sim";
 
 } // namespace
 
@@ -137,7 +122,7 @@ DWORD SimDrives::GetLogicalDrives() {
 
 UINT SimDrives::GetDriveType(std::string_view root) {
     RefreshIfDue();
-    Drive* d = DriveOf(LetterOfRootOrVolume(root));
+    Drive* d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
     return d == nullptr ? DRIVE_NO_ROOT_DIR : DriveTypeCode(d->config.type);
 }
 
@@ -180,7 +165,7 @@ Handle SimDrives::FindFirstVolume(std::string* volumeName) {
     auto e = std::make_unique<Enumeration<std::string>>();
     for (size_t i = 0; i < drives_.size(); ++i) {
         if (drives_[i] != nullptr) {
-            e->items.push_back(VolumeName(static_cast<char>('A' + i)));
+            e->items.push_back(MadeUpVolumeName(VolumeTag, static_cast<char>('A' + i)));
         }
     }
     if (e->items.empty()) {
@@ -212,17 +197,8 @@ BOOL SimDrives::QueryVolumeDiskExtents(std::string_view volumeNameWithoutBacksla
     RefreshIfDue();
     // The device is named without the trailing backslash; with it, the name is the root
     // directory, which does not answer the request.
-    const std::string name(volumeNameWithoutBackslash);
-    char letter = 0;
-    if (name.size() == 6 && name.rfind("\\\\.\\", 0) == 0 && name[5] == ':') {
-        letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[4])));
-    } else if (!name.empty() && name.back() != '\\') {
-        letter = LetterOfRootOrVolume(name + "\\");
-        if (letter != 0 && name.size() <= 3) {
-            letter = 0; // "E:" is not a volume device name
-        }
-    }
-    Drive* d = DriveOf(letter);
+    const std::string_view name = volumeNameWithoutBackslash;
+    Drive* d = DriveOf(DriveLetterOfDevice(name, VolumeTag));
     if (d == nullptr) {
         return Fail(name.empty() || name.back() != '\\' ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_FUNCTION);
     }
@@ -427,7 +403,7 @@ Drive* SimDrives::DriveOf(char letter) {
 // The drive of a volume query's root, with its medium in.
 DWORD SimDrives::VolumeDrive(std::string_view root, Drive** drive) {
     RefreshIfDue();
-    Drive* d = DriveOf(LetterOfRootOrVolume(root));
+    Drive* d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
     if (d == nullptr) {
         return ERROR_PATH_NOT_FOUND;
     }
