@@ -1,12 +1,15 @@
 // The Windows rules that every platform's file services keep alike: share modes between two
-// opens of one file, the attribute word an entry reads back with, how times are handed out, and
-// how a find or volume enumeration steps on.
+// opens of one file, the attribute word an entry reads back with, how times are handed out, the
+// label a format gives a volume, and how a find or volume enumeration steps on.
 #pragma once
 
 #include "platform/api/LastError.h"
 #include "platform/api/WinTypes.h"
+#include "platform/common/WinPath.h"
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -50,6 +53,20 @@ inline void StoreTimes(const FILETIME& creation, const FILETIME& lastAccess, con
     if (lastWriteOut != nullptr) {
         *lastWriteOut = lastWrite;
     }
+}
+
+// The label a FAT format writes for the one asked for: at most 11 characters, in upper case,
+// without the blanks FAT pads it with. ERROR_INVALID_NAME for a character FAT refuses in a label.
+inline DWORD FatVolumeLabel(std::string_view requested, std::string* label) {
+    for (const char c : requested) {
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("*?/\\|.,;:+=[]<>\"").find(c) != std::string_view::npos) {
+            return ERROR_INVALID_NAME;
+        }
+    }
+    *label = ToUpperAscii(requested.substr(0, 11));
+    label->erase(label->find_last_not_of(' ') + 1);
+    return ERROR_SUCCESS;
 }
 
 // What FindFirstFile or FindFirstVolume found, handed out one at a time by the Next calls.

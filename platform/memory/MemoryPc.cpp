@@ -644,14 +644,10 @@ public:
         if (IsOpenWithin(*d->root)) {
             return ERROR_SHARING_VIOLATION; // the volume cannot be locked
         }
-        // FAT keeps at most 11 characters in upper case, and refuses some.
-        if (request.label.find_first_of("*?/\\|.,;:+=[]<>\"") != std::string::npos ||
-            std::any_of(request.label.begin(), request.label.end(),
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-            return ERROR_INVALID_NAME;
+        std::string label;
+        if (const DWORD err = FatVolumeLabel(request.label, &label)) {
+            return err;
         }
-        std::string label = ToUpperAscii(request.label.substr(0, 11));
-        label.erase(label.find_last_not_of(' ') + 1);
         Wipe(d->config.letter);
         d->config.label = label;
         return ERROR_SUCCESS;

@@ -229,14 +229,11 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
     if (users_->IsOpenBelow(d->hostRoot)) {
         return ERROR_SHARING_VIOLATION; // the volume cannot be locked
     }
-    // A FAT label: at most 11 characters, stored in upper case, without the characters FAT
-    // refuses (which would also break the description file).
-    if (request.label.find_first_of("*?/\\|.,;:+=[]<>\"#\r\n\t") != std::string::npos) {
+    // The label is kept in the description file, where '#' would start a comment.
+    std::string label;
+    if (request.label.find('#') != std::string::npos ||
+        FatVolumeLabel(request.label, &label) != ERROR_SUCCESS) {
         return ERROR_INVALID_NAME;
-    }
-    std::string label = ToUpperAscii(request.label).substr(0, 11);
-    while (!label.empty() && label.back() == ' ') {
-        label.pop_back(); // FAT pads labels with blanks; they are not part of it
     }
     if (!mapped_) {
         // The label is part of the description; write it first so that a failure leaves
