@@ -1,6 +1,7 @@
-// The Windows rules that every platform's file services keep alike: share modes between two
-// opens of one file, the attribute word an entry reads back with, how times are handed out, the
-// label a format gives a volume, and how a find or volume enumeration steps on.
+// The Windows rules that every platform's file services keep alike: how CreateFile opens an
+// entry that exists, share modes between two opens of one file, the attribute word an entry
+// reads back with, how times are handed out, the label a format gives a volume, and how a find
+// or volume enumeration steps on.
 #pragma once
 
 #include "platform/api/LastError.h"
@@ -25,6 +26,47 @@ inline bool SharingAllows(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shar
                ((access & GENERIC_WRITE) != 0 && (otherShare & FILE_SHARE_WRITE) == 0);
     };
     return !conflicts(accessA, shareB) && !conflicts(accessB, shareA);
+}
+
+// CreateFile on an entry that exists, with a valid disposition: either the error the open
+// fails with, or the open to make. Directories open only with backup semantics, and only as
+// they are; a name with a trailing separator must be a directory; a read-only file opens
+// neither for writing nor to be emptied.
+struct OpenOfExisting {
+    DWORD error = ERROR_SUCCESS;
+    DWORD successCode = ERROR_SUCCESS; // the last error a successful open leaves
+    bool truncate = false;             // the file is emptied
+    bool replaceAttributes = false;    // CREATE_ALWAYS: the attribute word starts anew
+};
+inline OpenOfExisting PlanOpenOfExisting(bool isDirectory, bool isRoot, bool trailingSeparator, bool readOnly,
+                                         DWORD access, DWORD disposition, DWORD flags) {
+    OpenOfExisting open;
+    if (isDirectory) {
+        if ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+            open.error = ERROR_ACCESS_DENIED;
+        } else if (disposition == CREATE_NEW) {
+            open.error = isRoot ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS;
+        } else if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+            open.error = ERROR_ACCESS_DENIED;
+        }
+        open.successCode = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        return open;
+    }
+    open.truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    open.replaceAttributes = disposition == CREATE_ALWAYS;
+    const bool writing = (access & GENERIC_WRITE) != 0;
+    if (trailingSeparator) {
+        open.error = ERROR_INVALID_NAME;
+    } else if (disposition == CREATE_NEW) {
+        open.error = ERROR_FILE_EXISTS;
+    } else if (disposition == TRUNCATE_EXISTING && !writing) {
+        open.error = ERROR_INVALID_PARAMETER;
+    } else if ((writing || open.truncate) && readOnly) {
+        open.error = ERROR_ACCESS_DENIED;
+    }
+    open.successCode =
+        disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    return open;
 }
 
 // The bits SetFileAttributes can change.

@@ -239,53 +239,33 @@ public:
         if (const DWORD err = Resolve(path, &t)) {
             return FailHandle(err);
         }
-        const bool writing = (access & GENERIC_WRITE) != 0;
-        if (t.node != nullptr && t.node->directory) {
-            // Directories open only with backup semantics, and only as they are.
-            if ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-                return FailHandle(ERROR_ACCESS_DENIED);
+        if (t.node != nullptr) {
+            const OpenOfExisting open = PlanOpenOfExisting(
+                t.node->directory, t.IsRoot(), t.trailingSeparator,
+                (t.node->attributes & FILE_ATTRIBUTE_READONLY) != 0, access, disposition, flags);
+            if (open.error != ERROR_SUCCESS) {
+                return FailHandle(open.error);
             }
-            if (disposition == CREATE_NEW) {
-                return FailHandle(t.IsRoot() ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
+            const Handle h = Open(t, access, shareMode, open.successCode);
+            if (h != InvalidHandle && open.truncate) {
+                t.drive->Release(t.drive->Rounded(t.node->data.size()));
+                t.node->data.clear();
+                t.node->lastWrite = Now();
+                if (open.replaceAttributes) {
+                    t.node->attributes = FILE_ATTRIBUTE_ARCHIVE;
+                }
             }
-            if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
-                return FailHandle(ERROR_ACCESS_DENIED);
-            }
-            return Open(t, access, shareMode,
-                        disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+            return h;
         }
         if (t.trailingSeparator) {
             return FailHandle(ERROR_INVALID_NAME); // "FILE\" names a directory that is not there
         }
-        if (t.node == nullptr) {
-            if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-                return FailHandle(ERROR_FILE_NOT_FOUND);
-            }
-            Attach(*t.drive, *t.dir, NewNode(t.name, false));
-            t.node = t.dir->Child(t.name);
-            return Open(t, access, shareMode, ERROR_SUCCESS);
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            return FailHandle(ERROR_FILE_NOT_FOUND);
         }
-        const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-        if (disposition == CREATE_NEW) {
-            return FailHandle(ERROR_FILE_EXISTS);
-        }
-        if (disposition == TRUNCATE_EXISTING && !writing) {
-            return FailHandle(ERROR_INVALID_PARAMETER);
-        }
-        if ((writing || truncate) && (t.node->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            return FailHandle(ERROR_ACCESS_DENIED);
-        }
-        const bool existed = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-        const Handle h = Open(t, access, shareMode, existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-        if (h != InvalidHandle && truncate) {
-            t.drive->Release(t.drive->Rounded(t.node->data.size()));
-            t.node->data.clear();
-            t.node->lastWrite = Now();
-            if (disposition == CREATE_ALWAYS) {
-                t.node->attributes = FILE_ATTRIBUTE_ARCHIVE; // a replaced file starts a new word
-            }
-        }
-        return h;
+        Attach(*t.drive, *t.dir, NewNode(t.name, false));
+        t.node = t.dir->Child(t.name);
+        return Open(t, access, shareMode, ERROR_SUCCESS);
     }
 
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override {
