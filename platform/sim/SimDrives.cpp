@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <dirent.h>
 #include <limits>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -418,43 +417,27 @@ std::uint64_t SimDrives::ScanUsed(const Drive& d) const {
 }
 
 void SimDrives::ScanUsedBelow(const Drive& d, const std::string& dir, std::uint64_t* used) const {
-    DIR* handle = ::opendir(dir.c_str());
-    if (handle == nullptr) {
+    std::vector<std::string> names;
+    if (posix::ListNames(dir, &names) != ERROR_SUCCESS) {
         return; // an unreadable folder counts as empty
     }
-    std::vector<std::string> subdirs;
-    while (dirent* e = ::readdir(handle)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
+    for (const std::string& name : names) {
         struct stat st {};
         const std::string path = JoinHost(dir, name);
         if (::lstat(path.c_str(), &st) != 0) {
             continue;
         }
+        *used += d.Footprint(st);
         if (S_ISDIR(st.st_mode)) {
-            *used += d.ClusterBytes();
-            subdirs.push_back(path);
-        } else if (S_ISREG(st.st_mode)) {
-            *used += d.Rounded(static_cast<std::uint64_t>(st.st_size));
+            ScanUsedBelow(d, path, used);
         }
-    }
-    ::closedir(handle);
-    for (const std::string& s : subdirs) {
-        ScanUsedBelow(d, s, used);
     }
 }
 
 DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed) {
     const DWORD err = posix::RemoveTree(path, [&](const struct stat& st) {
-        if (d == nullptr) {
-            return;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            *freed += d->ClusterBytes();
-        } else if (S_ISREG(st.st_mode)) {
-            *freed += d->Rounded(static_cast<std::uint64_t>(st.st_size));
+        if (d != nullptr) {
+            *freed += d->Footprint(st);
         }
     });
     // A busy host entry is another program of the simulated PC holding it open.
