@@ -3,6 +3,7 @@
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
 #include "platform/posix/HostTree.h"
+#include "platform/sim/SimErrors.h"
 
 #include <algorithm>
 #include <cctype>
@@ -440,8 +441,7 @@ DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64
             *freed += d->Footprint(st);
         }
     });
-    // A busy host entry is another program of the simulated PC holding it open.
-    return err == ERROR_BUSY ? ERROR_SHARING_VIOLATION : err;
+    return SimErrorOf(err);
 }
 
 } // namespace platform::sim

@@ -277,8 +277,7 @@ FindData SimFiles::EntryData(const Location& loc, const std::string& name) {
 DWORD SimFiles::ListDirectory(const Location& dir, const std::string& pattern, std::vector<FindData>* out) {
     std::vector<std::string> names;
     if (const DWORD err = posix::ListNames(dir.host, &names)) {
-        // A busy host folder is another program of the simulated PC holding it.
-        return err == ERROR_BUSY ? ERROR_SHARING_VIOLATION : err;
+        return SimErrorOf(err);
     }
     struct Item {
         std::uint64_t sequence;
