@@ -15,8 +15,8 @@
 
 namespace platform {
 
-// The calls a hook is asked about. GetFileSize, FindClose and aborting backup-stream calls
-// always pass; DeleteFile and DeleteTree are both Delete.
+// The calls a hook is asked about. SetFilePointer, GetFileSize, FindClose, FlushVolume and
+// aborting backup-stream calls always pass; DeleteFile and DeleteTree are both Delete.
 enum class FileCall {
     Open,
     Read,
@@ -69,6 +69,7 @@ public:
     Handle FindFirstFile(std::string_view pattern, FindData* data) override;
     BOOL FindNextFile(Handle h, FindData* data) override;
     BOOL FindClose(Handle h) override;
+    BOOL FlushVolume(std::string_view root) override { return inner_.FlushVolume(root); }
 
 private:
     struct Opened {

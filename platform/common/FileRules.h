@@ -1,12 +1,16 @@
-// The Windows rules that every platform's file services keep alike: share modes between two
-// opens of one file, the attribute word an entry reads back with, how times are handed out, and
-// how a find or volume enumeration steps on.
+// The Windows rules that every platform's file services keep alike: how CreateFile opens an
+// entry that exists, share modes between two opens of one file, the attribute word an entry
+// reads back with, how times are handed out, the label a format gives a volume, and how a find
+// or volume enumeration steps on.
 #pragma once
 
 #include "platform/api/LastError.h"
 #include "platform/api/WinTypes.h"
+#include "platform/common/WinPath.h"
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -22,6 +26,47 @@ inline bool SharingAllows(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shar
                ((access & GENERIC_WRITE) != 0 && (otherShare & FILE_SHARE_WRITE) == 0);
     };
     return !conflicts(accessA, shareB) && !conflicts(accessB, shareA);
+}
+
+// CreateFile on an entry that exists, with a valid disposition: either the error the open
+// fails with, or the open to make. Directories open only with backup semantics, and only as
+// they are; a name with a trailing separator must be a directory; a read-only file opens
+// neither for writing nor to be emptied.
+struct OpenOfExisting {
+    DWORD error = ERROR_SUCCESS;
+    DWORD successCode = ERROR_SUCCESS; // the last error a successful open leaves
+    bool truncate = false;             // the file is emptied
+    bool replaceAttributes = false;    // CREATE_ALWAYS: the attribute word starts anew
+};
+inline OpenOfExisting PlanOpenOfExisting(bool isDirectory, bool isRoot, bool trailingSeparator, bool readOnly,
+                                         DWORD access, DWORD disposition, DWORD flags) {
+    OpenOfExisting open;
+    if (isDirectory) {
+        if ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+            open.error = ERROR_ACCESS_DENIED;
+        } else if (disposition == CREATE_NEW) {
+            open.error = isRoot ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS;
+        } else if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+            open.error = ERROR_ACCESS_DENIED;
+        }
+        open.successCode = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        return open;
+    }
+    open.truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    open.replaceAttributes = disposition == CREATE_ALWAYS;
+    const bool writing = (access & GENERIC_WRITE) != 0;
+    if (trailingSeparator) {
+        open.error = ERROR_INVALID_NAME;
+    } else if (disposition == CREATE_NEW) {
+        open.error = ERROR_FILE_EXISTS;
+    } else if (disposition == TRUNCATE_EXISTING && !writing) {
+        open.error = ERROR_INVALID_PARAMETER;
+    } else if ((writing || open.truncate) && readOnly) {
+        open.error = ERROR_ACCESS_DENIED;
+    }
+    open.successCode =
+        disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    return open;
 }
 
 // The bits SetFileAttributes can change.
@@ -50,6 +95,20 @@ inline void StoreTimes(const FILETIME& creation, const FILETIME& lastAccess, con
     if (lastWriteOut != nullptr) {
         *lastWriteOut = lastWrite;
     }
+}
+
+// The label a FAT format writes for the one asked for: at most 11 characters, in upper case,
+// without the blanks FAT pads it with. ERROR_INVALID_NAME for a character FAT refuses in a label.
+inline DWORD FatVolumeLabel(std::string_view requested, std::string* label) {
+    for (const char c : requested) {
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("*?/\\|.,;:+=[]<>\"").find(c) != std::string_view::npos) {
+            return ERROR_INVALID_NAME;
+        }
+    }
+    *label = ToUpperAscii(requested.substr(0, 11));
+    label->erase(label->find_last_not_of(' ') + 1);
+    return ERROR_SUCCESS;
 }
 
 // What FindFirstFile or FindFirstVolume found, handed out one at a time by the Next calls.

@@ -191,4 +191,44 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
     return false;
 }
 
+namespace {
+
+constexpr std::string_view VolumeNamePrefix = "\\\\?\\Volume{";
+
+char DriveLetter(char c) {
+    const char upper = Upper(c);
+    return upper >= 'A' && upper <= 'Z' ? upper : 0;
+}
+
+// The letter of "\\?\Volume{<tag>-X}" followed by end, the part that names a made-up volume.
+char LetterOfVolumeName(std::string_view name, std::string_view tag, std::string_view end) {
+    const std::string head = std::string(VolumeNamePrefix).append(tag) + "-";
+    const std::string tail = std::string("}").append(end);
+    if (name.size() != head.size() + 1 + tail.size() || !name.starts_with(head) || !name.ends_with(tail)) {
+        return 0;
+    }
+    return DriveLetter(name[head.size()]);
+}
+
+} // namespace
+
+std::string MadeUpVolumeName(std::string_view tag, char letter) {
+    return std::string(VolumeNamePrefix).append(tag) + "-" + letter + "}\\";
+}
+
+char DriveLetterOfRoot(std::string_view root, std::string_view volumeTag) {
+    if (root.size() >= 2 && root.size() <= 3 && root[1] == ':' &&
+        (root.size() == 2 || IsSeparator(root[2]))) {
+        return DriveLetter(root[0]);
+    }
+    return LetterOfVolumeName(root, volumeTag, "\\");
+}
+
+char DriveLetterOfDevice(std::string_view name, std::string_view volumeTag) {
+    if (name.size() == 6 && name.starts_with("\\\\.\\") && name[5] == ':') {
+        return DriveLetter(name[4]);
+    }
+    return LetterOfVolumeName(name, volumeTag, "");
+}
+
 } // namespace platform

@@ -51,4 +51,13 @@ std::string ToLowerAscii(std::string_view text);
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 bool HasWildcards(std::string_view text);
 
+// Volume names of drives that a platform makes up itself: "\\?\Volume{<tag>-X}\".
+std::string MadeUpVolumeName(std::string_view tag, char letter);
+// The upper-case drive letter of a volume root ("X:", "X:\", "X:/") or of a made-up volume name
+// with that tag; 0 for anything else.
+char DriveLetterOfRoot(std::string_view root, std::string_view volumeTag);
+// The upper-case drive letter of a volume's device as it is opened for an I/O control: "\\.\X:"
+// or a made-up volume name without its trailing backslash; 0 for anything else (a root among them).
+char DriveLetterOfDevice(std::string_view name, std::string_view volumeTag);
+
 } // namespace platform

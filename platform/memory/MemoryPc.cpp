@@ -23,7 +23,7 @@ constexpr std::uint64_t UnixEpochAsFiletime = 116444736000000000ULL;
 // SetFileTime with all bits set: this handle stops updating that time.
 constexpr std::uint64_t StopUpdating = ~std::uint64_t{0};
 constexpr std::string_view HostPrefix = "/memory/";
-constexpr std::string_view VolumePrefix = "\\\\?\\Volume{memory-";
+constexpr std::string_view VolumeTag = "memory";
 
 struct Node {
     std::string name;
@@ -145,19 +145,6 @@ DWORD ParseDrivePath(std::string_view text, WinPath* out, bool wildcards = false
     return ParseWinPath(drivePath, out, wildcards);
 }
 
-// The drive letter of "X:", "X:\", "X:/" or one of our volume names; 0 for anything else.
-char LetterOfRoot(std::string_view root) {
-    if (root.size() >= 2 && root.size() <= 3 && root[1] == ':' &&
-        (root.size() == 2 || root[2] == '\\' || root[2] == '/')) {
-        return ToUpperAscii(root.substr(0, 1))[0];
-    }
-    if (root.size() == VolumePrefix.size() + 3 && root.substr(0, VolumePrefix.size()) == VolumePrefix &&
-        root.substr(VolumePrefix.size() + 1) == "}\\") {
-        return ToUpperAscii(root.substr(VolumePrefix.size(), 1))[0];
-    }
-    return 0;
-}
-
 class Pc final : public MemoryPc, public FileSystem, public Volumes, public DeviceWatcher {
 public:
     explicit Pc(const std::vector<MemoryDriveConfig>& drives) {
@@ -252,53 +239,33 @@ public:
         if (const DWORD err = Resolve(path, &t)) {
             return FailHandle(err);
         }
-        const bool writing = (access & GENERIC_WRITE) != 0;
-        if (t.node != nullptr && t.node->directory) {
-            // Directories open only with backup semantics, and only as they are.
-            if ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-                return FailHandle(ERROR_ACCESS_DENIED);
+        if (t.node != nullptr) {
+            const OpenOfExisting open = PlanOpenOfExisting(
+                t.node->directory, t.IsRoot(), t.trailingSeparator,
+                (t.node->attributes & FILE_ATTRIBUTE_READONLY) != 0, access, disposition, flags);
+            if (open.error != ERROR_SUCCESS) {
+                return FailHandle(open.error);
             }
-            if (disposition == CREATE_NEW) {
-                return FailHandle(t.IsRoot() ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
+            const Handle h = Open(t, access, shareMode, open.successCode);
+            if (h != InvalidHandle && open.truncate) {
+                t.drive->Release(t.drive->Rounded(t.node->data.size()));
+                t.node->data.clear();
+                t.node->lastWrite = Now();
+                if (open.replaceAttributes) {
+                    t.node->attributes = FILE_ATTRIBUTE_ARCHIVE;
+                }
             }
-            if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
-                return FailHandle(ERROR_ACCESS_DENIED);
-            }
-            return Open(t, access, shareMode,
-                        disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+            return h;
         }
         if (t.trailingSeparator) {
             return FailHandle(ERROR_INVALID_NAME); // "FILE\" names a directory that is not there
         }
-        if (t.node == nullptr) {
-            if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-                return FailHandle(ERROR_FILE_NOT_FOUND);
-            }
-            Attach(*t.drive, *t.dir, NewNode(t.name, false));
-            t.node = t.dir->Child(t.name);
-            return Open(t, access, shareMode, ERROR_SUCCESS);
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            return FailHandle(ERROR_FILE_NOT_FOUND);
         }
-        const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-        if (disposition == CREATE_NEW) {
-            return FailHandle(ERROR_FILE_EXISTS);
-        }
-        if (disposition == TRUNCATE_EXISTING && !writing) {
-            return FailHandle(ERROR_INVALID_PARAMETER);
-        }
-        if ((writing || truncate) && (t.node->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            return FailHandle(ERROR_ACCESS_DENIED);
-        }
-        const bool existed = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-        const Handle h = Open(t, access, shareMode, existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-        if (h != InvalidHandle && truncate) {
-            t.drive->Release(t.drive->Rounded(t.node->data.size()));
-            t.node->data.clear();
-            t.node->lastWrite = Now();
-            if (disposition == CREATE_ALWAYS) {
-                t.node->attributes = FILE_ATTRIBUTE_ARCHIVE; // a replaced file starts a new word
-            }
-        }
-        return h;
+        Attach(*t.drive, *t.dir, NewNode(t.name, false));
+        t.node = t.dir->Child(t.name);
+        return Open(t, access, shareMode, ERROR_SUCCESS);
     }
 
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override {
@@ -580,7 +547,7 @@ public:
     }
 
     UINT GetDriveType(std::string_view root) override {
-        const Drive* d = DriveOf(LetterOfRoot(root));
+        const Drive* d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
         return d == nullptr ? DRIVE_NO_ROOT_DIR : d->config.type;
     }
 
@@ -618,7 +585,7 @@ public:
         Enumeration<std::string> volumes;
         for (const auto& d : drives_) {
             if (d != nullptr) {
-                volumes.items.push_back(std::string(VolumePrefix) + d->config.letter + "}\\");
+                volumes.items.push_back(MadeUpVolumeName(VolumeTag, d->config.letter));
             }
         }
         if (volumes.items.empty()) {
@@ -639,13 +606,7 @@ public:
     BOOL QueryVolumeDiskExtents(std::string_view name) override {
         // The device of a volume name, or "\\.\X:"; with a trailing backslash the name is the
         // root directory, which cannot answer.
-        char letter = 0;
-        if (name.size() == 6 && name.substr(0, 4) == "\\\\.\\" && name[5] == ':') {
-            letter = ToUpperAscii(name.substr(4, 1))[0];
-        } else if (name.size() > 3) {
-            letter = LetterOfRoot(std::string(name) + "\\");
-        }
-        const Drive* d = DriveOf(letter);
+        const Drive* d = DriveOf(DriveLetterOfDevice(name, VolumeTag));
         if (d == nullptr) {
             return Fail(ERROR_FILE_NOT_FOUND);
         }
@@ -663,14 +624,10 @@ public:
         if (IsOpenWithin(*d->root)) {
             return ERROR_SHARING_VIOLATION; // the volume cannot be locked
         }
-        // FAT keeps at most 11 characters in upper case, and refuses some.
-        if (request.label.find_first_of("*?/\\|.,;:+=[]<>\"") != std::string::npos ||
-            std::any_of(request.label.begin(), request.label.end(),
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-            return ERROR_INVALID_NAME;
+        std::string label;
+        if (const DWORD err = FatVolumeLabel(request.label, &label)) {
+            return err;
         }
-        std::string label = ToUpperAscii(request.label.substr(0, 11));
-        label.erase(label.find_last_not_of(' ') + 1);
         Wipe(d->config.letter);
         d->config.label = label;
         return ERROR_SUCCESS;
@@ -795,7 +752,7 @@ private:
     }
 
     DWORD VolumeOf(std::string_view root, Drive** d) const {
-        *d = DriveOf(LetterOfRoot(root));
+        *d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
         return *d == nullptr ? ERROR_PATH_NOT_FOUND : (*d)->config.media ? ERROR_SUCCESS : ERROR_NOT_READY;
     }
 

@@ -3,10 +3,10 @@
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
 #include "platform/posix/HostTree.h"
+#include "platform/sim/SimErrors.h"
 
 #include <algorithm>
 #include <cctype>
-#include <dirent.h>
 #include <limits>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -38,23 +38,8 @@ UINT DriveTypeCode(SimDriveType type) {
     return DRIVE_UNKNOWN;
 }
 
-std::string VolumeName(char letter) {
-    return std::string("\\\\?\\Volume{sim-") + letter + "}\\";
-}
-
-// The drive letter named by "X:", "X:\", "X:/" or a volume name of the enumeration; 0 otherwise.
-char LetterOfRootOrVolume(std::string_view root) {
-    if (root.size() >= 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0])) &&
-        (root.size() == 2 || ((root[2] == '\\' || root[2] == '/') && root.size() == 3))) {
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
-    }
-    constexpr std::string_view prefix = "\\\\?\\Volume{sim-";
-    if (root.size() == prefix.size() + 3 && root.substr(0, prefix.size()) == prefix &&
-        root.substr(prefix.size() + 1) == "}\\") {
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(root[prefix.size()])));
-    }
-    return 0;
-}
+// The tag of the simulated drives' volume names.
+constexpr std::string_view VolumeTag = "sim";
 
 } // namespace
 
@@ -137,7 +122,7 @@ DWORD SimDrives::GetLogicalDrives() {
 
 UINT SimDrives::GetDriveType(std::string_view root) {
     RefreshIfDue();
-    Drive* d = DriveOf(LetterOfRootOrVolume(root));
+    Drive* d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
     return d == nullptr ? DRIVE_NO_ROOT_DIR : DriveTypeCode(d->config.type);
 }
 
@@ -180,7 +165,7 @@ Handle SimDrives::FindFirstVolume(std::string* volumeName) {
     auto e = std::make_unique<Enumeration<std::string>>();
     for (size_t i = 0; i < drives_.size(); ++i) {
         if (drives_[i] != nullptr) {
-            e->items.push_back(VolumeName(static_cast<char>('A' + i)));
+            e->items.push_back(MadeUpVolumeName(VolumeTag, static_cast<char>('A' + i)));
         }
     }
     if (e->items.empty()) {
@@ -212,17 +197,8 @@ BOOL SimDrives::QueryVolumeDiskExtents(std::string_view volumeNameWithoutBacksla
     RefreshIfDue();
     // The device is named without the trailing backslash; with it, the name is the root
     // directory, which does not answer the request.
-    const std::string name(volumeNameWithoutBackslash);
-    char letter = 0;
-    if (name.size() == 6 && name.rfind("\\\\.\\", 0) == 0 && name[5] == ':') {
-        letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[4])));
-    } else if (!name.empty() && name.back() != '\\') {
-        letter = LetterOfRootOrVolume(name + "\\");
-        if (letter != 0 && name.size() <= 3) {
-            letter = 0; // "E:" is not a volume device name
-        }
-    }
-    Drive* d = DriveOf(letter);
+    const std::string_view name = volumeNameWithoutBackslash;
+    Drive* d = DriveOf(DriveLetterOfDevice(name, VolumeTag));
     if (d == nullptr) {
         return Fail(name.empty() || name.back() != '\\' ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_FUNCTION);
     }
@@ -253,14 +229,11 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
     if (users_->IsOpenBelow(d->hostRoot)) {
         return ERROR_SHARING_VIOLATION; // the volume cannot be locked
     }
-    // A FAT label: at most 11 characters, stored in upper case, without the characters FAT
-    // refuses (which would also break the description file).
-    if (request.label.find_first_of("*?/\\|.,;:+=[]<>\"#\r\n\t") != std::string::npos) {
+    // The label is kept in the description file, where '#' would start a comment.
+    std::string label;
+    if (request.label.find('#') != std::string::npos ||
+        FatVolumeLabel(request.label, &label) != ERROR_SUCCESS) {
         return ERROR_INVALID_NAME;
-    }
-    std::string label = ToUpperAscii(request.label).substr(0, 11);
-    while (!label.empty() && label.back() == ' ') {
-        label.pop_back(); // FAT pads labels with blanks; they are not part of it
     }
     if (!mapped_) {
         // The label is part of the description; write it first so that a failure leaves
@@ -427,7 +400,7 @@ Drive* SimDrives::DriveOf(char letter) {
 // The drive of a volume query's root, with its medium in.
 DWORD SimDrives::VolumeDrive(std::string_view root, Drive** drive) {
     RefreshIfDue();
-    Drive* d = DriveOf(LetterOfRootOrVolume(root));
+    Drive* d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
     if (d == nullptr) {
         return ERROR_PATH_NOT_FOUND;
     }
@@ -445,47 +418,30 @@ std::uint64_t SimDrives::ScanUsed(const Drive& d) const {
 }
 
 void SimDrives::ScanUsedBelow(const Drive& d, const std::string& dir, std::uint64_t* used) const {
-    DIR* handle = ::opendir(dir.c_str());
-    if (handle == nullptr) {
+    std::vector<std::string> names;
+    if (posix::ListNames(dir, &names) != ERROR_SUCCESS) {
         return; // an unreadable folder counts as empty
     }
-    std::vector<std::string> subdirs;
-    while (dirent* e = ::readdir(handle)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
+    for (const std::string& name : names) {
         struct stat st {};
         const std::string path = JoinHost(dir, name);
         if (::lstat(path.c_str(), &st) != 0) {
             continue;
         }
+        *used += d.Footprint(st);
         if (S_ISDIR(st.st_mode)) {
-            *used += d.ClusterBytes();
-            subdirs.push_back(path);
-        } else if (S_ISREG(st.st_mode)) {
-            *used += d.Rounded(static_cast<std::uint64_t>(st.st_size));
+            ScanUsedBelow(d, path, used);
         }
-    }
-    ::closedir(handle);
-    for (const std::string& s : subdirs) {
-        ScanUsedBelow(d, s, used);
     }
 }
 
 DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed) {
     const DWORD err = posix::RemoveTree(path, [&](const struct stat& st) {
-        if (d == nullptr) {
-            return;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            *freed += d->ClusterBytes();
-        } else if (S_ISREG(st.st_mode)) {
-            *freed += d->Rounded(static_cast<std::uint64_t>(st.st_size));
+        if (d != nullptr) {
+            *freed += d->Footprint(st);
         }
     });
-    // A busy host entry is another program of the simulated PC holding it open.
-    return err == ERROR_BUSY ? ERROR_SHARING_VIOLATION : err;
+    return SimErrorOf(err);
 }
 
 } // namespace platform::sim

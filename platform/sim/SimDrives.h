@@ -34,6 +34,13 @@ struct Drive {
         return (bytes + ClusterBytes() - 1) / ClusterBytes();
     }
     std::uint64_t Rounded(std::uint64_t bytes) const { return Clusters(bytes) * ClusterBytes(); }
+    // What a host entry takes of the drive: a file its clusters, a directory one cluster (FAT
+    // keeps a directory in a cluster of its own), anything else nothing.
+    std::uint64_t Footprint(const struct stat& st) const {
+        return S_ISDIR(st.st_mode)   ? ClusterBytes()
+               : S_ISREG(st.st_mode) ? Rounded(static_cast<std::uint64_t>(st.st_size))
+                                     : 0;
+    }
     // Space given back: the count of used bytes shrinks, never below zero.
     void Freed(std::uint64_t bytes) { used = used >= bytes ? used - bytes : 0; }
     std::uint64_t FreeBytes() const;

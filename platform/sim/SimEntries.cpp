@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <limits>
 #include <unistd.h>
 
@@ -276,18 +275,17 @@ FindData SimFiles::EntryData(const Location& loc, const std::string& name) {
 }
 
 DWORD SimFiles::ListDirectory(const Location& dir, const std::string& pattern, std::vector<FindData>* out) {
-    DIR* handle = ::opendir(dir.host.c_str());
-    if (handle == nullptr) {
-        return ErrorFromErrno(errno);
+    std::vector<std::string> names;
+    if (const DWORD err = posix::ListNames(dir.host, &names)) {
+        return SimErrorOf(err);
     }
     struct Item {
         std::uint64_t sequence;
         FindData data;
     };
     std::vector<Item> items;
-    while (dirent* e = ::readdir(handle)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == ".." || !MatchesPattern(name, pattern)) {
+    for (const std::string& name : names) {
+        if (!MatchesPattern(name, pattern)) {
             continue;
         }
         Location loc;
@@ -306,7 +304,6 @@ DWORD SimFiles::ListDirectory(const Location& dir, const std::string& pattern, s
         items.push_back(Item{stored != nullptr ? stored->sequence : std::numeric_limits<std::uint64_t>::max(),
                              EntryData(loc, name)});
     }
-    ::closedir(handle);
     // Creation order as FAT keeps it; entries the simulated PC did not create, by name.
     std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
         if (a.sequence != b.sequence) {

@@ -3,14 +3,16 @@
 
 #include "platform/posix/Errno.h"
 
-#include <cerrno>
-
 namespace platform::sim {
 
-// The shared mapping, except that a busy host file reads as a sharing violation: another
-// program of the simulated PC has it open.
+// A busy host entry is another program of the simulated PC holding it: a sharing violation.
+inline DWORD SimErrorOf(DWORD hostError) {
+    return hostError == ERROR_BUSY ? ERROR_SHARING_VIOLATION : hostError;
+}
+
+// The shared mapping, with a busy host file read as above.
 inline DWORD ErrorFromErrno(int e, posix::IoDirection direction = posix::IoDirection::Other) {
-    return e == EBUSY ? ERROR_SHARING_VIOLATION : posix::ErrorFromErrno(e, direction);
+    return SimErrorOf(posix::ErrorFromErrno(e, direction));
 }
 
 } // namespace platform::sim

@@ -46,47 +46,20 @@ Handle SimFiles::CreateFile(std::string_view path, DWORD access, DWORD shareMode
     if (DWORD err = Resolve(path, &loc)) {
         return FailHandle(err);
     }
-    const bool backupSemantics = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
-    const bool wantsWrite = (access & GENERIC_WRITE) != 0;
-    DWORD successCode = ERROR_SUCCESS;
-
-    if (loc.exists && (loc.isRoot || loc.IsDirectory())) {
-        if (!backupSemantics) {
-            return FailHandle(ERROR_ACCESS_DENIED);
-        }
-        if (disposition == CREATE_NEW) {
-            return FailHandle(loc.isRoot ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
-        }
-        if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
-            return FailHandle(ERROR_ACCESS_DENIED);
-        }
-        if (disposition == OPEN_ALWAYS) {
-            successCode = ERROR_ALREADY_EXISTS;
-        }
-        return OpenObject(loc, access, shareMode, true, false, successCode);
-    }
-
     if (loc.exists) {
-        if (loc.trailingSeparator) {
-            return FailHandle(ERROR_INVALID_NAME);
+        const bool directory = loc.isRoot || loc.IsDirectory();
+        const OpenOfExisting open = PlanOpenOfExisting(directory, loc.isRoot, loc.trailingSeparator,
+                                                       (AttributesOf(loc) & FILE_ATTRIBUTE_READONLY) != 0,
+                                                       access, disposition, flags);
+        if (open.error != ERROR_SUCCESS) {
+            return FailHandle(open.error);
         }
-        if (disposition == CREATE_NEW) {
-            return FailHandle(ERROR_FILE_EXISTS);
-        }
-        if (disposition == TRUNCATE_EXISTING && !wantsWrite) {
-            return FailHandle(ERROR_INVALID_PARAMETER);
-        }
-        const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-        if ((wantsWrite || truncate) && (AttributesOf(loc) & FILE_ATTRIBUTE_READONLY) != 0) {
-            return FailHandle(ERROR_ACCESS_DENIED);
-        }
-        if ((wantsWrite || truncate) && SimDrives::IsWriteProtected(loc.drive)) {
+        if (!directory && ((access & GENERIC_WRITE) != 0 || open.truncate) &&
+            SimDrives::IsWriteProtected(loc.drive)) {
             return FailHandle(ERROR_WRITE_PROTECT);
         }
-        if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
-            successCode = ERROR_ALREADY_EXISTS;
-        }
-        return OpenObject(loc, access, shareMode, false, truncate, successCode, disposition == CREATE_ALWAYS);
+        return OpenObject(loc, access, shareMode, directory, open.truncate, open.successCode,
+                          open.replaceAttributes);
     }
 
     // The last component does not exist (its directory does).
