@@ -19,34 +19,12 @@ std::uint64_t Le64(const std::uint8_t* p) {
     return v;
 }
 
-void PutDecimal64(Block& block, std::size_t offset, std::uint64_t value) {
-    const std::string text = std::to_string(value);
-    std::memcpy(block.data() + offset, text.data(), text.size());
-}
-
-// A NUL-padded decimal field of up to 20 digits.
-std::optional<std::uint64_t> ParseDecimal64(const std::uint8_t* field) {
-    std::uint64_t value = 0;
-    std::size_t i = 0;
-    for (; i < NumberFieldSize && field[i] != 0; ++i) {
-        if (field[i] < '0' || field[i] > '9') {
-            return std::nullopt;
-        }
-        const unsigned digit = field[i] - '0';
-        if (value > (UINT64_MAX - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    if (i == 0) {
+// A field of the integrity record: like a header field, but of up to 64 bits and never empty.
+std::optional<std::uint64_t> ParseRecordField(const std::uint8_t* field) {
+    if (field[0] == 0) {
         return std::nullopt;
     }
-    for (; i < NumberFieldSize; ++i) {
-        if (field[i] != 0) {
-            return std::nullopt;
-        }
-    }
-    return value;
+    return ParseDecimalField64(field, NumberFieldSize);
 }
 
 bool AllZero(const std::uint8_t* p, std::size_t n) {
@@ -112,10 +90,10 @@ IntegrityRecord RecordOf(const ArchiveTally& tally) {
 void EncodeIntegrityRecord(const IntegrityRecord& record, Block& block) {
     block.fill(0);
     std::memcpy(block.data(), IntegrityMagic.data(), IntegrityMagic.size());
-    PutDecimal64(block, IntegrityEntriesOffset, record.entries);
-    PutDecimal64(block, IntegrityLengthOffset, record.length);
-    PutDecimal64(block, IntegritySumAOffset, record.sumA);
-    PutDecimal64(block, IntegritySumBOffset, record.sumB);
+    PutDecimalField(block, IntegrityEntriesOffset, record.entries);
+    PutDecimalField(block, IntegrityLengthOffset, record.length);
+    PutDecimalField(block, IntegritySumAOffset, record.sumA);
+    PutDecimalField(block, IntegritySumBOffset, record.sumB);
 }
 
 bool IsIntegrityBlock(const std::uint8_t* block) {
@@ -123,10 +101,10 @@ bool IsIntegrityBlock(const std::uint8_t* block) {
 }
 
 std::optional<IntegrityRecord> DecodeIntegrityRecord(const std::uint8_t* block) {
-    const auto entries = ParseDecimal64(block + IntegrityEntriesOffset);
-    const auto length = ParseDecimal64(block + IntegrityLengthOffset);
-    const auto a = ParseDecimal64(block + IntegritySumAOffset);
-    const auto b = ParseDecimal64(block + IntegritySumBOffset);
+    const auto entries = ParseRecordField(block + IntegrityEntriesOffset);
+    const auto length = ParseRecordField(block + IntegrityLengthOffset);
+    const auto a = ParseRecordField(block + IntegritySumAOffset);
+    const auto b = ParseRecordField(block + IntegritySumBOffset);
     if (!IsIntegrityBlock(block) || !entries || !length || !a || !b) {
         return std::nullopt;
     }
