@@ -1,7 +1,6 @@
 #include "archive/Check.h"
 
 #include "archive/Reader.h"
-#include "platform/api/LastError.h"
 
 #include <algorithm>
 #include <bit>
@@ -29,11 +28,6 @@ std::optional<std::uint64_t> ParseRecordField(const std::uint8_t* field) {
 
 bool AllZero(const std::uint8_t* p, std::size_t n) {
     return std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
-}
-
-DWORD ErrorOr(DWORD fallback) {
-    const DWORD e = platform::GetLastError();
-    return e != ERROR_SUCCESS ? e : fallback;
 }
 
 } // namespace
@@ -109,44 +103,6 @@ std::optional<IntegrityRecord> DecodeIntegrityRecord(const std::uint8_t* block) 
         return std::nullopt;
     }
     return IntegrityRecord{*entries, *length, *a, *b};
-}
-
-bool WriteIntegrityBlock(platform::FileSystem& fs, platform::Handle archive, const IntegrityRecord& record,
-                         WriteProblem* problem) {
-    Block block{};
-    EncodeIntegrityRecord(record, block);
-    DWORD written = 0;
-    platform::SetLastError(ERROR_SUCCESS);
-    if (!fs.WriteFile(archive, block.data(), BlockSize, &written) || written != BlockSize) {
-        if (problem != nullptr) {
-            *problem = WriteProblem{WriteProblem::Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_DISK_FULL)};
-        }
-        return false;
-    }
-    return true;
-}
-
-bool SealArchive(platform::FileSystem& fs, const std::string& path, const std::string& promptVersion,
-                 const ArchiveTally& tally, WriteProblem* problem) {
-    // Opening an existing file for writing starts at its first byte and keeps the rest.
-    platform::SetLastError(ERROR_SUCCESS);
-    const platform::Handle h = fs.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
-    if (h == platform::InvalidHandle) {
-        if (problem != nullptr) {
-            *problem = WriteProblem{WriteProblem::Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT)};
-        }
-        return false;
-    }
-    const bool written = WriteVersionBlock(fs, h, promptVersion, problem) &&
-                         WriteIntegrityBlock(fs, h, RecordOf(tally), problem);
-    platform::SetLastError(ERROR_SUCCESS);
-    if (!fs.CloseHandle(h) && written) {
-        if (problem != nullptr) {
-            *problem = WriteProblem{WriteProblem::Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT)};
-        }
-        return false;
-    }
-    return written;
 }
 
 ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
