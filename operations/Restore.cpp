@@ -34,8 +34,6 @@ void CardUtilityDialog::RestoreCard(WaitCursor& cursor) {
     if (!GetUi().GetOpenFileName(this, request) || request.path.empty()) {
         return;
     }
-    ReadArchiveVersion(request.path);
-
     UpdateWindow();
     cursor.Begin();
     // The whole archive is read before anything is asked or changed: a damaged or foreign
@@ -44,6 +42,7 @@ void CardUtilityDialog::RestoreCard(WaitCursor& cursor) {
     if (!OpenCheckedArchive(*this, request.path, &archive)) {
         return;
     }
+    SetArchiveVersion(archive.version);
 
     bool keepPrompts = true;
     if (archivePromptVersion != promptVersion) {
