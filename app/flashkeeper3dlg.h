@@ -14,10 +14,6 @@
 #include <memory>
 #include <string>
 
-namespace operations {
-class WaitCursor;
-}
-
 // Control ids of template 147.
 namespace ControlId {
 inline constexpr int Exit = 1; // IDOK, hidden
@@ -95,8 +91,7 @@ public:
     void OnBackup();
     void BackupCard();
     void OnRestore();
-    // Shows the wait cursor through the guard once it has an archive; OnRestore ends it.
-    void RestoreCard(operations::WaitCursor& cursor);
+    void RestoreCard();
     void OnUpdate();
     void OnInitialize();
     void InstallInitializedFileStruct();
