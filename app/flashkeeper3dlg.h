@@ -14,10 +14,6 @@
 #include <memory>
 #include <string>
 
-namespace operations {
-class WaitCursor;
-}
-
 // Control ids of template 147.
 namespace ControlId {
 inline constexpr int Exit = 1; // IDOK, hidden
@@ -87,15 +83,15 @@ public:
     // With a tally, also counts what is written for the archive's integrity record.
     bool WriteArchiveTree(const std::string& directoryPath, platform::Handle archive,
                           archive::ArchiveTally* tally = nullptr);
-    // Sets archivePromptVersion from the archive's first block and clears extractionFailed.
-    void ReadArchiveVersion(const std::string& path);
+    // Sets archivePromptVersion to the version of the archive just checked and clears
+    // extractionFailed.
+    void SetArchiveVersion(const std::string& version);
 
     // --- subsystem 5 (operations/) ---
     void OnBackup();
     void BackupCard();
     void OnRestore();
-    // Shows the wait cursor through the guard once it has an archive; OnRestore ends it.
-    void RestoreCard(operations::WaitCursor& cursor);
+    void RestoreCard();
     void OnUpdate();
     void OnInitialize();
     void InstallInitializedFileStruct();
@@ -125,9 +121,9 @@ public:
     UINT queryCancelAutoPlay = 0;
 
     // Program-wide values of the archive operations; the dialog lives as long as the process.
-    // The prompt version read by the last ReadArchiveVersion (at most 6 characters).
+    // The prompt version given to the last SetArchiveVersion (at most 6 characters).
     std::string archivePromptVersion;
-    // Cleared by ReadArchiveVersion and when an extraction starts; set when one stops on a full
+    // Cleared by SetArchiveVersion and when an extraction starts; set when one stops on a full
     // card, a write error or an archive it cannot read.
     bool extractionFailed = false;
     // Cleared by the operations before their work; set by the first extraction that takes its

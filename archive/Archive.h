@@ -34,7 +34,7 @@ struct WriteProblem {
     DWORD error = 0;  // the platform's error code, where there is one
 };
 
-// What has been written to an archive so far, for its integrity record (IntegrityRecord.h):
+// What has been written to an archive so far, for its integrity record (Check.h):
 // the entries, the bytes and their checksum. The record's own block is not counted.
 struct ArchiveTally {
     std::uint64_t entries = 0;

@@ -1,7 +1,6 @@
 #include "archive/Check.h"
 
 #include "archive/Reader.h"
-#include "platform/api/LastError.h"
 
 #include <algorithm>
 #include <bit>
@@ -19,43 +18,16 @@ std::uint64_t Le64(const std::uint8_t* p) {
     return v;
 }
 
-void PutDecimal64(Block& block, std::size_t offset, std::uint64_t value) {
-    const std::string text = std::to_string(value);
-    std::memcpy(block.data() + offset, text.data(), text.size());
-}
-
-// A NUL-padded decimal field of up to 20 digits.
-std::optional<std::uint64_t> ParseDecimal64(const std::uint8_t* field) {
-    std::uint64_t value = 0;
-    std::size_t i = 0;
-    for (; i < NumberFieldSize && field[i] != 0; ++i) {
-        if (field[i] < '0' || field[i] > '9') {
-            return std::nullopt;
-        }
-        const unsigned digit = field[i] - '0';
-        if (value > (UINT64_MAX - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    if (i == 0) {
+// A field of the integrity record: like a header field, but of up to 64 bits and never empty.
+std::optional<std::uint64_t> ParseRecordField(const std::uint8_t* field) {
+    if (field[0] == 0) {
         return std::nullopt;
     }
-    for (; i < NumberFieldSize; ++i) {
-        if (field[i] != 0) {
-            return std::nullopt;
-        }
-    }
-    return value;
+    return ParseDecimalField64(field, NumberFieldSize);
 }
 
 bool AllZero(const std::uint8_t* p, std::size_t n) {
     return std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
-}
-
-DWORD ErrorOr(DWORD fallback) {
-    const DWORD e = platform::GetLastError();
-    return e != ERROR_SUCCESS ? e : fallback;
 }
 
 } // namespace
@@ -112,10 +84,10 @@ IntegrityRecord RecordOf(const ArchiveTally& tally) {
 void EncodeIntegrityRecord(const IntegrityRecord& record, Block& block) {
     block.fill(0);
     std::memcpy(block.data(), IntegrityMagic.data(), IntegrityMagic.size());
-    PutDecimal64(block, IntegrityEntriesOffset, record.entries);
-    PutDecimal64(block, IntegrityLengthOffset, record.length);
-    PutDecimal64(block, IntegritySumAOffset, record.sumA);
-    PutDecimal64(block, IntegritySumBOffset, record.sumB);
+    PutDecimalField(block, IntegrityEntriesOffset, record.entries);
+    PutDecimalField(block, IntegrityLengthOffset, record.length);
+    PutDecimalField(block, IntegritySumAOffset, record.sumA);
+    PutDecimalField(block, IntegritySumBOffset, record.sumB);
 }
 
 bool IsIntegrityBlock(const std::uint8_t* block) {
@@ -123,52 +95,14 @@ bool IsIntegrityBlock(const std::uint8_t* block) {
 }
 
 std::optional<IntegrityRecord> DecodeIntegrityRecord(const std::uint8_t* block) {
-    const auto entries = ParseDecimal64(block + IntegrityEntriesOffset);
-    const auto length = ParseDecimal64(block + IntegrityLengthOffset);
-    const auto a = ParseDecimal64(block + IntegritySumAOffset);
-    const auto b = ParseDecimal64(block + IntegritySumBOffset);
+    const auto entries = ParseRecordField(block + IntegrityEntriesOffset);
+    const auto length = ParseRecordField(block + IntegrityLengthOffset);
+    const auto a = ParseRecordField(block + IntegritySumAOffset);
+    const auto b = ParseRecordField(block + IntegritySumBOffset);
     if (!IsIntegrityBlock(block) || !entries || !length || !a || !b) {
         return std::nullopt;
     }
     return IntegrityRecord{*entries, *length, *a, *b};
-}
-
-bool WriteIntegrityBlock(platform::FileSystem& fs, platform::Handle archive, const IntegrityRecord& record,
-                         WriteProblem* problem) {
-    Block block{};
-    EncodeIntegrityRecord(record, block);
-    DWORD written = 0;
-    platform::SetLastError(ERROR_SUCCESS);
-    if (!fs.WriteFile(archive, block.data(), BlockSize, &written) || written != BlockSize) {
-        if (problem != nullptr) {
-            *problem = WriteProblem{WriteProblem::Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_DISK_FULL)};
-        }
-        return false;
-    }
-    return true;
-}
-
-bool SealArchive(platform::FileSystem& fs, const std::string& path, const std::string& promptVersion,
-                 const ArchiveTally& tally, WriteProblem* problem) {
-    // Opening an existing file for writing starts at its first byte and keeps the rest.
-    platform::SetLastError(ERROR_SUCCESS);
-    const platform::Handle h = fs.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
-    if (h == platform::InvalidHandle) {
-        if (problem != nullptr) {
-            *problem = WriteProblem{WriteProblem::Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT)};
-        }
-        return false;
-    }
-    const bool written = WriteVersionBlock(fs, h, promptVersion, problem) &&
-                         WriteIntegrityBlock(fs, h, RecordOf(tally), problem);
-    platform::SetLastError(ERROR_SUCCESS);
-    if (!fs.CloseHandle(h) && written) {
-        if (problem != nullptr) {
-            *problem = WriteProblem{WriteProblem::Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT)};
-        }
-        return false;
-    }
-    return written;
 }
 
 ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,

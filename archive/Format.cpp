@@ -8,11 +8,6 @@ namespace archive {
 
 namespace {
 
-void PutNumber(Block& block, std::size_t offset, DWORD value) {
-    const std::string text = DecimalText(value);
-    std::memcpy(block.data() + offset, text.data(), text.size());
-}
-
 std::uint32_t Le32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
            (std::uint32_t{p[3]} << 24);
@@ -74,38 +69,48 @@ EntryKind KindOf(DWORD attributes) {
     return EntryKind::Other;
 }
 
-std::string DecimalText(DWORD value) {
-    return std::to_string(value);
-}
-
-std::optional<DWORD> ParseDecimalField(const std::uint8_t* field, std::size_t width) {
+std::optional<std::uint64_t> ParseDecimalField64(const std::uint8_t* field, std::size_t width) {
     std::uint64_t value = 0;
     std::size_t i = 0;
     for (; i < width && field[i] != 0; ++i) {
         if (field[i] < '0' || field[i] > '9') {
             return std::nullopt;
         }
-        value = value * 10 + (field[i] - '0');
-        if (value > 0xFFFFFFFFu) {
+        const unsigned digit = field[i] - '0';
+        if (value > (UINT64_MAX - digit) / 10) {
             return std::nullopt;
         }
+        value = value * 10 + digit;
     }
     for (; i < width; ++i) {
         if (field[i] != 0) {
             return std::nullopt;
         }
     }
-    return static_cast<DWORD>(value);
+    return value;
+}
+
+std::optional<DWORD> ParseDecimalField(const std::uint8_t* field, std::size_t width) {
+    const auto value = ParseDecimalField64(field, width);
+    if (!value || *value > 0xFFFFFFFFu) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(*value);
+}
+
+void PutDecimalField(Block& block, std::size_t offset, std::uint64_t value) {
+    const std::string text = std::to_string(value);
+    std::memcpy(block.data() + offset, text.data(), text.size());
 }
 
 void EncodeHeader(const EntryHeader& header, Block& block) {
     std::memcpy(block.data(), header.path.data(), std::min(header.path.size(), PathFieldSize));
-    PutNumber(block, AttributesOffset, header.attributes);
+    PutDecimalField(block, AttributesOffset, header.attributes);
     const FILETIME* times[] = {&header.creationTime, &header.lastAccessTime, &header.lastWriteTime};
     std::size_t offset = CreationLowOffset;
     for (const FILETIME* t : times) {
-        PutNumber(block, offset, t->dwLowDateTime);
-        PutNumber(block, offset + NumberFieldSize, t->dwHighDateTime);
+        PutDecimalField(block, offset, t->dwLowDateTime);
+        PutDecimalField(block, offset + NumberFieldSize, t->dwHighDateTime);
         offset += 2 * NumberFieldSize;
     }
 }

@@ -53,11 +53,13 @@ inline bool LooksLikeHeader(const std::uint8_t* block) {
     return block[1] == ':' && block[2] == '\\';
 }
 
-// Unsigned decimal text of a 32-bit value (no sign, no leading zeros, "0" for zero).
-std::string DecimalText(DWORD value);
 // Parses a NUL-padded decimal field: digits, then only NULs. Empty gives 0. Nullopt for any
 // other byte or a value above 4294967295.
 std::optional<DWORD> ParseDecimalField(const std::uint8_t* field, std::size_t width);
+// The same for a field of up to 64 bits.
+std::optional<std::uint64_t> ParseDecimalField64(const std::uint8_t* field, std::size_t width);
+// Writes the decimal text of value at offset (the rest of the field stays as it is: NULs).
+void PutDecimalField(Block& block, std::size_t offset, std::uint64_t value);
 
 // The text of bytes 0 to 5 of a version block, up to the first NUL.
 std::string VersionText(const std::uint8_t* block, std::size_t available);

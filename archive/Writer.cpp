@@ -1,6 +1,6 @@
 // Directory tree -> archive. Every failure stops the walk and says why, so a backup is never
 // reported complete while it misses an entry.
-#include "archive/Format.h"
+#include "archive/Check.h"
 #include "platform/api/LastError.h"
 
 #include <cstring>
@@ -101,6 +101,31 @@ bool WriteVersionBlock(platform::FileSystem& fs, platform::Handle archive, const
     Block block{};
     std::memcpy(block.data(), promptVersion.data(), std::min(promptVersion.size(), VersionFieldSize));
     return WriteAll(fs, archive, block.data(), BlockSize, "", problem, tally);
+}
+
+bool WriteIntegrityBlock(platform::FileSystem& fs, platform::Handle archive, const IntegrityRecord& record,
+                         WriteProblem* problem) {
+    Block block{};
+    EncodeIntegrityRecord(record, block);
+    return WriteAll(fs, archive, block.data(), BlockSize, "", problem, nullptr);
+}
+
+bool SealArchive(platform::FileSystem& fs, const std::string& path, const std::string& promptVersion,
+                 const ArchiveTally& tally, WriteProblem* problem) {
+    using Kind = WriteProblem::Kind;
+    // Opening an existing file for writing starts at its first byte and keeps the rest.
+    platform::SetLastError(ERROR_SUCCESS);
+    const platform::Handle h = fs.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    if (h == platform::InvalidHandle) {
+        return Fail(problem, Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT));
+    }
+    const bool written = WriteVersionBlock(fs, h, promptVersion, problem) &&
+                         WriteIntegrityBlock(fs, h, RecordOf(tally), problem);
+    platform::SetLastError(ERROR_SUCCESS);
+    if (!fs.CloseHandle(h) && written) {
+        return Fail(problem, Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT));
+    }
+    return written;
 }
 
 bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, platform::Handle archive,

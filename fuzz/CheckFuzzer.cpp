@@ -25,11 +25,8 @@ struct Checked {
 };
 
 Checked Check(platform::FileSystem& fs, bool verifyChecksum) {
-    const platform::Handle h = fs.CreateFile(ArchivePath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     std::uint64_t size = 0;
-    if (h == platform::InvalidHandle || !fs.GetFileSize(h, &size)) {
-        fuzz::Die("cannot open the archive");
-    }
+    const platform::Handle h = fuzz::OpenForReading(fs, ArchivePath, &size);
     Checked result;
     result.check =
         archive::CheckArchive(fs, h, size, verifyChecksum, [&](const archive::CheckedEntry& entry) {
@@ -51,7 +48,6 @@ Checked Check(platform::FileSystem& fs, bool verifyChecksum) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A card far larger than any input, so that a sound archive always fits.
     auto pc = fuzz::MakePc(64'028'672);
-    pc->SetClock(0x01DA000000000000ULL);
     platform::FileSystem& fs = pc->Files();
     fuzz::PutFile(fs, ArchivePath, std::string_view(reinterpret_cast<const char*>(data), size));
 
@@ -67,9 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    const platform::Handle h = fs.CreateFile(ArchivePath, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    std::uint64_t archiveSize = 0;
+    const platform::Handle h = fuzz::OpenForReading(fs, ArchivePath, &archiveSize);
     const archive::ExtractResult result =
-        archive::ExtractArchive(fs, h, size, "E:\\", "", false, archive::ExtractCallbacks{});
+        archive::ExtractArchive(fs, h, archiveSize, "E:\\", "", false, archive::ExtractCallbacks{});
     fs.CloseHandle(h);
     const std::uint64_t handled = result.directoriesRestored + result.filesRestored + result.filesIncomplete;
     if (!result.completed || result.entriesRefused != 0 || result.entriesDamaged != 0 ||

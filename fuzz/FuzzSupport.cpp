@@ -24,7 +24,9 @@ std::unique_ptr<platform::MemoryPc> MakePc(std::uint64_t cardBytes) {
     card.label = "VOXCARD";
     card.sectorsPerCluster = 1;
     card.totalClusters = static_cast<DWORD>(cardBytes / 512);
-    return platform::CreateMemoryPc({local, card});
+    auto pc = platform::CreateMemoryPc({local, card});
+    pc->SetClock(0x01DA000000000000ULL);
+    return pc;
 }
 
 void PutFile(platform::FileSystem& fs, const std::string& windowsPath, std::string_view content,
@@ -43,6 +45,15 @@ void PutFile(platform::FileSystem& fs, const std::string& windowsPath, std::stri
         !fs.CloseHandle(h)) {
         Die("cannot write " + windowsPath + " (error " + std::to_string(platform::GetLastError()) + ")");
     }
+}
+
+platform::Handle OpenForReading(platform::FileSystem& fs, const std::string& windowsPath,
+                                std::uint64_t* size) {
+    const platform::Handle h = fs.CreateFile(windowsPath, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    if (h == platform::InvalidHandle || !fs.GetFileSize(h, size)) {
+        Die("cannot open " + windowsPath + " (error " + std::to_string(platform::GetLastError()) + ")");
+    }
+    return h;
 }
 
 } // namespace fuzz

@@ -36,9 +36,9 @@ bool CardUtilityDialog::WriteArchiveTree(const std::string& directoryPath, platf
     return archive::WriteArchiveTree(Files(), directoryPath, archive, callbacks, &writeProblem_);
 }
 
-void CardUtilityDialog::ReadArchiveVersion(const std::string& path) {
+void CardUtilityDialog::SetArchiveVersion(const std::string& version) {
     extractionFailed = false;
-    archivePromptVersion = archive::ReadArchiveVersion(Files(), path);
+    archivePromptVersion = version;
 }
 
 namespace {

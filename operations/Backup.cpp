@@ -51,18 +51,6 @@ std::string WriteProblemMessage(const archive::WriteProblem& problem) {
     return ArchiveWriteFailedMessage(problem.error);
 }
 
-// The file the backup is written to until it is whole: one fixed name beside the chosen file, so
-// that a backup that was interrupted leaves at most this one file, which the next backup of the
-// same name reuses. "" when it cannot be created, with the platform's error in *error.
-std::string CreateTemporaryBeside(platform::FileSystem& fs, const std::string& target, platform::Handle* h,
-                                  DWORD* error) {
-    const std::string temporary = target + ".tmp";
-    platform::SetLastError(ERROR_SUCCESS);
-    *h = fs.CreateFile(temporary, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
-    *error = *h == platform::InvalidHandle ? platform::GetLastError() : ERROR_SUCCESS;
-    return *h == platform::InvalidHandle ? std::string() : temporary;
-}
-
 // Removes the unfinished temporary file. When even that fails the user must know that a
 // partial file is left, so the caller's message gains a sentence naming it.
 std::string DiscardTemporary(platform::FileSystem& fs, const std::string& path) {
@@ -96,13 +84,17 @@ void CardUtilityDialog::BackupCard() {
     }
     const std::string target = request.path;
 
+    // The file the backup is written to until it is whole: one fixed name beside the chosen
+    // file, so that a backup that was interrupted leaves at most this one file, which the next
+    // backup of the same name reuses.
     platform::FileSystem& fs = Files();
-    platform::Handle archive = platform::InvalidHandle;
-    DWORD createError = ERROR_SUCCESS;
-    const std::string temporary = CreateTemporaryBeside(fs, target, &archive, &createError);
-    if (temporary.empty()) {
+    const std::string temporary = target + ".tmp";
+    platform::SetLastError(ERROR_SUCCESS);
+    const platform::Handle archive =
+        fs.CreateFile(temporary, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    if (archive == platform::InvalidHandle) {
         ShowMessage(*this, "The backup file " + target + " could not be created (error " +
-                               std::to_string(createError) + ")." + BackupNotComplete);
+                               std::to_string(platform::GetLastError()) + ")." + BackupNotComplete);
         return;
     }
 

@@ -21,6 +21,7 @@ std::string ArchiveDamagedMessage(const std::string& path) {
 bool OpenCheckedArchive(CardUtilityDialog& dlg, const std::string& path, CheckedArchive* archive) {
     platform::FileSystem& fs = dlg.Files();
     archive->Close();
+    archive->version.clear();
     archive->entries.clear();
     DWORD error = ERROR_SUCCESS;
     archive->handle_ = OpenArchiveForExtraction(fs, path, &archive->size_, &error);
@@ -39,6 +40,7 @@ bool OpenCheckedArchive(CardUtilityDialog& dlg, const std::string& path, Checked
         ShowMessage(dlg, ArchiveDamagedMessage(path));
         return false;
     }
+    archive->version = check.version;
     // Back to the start for the extraction; file services that cannot move there open it again.
     if (!fs.SetFilePointer(archive->handle_, 0)) {
         archive->Close();

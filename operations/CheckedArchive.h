@@ -22,7 +22,9 @@ public:
     std::uint64_t Size() const { return size_; }
     void Close();
 
-    // The archive's directory and file entries that an extraction would restore.
+    // The prompt version of its first block, and the directory and file entries that an
+    // extraction would restore.
+    std::string version;
     std::vector<archive::CheckedEntry> entries;
 
 private:

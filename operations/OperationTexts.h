@@ -111,25 +111,14 @@ bool CardChecksPass(CardUtilityDialog& dlg, std::initializer_list<CardCheck> ste
 // LocalDataDir); the first missing one shows its message and stops the run.
 bool LocalDirectoriesPresent(CardUtilityDialog& dlg, std::initializer_list<const char*> dirs);
 
-// The wait cursor while it is held.
+// The wait cursor while it is held, or until End.
 class WaitCursor {
 public:
-    // Shows the cursor at once unless told to wait for Begin.
-    explicit WaitCursor(platform::Ui& ui, bool begin = true) : ui_(ui) {
-        if (begin) {
-            Begin();
-        }
-    }
+    explicit WaitCursor(platform::Ui& ui) : ui_(ui) { ui_.BeginWaitCursor(); }
     ~WaitCursor() { End(); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 
-    void Begin() {
-        if (!shown_) {
-            ui_.BeginWaitCursor();
-            shown_ = true;
-        }
-    }
     void End() {
         if (shown_) {
             ui_.EndWaitCursor();
@@ -139,7 +128,7 @@ public:
 
 private:
     platform::Ui& ui_;
-    bool shown_ = false;
+    bool shown_ = true;
 };
 
 } // namespace operations

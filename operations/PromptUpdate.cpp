@@ -31,13 +31,13 @@ void CardUtilityDialog::OnUpdate() {
 
     UpdateWindow();
     WaitCursor cursor(GetUi());
-    ReadArchiveVersion(request.path);
     // The whole archive is read before anything is asked or changed: a damaged or foreign
     // file is refused here, with the card as it was.
     CheckedArchive archive(Files());
     if (!OpenCheckedArchive(*this, request.path, &archive)) {
         return;
     }
+    SetArchiveVersion(archive.version);
 
     if (archivePromptVersion != promptVersion) {
         const int answer =

@@ -15,16 +15,12 @@ void CardUtilityDialog::OnRestore() {
         return;
     }
     SetStateText(StateRestoring);
-    {
-        // RestoreCard shows it once it has the archive; it ends here, whatever the outcome.
-        WaitCursor cursor(GetUi(), false);
-        RestoreCard(cursor);
-    }
+    RestoreCard();
     SetStateText(StateReady);
     RefreshCardStatus();
 }
 
-void CardUtilityDialog::RestoreCard(WaitCursor& cursor) {
+void CardUtilityDialog::RestoreCard() {
     // The card the checks passed for; device changes handled while a dialog is open may empty
     // the slot or move another drive into it.
     const std::string cardRoot = CardRoot();
@@ -34,16 +30,16 @@ void CardUtilityDialog::RestoreCard(WaitCursor& cursor) {
     if (!GetUi().GetOpenFileName(this, request) || request.path.empty()) {
         return;
     }
-    ReadArchiveVersion(request.path);
-
     UpdateWindow();
-    cursor.Begin();
+    // From here to the end of the restore, whatever its outcome.
+    WaitCursor cursor(GetUi());
     // The whole archive is read before anything is asked or changed: a damaged or foreign
     // file is refused here, with the card as it was.
     CheckedArchive archive(Files());
     if (!OpenCheckedArchive(*this, request.path, &archive)) {
         return;
     }
+    SetArchiveVersion(archive.version);
 
     bool keepPrompts = true;
     if (archivePromptVersion != promptVersion) {

@@ -104,33 +104,35 @@ bool QtUi::OnOwnThread() const {
     return QThread::currentThread() == thread();
 }
 
-template <class F> auto QtUi::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
-    using Result = std::invoke_result_t<F&>;
+void QtUi::CallOnUiThread(const std::function<void()>& call) {
     std::exception_ptr failure;
-    std::optional<std::conditional_t<std::is_void_v<Result>, int, Result>> result;
     QMetaObject::invokeMethod(
         this,
         [&] {
             ++uiCallDepth_;
             ShowBusyCursor(false);
             try {
-                if constexpr (std::is_void_v<Result>) {
-                    f();
-                    result.emplace(0);
-                } else {
-                    result.emplace(f());
-                }
+                call();
             } catch (...) {
                 failure = std::current_exception();
             }
             --uiCallDepth_;
-            heldSince_.start();
+            // The command holds the window off again from now.
+            busyCursorTimer_->start();
         },
         Qt::BlockingQueuedConnection);
     if (failure) {
         std::rethrow_exception(failure);
     }
-    if constexpr (!std::is_void_v<Result>) {
+}
+
+template <class F> auto QtUi::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
+    using Result = std::invoke_result_t<F&>;
+    if constexpr (std::is_void_v<Result>) {
+        CallOnUiThread(f);
+    } else {
+        std::optional<Result> result;
+        CallOnUiThread([&] { result.emplace(f()); });
         return std::move(*result);
     }
 }
@@ -146,7 +148,6 @@ void QtUi::Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lPara
         return;
     }
     commandRunning_ = true;
-    heldSince_.start();
     busyCursorTimer_->start();
     std::exception_ptr failure;
     QEventLoop loop;
@@ -217,12 +218,13 @@ QtUi::QtUi(Platform& platform, std::optional<BaseUnits> baseUnits)
     QCoreApplication::instance()->installEventFilter(this);
     // A command that keeps the window waiting for a while without a wait cursor of its own gets
     // one, so that the dropped clicks have a visible reason; it goes when the command asks
-    // something or sets its own cursor, and when it ends.
+    // something or sets its own cursor, and when it ends. The wait starts again after each of its
+    // Ui calls.
     busyCursorTimer_ = new QTimer(this);
-    busyCursorTimer_->setInterval(50);
-    connect(busyCursorTimer_, &QTimer::timeout, this, [this] {
-        ShowBusyCursor(InputHeld() && waitDepth_ == 0 && heldSince_.elapsed() >= BusyCursorDelayMs);
-    });
+    busyCursorTimer_->setSingleShot(true);
+    busyCursorTimer_->setInterval(BusyCursorDelayMs);
+    connect(busyCursorTimer_, &QTimer::timeout, this,
+            [this] { ShowBusyCursor(InputHeld() && waitDepth_ == 0); });
     pollTimer_ = new QTimer(this);
     pollTimer_->setInterval(DefaultPollMs);
     connect(pollTimer_, &QTimer::timeout, this, [this] { PollDevices(); });

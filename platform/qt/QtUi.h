@@ -7,7 +7,6 @@
 #include "platform/api/Ui.h"
 #include "platform/qt/DialogUnits.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -79,8 +78,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Runs f on the window's thread: directly there, otherwise while the calling thread waits.
+    // Runs f on the window's thread while the calling thread (a command's) waits, and gives its
+    // result; an exception f throws is thrown again on the calling thread.
     template <class F> auto OnUiThread(F&& f) -> std::invoke_result_t<F&>;
+    void CallOnUiThread(const std::function<void()>& call);
     bool OnOwnThread() const;
     void ShowBusyCursor(bool show);
     BOOL RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save);
@@ -101,9 +102,8 @@ private:
     // A command runs on its own thread; uiCallDepth_ counts its Ui calls being carried out here.
     bool commandRunning_ = false;
     int uiCallDepth_ = 0;
-    // Since when the command has kept the window waiting (its last Ui call), and the wait cursor
-    // shown for it meanwhile.
-    QElapsedTimer heldSince_;
+    // Runs out once the command has kept the window waiting for a while (since it began or since
+    // its last Ui call); the wait cursor shown for it meanwhile.
     QTimer* busyCursorTimer_ = nullptr;
     bool busyCursorShown_ = false;
 };
