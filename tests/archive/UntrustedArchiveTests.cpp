@@ -153,24 +153,4 @@ TEST_F(UntrustedFixture, RandomDamageNeverEscapesOrHangs) {
     }
 }
 
-Bytes PathListingLocal() {
-    std::string text(1004, '-');
-    text += "C:\\ZEL\\VoxHarbor\\Backup\\monday.vhb\r\n";
-    return Text(text);
-}
-
-TEST_F(UntrustedFixture, DataThatLooksLikeAHeaderAtABlockBoundaryStaysData) {
-    // The second block of LIST's stream reads as "C:\ZEL..." and has a directory attribute text
-    // in the right place: only the records tell it apart from an entry header.
-    Bytes text = PathListingLocal();
-    text.resize(1004 + 64, ' ');
-    const std::string attr = "16";
-    text.insert(text.end(), attr.begin(), attr.end());
-    const Bytes archive = Concat(
-        {VersionBlock(""), HeaderBlock("E:\\LIST.TXT", "32"), DataBlocks(FileStream(text)), Good("AFTER")});
-    ASSERT_TRUE(Extract(archive));
-    EXPECT_EQ(Contents("G:\\LIST.TXT"), text);
-    EXPECT_EQ(AllPaths("G:\\"), (std::vector<std::string>{"G:\\LIST.TXT", "G:\\AFTER"}));
-}
-
 } // namespace

@@ -327,6 +327,9 @@ BackupRun RunBackup(Where where, int failAt, DWORD error) {
         EXPECT_EQ(Missing(Restored(s, Target)), "") << "\"Backup Complete.\" but the archive misses them";
     } else if (keptAside) {
         // Only the final rename failed: the whole backup is where the message says.
+        EXPECT_EQ(message, "The backup file " + std::string(Target) + " could not be replaced (error " +
+                               std::to_string(error) + ").  The backup has been saved as " + Target +
+                               ".tmp.");
         EXPECT_EQ(archive, EarlierArchive());
         EXPECT_EQ(Missing(Restored(s, std::string(Target) + ".tmp")), "");
     } else {

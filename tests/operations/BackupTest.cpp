@@ -237,21 +237,6 @@ TEST_F(BackupFailure, ALeftoverTemporaryFileIsReusedAndNeverPilesUp) {
     EXPECT_EQ(archive->find(std::string(1000, 'p')), std::string::npos);
 }
 
-TEST_F(BackupFailure, AFailedRenameKeepsTheWholeBackupAndSaysWhere) {
-    s.pc().SetCallFault([](platform::SimCall call, std::string_view) -> DWORD {
-        return call == platform::SimCall::Move ? ERROR_ACCESS_DENIED : 0;
-    });
-    BackUp(s);
-    EXPECT_EQ(s.messages(),
-              Texts{"The backup file " + Target +
-                    " could not be replaced (error 5).  The backup has been saved as " + Target + ".tmp."});
-    EXPECT_EQ(s.readFile(Target), OldArchive);
-    const std::optional<std::string> kept = s.readFile(Target + ".tmp");
-    ASSERT_TRUE(kept.has_value());
-    EXPECT_NE(kept->find("M0002.VOX"), std::string::npos);
-    EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
-}
-
 TEST_F(BackupFailure, AFileThatShrinksWhileItIsReadEndsTheBackupAsACardReadFailure) {
     // Something else writes to the card while the backup reads it: the record would claim
     // bytes the archive does not hold.

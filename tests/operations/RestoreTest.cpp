@@ -1,5 +1,5 @@
 // Restore: the checks, the file dialog, the version question and its outcomes, the progress bar,
-// and a restore that stops on a full card.
+// and a card that leaves before or during the restore.
 #include "OperationTestSupport.h"
 #include "tests/support/ArchiveLayout.h"
 
@@ -181,24 +181,6 @@ TEST(Restore, TheProgressBarSpansTheBottomRightAndCountsUp) {
     }
     EXPECT_LE(last, 100);
     EXPECT_FALSE(s.ui().ProgressBarExists());
-}
-
-TEST(Restore, AFullCardStopsWithItsMessageOnceAndNoCompletion) {
-    Scenario s;
-    Prepare(s, BackupArchive("1.20"));
-    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
-        return call == platform::SimCall::BackupWrite && path.ends_with("M0002.VOX") ? ERROR_DISK_FULL : 0;
-    });
-    s.answerMessage(IDYES);
-    Restore(s);
-
-    EXPECT_EQ(s.messages(), (Texts{Question("1.20", "1.10"), CardFull}));
-    // What was written before the full card stays; Yes cost the card its old prompts.
-    EXPECT_EQ(s.readFile("E:\\VM\\MSG\\M0001.VOX"), "first message");
-    EXPECT_EQ(s.readFile(CardVersionFile), "0120\n");
-    EXPECT_FALSE(s.exists(CardOnlyPrompt));
-    EXPECT_TRUE(s.dialog().extractionFailed);
-    ExpectEndedNormally(s);
 }
 
 TEST(Restore, ACardThatLeftWhileADialogWasOpenIsNotWrittenTo) {

@@ -90,28 +90,6 @@ TEST_F(MemoryPcTest, SpaceIsCountedInClustersAndAWriteThatDoesNotFitWritesNothin
     EXPECT_EQ(pc_->OpenHandles(), 0u);
 }
 
-TEST_F(MemoryPcTest, TheFilePositionMovesForReadsAndWritesAndGapsReadAsZeros) {
-    Put("E:\\F.BIN", "0123456789");
-    const Handle h =
-        fs_.CreateFile("E:\\F.BIN", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
-    char buffer[16] = {};
-    DWORD n = 0;
-    ASSERT_TRUE(fs_.SetFilePointer(h, 7));
-    ASSERT_TRUE(fs_.ReadFile(h, buffer, sizeof buffer, &n));
-    EXPECT_EQ(std::string(buffer, n), "789");
-    ASSERT_TRUE(fs_.SetFilePointer(h, 12));
-    ASSERT_TRUE(fs_.WriteFile(h, "x", 1, &n));
-    ASSERT_TRUE(fs_.SetFilePointer(h, 9));
-    ASSERT_TRUE(fs_.ReadFile(h, buffer, sizeof buffer, &n));
-    EXPECT_EQ(std::string(buffer, n), std::string("9\0\0x", 4));
-    // A position no drive can hold: the write fails as a full drive's would, and writes nothing.
-    ASSERT_TRUE(fs_.SetFilePointer(h, ~std::uint64_t{0} - 1));
-    EXPECT_FALSE(fs_.WriteFile(h, "yy", 2, &n));
-    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
-    EXPECT_TRUE(fs_.CloseHandle(h));
-    EXPECT_EQ(pc_->Entries('E').front().data, std::string("0123456789\0\0x", 13));
-}
-
 TEST_F(MemoryPcTest, APulledCardKillsItsHandlesAndComesBackWithItsFiles) {
     Put("E:\\KEEP.TXT", "kept");
     const Handle h = fs_.CreateFile("E:\\OPEN.TXT", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);

@@ -243,37 +243,10 @@ TEST(FormatDialogTest, StartConfirmsFormatsReportsAndStaysOpen) {
     EXPECT_TRUE(outcomes[1].startsWith(QStringLiteral("The format could not be completed.")));
 }
 
-// Device changes reach the main window's WindowProc from the event loop, also while a message
-// box of the main window is open; other dialogs do not get them.
-TEST(DeviceChanges, DeliveredToTheMainWindowAlsoDuringABox) {
-    FakePlatform pc;
-    QtUi ui(pc);
-    ui.SetDevicePollInterval(10);
-    RecordingDialog main(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
-    ui.SetMainWindow(&main);
-    // The command runs on its own thread; the test's hands stay on the window's thread.
-    main.onCommand[1014] = [&] {
-        pc.devices.pending = {DBT_DEVICEREMOVECOMPLETE};
-        ui.MessageBox(&main, "Please select a device.", MB_OK);
-    };
-    OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
-        pc.devices.pending = {DBT_DEVICEARRIVAL};
-        EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
-        OnModal(QStringLiteral("messageBox"), [&](QWidget* box) {
-            EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
-            static_cast<QMessageBox*>(box)->accept();
-        });
-        static_cast<QPushButton*>(w->findChild<QWidget*>(QStringLiteral("id1014")))->click();
-        static_cast<QDialog*>(w)->close();
-    });
-    main.DoModal();
-    ui.SetMainWindow(nullptr);
-    EXPECT_TRUE(main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE));
-}
-
-// A command to the main dialog runs on its own thread: the window's events go on meanwhile,
-// user input to it is dropped rather than kept for later (with a wait cursor once that lasts),
-// and a device change waits until the command shows a box.
+// Device changes reach the main window's WindowProc from the event loop. A command to the main
+// dialog runs on its own thread: the window's events go on meanwhile, user input to it is dropped
+// rather than kept for later (with a wait cursor once that lasts), and a device change waits
+// until the command shows a box.
 TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
     FakePlatform pc;
     QtUi ui(pc);
@@ -291,6 +264,8 @@ TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
         ui.MessageBox(&main, "Backup Complete.", MB_OK);
     };
     OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
+        pc.devices.pending = {DBT_DEVICEREMOVECOMPLETE};
+        EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE); }));
         int ticks = 0;
         bool busyCursorOfItsOwn = false;
         QTimer ticker;

@@ -37,16 +37,18 @@ TEST(DialogUnits, MulDivRoundsHalvesAwayFromZeroLikeWindows) {
     EXPECT_EQ(MulDiv(1, 1, 0), -1);
 }
 
-// Every control of template 147 at its pixel rectangle, with its id and visibility; focus and
-// tab order as the template orders the tab stops; Esc cancels.
+// Every control of template 147 at its pixel rectangle, with its id and visibility; a button's
+// bitmap; focus and tab order as the template orders the tab stops; Esc cancels.
 TEST(MainTemplate, ControlsAtTheirRectanglesFocusAndTabOrder) {
     FakePlatform pc;
     QtUi ui(pc, Classic);
     RecordingDialog dlg(ui, resources::GetDialogTemplate(resources::IDD_CARDUTILITY_DIALOG));
+    dlg.onInit = [](RecordingDialog& d) { d.ButtonItem(1014).SetBitmap(resources::IDB_BACKUP); };
     const DialogTemplate& t = dlg.Template();
     OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
         auto* window = static_cast<DialogWindow*>(w);
         EXPECT_EQ(window->size(), QSize(473, 345)); // 315 x 212 dialog units
+        EXPECT_FALSE(static_cast<QPushButton*>(Child(window, 1014))->icon().isNull());
         for (std::size_t i = 0; i < t.controls.size(); ++i) {
             const ControlTemplate& c = t.controls[i];
             QWidget* widget = window->ControlWidget(i);
@@ -103,8 +105,8 @@ TEST(MainTemplate, ControlsAtTheirRectanglesFocusAndTabOrder) {
     EXPECT_EQ(ui.WindowOf(dlg), nullptr);
 }
 
-// Enter goes to the focused push button; elsewhere (a read-only field clicked into) it is the
-// hidden Exit command, IDOK, which ends the dialog.
+// Alt+Space opens the system menu. Enter goes to the focused push button; elsewhere (a
+// read-only field clicked into) it is the hidden Exit command, IDOK, which ends the dialog.
 TEST(MainTemplate, EnterPressesTheFocusedButtonElseExit) {
     FakePlatform pc;
     QtUi ui(pc, Classic);
@@ -113,6 +115,13 @@ TEST(MainTemplate, EnterPressesTheFocusedButtonElseExit) {
     dlg.onCommand[1014] = [&] { ++backupClicks; };
     OnModal(QStringLiteral("dialog147"), [&](QWidget* w) {
         auto* window = static_cast<QDialog*>(w);
+        bool menuShown = false;
+        OnWindow(QStringLiteral("systemMenu"), [&menuShown](QWidget* menu) {
+            menuShown = true;
+            menu->close();
+        });
+        Key(window, Qt::Key_Space, Qt::AltModifier);
+        EXPECT_TRUE(menuShown);
         Key(window, Qt::Key_Return);
         EXPECT_EQ(backupClicks, 1);
         EXPECT_TRUE(ui.WindowOf(dlg)->isVisible());
