@@ -2,6 +2,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
+#include "platform/common/FileRules.h"
 #include "platform/common/WinPath.h"
 
 #include <vector>
@@ -252,15 +253,7 @@ BOOL Win32FileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAc
     if (!win32::GetFileTime(f->native, &c, &a, &w)) {
         return Failed();
     }
-    if (creation != nullptr) {
-        *creation = FILETIME::From(c);
-    }
-    if (lastAccess != nullptr) {
-        *lastAccess = FILETIME::From(a);
-    }
-    if (lastWrite != nullptr) {
-        *lastWrite = FILETIME::From(w);
-    }
+    StoreTimes(FILETIME::From(c), FILETIME::From(a), FILETIME::From(w), creation, lastAccess, lastWrite);
     return TRUE;
 }
 
