@@ -79,13 +79,16 @@ bool IsReadOnlyFile(const std::string& native) {
 
 } // namespace
 
-DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards) {
+DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards, bool* inDriveRoot) {
     WinPath parsed;
     const DWORD err = ParseWinPath(path, &parsed, allowWildcards);
     if (err != ERROR_SUCCESS) {
         return err;
     }
     *out = parsed.isHost ? parsed.hostPath : parsed.ToString();
+    if (inDriveRoot != nullptr) {
+        *inDriveRoot = !parsed.isHost && parsed.components.size() == 1;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -381,21 +384,34 @@ DWORD Win32FileSystem::DeleteTreeAt(const std::string& path) {
 }
 
 Handle Win32FileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
-    WinPath parsed;
-    if (const DWORD err = ParseWinPath(pattern, &parsed, true); err != ERROR_SUCCESS) {
+    std::string native;
+    bool driveRoot = false;
+    if (const DWORD err = NormalisePath(pattern, &native, true, &driveRoot); err != ERROR_SUCCESS) {
         SetLastError(err);
         return InvalidHandle;
     }
-    const std::string native = parsed.isHost ? parsed.hostPath : parsed.ToString();
+    return FindFirstNative(native, driveRoot, data);
+}
+
+Handle Win32FileSystem::FindFirstFileListing(std::string_view pattern, bool driveRoot, FindData* data) {
+    std::string native;
+    if (const DWORD err = NormalisePath(pattern, &native, true); err != ERROR_SUCCESS) {
+        SetLastError(err);
+        return InvalidHandle;
+    }
+    return FindFirstNative(native, driveRoot, data);
+}
+
+Handle Win32FileSystem::FindFirstNative(const std::string& pattern, bool driveRoot, FindData* data) {
     FindEntry entry;
-    const NativeHandle h = win32::FindFirstFileA(native, &entry);
+    const NativeHandle h = win32::FindFirstFileA(pattern, &entry);
     if (h == InvalidNative) {
         Failed();
         return InvalidHandle;
     }
     auto listing = std::make_unique<Listing>();
     listing->native = h;
-    listing->root = !parsed.isHost && parsed.components.size() == 1;
+    listing->root = driveRoot;
     // A drive root has no dot entries on FAT; some file systems list them there all the same.
     while (listing->root && IsDotEntry(entry.name)) {
         if (!win32::FindNextFileA(h, &entry)) {
