@@ -149,16 +149,11 @@ private:
         return files_.BackupWrite(h, buffer, n, written, abort, context);
     }
 
-    class NoDevices final : public DeviceWatcher {
-    public:
-        std::vector<UINT> Poll() override { return {}; }
-    };
-
     std::string folder_;
     char letter_;
     win32::Win32FileSystem files_;
     win32::Win32Volumes volumes_;
-    NoDevices watcher_;
+    win32::NoPollWatcher watcher_;
 };
 
 } // namespace

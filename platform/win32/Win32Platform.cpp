@@ -10,11 +10,6 @@ namespace platform::win32 {
 
 namespace {
 
-class NoPollWatcher final : public DeviceWatcher {
-public:
-    std::vector<UINT> Poll() override { return {}; }
-};
-
 class Win32Platform final : public Platform {
 public:
     FileSystem& Files() override { return files_; }
