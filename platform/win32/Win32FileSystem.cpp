@@ -11,12 +11,6 @@ namespace platform::win32 {
 
 namespace {
 
-// Hands the Win32 error of the call that just failed on as the platform's last error.
-BOOL Failed() {
-    SetLastError(LastWin32Error());
-    return FALSE;
-}
-
 FindData ToFindData(const FindEntry& e) {
     FindData d;
     d.attributes = e.attributes;
@@ -78,6 +72,11 @@ bool IsReadOnlyFile(const std::string& native) {
 }
 
 } // namespace
+
+BOOL Win32Failed() {
+    SetLastError(LastWin32Error());
+    return FALSE;
+}
 
 DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards, bool* inDriveRoot) {
     WinPath parsed;
@@ -142,7 +141,7 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
     }
     const NativeHandle h = win32::CreateFileA(native, access, shareMode, disposition, flags);
     if (h == InvalidNative) {
-        Failed();
+        Win32Failed();
         return InvalidHandle;
     }
     const DWORD openError = LastWin32Error(); // ERROR_ALREADY_EXISTS or 0, as CreateFile left it
@@ -171,7 +170,7 @@ BOOL Win32FileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read
     std::uint32_t got = 0;
     const bool ok = win32::ReadFile(f->native, buffer, toRead, &got);
     *read = got;
-    return ok ? TRUE : Failed();
+    return ok ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) {
@@ -184,7 +183,7 @@ BOOL Win32FileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWO
     const bool ok = win32::WriteFile(f->native, buffer, toWrite, &n);
     *written = n;
     f->writtenSinceTimes = f->timesSet;
-    return ok ? TRUE : Failed();
+    return ok ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::CloseHandle(Handle h) {
@@ -206,7 +205,7 @@ BOOL Win32FileSystem::CloseHandle(Handle h) {
     }
     files_.erase(it);
     // CloseHandle reports what the file system could not write back when the file closed.
-    return win32::CloseHandle(native) ? TRUE : Failed();
+    return win32::CloseHandle(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::SetFilePointer(Handle h, std::uint64_t position) {
@@ -214,7 +213,7 @@ BOOL Win32FileSystem::SetFilePointer(Handle h, std::uint64_t position) {
     if (f == nullptr) {
         return FALSE;
     }
-    return SetFilePointerEx(f->native, position) ? TRUE : Failed();
+    return SetFilePointerEx(f->native, position) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::GetFileSize(Handle h, std::uint64_t* size) {
@@ -222,7 +221,7 @@ BOOL Win32FileSystem::GetFileSize(Handle h, std::uint64_t* size) {
     if (f == nullptr) {
         return FALSE;
     }
-    return GetFileSizeEx(f->native, size) ? TRUE : Failed();
+    return GetFileSizeEx(f->native, size) ? TRUE : Win32Failed();
 }
 
 DWORD Win32FileSystem::GetFileAttributes(std::string_view path) {
@@ -233,7 +232,7 @@ DWORD Win32FileSystem::GetFileAttributes(std::string_view path) {
     }
     const DWORD attributes = win32::GetFileAttributesA(native);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        Failed();
+        Win32Failed();
     }
     return attributes;
 }
@@ -244,7 +243,7 @@ BOOL Win32FileSystem::SetFileAttributes(std::string_view path, DWORD attributes)
         SetLastError(err);
         return FALSE;
     }
-    return win32::SetFileAttributesA(native, attributes) ? TRUE : Failed();
+    return win32::SetFileAttributesA(native, attributes) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
@@ -254,7 +253,7 @@ BOOL Win32FileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAc
     }
     std::uint64_t c = 0, a = 0, w = 0;
     if (!win32::GetFileTime(f->native, &c, &a, &w)) {
-        return Failed();
+        return Win32Failed();
     }
     StoreTimes(FILETIME::From(c), FILETIME::From(a), FILETIME::From(w), creation, lastAccess, lastWrite);
     return TRUE;
@@ -276,7 +275,7 @@ BOOL Win32FileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILE
     const std::uint64_t w = lastWrite != nullptr ? lastWrite->Value() : 0;
     if (!win32::SetFileTime(f->native, creation != nullptr ? &c : nullptr,
                             lastAccess != nullptr ? &a : nullptr, lastWrite != nullptr ? &w : nullptr)) {
-        return Failed();
+        return Win32Failed();
     }
     f->timesSet = true;
     f->writtenSinceTimes = false;
@@ -301,7 +300,7 @@ BOOL Win32FileSystem::CreateDirectory(std::string_view path) {
         SetLastError(err);
         return FALSE;
     }
-    return win32::CreateDirectoryA(native) ? TRUE : Failed();
+    return win32::CreateDirectoryA(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::DeleteFile(std::string_view path) {
@@ -314,7 +313,7 @@ BOOL Win32FileSystem::DeleteFile(std::string_view path) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    return win32::DeleteFileA(native) ? TRUE : Failed();
+    return win32::DeleteFileA(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to) {
@@ -331,7 +330,7 @@ BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    return win32::MoveFileReplace(src, dst) ? TRUE : Failed();
+    return win32::MoveFileReplace(src, dst) ? TRUE : Win32Failed();
 }
 
 DWORD Win32FileSystem::DeleteTree(std::string_view path) {
@@ -406,7 +405,7 @@ Handle Win32FileSystem::FindFirstNative(const std::string& pattern, bool driveRo
     FindEntry entry;
     const NativeHandle h = win32::FindFirstFileA(pattern, &entry);
     if (h == InvalidNative) {
-        Failed();
+        Win32Failed();
         return InvalidHandle;
     }
     auto listing = std::make_unique<Listing>();
@@ -435,7 +434,7 @@ BOOL Win32FileSystem::FindNextFile(Handle h, FindData* data) {
     FindEntry entry;
     do {
         if (!win32::FindNextFileA(it->second->native, &entry)) {
-            return Failed();
+            return Win32Failed();
         }
     } while (it->second->root && IsDotEntry(entry.name));
     *data = ToFindData(entry);
@@ -450,7 +449,7 @@ BOOL Win32FileSystem::FindClose(Handle h) {
     }
     const NativeHandle native = it->second->native;
     listings_.erase(it);
-    return win32::FindClose(native) ? TRUE : Failed();
+    return win32::FindClose(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,

@@ -58,6 +58,9 @@ private:
     std::map<Handle, std::unique_ptr<Listing>> listings_;
 };
 
+// Hands the Win32 error of the call that just failed on as the platform's last error; FALSE.
+BOOL Win32Failed();
+
 // The path the Win32 calls get for a path of ours, or the error that refuses it. *inDriveRoot
 // (when asked for): the path names an entry of a drive's root folder.
 DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards = false,
