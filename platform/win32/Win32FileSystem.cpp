@@ -5,6 +5,7 @@
 #include "platform/common/FileRules.h"
 #include "platform/common/WinPath.h"
 
+#include <optional>
 #include <vector>
 
 namespace platform::win32 {
@@ -20,6 +21,14 @@ FindData ToFindData(const FindEntry& e) {
     d.fileSize = e.size;
     d.fileName = e.name;
     return d;
+}
+
+// A time as the Win32 calls take it: no value, no pointer (that time is left alone).
+std::optional<std::uint64_t> ValueOf(const FILETIME* t) {
+    return t != nullptr ? std::optional<std::uint64_t>(t->Value()) : std::nullopt;
+}
+const std::uint64_t* PointerTo(const std::optional<std::uint64_t>& t) {
+    return t ? &*t : nullptr;
 }
 
 bool IsDotEntry(const std::string& name) {
@@ -97,10 +106,9 @@ struct Win32FileSystem::OpenFile {
     std::unique_ptr<Win32BackupFile> backup;
     // Times set through this handle, set again when it closes if data was written after them:
     // Windows keeps times set through a handle against later writes on it, Wine does not.
-    bool timesSet = false;
+    std::optional<std::uint64_t> creation, lastAccess, lastWrite;
     bool writtenSinceTimes = false;
-    std::uint64_t creation = 0, access_ = 0, write = 0;
-    bool hasCreation = false, hasAccess = false, hasWrite = false;
+    void Written() { writtenSinceTimes = creation || lastAccess || lastWrite; }
 };
 
 struct Win32FileSystem::Listing {
@@ -182,7 +190,7 @@ BOOL Win32FileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWO
     std::uint32_t n = 0;
     const bool ok = win32::WriteFile(f->native, buffer, toWrite, &n);
     *written = n;
-    f->writtenSinceTimes = f->timesSet;
+    f->Written();
     return ok ? TRUE : Win32Failed();
 }
 
@@ -192,20 +200,17 @@ BOOL Win32FileSystem::CloseHandle(Handle h) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const OpenFile& f = *it->second;
-    const NativeHandle native = f.native;
-    if (f.writtenSinceTimes &&
-        !win32::SetFileTime(native, f.hasCreation ? &f.creation : nullptr, f.hasAccess ? &f.access_ : nullptr,
-                            f.hasWrite ? &f.write : nullptr)) {
+    const std::unique_ptr<OpenFile> f = std::move(it->second);
+    files_.erase(it);
+    if (f->writtenSinceTimes && !win32::SetFileTime(f->native, PointerTo(f->creation),
+                                                    PointerTo(f->lastAccess), PointerTo(f->lastWrite))) {
         const DWORD err = LastWin32Error();
-        files_.erase(it);
-        win32::CloseHandle(native);
+        win32::CloseHandle(f->native); // the handle goes all the same; the times' error is reported
         SetLastError(err);
         return FALSE;
     }
-    files_.erase(it);
     // CloseHandle reports what the file system could not write back when the file closed.
-    return win32::CloseHandle(native) ? TRUE : Win32Failed();
+    return win32::CloseHandle(f->native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::SetFilePointer(Handle h, std::uint64_t position) {
@@ -270,27 +275,14 @@ BOOL Win32FileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILE
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    const std::uint64_t c = creation != nullptr ? creation->Value() : 0;
-    const std::uint64_t a = lastAccess != nullptr ? lastAccess->Value() : 0;
-    const std::uint64_t w = lastWrite != nullptr ? lastWrite->Value() : 0;
-    if (!win32::SetFileTime(f->native, creation != nullptr ? &c : nullptr,
-                            lastAccess != nullptr ? &a : nullptr, lastWrite != nullptr ? &w : nullptr)) {
+    const std::optional<std::uint64_t> c = ValueOf(creation), a = ValueOf(lastAccess), w = ValueOf(lastWrite);
+    if (!win32::SetFileTime(f->native, PointerTo(c), PointerTo(a), PointerTo(w))) {
         return Win32Failed();
     }
-    f->timesSet = true;
+    f->creation = c ? c : f->creation;
+    f->lastAccess = a ? a : f->lastAccess;
+    f->lastWrite = w ? w : f->lastWrite;
     f->writtenSinceTimes = false;
-    if (creation != nullptr) {
-        f->hasCreation = true;
-        f->creation = c;
-    }
-    if (lastAccess != nullptr) {
-        f->hasAccess = true;
-        f->access_ = a;
-    }
-    if (lastWrite != nullptr) {
-        f->hasWrite = true;
-        f->write = w;
-    }
     return TRUE;
 }
 
@@ -462,7 +454,7 @@ BOOL Win32FileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD to
                                   BOOL abort, void** context) {
     OpenFile* f = files_.count(h) != 0 ? files_.at(h).get() : nullptr;
     if (f != nullptr) {
-        f->writtenSinceTimes = f->timesSet;
+        f->Written();
     }
     return BackupWriteStream(f != nullptr ? f->backup.get() : nullptr, buffer, toWrite, written, abort,
                              context);
