@@ -117,8 +117,7 @@ private:
             err = Translate(to, &t);
         }
         if (err != ERROR_SUCCESS) {
-            SetLastError(err);
-            return FALSE;
+            return Fail(err);
         }
         return files_.MoveFileReplace(f, t);
     }
@@ -133,8 +132,7 @@ private:
         std::string p;
         bool driveRoot = false;
         if (const DWORD err = Translate(pattern, &p, true, &driveRoot); err != ERROR_SUCCESS) {
-            SetLastError(err);
-            return InvalidHandle;
+            return FailHandle(err);
         }
         return files_.FindFirstFileListing(p, driveRoot, data);
     }

@@ -83,8 +83,7 @@ bool IsReadOnlyFile(const std::string& native) {
 } // namespace
 
 BOOL Win32Failed() {
-    SetLastError(LastWin32Error());
-    return FALSE;
+    return Fail(LastWin32Error());
 }
 
 DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards, bool* inDriveRoot) {
@@ -140,25 +139,21 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
                                    DWORD flags) {
     std::string native;
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     if ((access & GENERIC_WRITE) != 0 && disposition != CREATE_NEW && IsReadOnlyFile(native)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return InvalidHandle;
+        return FailHandle(ERROR_ACCESS_DENIED);
     }
     const NativeHandle h = win32::CreateFileA(native, access, shareMode, disposition, flags);
     if (h == InvalidNative) {
-        Win32Failed();
-        return InvalidHandle;
+        return FailHandle(LastWin32Error());
     }
     const DWORD openError = LastWin32Error(); // ERROR_ALREADY_EXISTS or 0, as CreateFile left it
     std::uint32_t attributes = 0;
     if (!GetHandleAttributes(h, &attributes)) {
         const DWORD err = LastWin32Error();
         win32::CloseHandle(h);
-        SetLastError(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     auto file = std::make_unique<OpenFile>();
     file->native = h;
@@ -197,8 +192,7 @@ BOOL Win32FileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWO
 BOOL Win32FileSystem::CloseHandle(Handle h) {
     auto it = files_.find(h);
     if (it == files_.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return Fail(ERROR_INVALID_HANDLE);
     }
     const std::unique_ptr<OpenFile> f = std::move(it->second);
     files_.erase(it);
@@ -206,8 +200,7 @@ BOOL Win32FileSystem::CloseHandle(Handle h) {
                                                     PointerTo(f->lastAccess), PointerTo(f->lastWrite))) {
         const DWORD err = LastWin32Error();
         win32::CloseHandle(f->native); // the handle goes all the same; the times' error is reported
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
     // CloseHandle reports what the file system could not write back when the file closed.
     return win32::CloseHandle(f->native) ? TRUE : Win32Failed();
@@ -245,8 +238,7 @@ DWORD Win32FileSystem::GetFileAttributes(std::string_view path) {
 BOOL Win32FileSystem::SetFileAttributes(std::string_view path, DWORD attributes) {
     std::string native;
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
     return win32::SetFileAttributesA(native, attributes) ? TRUE : Win32Failed();
 }
@@ -272,8 +264,7 @@ BOOL Win32FileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILE
     }
     // Times change only through a handle opened for writing (Wine does not check this).
     if ((f->access & GENERIC_WRITE) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return Fail(ERROR_ACCESS_DENIED);
     }
     const std::optional<std::uint64_t> c = ValueOf(creation), a = ValueOf(lastAccess), w = ValueOf(lastWrite);
     if (!win32::SetFileTime(f->native, PointerTo(c), PointerTo(a), PointerTo(w))) {
@@ -289,8 +280,7 @@ BOOL Win32FileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILE
 BOOL Win32FileSystem::CreateDirectory(std::string_view path) {
     std::string native;
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
     return win32::CreateDirectoryA(native) ? TRUE : Win32Failed();
 }
@@ -298,12 +288,10 @@ BOOL Win32FileSystem::CreateDirectory(std::string_view path) {
 BOOL Win32FileSystem::DeleteFile(std::string_view path) {
     std::string native;
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
     if (IsReadOnlyFile(native)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return Fail(ERROR_ACCESS_DENIED);
     }
     return win32::DeleteFileA(native) ? TRUE : Win32Failed();
 }
@@ -315,12 +303,10 @@ BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to
         err = NormalisePath(to, &dst);
     }
     if (err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
     if (IsReadOnlyFile(dst)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return Fail(ERROR_ACCESS_DENIED);
     }
     return win32::MoveFileReplace(src, dst) ? TRUE : Win32Failed();
 }
@@ -378,8 +364,7 @@ Handle Win32FileSystem::FindFirstFile(std::string_view pattern, FindData* data) 
     std::string native;
     bool driveRoot = false;
     if (const DWORD err = NormalisePath(pattern, &native, true, &driveRoot); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     return FindFirstNative(native, driveRoot, data);
 }
@@ -387,8 +372,7 @@ Handle Win32FileSystem::FindFirstFile(std::string_view pattern, FindData* data) 
 Handle Win32FileSystem::FindFirstFileListing(std::string_view pattern, bool driveRoot, FindData* data) {
     std::string native;
     if (const DWORD err = NormalisePath(pattern, &native, true); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     return FindFirstNative(native, driveRoot, data);
 }
@@ -397,8 +381,7 @@ Handle Win32FileSystem::FindFirstNative(const std::string& pattern, bool driveRo
     FindEntry entry;
     const NativeHandle h = win32::FindFirstFileA(pattern, &entry);
     if (h == InvalidNative) {
-        Win32Failed();
-        return InvalidHandle;
+        return FailHandle(LastWin32Error());
     }
     auto listing = std::make_unique<Listing>();
     listing->native = h;
@@ -408,8 +391,7 @@ Handle Win32FileSystem::FindFirstNative(const std::string& pattern, bool driveRo
         if (!win32::FindNextFileA(h, &entry)) {
             const DWORD err = LastWin32Error();
             win32::FindClose(h);
-            SetLastError(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
-            return InvalidHandle;
+            return FailHandle(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
         }
     }
     *data = ToFindData(entry);
@@ -420,8 +402,7 @@ Handle Win32FileSystem::FindFirstNative(const std::string& pattern, bool driveRo
 BOOL Win32FileSystem::FindNextFile(Handle h, FindData* data) {
     auto it = listings_.find(h);
     if (it == listings_.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return Fail(ERROR_INVALID_HANDLE);
     }
     FindEntry entry;
     do {
@@ -436,8 +417,7 @@ BOOL Win32FileSystem::FindNextFile(Handle h, FindData* data) {
 BOOL Win32FileSystem::FindClose(Handle h) {
     auto it = listings_.find(h);
     if (it == listings_.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return Fail(ERROR_INVALID_HANDLE);
     }
     const NativeHandle native = it->second->native;
     listings_.erase(it);

@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Platform.h"
 
+#include "platform/api/LastError.h"
 #include "platform/win32/Sys.h"
 #include "platform/win32/Win32FileSystem.h"
 
@@ -69,8 +70,7 @@ BOOL Win32Volumes::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerClus
 Handle Win32Volumes::FindFirstVolume(std::string* volumeName) {
     const NativeHandle h = win32::FindFirstVolumeA(volumeName);
     if (h == InvalidNative) {
-        Win32Failed();
-        return InvalidHandle;
+        return FailHandle(LastWin32Error());
     }
     return h;
 }
