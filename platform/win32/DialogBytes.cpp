@@ -1,5 +1,7 @@
 #include "platform/win32/DialogBytes.h"
 
+#include "resources/Resources.h"
+
 #include <string_view>
 
 namespace platform::win32 {
@@ -19,8 +21,6 @@ constexpr std::uint32_t CBS_DROPDOWNLIST = 0x3;
 constexpr std::uint32_t WS_EX_CLIENTEDGE = 0x200;
 // Atoms of the predefined control classes.
 constexpr std::uint16_t ButtonClass = 0x80, EditClass = 0x81, StaticClass = 0x82, ComboBoxClass = 0x85;
-// The main dialog of the program has a minimize box; the others are plain modal boxes.
-constexpr int MainDialogId = 147;
 
 class Bytes {
 public:
@@ -109,7 +109,8 @@ void Item(Bytes& b, const ControlTemplate& c, int iconId) {
 std::vector<std::uint8_t> DialogTemplateBytes(const DialogTemplate& dialog, int iconId) {
     Bytes b;
     std::uint32_t style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER;
-    if (dialog.id == MainDialogId) {
+    // The main dialog of the program has a minimize box; the others are plain modal boxes.
+    if (dialog.id == resources::IDD_CARDUTILITY_DIALOG) {
         style |= WS_MINIMIZEBOX;
     }
     b.Word(1);      // dlgVer

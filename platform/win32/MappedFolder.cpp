@@ -8,7 +8,7 @@
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Platform.h"
 
-#include <set>
+#include <cctype>
 
 namespace platform {
 
@@ -37,14 +37,19 @@ public:
     std::string PcFolder() const override { return {}; }
 
 private:
-    // The mapped letter's paths into the folder; the others unchanged.
-    DWORD Translate(std::string_view path, std::string* out, bool wildcards = false) {
+    // The mapped letter's paths into the folder; the others unchanged. *inDriveRoot (when asked
+    // for): the path names an entry of a drive's root, the mapped folder being its drive's.
+    DWORD Translate(std::string_view path, std::string* out, bool wildcards = false,
+                    bool* inDriveRoot = nullptr) {
         WinPath parsed;
         if (const DWORD err = ParseWinPath(path, &parsed, wildcards); err != ERROR_SUCCESS) {
             return err;
         }
         if (parsed.isHost || parsed.drive != letter_) {
-            return win32::NormalisePath(path, out, wildcards);
+            return win32::NormalisePath(path, out, wildcards, inDriveRoot);
+        }
+        if (inDriveRoot != nullptr) {
+            *inDriveRoot = parsed.components.size() == 1;
         }
         *out = folder_;
         for (const std::string& c : parsed.components) {
@@ -53,12 +58,6 @@ private:
         }
         return ERROR_SUCCESS;
     }
-    bool AtMappedRoot(std::string_view pattern) {
-        WinPath parsed;
-        return ParseWinPath(pattern, &parsed, true) == ERROR_SUCCESS && !parsed.isHost &&
-               parsed.drive == letter_ && parsed.components.size() == 1;
-    }
-    static bool IsDot(const std::string& name) { return name == "." || name == ".."; }
 
     template <typename Call>
     auto WithPath(std::string_view path, Call call, decltype(call(std::string())) failed) {
@@ -118,8 +117,7 @@ private:
             err = Translate(to, &t);
         }
         if (err != ERROR_SUCCESS) {
-            SetLastError(err);
-            return FALSE;
+            return Fail(err);
         }
         return files_.MoveFileReplace(f, t);
     }
@@ -132,37 +130,14 @@ private:
     }
     Handle FindFirstFile(std::string_view pattern, FindData* data) override {
         std::string p;
-        if (const DWORD err = Translate(pattern, &p, true); err != ERROR_SUCCESS) {
-            SetLastError(err);
-            return InvalidHandle;
+        bool driveRoot = false;
+        if (const DWORD err = Translate(pattern, &p, true, &driveRoot); err != ERROR_SUCCESS) {
+            return FailHandle(err);
         }
-        const Handle h = files_.FindFirstFile(p, data);
-        if (h == InvalidHandle || !AtMappedRoot(pattern)) {
-            return h;
-        }
-        // The mapped folder is a drive root: no dot entries there.
-        rootListings_.insert(h);
-        while (IsDot(data->fileName)) {
-            if (!files_.FindNextFile(h, data)) {
-                const DWORD err = GetLastError();
-                FindClose(h);
-                SetLastError(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
-                return InvalidHandle;
-            }
-        }
-        return h;
+        return files_.FindFirstFileListing(p, driveRoot, data);
     }
-    BOOL FindNextFile(Handle h, FindData* data) override {
-        BOOL ok = files_.FindNextFile(h, data);
-        while (ok && rootListings_.count(h) != 0 && IsDot(data->fileName)) {
-            ok = files_.FindNextFile(h, data);
-        }
-        return ok;
-    }
-    BOOL FindClose(Handle h) override {
-        rootListings_.erase(h);
-        return files_.FindClose(h);
-    }
+    BOOL FindNextFile(Handle h, FindData* data) override { return files_.FindNextFile(h, data); }
+    BOOL FindClose(Handle h) override { return files_.FindClose(h); }
     BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD n, DWORD* read, BOOL abort,
                     void** context) override {
         return files_.BackupRead(h, buffer, n, read, abort, context);
@@ -172,17 +147,11 @@ private:
         return files_.BackupWrite(h, buffer, n, written, abort, context);
     }
 
-    class NoDevices final : public DeviceWatcher {
-    public:
-        std::vector<UINT> Poll() override { return {}; }
-    };
-
     std::string folder_;
     char letter_;
     win32::Win32FileSystem files_;
     win32::Win32Volumes volumes_;
-    NoDevices watcher_;
-    std::set<Handle> rootListings_;
+    win32::NoPollWatcher watcher_;
 };
 
 } // namespace

@@ -2,19 +2,15 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
+#include "platform/common/FileRules.h"
 #include "platform/common/WinPath.h"
 
+#include <optional>
 #include <vector>
 
 namespace platform::win32 {
 
 namespace {
-
-// Hands the Win32 error of the call that just failed on as the platform's last error.
-BOOL Failed() {
-    SetLastError(LastWin32Error());
-    return FALSE;
-}
 
 FindData ToFindData(const FindEntry& e) {
     FindData d;
@@ -25,6 +21,14 @@ FindData ToFindData(const FindEntry& e) {
     d.fileSize = e.size;
     d.fileName = e.name;
     return d;
+}
+
+// A time as the Win32 calls take it: no value, no pointer (that time is left alone).
+std::optional<std::uint64_t> ValueOf(const FILETIME* t) {
+    return t != nullptr ? std::optional<std::uint64_t>(t->Value()) : std::nullopt;
+}
+const std::uint64_t* PointerTo(const std::optional<std::uint64_t>& t) {
+    return t ? &*t : nullptr;
 }
 
 bool IsDotEntry(const std::string& name) {
@@ -78,13 +82,20 @@ bool IsReadOnlyFile(const std::string& native) {
 
 } // namespace
 
-DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards) {
+BOOL Win32Failed() {
+    return Fail(LastWin32Error());
+}
+
+DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards, bool* inDriveRoot) {
     WinPath parsed;
     const DWORD err = ParseWinPath(path, &parsed, allowWildcards);
     if (err != ERROR_SUCCESS) {
         return err;
     }
     *out = parsed.isHost ? parsed.hostPath : parsed.ToString();
+    if (inDriveRoot != nullptr) {
+        *inDriveRoot = !parsed.isHost && parsed.components.size() == 1;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -94,10 +105,9 @@ struct Win32FileSystem::OpenFile {
     std::unique_ptr<Win32BackupFile> backup;
     // Times set through this handle, set again when it closes if data was written after them:
     // Windows keeps times set through a handle against later writes on it, Wine does not.
-    bool timesSet = false;
+    std::optional<std::uint64_t> creation, lastAccess, lastWrite;
     bool writtenSinceTimes = false;
-    std::uint64_t creation = 0, access_ = 0, write = 0;
-    bool hasCreation = false, hasAccess = false, hasWrite = false;
+    void Written() { writtenSinceTimes = creation || lastAccess || lastWrite; }
 };
 
 struct Win32FileSystem::Listing {
@@ -129,25 +139,21 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
                                    DWORD flags) {
     std::string native;
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     if ((access & GENERIC_WRITE) != 0 && disposition != CREATE_NEW && IsReadOnlyFile(native)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return InvalidHandle;
+        return FailHandle(ERROR_ACCESS_DENIED);
     }
     const NativeHandle h = win32::CreateFileA(native, access, shareMode, disposition, flags);
     if (h == InvalidNative) {
-        Failed();
-        return InvalidHandle;
+        return FailHandle(LastWin32Error());
     }
     const DWORD openError = LastWin32Error(); // ERROR_ALREADY_EXISTS or 0, as CreateFile left it
     std::uint32_t attributes = 0;
     if (!GetHandleAttributes(h, &attributes)) {
         const DWORD err = LastWin32Error();
         win32::CloseHandle(h);
-        SetLastError(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     auto file = std::make_unique<OpenFile>();
     file->native = h;
@@ -167,7 +173,7 @@ BOOL Win32FileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read
     std::uint32_t got = 0;
     const bool ok = win32::ReadFile(f->native, buffer, toRead, &got);
     *read = got;
-    return ok ? TRUE : Failed();
+    return ok ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) {
@@ -179,30 +185,25 @@ BOOL Win32FileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWO
     std::uint32_t n = 0;
     const bool ok = win32::WriteFile(f->native, buffer, toWrite, &n);
     *written = n;
-    f->writtenSinceTimes = f->timesSet;
-    return ok ? TRUE : Failed();
+    f->Written();
+    return ok ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::CloseHandle(Handle h) {
     auto it = files_.find(h);
     if (it == files_.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return Fail(ERROR_INVALID_HANDLE);
     }
-    const OpenFile& f = *it->second;
-    const NativeHandle native = f.native;
-    if (f.writtenSinceTimes &&
-        !win32::SetFileTime(native, f.hasCreation ? &f.creation : nullptr, f.hasAccess ? &f.access_ : nullptr,
-                            f.hasWrite ? &f.write : nullptr)) {
-        const DWORD err = LastWin32Error();
-        files_.erase(it);
-        win32::CloseHandle(native);
-        SetLastError(err);
-        return FALSE;
-    }
+    const std::unique_ptr<OpenFile> f = std::move(it->second);
     files_.erase(it);
+    if (f->writtenSinceTimes && !win32::SetFileTime(f->native, PointerTo(f->creation),
+                                                    PointerTo(f->lastAccess), PointerTo(f->lastWrite))) {
+        const DWORD err = LastWin32Error();
+        win32::CloseHandle(f->native); // the handle goes all the same; the times' error is reported
+        return Fail(err);
+    }
     // CloseHandle reports what the file system could not write back when the file closed.
-    return win32::CloseHandle(native) ? TRUE : Failed();
+    return win32::CloseHandle(f->native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::SetFilePointer(Handle h, std::uint64_t position) {
@@ -210,7 +211,7 @@ BOOL Win32FileSystem::SetFilePointer(Handle h, std::uint64_t position) {
     if (f == nullptr) {
         return FALSE;
     }
-    return SetFilePointerEx(f->native, position) ? TRUE : Failed();
+    return SetFilePointerEx(f->native, position) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::GetFileSize(Handle h, std::uint64_t* size) {
@@ -218,7 +219,7 @@ BOOL Win32FileSystem::GetFileSize(Handle h, std::uint64_t* size) {
     if (f == nullptr) {
         return FALSE;
     }
-    return GetFileSizeEx(f->native, size) ? TRUE : Failed();
+    return GetFileSizeEx(f->native, size) ? TRUE : Win32Failed();
 }
 
 DWORD Win32FileSystem::GetFileAttributes(std::string_view path) {
@@ -229,7 +230,7 @@ DWORD Win32FileSystem::GetFileAttributes(std::string_view path) {
     }
     const DWORD attributes = win32::GetFileAttributesA(native);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        Failed();
+        Win32Failed();
     }
     return attributes;
 }
@@ -237,10 +238,9 @@ DWORD Win32FileSystem::GetFileAttributes(std::string_view path) {
 BOOL Win32FileSystem::SetFileAttributes(std::string_view path, DWORD attributes) {
     std::string native;
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
-    return win32::SetFileAttributesA(native, attributes) ? TRUE : Failed();
+    return win32::SetFileAttributesA(native, attributes) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
@@ -250,17 +250,9 @@ BOOL Win32FileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAc
     }
     std::uint64_t c = 0, a = 0, w = 0;
     if (!win32::GetFileTime(f->native, &c, &a, &w)) {
-        return Failed();
+        return Win32Failed();
     }
-    if (creation != nullptr) {
-        *creation = FILETIME::From(c);
-    }
-    if (lastAccess != nullptr) {
-        *lastAccess = FILETIME::From(a);
-    }
-    if (lastWrite != nullptr) {
-        *lastWrite = FILETIME::From(w);
-    }
+    StoreTimes(FILETIME::From(c), FILETIME::From(a), FILETIME::From(w), creation, lastAccess, lastWrite);
     return TRUE;
 }
 
@@ -272,53 +264,36 @@ BOOL Win32FileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILE
     }
     // Times change only through a handle opened for writing (Wine does not check this).
     if ((f->access & GENERIC_WRITE) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return Fail(ERROR_ACCESS_DENIED);
     }
-    const std::uint64_t c = creation != nullptr ? creation->Value() : 0;
-    const std::uint64_t a = lastAccess != nullptr ? lastAccess->Value() : 0;
-    const std::uint64_t w = lastWrite != nullptr ? lastWrite->Value() : 0;
-    if (!win32::SetFileTime(f->native, creation != nullptr ? &c : nullptr,
-                            lastAccess != nullptr ? &a : nullptr, lastWrite != nullptr ? &w : nullptr)) {
-        return Failed();
+    const std::optional<std::uint64_t> c = ValueOf(creation), a = ValueOf(lastAccess), w = ValueOf(lastWrite);
+    if (!win32::SetFileTime(f->native, PointerTo(c), PointerTo(a), PointerTo(w))) {
+        return Win32Failed();
     }
-    f->timesSet = true;
+    f->creation = c ? c : f->creation;
+    f->lastAccess = a ? a : f->lastAccess;
+    f->lastWrite = w ? w : f->lastWrite;
     f->writtenSinceTimes = false;
-    if (creation != nullptr) {
-        f->hasCreation = true;
-        f->creation = c;
-    }
-    if (lastAccess != nullptr) {
-        f->hasAccess = true;
-        f->access_ = a;
-    }
-    if (lastWrite != nullptr) {
-        f->hasWrite = true;
-        f->write = w;
-    }
     return TRUE;
 }
 
 BOOL Win32FileSystem::CreateDirectory(std::string_view path) {
     std::string native;
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
-    return win32::CreateDirectoryA(native) ? TRUE : Failed();
+    return win32::CreateDirectoryA(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::DeleteFile(std::string_view path) {
     std::string native;
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
     if (IsReadOnlyFile(native)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return Fail(ERROR_ACCESS_DENIED);
     }
-    return win32::DeleteFileA(native) ? TRUE : Failed();
+    return win32::DeleteFileA(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to) {
@@ -328,14 +303,12 @@ BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to
         err = NormalisePath(to, &dst);
     }
     if (err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return FALSE;
+        return Fail(err);
     }
     if (IsReadOnlyFile(dst)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return Fail(ERROR_ACCESS_DENIED);
     }
-    return win32::MoveFileReplace(src, dst) ? TRUE : Failed();
+    return win32::MoveFileReplace(src, dst) ? TRUE : Win32Failed();
 }
 
 DWORD Win32FileSystem::DeleteTree(std::string_view path) {
@@ -388,28 +361,37 @@ DWORD Win32FileSystem::DeleteTreeAt(const std::string& path) {
 }
 
 Handle Win32FileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
-    WinPath parsed;
-    if (const DWORD err = ParseWinPath(pattern, &parsed, true); err != ERROR_SUCCESS) {
-        SetLastError(err);
-        return InvalidHandle;
+    std::string native;
+    bool driveRoot = false;
+    if (const DWORD err = NormalisePath(pattern, &native, true, &driveRoot); err != ERROR_SUCCESS) {
+        return FailHandle(err);
     }
-    const std::string native = parsed.isHost ? parsed.hostPath : parsed.ToString();
+    return FindFirstNative(native, driveRoot, data);
+}
+
+Handle Win32FileSystem::FindFirstFileListing(std::string_view pattern, bool driveRoot, FindData* data) {
+    std::string native;
+    if (const DWORD err = NormalisePath(pattern, &native, true); err != ERROR_SUCCESS) {
+        return FailHandle(err);
+    }
+    return FindFirstNative(native, driveRoot, data);
+}
+
+Handle Win32FileSystem::FindFirstNative(const std::string& pattern, bool driveRoot, FindData* data) {
     FindEntry entry;
-    const NativeHandle h = win32::FindFirstFileA(native, &entry);
+    const NativeHandle h = win32::FindFirstFileA(pattern, &entry);
     if (h == InvalidNative) {
-        Failed();
-        return InvalidHandle;
+        return FailHandle(LastWin32Error());
     }
     auto listing = std::make_unique<Listing>();
     listing->native = h;
-    listing->root = !parsed.isHost && parsed.components.size() == 1;
+    listing->root = driveRoot;
     // A drive root has no dot entries on FAT; some file systems list them there all the same.
     while (listing->root && IsDotEntry(entry.name)) {
         if (!win32::FindNextFileA(h, &entry)) {
             const DWORD err = LastWin32Error();
             win32::FindClose(h);
-            SetLastError(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
-            return InvalidHandle;
+            return FailHandle(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
         }
     }
     *data = ToFindData(entry);
@@ -420,13 +402,12 @@ Handle Win32FileSystem::FindFirstFile(std::string_view pattern, FindData* data) 
 BOOL Win32FileSystem::FindNextFile(Handle h, FindData* data) {
     auto it = listings_.find(h);
     if (it == listings_.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return Fail(ERROR_INVALID_HANDLE);
     }
     FindEntry entry;
     do {
         if (!win32::FindNextFileA(it->second->native, &entry)) {
-            return Failed();
+            return Win32Failed();
         }
     } while (it->second->root && IsDotEntry(entry.name));
     *data = ToFindData(entry);
@@ -436,12 +417,11 @@ BOOL Win32FileSystem::FindNextFile(Handle h, FindData* data) {
 BOOL Win32FileSystem::FindClose(Handle h) {
     auto it = listings_.find(h);
     if (it == listings_.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return Fail(ERROR_INVALID_HANDLE);
     }
     const NativeHandle native = it->second->native;
     listings_.erase(it);
-    return win32::FindClose(native) ? TRUE : Failed();
+    return win32::FindClose(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
@@ -454,7 +434,7 @@ BOOL Win32FileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD to
                                   BOOL abort, void** context) {
     OpenFile* f = files_.count(h) != 0 ? files_.at(h).get() : nullptr;
     if (f != nullptr) {
-        f->writtenSinceTimes = f->timesSet;
+        f->Written();
     }
     return BackupWriteStream(f != nullptr ? f->backup.get() : nullptr, buffer, toWrite, written, abort,
                              context);

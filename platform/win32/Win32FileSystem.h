@@ -43,17 +43,27 @@ public:
     BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
                      void** context) override;
 
+    // FindFirstFile with the caller saying whether the folder listed is a drive's root, which
+    // lists no dot entries: a folder shown as a drive is one.
+    Handle FindFirstFileListing(std::string_view pattern, bool driveRoot, FindData* data);
+
 private:
     struct OpenFile;
     struct Listing;
     OpenFile* Find(Handle h);
+    Handle FindFirstNative(const std::string& pattern, bool driveRoot, FindData* data);
     DWORD DeleteTreeAt(const std::string& path);
 
     std::map<Handle, std::unique_ptr<OpenFile>> files_;
     std::map<Handle, std::unique_ptr<Listing>> listings_;
 };
 
-// The path the Win32 calls get for a path of ours, or the error that refuses it.
-DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards = false);
+// Hands the Win32 error of the call that just failed on as the platform's last error; FALSE.
+BOOL Win32Failed();
+
+// The path the Win32 calls get for a path of ours, or the error that refuses it. *inDriveRoot
+// (when asked for): the path names an entry of a drive's root folder.
+DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards = false,
+                    bool* inDriveRoot = nullptr);
 
 } // namespace platform::win32

@@ -4,16 +4,9 @@
 #include "platform/win32/Sys.h"
 #include "platform/win32/Win32FileSystem.h"
 
-#include <cstdlib>
-
 namespace platform::win32 {
 
 namespace {
-
-class NoPollWatcher final : public DeviceWatcher {
-public:
-    std::vector<UINT> Poll() override { return {}; }
-};
 
 class Win32Platform final : public Platform {
 public:
@@ -52,8 +45,7 @@ UINT Win32Volumes::GetDriveType(std::string_view root) {
 BOOL Win32Volumes::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) {
     std::string name;
     if (!win32::GetVolumeLabel(RootOf(root), &name)) {
-        SetLastError(LastWin32Error());
-        return FALSE;
+        return Win32Failed();
     }
     if (name.size() > maxLength) {
         name.resize(maxLength);
@@ -66,8 +58,7 @@ BOOL Win32Volumes::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerClus
                                     DWORD* freeClusters, DWORD* totalClusters) {
     std::uint32_t spc = 0, bps = 0, fc = 0, tc = 0;
     if (!win32::GetDiskFreeSpaceA(RootOf(root), &spc, &bps, &fc, &tc)) {
-        SetLastError(LastWin32Error());
-        return FALSE;
+        return Win32Failed();
     }
     *sectorsPerCluster = spc;
     *bytesPerSector = bps;
@@ -79,34 +70,21 @@ BOOL Win32Volumes::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerClus
 Handle Win32Volumes::FindFirstVolume(std::string* volumeName) {
     const NativeHandle h = win32::FindFirstVolumeA(volumeName);
     if (h == InvalidNative) {
-        SetLastError(LastWin32Error());
-        return InvalidHandle;
+        return FailHandle(LastWin32Error());
     }
     return h;
 }
 
 BOOL Win32Volumes::FindNextVolume(Handle h, std::string* volumeName) {
-    if (!win32::FindNextVolumeA(h, volumeName)) {
-        SetLastError(LastWin32Error());
-        return FALSE;
-    }
-    return TRUE;
+    return win32::FindNextVolumeA(h, volumeName) ? TRUE : Win32Failed();
 }
 
 BOOL Win32Volumes::FindVolumeClose(Handle h) {
-    if (!win32::FindVolumeClose(h)) {
-        SetLastError(LastWin32Error());
-        return FALSE;
-    }
-    return TRUE;
+    return win32::FindVolumeClose(h) ? TRUE : Win32Failed();
 }
 
 BOOL Win32Volumes::QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) {
-    if (!win32::QueryVolumeDiskExtents(std::string(volumeNameWithoutBackslash))) {
-        SetLastError(LastWin32Error());
-        return FALSE;
-    }
-    return TRUE;
+    return win32::QueryVolumeDiskExtents(std::string(volumeNameWithoutBackslash)) ? TRUE : Win32Failed();
 }
 
 DWORD Win32Volumes::FormatDrive(UINT /*driveNumber*/, const FormatRequest& /*request*/) {

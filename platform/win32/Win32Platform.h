@@ -7,8 +7,15 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform::win32 {
+
+// The device watcher of the platforms on Windows itself: nothing to poll.
+class NoPollWatcher final : public DeviceWatcher {
+public:
+    std::vector<UINT> Poll() override { return {}; }
+};
 
 class Win32Volumes final : public Volumes {
 public:

@@ -172,7 +172,7 @@ NativeWindow Win32Ui::OwnerFor(const Dialog* owner) const {
 
 INT_PTR Win32Ui::RunModal(Dialog& dlg) {
     Running running(*this, dlg);
-    const NativeWindow owner = running_.empty() ? 0 : running_.back()->hwnd();
+    const NativeWindow owner = OwnerFor(nullptr);
     running_.push_back(&running);
     const std::intptr_t result =
         win32::RunDialog(DialogTemplateBytes(dlg.Template(), resources::IDR_MAINFRAME), owner, &running);
@@ -230,8 +230,7 @@ BOOL Win32Ui::GetSaveFileName(Dialog* owner, FileDialogRequest& request) {
 
 void Win32Ui::FormatDriveDialog(UINT driveNumber, Volumes& /*volumes*/) {
     // The shell formats the drive itself; it needs a window to centre on, the main one.
-    Running* main = Find(mainWindow_);
-    ShellFormatDrive(main != nullptr ? main->hwnd() : OwnerFor(nullptr), driveNumber);
+    ShellFormatDrive(OwnerFor(mainWindow_), driveNumber);
 }
 
 void Win32Ui::BeginWaitCursor() {

@@ -37,6 +37,7 @@ public:
 private:
     class Running;
     Running* Find(const Dialog* dlg) const;
+    // The window of owner while it runs, otherwise the innermost running one (0: none).
     NativeWindow OwnerFor(const Dialog* owner) const;
 
     Platform& platform_;

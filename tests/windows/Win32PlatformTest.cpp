@@ -2,7 +2,7 @@
 // backup stream against the system's own, and the drive queries.
 //
 // The drive is FK_WIN32_TEST_DRIVE (a letter, E): its whole content is deleted before every
-// case, so the runner names a drive made for the tests (under Wine, tests/windows/run-wine-tests.sh
+// case, so the runner names a drive made for the tests (under Wine, tests/windows/with-wine-drive.sh
 // maps E: to an empty temporary folder and marks it removable). Without it the cases are skipped.
 #include "platform/win32/Win32Platform.h"
 #include "platform/api/LastError.h"

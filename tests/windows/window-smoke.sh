@@ -25,10 +25,15 @@ cleanup() {
     rm -f "$display_file"
 }
 trap cleanup EXIT
-for _ in $(seq 50); do
+# A loaded machine may take a while to start it; without a number there is no display to test on.
+for _ in $(seq 300); do
     [ -s "$display_file" ] && break
     sleep 0.1
 done
+[ -s "$display_file" ] || {
+    echo "Xvfb gave no display number" >&2
+    exit 1
+}
 export DISPLAY=:$(head -n1 "$display_file")
 
 # Waits until a window with exactly this title is mapped; prints its id.

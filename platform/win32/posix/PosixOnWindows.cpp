@@ -110,6 +110,19 @@ HANDLE Native(int fd) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
+// The OVERLAPPED position of a positioned read or write.
+OVERLAPPED At(off_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    return at;
+}
+
+// One ReadFile or WriteFile moves at most 1 GiB; POSIX lets pread and pwrite move less than asked.
+DWORD Chunk(size_t count) {
+    return count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+}
+
 } // namespace
 
 int fk_posix_stat(const char* path, struct fk_posix_stat* st) {
@@ -136,13 +149,15 @@ int fk_posix_fstat(int fd, struct fk_posix_stat* st) {
 int flock(int fd, int operation) {
     const HANDLE h = Native(fd);
     OVERLAPPED whole{};
-    if ((operation & 8) != 0) { // LOCK_UN
+    if ((operation & LOCK_UN) != 0) {
         return UnlockFileEx(h, 0, MAXDWORD, MAXDWORD, &whole) ? 0 : Fail(GetLastError());
     }
-    // A change between shared and exclusive is an unlock and a new lock, as flock allows.
+    // A change between shared and exclusive is an unlock and a new lock, as flock allows. The
+    // unlock fails (ERROR_NOT_LOCKED) when no lock is held, which is no error; a bad handle
+    // fails the lock below as well.
     UnlockFileEx(h, 0, MAXDWORD, MAXDWORD, &whole);
-    DWORD flags = (operation & 2) != 0 ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-    if ((operation & 4) != 0) {
+    DWORD flags = (operation & LOCK_EX) != 0 ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+    if ((operation & LOCK_NB) != 0) {
         flags |= LOCKFILE_FAIL_IMMEDIATELY;
     }
     if (!LockFileEx(h, flags, 0, MAXDWORD, MAXDWORD, &whole)) {
@@ -157,12 +172,9 @@ int flock(int fd, int operation) {
 }
 
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    OVERLAPPED at = At(offset);
     DWORD got = 0;
-    const DWORD n = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
-    if (!ReadFile(Native(fd), buffer, n, &got, &at)) {
+    if (!ReadFile(Native(fd), buffer, Chunk(count), &got, &at)) {
         const DWORD err = GetLastError();
         return err == ERROR_HANDLE_EOF ? 0 : Fail(err);
     }
@@ -170,12 +182,9 @@ ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
 }
 
 ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    OVERLAPPED at = At(offset);
     DWORD done = 0;
-    const DWORD n = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
-    if (!WriteFile(Native(fd), buffer, n, &done, &at)) {
+    if (!WriteFile(Native(fd), buffer, Chunk(count), &done, &at)) {
         return Fail(GetLastError());
     }
     return static_cast<ssize_t>(done);
