@@ -36,10 +36,11 @@ done
 }
 export DISPLAY=:$(head -n1 "$display_file")
 
-# Waits until a window with exactly this title is mapped; prints its id.
+# Waits until a window with exactly this title is mapped (up to $2 half-seconds, 60 s unless
+# given); prints its id.
 wait_for() {
     local title=$1 id
-    for _ in $(seq 120); do
+    for _ in $(seq "${2:-120}"); do
         id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n1 || true)
         if [ -n "$id" ]; then
             echo "$id"
@@ -52,7 +53,12 @@ wait_for() {
 }
 
 "$wine_run" "$prefix" "$program" >"$out/program.log" 2>&1 &
-main=$(wait_for "$main_title")
+# The first start in the prefix also brings Wine's own services up, which on a loaded machine
+# has taken over a minute.
+main=$(wait_for "$main_title" 360) || {
+    tail -n 20 "$out/program.log" >&2
+    exit 1
+}
 sleep 1 # let it paint
 import -window root "$out/main-window.png"
 echo "main window: $(xdotool getwindowname "$main")"
