@@ -28,9 +28,12 @@ public:
     virtual DWORD GetLogicalDrives() = 0;
     // GetDriveType of a root "X:\" or of a volume name from the volume enumeration.
     virtual UINT GetDriveType(std::string_view root) = 0;
-    // GetVolumeInformation, label only, at most maxLength characters. FALSE with the last error
-    // set when the medium is absent (ERROR_NOT_READY) or the label cannot be read.
-    virtual BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength = 255) = 0;
+    // GetVolumeInformation: the volume label, at most maxLength characters, and the volume's
+    // serial number (FAT's volume ID, new with every format; 0 where the platform cannot tell),
+    // each only where a place for it is given. FALSE with the last error set when the medium is
+    // absent (ERROR_NOT_READY) or the volume cannot be read.
+    virtual BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength = 255,
+                                DWORD* serialNumber = nullptr) = 0;
     // GetDiskFreeSpace.
     virtual BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                                   DWORD* freeClusters, DWORD* totalClusters) = 0;

@@ -1,7 +1,7 @@
 // The Windows rules that every platform's file services keep alike: how CreateFile opens an
 // entry that exists, share modes between two opens of one file, the attribute word an entry
-// reads back with, how times are handed out, the label a format gives a volume, and how a find
-// or volume enumeration steps on.
+// reads back with, how times are handed out, the label a format gives a volume, how a volume
+// serial is written, and how a find or volume enumeration steps on.
 #pragma once
 
 #include "platform/api/LastError.h"
@@ -109,6 +109,39 @@ inline DWORD FatVolumeLabel(std::string_view requested, std::string* label) {
     *label = ToUpperAscii(requested.substr(0, 11));
     label->erase(label->find_last_not_of(' ') + 1);
     return ERROR_SUCCESS;
+}
+
+// A volume serial in the form Windows shows and FAT tools print it ("1A2B-3C4D"), and back.
+// Reading accepts either case and refuses anything else.
+inline std::string VolumeSerialText(DWORD serial) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string text(9, '-');
+    for (int i = 0; i < 8; ++i) {
+        text[static_cast<std::size_t>(i < 4 ? i : i + 1)] = Hex[(serial >> (28 - 4 * i)) & 0xF];
+    }
+    return text;
+}
+inline bool ParseVolumeSerial(std::string_view text, DWORD* serial) {
+    if (text.size() != 9 || text[4] != '-') {
+        return false;
+    }
+    DWORD value = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i == 4) {
+            continue;
+        }
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
+        if (digit < 0) {
+            return false;
+        }
+        value = (value << 4) | static_cast<DWORD>(digit);
+    }
+    *serial = value;
+    return true;
 }
 
 // What FindFirstFile or FindFirstVolume found, handed out one at a time by the Next calls.

@@ -1,6 +1,6 @@
 // The machine's block devices through libudev: the disks and their partitions with the
-// attributes discovery decides by, and the labels udev read from the volumes (the names of
-// /dev/disk/by-label).
+// attributes discovery decides by, and the labels and UUIDs udev read from the volumes (the
+// names of /dev/disk/by-label and by-uuid).
 #include "platform/host/Discovery.h"
 
 #include <libudev.h>
@@ -27,11 +27,15 @@ std::uint64_t Number(const char* s) {
     return s == nullptr ? 0 : std::strtoull(s, nullptr, 10);
 }
 
-// The volume's label as udev encodes it for by-label ("MY\x20CARD"), decoded.
+// The volume's label as udev encodes it for by-label ("MY\x20CARD"), decoded, and its UUID.
 void NoteLabel(udev_device* device, const std::string& name, BlockDevices* out) {
     const char* encoded = udev_device_get_property_value(device, "ID_FS_LABEL_ENC");
     if (encoded != nullptr && *encoded != '\0') {
         out->labels[name] = DecodeUdevEscapes(encoded);
+    }
+    const char* uuid = udev_device_get_property_value(device, "ID_FS_UUID");
+    if (uuid != nullptr && *uuid != '\0') {
+        out->serials[name] = uuid;
     }
 }
 

@@ -107,6 +107,10 @@ std::vector<HostDrive> DiscoverBlockDrives(const BlockDevices& devices,
             d.label = it->second;
             d.hasFileSystem = true;
         }
+        if (auto it = devices.serials.find(chosen->name); it != devices.serials.end()) {
+            d.serial = it->second;
+            d.hasFileSystem = true;
+        }
         if (mount != nullptr) {
             d.mountPoint = mount->mountPoint;
             d.fsType = mount->fsType;
@@ -268,6 +272,9 @@ bool ParseFatBootSector(const std::uint8_t* s, std::size_t size, FatGeometry* ou
     out->sectorsPerCluster = spc;
     out->totalClusters = static_cast<DWORD>(clusters);
     out->fatBits = clusters < 4085 ? 12 : clusters < 65525 ? 16 : 32;
+    // The volume ID follows the extended boot signature 0x29, which FAT32 keeps further on.
+    const std::size_t signature = u16(22) != 0 ? 38 : 66;
+    out->serial = s[signature] == 0x29 ? u32(signature + 1) : 0;
     return true;
 }
 

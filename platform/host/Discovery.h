@@ -51,6 +51,7 @@ struct BlockDisk {
 struct BlockDevices {
     std::vector<BlockDisk> disks;
     std::map<std::string, std::string> labels;
+    std::map<std::string, std::string> serials; // the volumes' UUIDs ("1234-ABCD" on FAT)
 };
 
 // Walks the block devices with libudev.
@@ -114,13 +115,14 @@ private:
     std::map<std::string, char> letters_;
 };
 
-// FAT volume geometry from a boot sector (the first 512 bytes of the volume); the label is
-// VolumeProbe's.
+// FAT volume geometry and volume ID from a boot sector (the first 512 bytes of the volume); the
+// label is VolumeProbe's.
 struct FatGeometry {
     DWORD bytesPerSector = 0;
     DWORD sectorsPerCluster = 0;
     DWORD totalClusters = 0; // data clusters
     int fatBits = 0;         // 12, 16 or 32
+    DWORD serial = 0;        // the volume ID, 0 when the boot sector has none
 };
 bool ParseFatBootSector(const std::uint8_t* sector, std::size_t size, FatGeometry* out);
 // Reads the boot sector of a device or image file; false when it cannot be read or is not FAT.

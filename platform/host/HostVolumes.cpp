@@ -45,6 +45,28 @@ std::string VolumeNameOf(const std::string& key) {
     return text;
 }
 
+// The serial as Windows reports it: FAT's volume ID, which udisks2 and udev show as "1234-ABCD";
+// another file system's UUID folded into 32 bits (it serves only to tell cards apart); without
+// either, the boot sector's where it can be read; else 0, unknown.
+DWORD VolumeSerialOf(const HostDrive& d) {
+    DWORD serial = 0;
+    if (ParseVolumeSerial(d.serial, &serial)) {
+        return serial;
+    }
+    if (!d.serial.empty()) {
+        std::uint32_t h = 2166136261u;
+        for (const unsigned char c : d.serial) {
+            h = (h ^ c) * 16777619u;
+        }
+        return h;
+    }
+    FatGeometry fat;
+    if (!d.volumeDevice.empty() && ReadFatBootSector(d.volumeDevice, &fat)) {
+        return fat.serial;
+    }
+    return 0;
+}
+
 } // namespace
 
 HostVolumes::HostVolumes(VolumesConfig config, std::unique_ptr<UdisksService> udisks)
@@ -130,8 +152,14 @@ UINT HostVolumes::GetDriveType(std::string_view root) {
     return d == nullptr ? DRIVE_NO_ROOT_DIR : d->type;
 }
 
-BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) {
-    label->clear();
+BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength,
+                                 DWORD* serialNumber) {
+    if (label != nullptr) {
+        label->clear();
+    }
+    if (serialNumber != nullptr) {
+        *serialNumber = 0;
+    }
     const char letter = LetterOf(root);
     if (letter == 0) {
         return Fail(ERROR_INVALID_NAME);
@@ -153,12 +181,17 @@ BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWOR
     if (!d->hasFileSystem) {
         return Fail(ERROR_UNRECOGNIZED_VOLUME);
     }
-    std::string text = d->label;
-    VolumeProbe probe;
-    if (text.empty() && !viaUdisks_ && !d->volumeDevice.empty() && ProbeVolume(d->volumeDevice, &probe)) {
-        text = probe.label;
+    if (label != nullptr) {
+        std::string text = d->label;
+        VolumeProbe probe;
+        if (text.empty() && !viaUdisks_ && !d->volumeDevice.empty() && ProbeVolume(d->volumeDevice, &probe)) {
+            text = probe.label;
+        }
+        *label = text.substr(0, maxLength);
     }
-    *label = text.substr(0, maxLength);
+    if (serialNumber != nullptr) {
+        *serialNumber = VolumeSerialOf(*d);
+    }
     return TRUE;
 }
 

@@ -41,7 +41,8 @@ public:
 
     DWORD GetLogicalDrives() override;
     UINT GetDriveType(std::string_view root) override;
-    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength = 255) override;
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength = 255,
+                        DWORD* serialNumber = nullptr) override;
     BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                           DWORD* freeClusters, DWORD* totalClusters) override;
     Handle FindFirstVolume(std::string* volumeName) override;

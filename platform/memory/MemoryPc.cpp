@@ -155,6 +155,10 @@ public:
             }
             auto drive = std::make_unique<Drive>();
             drive->config = config;
+            if (drive->config.serial == 0) {
+                // A serial of its own per card: 'E' gives 4D450045.
+                drive->config.serial = 0x4D450000u | static_cast<unsigned char>(letter);
+            }
             drive->config.letter = letter;
             drive->root = NewNode("", true);
             drives_[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
@@ -204,6 +208,9 @@ public:
             d->root = NewNode("", true);
             d->used = 0;
             ++d->generation;
+            // A format writes a new volume ID.
+            d->config.serial = d->config.serial * 1664525u + 1013904223u;
+            d->config.serial = d->config.serial != 0 ? d->config.serial : 1;
         }
     }
 
@@ -551,13 +558,18 @@ public:
         return d == nullptr ? DRIVE_NO_ROOT_DIR : d->config.type;
     }
 
-    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override {
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength,
+                        DWORD* serialNumber) override {
         Drive* d = nullptr;
-        const DWORD err = label == nullptr ? ERROR_INVALID_PARAMETER : VolumeOf(root, &d);
-        if (err != ERROR_SUCCESS) {
+        if (const DWORD err = VolumeOf(root, &d)) {
             return Fail(err);
         }
-        label->assign(d->config.label, 0, maxLength);
+        if (label != nullptr) {
+            label->assign(d->config.label, 0, maxLength);
+        }
+        if (serialNumber != nullptr) {
+            *serialNumber = d->config.serial;
+        }
         return TRUE;
     }
 

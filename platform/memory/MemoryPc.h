@@ -28,6 +28,7 @@ struct MemoryDriveConfig {
     DWORD bytesPerSector = 512;
     DWORD sectorsPerCluster = 4;
     DWORD totalClusters = 31264; // 64,028,672 bytes with the two values above
+    DWORD serial = 0;            // the volume serial; 0: one made from the letter
 };
 
 // One entry of a drive, as MemoryPc::Walk and MemoryPc::Entries report it.
@@ -48,7 +49,8 @@ public:
     // Inserts or pulls a drive's medium. A pulled card keeps its files for when it comes back;
     // handles opened before the pull stay dead (ERROR_NOT_READY). Poll reports the change.
     virtual void SetMedia(char letter, bool present) = 0;
-    // Empties a drive (a freshly formatted card); handles opened on it before stay dead.
+    // Empties a drive (a freshly formatted card, with a new volume serial); handles opened on it
+    // before stay dead.
     virtual void Wipe(char letter) = 0;
     // Bytes of the drive in use: files rounded up to whole clusters, one cluster per directory.
     virtual std::uint64_t UsedBytes(char letter) const = 0;

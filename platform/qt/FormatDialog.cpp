@@ -88,8 +88,10 @@ FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
     label_->setObjectName(QStringLiteral("volumeLabel"));
     label_->setMaxLength(11); // a FAT volume label holds 11 characters
     std::string current;
-    if (volumes_.GetVolumeLabel(root_, &current) != FALSE) {
+    DWORD serial = 0;
+    if (volumes_.GetVolumeLabel(root_, &current, 255, &serial) != FALSE) {
         label_->setText(QString::fromStdString(current));
+        serial_ = serial;
     }
     quick_ = new QCheckBox(QStringLiteral("&Quick Format"), this);
     quick_->setObjectName(QStringLiteral("quickFormat"));
@@ -152,6 +154,16 @@ void FormatDialog::Start() {
     if (answer != QMessageBox::Ok) {
         return;
     }
+    // The card may have been swapped for another while the dialog was open: the user chose to
+    // erase the card it shows, not whatever is in the drive now.
+    DWORD serial = 0;
+    if (serial_ && (volumes_.GetVolumeLabel(root_, nullptr, 0, &serial) == FALSE || serial != *serial_)) {
+        QMessageBox::critical(this, title,
+                              QStringLiteral("The card in the drive has been replaced by another card since "
+                                             "this dialog was opened. It has not been formatted.\n"
+                                             "Close this dialog and start again."));
+        return;
+    }
     const FormatRequest request = Request();
     setEnabled(false);
     progress_->setValue(0);
@@ -164,6 +176,10 @@ void FormatDialog::Start() {
     setEnabled(true);
     if (error == ERROR_SUCCESS) {
         progress_->setValue(100);
+        // The new file system has a serial of its own: this card may be formatted again.
+        if (volumes_.GetVolumeLabel(root_, nullptr, 0, &serial) != FALSE) {
+            serial_ = serial;
+        }
         QMessageBox::information(this, title, QStringLiteral("Format Complete."));
         capacity_->setItemText(0, CapacityText(volumes_, root_));
     } else {

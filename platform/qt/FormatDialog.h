@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -45,6 +47,8 @@ private:
     QPushButton* start_ = nullptr;
     QPushButton* close_ = nullptr;
     bool formatting_ = false;
+    // The serial of the card the dialog shows (its label and capacity); nothing when unknown.
+    std::optional<DWORD> serial_;
 };
 
 // Shows the format dialog without an owner and returns when the user closes it. It runs as a

@@ -1,4 +1,5 @@
 // pc.ini: reading, writing and the small edits of simpc and the tests.
+#include "platform/common/FileRules.h"
 #include "platform/common/WinPath.h"
 #include "platform/sim/SimulatedPc.h"
 
@@ -152,6 +153,9 @@ std::string SimPcDescription::ToIni() const {
         out << "reserved = " << d.reserved << "\n";
         out << "fault = " << SimFaultName(d.fault) << "\n";
         out << "volume = " << (d.volume ? "yes" : "no") << "\n";
+        if (d.serial != 0) {
+            out << "serial = " << VolumeSerialText(d.serial) << "\n";
+        }
     }
     return out.str();
 }
@@ -222,6 +226,8 @@ bool SimPcDescription::ParseIni(std::string_view text, SimPcDescription* out, st
             ok = ParseSimFault(ToLowerAscii(value), &current->fault);
         } else if (key == "volume") {
             ok = ParseBool(value, &current->volume);
+        } else if (key == "serial") {
+            ok = ParseVolumeSerial(value, &current->serial);
         } else {
             return fail("unknown key '" + key + "'");
         }
@@ -306,6 +312,30 @@ bool SimFill(const std::string& pcFolder, char letter, std::uint64_t bytes, std:
 
 bool SimSetFault(const std::string& pcFolder, char letter, SimFault fault, std::string* error) {
     return Edit(pcFolder, letter, error, [&](SimDriveConfig& d) { d.fault = fault; });
+}
+
+bool SimSwapCard(const std::string& pcFolder, char letter, std::string* error) {
+    return Edit(pcFolder, letter, error, [](SimDriveConfig& d) {
+        d.media = true;
+        d.serial = NextVolumeSerial(d.VolumeSerial());
+    });
+}
+
+DWORD SimDriveConfig::VolumeSerial() const {
+    if (serial != 0) {
+        return serial;
+    }
+    std::uint32_t h = 2166136261u;
+    for (const unsigned char c : std::string(1, letter) + folder) {
+        h = (h ^ c) * 16777619u;
+    }
+    return h != 0 ? h : 1;
+}
+
+DWORD NextVolumeSerial(DWORD serial) {
+    // Any other value serves; never 0, which reads as "not described".
+    const DWORD next = serial * 1664525u + 1013904223u;
+    return next != 0 && next != serial ? next : (serial ^ 0x80000000u) | 1u;
 }
 
 } // namespace platform

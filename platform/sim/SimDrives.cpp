@@ -126,15 +126,18 @@ UINT SimDrives::GetDriveType(std::string_view root) {
     return d == nullptr ? DRIVE_NO_ROOT_DIR : DriveTypeCode(d->config.type);
 }
 
-BOOL SimDrives::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) {
+BOOL SimDrives::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength,
+                               DWORD* serialNumber) {
     Drive* d = nullptr;
     if (DWORD err = VolumeDrive(root, &d)) {
         return Fail(err);
     }
-    if (label == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+    if (label != nullptr) {
+        *label = d->config.label.substr(0, maxLength);
     }
-    *label = d->config.label.substr(0, maxLength);
+    if (serialNumber != nullptr) {
+        *serialNumber = d->config.VolumeSerial();
+    }
     return TRUE;
 }
 
@@ -235,6 +238,8 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
         FatVolumeLabel(request.label, &label) != ERROR_SUCCESS) {
         return ERROR_INVALID_NAME;
     }
+    // A format writes a new volume ID.
+    const DWORD serial = NextVolumeSerial(d->config.VolumeSerial());
     if (!mapped_) {
         // The label is part of the description; write it first so that a failure leaves
         // the drive as it was.
@@ -245,12 +250,16 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
             return ERROR_GEN_FAILURE;
         }
         description.Find(d->config.letter)->label = label;
+        description.Find(d->config.letter)->serial = serial;
         if (!description.Save(pcFolder_, &error)) {
             return ERROR_WRITE_FAULT;
         }
         descriptionStamp_ = Stamp();
     }
     d->config.label = label;
+    d->config.serial = serial;
+    // The device-change poll knows the card by its serial; a format is not another card.
+    snapshot_[static_cast<std::size_t>(d->config.letter - 'A')].serial = serial;
     std::vector<std::string> names;
     if (DWORD listed = posix::ListNames(d->hostRoot, &names)) {
         return listed;
@@ -274,15 +283,18 @@ std::vector<UINT> SimDrives::Poll() {
     const auto now = Snapshot();
     std::vector<UINT> events;
     for (size_t i = 0; i < now.size(); ++i) {
-        const int before = snapshot_[i];
-        const int after = now[i];
+        const DriveState before = snapshot_[i];
+        const DriveState after = now[i];
         if (before == after) {
             continue;
         }
-        // 0 absent, 1 present without medium, 2 present with medium.
-        if (after == 0 || (before == 2 && after == 1)) {
+        // 0 absent, 1 present without medium, 2 present with medium. Another card in the
+        // reader (its serial differs) is the one card's removal and the other's arrival.
+        const bool swapped = before.presence == 2 && after.presence == 2;
+        if (after.presence == 0 || (before.presence == 2 && after.presence == 1) || swapped) {
             events.push_back(DBT_DEVICEREMOVECOMPLETE);
-        } else {
+        }
+        if (after.presence != 0 && !(before.presence == 2 && after.presence == 1)) {
             events.push_back(DBT_DEVICEARRIVAL);
         }
     }
@@ -365,10 +377,14 @@ bool SimDrives::Apply(const SimPcDescription& description, std::string* error) {
         }
         Drive& d = *slot;
         const bool mediaWas = d.config.media;
+        const DWORD serialWas = d.config.VolumeSerial();
         d.config = config;
-        if (mediaWas && !config.media) {
+        // Another card put in while the drive was not looked at: the old one went first.
+        const bool swapped = mediaWas && config.media && config.VolumeSerial() != serialWas;
+        if ((mediaWas && !config.media) || swapped) {
             d.mediaGeneration = ++generations_;
-        } else if (!mediaWas && config.media) {
+        }
+        if ((!mediaWas && config.media) || swapped) {
             d.used = ScanUsed(d); // possibly another card
         }
     }
@@ -381,10 +397,13 @@ bool SimDrives::Apply(const SimPcDescription& description, std::string* error) {
     return true;
 }
 
-std::array<int, 26> SimDrives::Snapshot() const {
-    std::array<int, 26> s{};
+std::array<SimDrives::DriveState, 26> SimDrives::Snapshot() const {
+    std::array<DriveState, 26> s{};
     for (size_t i = 0; i < drives_.size(); ++i) {
-        s[i] = drives_[i] == nullptr ? 0 : (drives_[i]->config.media ? 2 : 1);
+        if (drives_[i] != nullptr) {
+            const SimDriveConfig& c = drives_[i]->config;
+            s[i] = {c.media ? 2 : 1, c.media ? c.VolumeSerial() : 0};
+        }
     }
     return s;
 }

@@ -70,7 +70,8 @@ public:
     UINT GetDriveType(std::string_view root) override;
     BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                           DWORD* freeClusters, DWORD* totalClusters) override;
-    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override;
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength,
+                        DWORD* serialNumber) override;
     DWORD FormatDrive(UINT driveNumber, const FormatRequest& request) override;
     Handle FindFirstVolume(std::string* volumeName) override;
     BOOL FindNextVolume(Handle h, std::string* volumeName) override;
@@ -103,9 +104,17 @@ private:
         bool operator==(const DescriptionStamp&) const = default;
     };
 
+    // What the device-change poll compares: 0 absent, 1 present without medium, 2 with medium,
+    // and the medium's serial.
+    struct DriveState {
+        int presence = 0;
+        DWORD serial = 0;
+        bool operator==(const DriveState&) const = default;
+    };
+
     DescriptionStamp Stamp() const;
     bool Apply(const SimPcDescription& description, std::string* error);
-    std::array<int, 26> Snapshot() const;
+    std::array<DriveState, 26> Snapshot() const;
     // The drive of a volume query's root, with its medium in.
     DWORD VolumeDrive(std::string_view root, Drive** drive);
     std::uint64_t ScanUsed(const Drive& d) const;
@@ -121,7 +130,7 @@ private:
     std::uint64_t generations_ = 0;
     DescriptionStamp descriptionStamp_;
     std::chrono::steady_clock::time_point lastCheck_{};
-    std::array<int, 26> snapshot_{};
+    std::array<DriveState, 26> snapshot_{};
 };
 
 } // namespace platform::sim

@@ -11,11 +11,14 @@
 //   reserved = 0            ; bytes taken by "simpc fill"
 //   fault = none            ; none|write|read
 //   volume = yes            ; whether the volume answers the disk-extents query
+//   serial = 1A2B-3C4D      ; the volume serial (optional: one is made from letter and folder)
 //
 // Attribute words and the three FILETIMEs of every file and folder are kept beside the data in
 // <pc>/.meta/<letter>.tsv. Editing pc.ini while the program runs (media pulled or inserted)
 // makes file calls on that drive fail with ERROR_NOT_READY within ~100 ms (Refresh: at once)
-// and produces device-change events. Handles opened before a medium went away stay dead.
+// and produces device-change events. Handles opened before a medium went away stay dead. A new
+// serial with the medium in is another card in the reader: a removal and an arrival. Formatting
+// gives the volume a new serial, as a FAT format does.
 //
 // One SimulatedPc at a time per PC folder: an instance reads the metadata when it opens, so a
 // second one sees what the first had recorded by then. Not thread-safe: the program uses it
@@ -60,7 +63,11 @@ struct SimDriveConfig {
     std::uint64_t reserved = 0;
     SimFault fault = SimFault::None;
     bool volume = true;
+    DWORD serial = 0; // 0: not described; VolumeSerial() makes one
 
+    // The serial the volume reports: the described one, else one made from the letter and the
+    // folder (stable across runs, distinct for the cards of one PC).
+    DWORD VolumeSerial() const;
     std::uint64_t ClusterBytes() const { return std::uint64_t{bytesPerSector} * sectorsPerCluster; }
     std::uint64_t Capacity() const { return ClusterBytes() * totalClusters; }
 };
@@ -92,6 +99,10 @@ bool SimSetLabel(const std::string& pcFolder, char letter, const std::string& la
 // Reserves bytes of the drive, as if other data filled it.
 bool SimFill(const std::string& pcFolder, char letter, std::uint64_t bytes, std::string* error);
 bool SimSetFault(const std::string& pcFolder, char letter, SimFault fault, std::string* error);
+// Another card in the reader: the medium in, with a serial the drive has not had just now.
+bool SimSwapCard(const std::string& pcFolder, char letter, std::string* error);
+// A volume serial other than the given one and never 0: what a format or another card gets.
+DWORD NextVolumeSerial(DWORD serial);
 
 // The per-call fault hook of the fault-injection tests (FaultInjection.h), under the names the
 // simulated PC has always given it.

@@ -185,12 +185,15 @@ std::uint32_t GetLogicalDrives() {
 std::uint32_t GetDriveTypeA(const std::string& root) {
     return ::GetDriveTypeA(root.c_str());
 }
-bool GetVolumeLabel(const std::string& root, std::string* label) {
+bool GetVolumeLabel(const std::string& root, std::string* label, std::uint32_t* serial) {
     char name[MAX_PATH + 1] = {};
-    if (!::GetVolumeInformationA(root.c_str(), name, sizeof name, nullptr, nullptr, nullptr, nullptr, 0)) {
+    DWORD volumeSerial = 0;
+    if (!::GetVolumeInformationA(root.c_str(), name, sizeof name, &volumeSerial, nullptr, nullptr, nullptr,
+                                 0)) {
         return false;
     }
     *label = name;
+    *serial = volumeSerial;
     return true;
 }
 bool GetDiskFreeSpaceA(const std::string& root, std::uint32_t* sectorsPerCluster,

@@ -59,7 +59,8 @@ bool FindClose(NativeHandle h);
 // Drives and volumes.
 std::uint32_t GetLogicalDrives();
 std::uint32_t GetDriveTypeA(const std::string& root);
-bool GetVolumeLabel(const std::string& root, std::string* label);
+// GetVolumeInformationA: the label and the volume serial.
+bool GetVolumeLabel(const std::string& root, std::string* label, std::uint32_t* serial);
 bool GetDiskFreeSpaceA(const std::string& root, std::uint32_t* sectorsPerCluster,
                        std::uint32_t* bytesPerSector, std::uint32_t* freeClusters,
                        std::uint32_t* totalClusters);

@@ -42,15 +42,22 @@ UINT Win32Volumes::GetDriveType(std::string_view root) {
     return win32::GetDriveTypeA(RootOf(root));
 }
 
-BOOL Win32Volumes::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) {
+BOOL Win32Volumes::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength,
+                                  DWORD* serialNumber) {
     std::string name;
-    if (!win32::GetVolumeLabel(RootOf(root), &name)) {
+    std::uint32_t serial = 0;
+    if (!win32::GetVolumeLabel(RootOf(root), &name, &serial)) {
         return Win32Failed();
     }
     if (name.size() > maxLength) {
         name.resize(maxLength);
     }
-    *label = name;
+    if (label != nullptr) {
+        *label = name;
+    }
+    if (serialNumber != nullptr) {
+        *serialNumber = serial;
+    }
     return TRUE;
 }
 

@@ -21,7 +21,8 @@ class Win32Volumes final : public Volumes {
 public:
     DWORD GetLogicalDrives() override;
     UINT GetDriveType(std::string_view root) override;
-    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override;
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength,
+                        DWORD* serialNumber) override;
     BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                           DWORD* freeClusters, DWORD* totalClusters) override;
     Handle FindFirstVolume(std::string* volumeName) override;

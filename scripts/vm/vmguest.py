@@ -11,8 +11,9 @@ removable=on on a qemu-xhci controller, each on a raw card image of the host.
         g.unplug("reader0"); g.plug("reader0")      # USB hot-plug through QEMU's monitor
         g.power_cut()                               # QEMU stops at once; nothing is flushed
 
-Tests inside the guest may ask the host for hot-plug on /dev/ttyS2: a line "unplug ID" or
-"plug ID" is answered "ok" once QEMU has done it, "check ID" (an unplugged reader) once its card
+Tests inside the guest may ask the host for hot-plug on /dev/ttyS2: a line "unplug ID", "plug ID"
+or "plug-spare ID" (the reader comes back with its spare card image, as if another card had been
+put in) is answered "ok" once QEMU has done it, "check ID" (an unplugged reader) once its card
 image passed fsck.fat -n; anything else is answered "error TEXT" (see serve_requests).
 
 As a command:  vmguest.py [--card ID=IMAGE ...] [--timeout S] BUILD_DIR -- COMMAND...
@@ -38,10 +39,12 @@ class GuestError(Exception):
 
 
 class Guest:
-    def __init__(self, build_dir, cards=None, memory_mb=1024, boot_timeout=180, log=None):
+    def __init__(self, build_dir, cards=None, spares=None, memory_mb=1024, boot_timeout=180, log=None):
         self.build_dir = os.path.abspath(build_dir)
         self.vm_dir = os.path.join(self.build_dir, "vm")
         self.cards = dict(cards or {})
+        # A second card image per reader, for swapping cards in one reader.
+        self.spares = dict(spares or {})
         self.memory_mb = memory_mb
         self.boot_timeout = boot_timeout
         self.log = log or sys.stderr
@@ -93,9 +96,11 @@ class Guest:
             "-device", "qemu-xhci,id=xhci",
         ]
         for ident, image in self.cards.items():
-            args += ["-blockdev", self._blockdev(ident, image)]
+            args += ["-blockdev", self._blockdev(ident + "-card", image)]
             args += ["-device", self._reader(ident)]
             self.plugged.add(ident)
+        for ident, image in self.spares.items():
+            args += ["-blockdev", self._blockdev(ident + "-spare", image)]
         self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
@@ -208,13 +213,21 @@ class Guest:
                 # events ({"event": ...}) are not waited for
 
     def unplug(self, ident):
-        """Pulls the reader ident off the USB bus (the card image stays as it is)."""
+        """Pulls the reader ident off the USB bus (the card image stays as it is); returns once
+        QEMU has let go of it, so that it can be plugged in again at once."""
         self.qmp("device_del", id=ident)
+        deadline = time.monotonic() + 20
+        while any(p.get("name") == ident for p in self.qmp("qom-list", path="/machine/peripheral")):
+            if time.monotonic() > deadline:
+                raise GuestError("%s is still on the bus" % ident)
+            time.sleep(0.05)
         self.plugged.discard(ident)
 
-    def plug(self, ident):
-        """Plugs the reader ident back in, with the same card image."""
-        self.qmp("device_add", **self._reader_args(ident))
+    def plug(self, ident, spare=False):
+        """Plugs the reader ident back in, with its card image or its spare one."""
+        if spare and ident not in self.spares:
+            raise GuestError("%s has no spare card" % ident)
+        self.qmp("device_add", **self._reader_args(ident, spare))
         self.plugged.add(ident)
 
     def serve_requests(self):
@@ -235,6 +248,8 @@ class Guest:
                         self.unplug(words[1])
                     elif len(words) == 2 and words[0] == "plug":
                         self.plug(words[1])
+                    elif len(words) == 2 and words[0] == "plug-spare":
+                        self.plug(words[1], spare=True)
                     elif len(words) == 2 and words[0] == "check":
                         self.check_card(words[1])
                     else:
@@ -263,13 +278,13 @@ class Guest:
             raise GuestError(" / ".join(findings[:6]))
 
     @staticmethod
-    def _blockdev(ident, image):
-        return "driver=raw,node-name=%s-card,file.driver=file,file.filename=%s,file.locking=off" % (
-            ident, os.path.abspath(image))
+    def _blockdev(node, image):
+        return "driver=raw,node-name=%s,file.driver=file,file.filename=%s,file.locking=off" % (
+            node, os.path.abspath(image))
 
     @staticmethod
-    def _reader_args(ident):
-        return {"driver": "usb-storage", "bus": "xhci.0", "drive": ident + "-card",
+    def _reader_args(ident, spare=False):
+        return {"driver": "usb-storage", "bus": "xhci.0", "drive": ident + ("-spare" if spare else "-card"),
                 "removable": "on", "id": ident}
 
     def _reader(self, ident):

@@ -26,7 +26,7 @@ class NoVolumes : public Volumes {
 public:
     DWORD GetLogicalDrives() override { return 0; }
     UINT GetDriveType(std::string_view) override { return DRIVE_NO_ROOT_DIR; }
-    BOOL GetVolumeLabel(std::string_view, std::string*, DWORD) override { return FALSE; }
+    BOOL GetVolumeLabel(std::string_view, std::string*, DWORD, DWORD*) override { return FALSE; }
     BOOL GetDiskFreeSpace(std::string_view, DWORD*, DWORD*, DWORD*, DWORD*) override { return FALSE; }
     Handle FindFirstVolume(std::string*) override { return InvalidHandle; }
     BOOL FindNextVolume(Handle, std::string*) override { return FALSE; }

@@ -255,7 +255,7 @@ TEST(UdisksSnapshot, DrivesFromObjects) {
 }
 
 // A real FAT16 image of a 64,028,672-byte card, made by mkfs.fat where it is installed: its geometry
-// from the boot sector, its label from the volume probe.
+// and volume ID from the boot sector, its label from the volume probe.
 TEST(FatBootSector, GeometryGivesTheCardsCapacity) {
     if (!hosttest::HaveProgram("mkfs.fat")) {
         GTEST_SKIP() << "mkfs.fat (dosfstools) is not installed: the real-image half is skipped";
@@ -264,9 +264,12 @@ TEST(FatBootSector, GeometryGivesTheCardsCapacity) {
     const std::string image = dir / "card.img";
     // 125056 sectors of 512 bytes: 62528 KiB.
     FatGeometry g;
-    ASSERT_EQ(std::system(("mkfs.fat -F 16 -n VOXCARD -C " + image + " 62528 >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("mkfs.fat -F 16 -n VOXCARD -i 1A2B3C4D -C " + image + " 62528 >/dev/null 2>&1").c_str()),
+        0);
     ASSERT_TRUE(ReadFatBootSector(image, &g));
     EXPECT_EQ(g.fatBits, 16);
+    EXPECT_EQ(g.serial, 0x1A2B3C4Du);
     VolumeProbe probe;
     ASSERT_TRUE(ProbeVolume(image, &probe));
     EXPECT_EQ(probe.label, "VOXCARD");

@@ -209,8 +209,10 @@ TEST_F(UdisksMock, CardIsFoundLabelledAndMountedWhenItsRootIsOpened) {
     EXPECT_EQ(p.Drives().GetDriveType("D:\\"), DRIVE_REMOVABLE);
     EXPECT_EQ(p.Drives().GetDriveType("E:\\"), DRIVE_REMOVABLE);
     std::string label;
-    EXPECT_TRUE(p.Drives().GetVolumeLabel("D:\\", &label));
+    DWORD serial = 0;
+    EXPECT_TRUE(p.Drives().GetVolumeLabel("D:\\", &label, 255, &serial));
     EXPECT_EQ(label, "VOXCARD");
+    EXPECT_EQ(serial, 0x1234ABCDu);
 
     // The empty reader is not ready; the card's root is mounted on first use and then present.
     EXPECT_EQ(p.Files().CreateFile("E:\\", GENERIC_READ, 0, OPEN_EXISTING, 0), InvalidHandle);

@@ -275,6 +275,13 @@ TEST_F(SimulatedPcTest, DeviceWatcherReportsArrivalAndRemoval) {
     EXPECT_TRUE(watcher.Poll().empty());
     ASSERT_TRUE(SimInsertMedia(folder_, 'G', &error));
     EXPECT_EQ(watcher.Poll(), std::vector<UINT>{DBT_DEVICEARRIVAL});
+    // Another card in the same reader: told apart by its serial, the one leaves, the other comes.
+    DWORD first = 0, second = 0;
+    ASSERT_TRUE(vol_->GetVolumeLabel("G:\\", nullptr, 0, &first));
+    ASSERT_TRUE(SimSwapCard(folder_, 'G', &error));
+    EXPECT_EQ(watcher.Poll(), (std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE, DBT_DEVICEARRIVAL}));
+    ASSERT_TRUE(vol_->GetVolumeLabel("G:\\", nullptr, 0, &second));
+    EXPECT_NE(first, second);
 
     // A reader plugged in (a new drive) and unplugged again.
     SimPcDescription d;
@@ -384,7 +391,14 @@ TEST_F(SimulatedPcTest, FormatEmptiesTheCardAndSetsTheLabel) {
     EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "NEWCARD"}),
               ERROR_SHARING_VIOLATION);
     fs_->CloseHandle(open);
+    DWORD serial = 0, formatted = 0;
+    ASSERT_TRUE(vol_->GetVolumeLabel("E:\\", nullptr, 0, &serial));
+    EXPECT_TRUE(pc_->Devices().Poll().empty());
     EXPECT_EQ(vol_->FormatDrive(4, FormatRequest{FormatRequest::FileSystemKind::Fat, "NEWCARD"}), 0u);
+    // A new volume ID, yet the same card in the reader: no device change.
+    ASSERT_TRUE(vol_->GetVolumeLabel("E:\\", nullptr, 0, &formatted));
+    EXPECT_NE(formatted, serial);
+    EXPECT_TRUE(pc_->Devices().Poll().empty());
     EXPECT_TRUE(fsys::is_empty(pc_->DriveFolder('E')));
     EXPECT_EQ(pc_->UsedBytes('E'), 0u);
     std::string label;

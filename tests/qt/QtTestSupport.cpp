@@ -35,8 +35,13 @@ platform::Handle DeniedFiles::FindFirstFile(std::string_view, platform::FindData
     return platform::InvalidHandle;
 }
 
-BOOL RecordingVolumes::GetVolumeLabel(std::string_view, std::string* out, DWORD) {
-    *out = label;
+BOOL RecordingVolumes::GetVolumeLabel(std::string_view, std::string* out, DWORD, DWORD* serialOut) {
+    if (out != nullptr) {
+        *out = label;
+    }
+    if (serialOut != nullptr) {
+        *serialOut = serial;
+    }
     return TRUE;
 }
 

@@ -52,7 +52,7 @@ class RecordingVolumes : public platform::Volumes {
 public:
     DWORD GetLogicalDrives() override { return 0; }
     UINT GetDriveType(std::string_view) override { return DRIVE_NO_ROOT_DIR; }
-    BOOL GetVolumeLabel(std::string_view, std::string* label, DWORD) override;
+    BOOL GetVolumeLabel(std::string_view, std::string* label, DWORD, DWORD* serial) override;
     BOOL GetDiskFreeSpace(std::string_view, DWORD* spc, DWORD* bps, DWORD* freeClusters,
                           DWORD* total) override;
     platform::Handle FindFirstVolume(std::string*) override { return platform::InvalidHandle; }
@@ -62,6 +62,7 @@ public:
     DWORD FormatDrive(UINT driveNumber, const platform::FormatRequest& request) override;
 
     std::string label = "VOXCARD";
+    DWORD serial = 0x1A2B3C4D;
     DWORD formatResult = ERROR_SUCCESS;
     std::vector<std::pair<UINT, platform::FormatRequest>> formats;
 };

@@ -231,6 +231,10 @@ TEST(FormatDialogTest, StartConfirmsFormatsReportsAndStaysOpen) {
         // A failing format says so.
         pc.volumes.formatResult = ERROR_NOT_READY;
         startConfirmed();
+        // Another card put into the drive while the dialog is open is not the one shown: refused.
+        pc.volumes.formatResult = ERROR_SUCCESS;
+        pc.volumes.serial = 0x5EA2CA2D;
+        startConfirmed();
         w->findChild<QPushButton*>(QStringLiteral("close"))->click();
     });
     ui.FormatDriveDialog(4, pc.volumes);
@@ -238,9 +242,10 @@ TEST(FormatDialogTest, StartConfirmsFormatsReportsAndStaysOpen) {
     EXPECT_EQ(pc.volumes.formats[0].first, 4u);
     EXPECT_EQ(pc.volumes.formats[0].second.fileSystem, FormatRequest::FileSystemKind::Fat);
     EXPECT_EQ(pc.volumes.formats[0].second.label, "VOXCARD");
-    ASSERT_EQ(outcomes.size(), 2);
+    ASSERT_EQ(outcomes.size(), 3);
     EXPECT_EQ(outcomes[0], QStringLiteral("Format Complete."));
     EXPECT_TRUE(outcomes[1].startsWith(QStringLiteral("The format could not be completed.")));
+    EXPECT_TRUE(outcomes[2].startsWith(QStringLiteral("The card in the drive has been replaced")));
 }
 
 // Device changes reach the main window's WindowProc from the event loop. A command to the main

@@ -25,6 +25,9 @@ bool HostPc::Unplug(std::string* why) {
 bool HostPc::Plug(std::string* why) {
     return NoHostPc(why);
 }
+bool HostPc::PlugOtherCard(std::string* why) {
+    return NoHostPc(why);
+}
 bool HostPc::CheckCardFromOutside(std::string* why) {
     return NoHostPc(why);
 }
@@ -107,6 +110,10 @@ HostPc::HostPc(std::string folder, std::string reader)
 HostPc::~HostPc() {
     platform_.reset();
     std::string why;
+    // The next test finds the reader plugged in with its own card.
+    if (spareIn_ && !unplugged_ && !Unplug(&why)) {
+        ADD_FAILURE() << "the spare card left in the reader: " << why;
+    }
     if (unplugged_ && !Plug(&why)) {
         ADD_FAILURE() << "the reader left unplugged: " << why;
     }
@@ -173,7 +180,17 @@ bool HostPc::Unplug(std::string* why) {
 
 bool HostPc::Plug(std::string* why) {
     unplugged_ = !Ask("plug", why);
+    spareIn_ = spareIn_ && unplugged_;
     return !unplugged_;
+}
+
+bool HostPc::PlugOtherCard(std::string* why) {
+    if (!Ask(spareIn_ ? "plug" : "plug-spare", why)) {
+        return false;
+    }
+    unplugged_ = false;
+    spareIn_ = !spareIn_;
+    return true;
 }
 
 bool HostPc::CheckCardFromOutside(std::string* why) {

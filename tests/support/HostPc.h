@@ -27,6 +27,9 @@ public:
     // Unplugs or plugs the reader on the virtual USB bus; false with the host's answer otherwise.
     bool Unplug(std::string* why);
     bool Plug(std::string* why);
+    // Plugs the unplugged reader in with the card image it did not hold last (its own or the
+    // host's spare), as if another card had been put in.
+    bool PlugOtherCard(std::string* why);
     // fsck.fat -n of the unplugged reader's card image, run by the host; false with its findings.
     bool CheckCardFromOutside(std::string* why);
     // Waits (at most timeoutMs) until the platform reports a device change, letting udisks2's
@@ -43,6 +46,7 @@ private:
     std::string reader_;
     std::unique_ptr<platform::Platform> platform_;
     bool unplugged_ = false;
+    bool spareIn_ = false; // the reader holds the spare card image
 };
 
 } // namespace fktest

@@ -58,12 +58,12 @@ public:
 
     DWORD GetLogicalDrives() override { return inner_.GetLogicalDrives(); }
     UINT GetDriveType(std::string_view root) override { return inner_.GetDriveType(root); }
-    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength) override {
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength, DWORD* serial) override {
         if (const DWORD error = FaultOf(labelFaults_, root)) {
             platform::SetLastError(error);
             return FALSE;
         }
-        return inner_.GetVolumeLabel(root, label, maxLength);
+        return inner_.GetVolumeLabel(root, label, maxLength, serial);
     }
     BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                           DWORD* freeClusters, DWORD* totalClusters) override {
@@ -436,15 +436,19 @@ void Scenario::pull(char letter) {
     deliverDeviceChanges();
 }
 
+void Scenario::DeliverHostChanges() {
+    const std::vector<UINT> events = host_->WaitForDeviceChanges();
+    EXPECT_FALSE(events.empty()) << "no device change reached the program";
+    for (UINT event : events) {
+        send(WM_DEVICECHANGE, event, 0);
+    }
+}
+
 void Scenario::insert(char letter) {
     if (host_ != nullptr) {
         std::string why;
         ASSERT_TRUE(host_->Plug(&why)) << why;
-        const std::vector<UINT> events = host_->WaitForDeviceChanges();
-        EXPECT_FALSE(events.empty()) << "no device change reached the program";
-        for (UINT event : events) {
-            send(WM_DEVICECHANGE, event, 0);
-        }
+        DeliverHostChanges();
         return;
     }
     card(letter).media(true);
@@ -456,11 +460,7 @@ void Scenario::unplug(char letter) {
         // The reader leaves the USB bus; the dialog hears of it through udisks2's signals.
         std::string why;
         ASSERT_TRUE(host_->Unplug(&why)) << why;
-        const std::vector<UINT> events = host_->WaitForDeviceChanges();
-        EXPECT_FALSE(events.empty()) << "no device change reached the program";
-        for (UINT event : events) {
-            send(WM_DEVICECHANGE, event, 0);
-        }
+        DeliverHostChanges();
         return;
     }
     const platform::SimDriveConfig* c = description_.Find(letter);
@@ -483,8 +483,29 @@ int Scenario::deliverDeviceChanges() {
     return static_cast<int>(events.size());
 }
 
+void Scenario::swapCard(char letter) {
+    if (host_ != nullptr) {
+        unplug(letter);
+        std::string why;
+        ASSERT_TRUE(host_->PlugOtherCard(&why)) << why;
+        DeliverHostChanges();
+        return;
+    }
+    DWORD serial = 0;
+    ASSERT_TRUE(platform().Drives().GetVolumeLabel(std::string(1, letter) + ":\\", nullptr, 0, &serial));
+    EditRunning(letter, [serial](platform::SimDriveConfig& c) {
+        c.media = true;
+        c.serial = platform::NextVolumeSerial(serial);
+    });
+    deliverDeviceChanges();
+}
+
 Action Scenario::pulling(char letter) {
     return [this, letter] { pull(letter); };
+}
+
+Action Scenario::swapping(char letter) {
+    return [this, letter] { swapCard(letter); };
 }
 
 std::string Scenario::field(int controlId) {

@@ -120,10 +120,15 @@ public:
     void insert(char letter);
     // The drive letter disappears (a reader unplugged).
     void unplug(char letter);
+    // Another card goes into the reader: on the simulated PC the same files under a new volume
+    // serial, on the real PC the reader leaves the bus and comes back with its other card image
+    // (the two take turns).
+    void swapCard(char letter);
     // Re-reads the PC and sends each pending device-change event to the dialog; returns how many.
     int deliverDeviceChanges();
     // The same as actions, for "before answering" hooks.
     Action pulling(char letter);
+    Action swapping(char letter);
 
     // Volume queries of a drive that fail with an error (e.g. a card without a file system has
     // no label); 0 lets them work again. Takes effect at once, started or not.
@@ -164,6 +169,8 @@ private:
     void EditRunning(char letter, const std::function<void(platform::SimDriveConfig&)>& edit);
     void WritePendingFiles();
     void OpenDialog();
+    // Waits for the host's device changes and sends them to the dialog.
+    void DeliverHostChanges();
 
     std::string folder_;
     platform::SimPcDescription description_;

@@ -3,8 +3,8 @@
 
     tests/vm/vm_stage.py [--preset ci] [--only NAME ...]
 
-Boots one guest with a USB CompactFlash reader holding a FAT16 card image of a VoxHarbor size and
-runs, in order:
+Boots one guest with a USB CompactFlash reader holding a FAT16 card image of a VoxHarbor size (and
+a spare image of the same size and label that the scenarios swap in) and runs, in order:
   contract   the file-service contract on the card mounted by udisks2 (host_tests, VfatCard)
   vhbtool    vhbtool create and extract on the mounted card keep the FAT attribute bytes
   scenarios  the Backup, Restore, Update and Initialize scenarios on the real host platform
@@ -32,10 +32,10 @@ from vmguest import Guest, GuestError  # noqa: E402
 CARD_BYTES = 64028672
 
 
-def make_card(path, size=CARD_BYTES, label="VOXCARD"):
+def make_card(path, size=CARD_BYTES, label="VOXCARD", serial="1A2B3C4D"):
     if os.path.exists(path):
         os.remove(path)
-    subprocess.run(["mkfs.fat", "-F", "16", "-n", label, "-C", path, str(size // 1024)],
+    subprocess.run(["mkfs.fat", "-F", "16", "-n", label, "-i", serial, "-C", path, str(size // 1024)],
                    check=True, stdout=subprocess.DEVNULL)
 
 
@@ -157,11 +157,15 @@ def main():
 
     card = os.path.join(st.cards, "card4h.img")
     make_card(card)
+    # Another card of the same size and label, told apart only by its volume serial: the one the
+    # scenarios swap in while a question is open.
+    spare = os.path.join(st.cards, "spare4h.img")
+    make_card(spare, serial="5EA2CA2D")
     kept = os.path.join(st.build, "vm", "out", "backup")
     shutil.rmtree(kept, ignore_errors=True)
     started = time.monotonic()
     try:
-        with Guest(st.build, cards={"reader0": card}, boot_timeout=300) as g:
+        with Guest(st.build, cards={"reader0": card}, spares={"reader0": spare}, boot_timeout=300) as g:
             if want("contract"):
                 st.gtest(g, "contract", card_mount_script() + '''
 FK_VM_CARD_MOUNT="$mnt" %s/host_tests --gtest_filter='*VfatCard*:RealFat.*' --gtest_brief=1

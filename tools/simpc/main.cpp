@@ -1,7 +1,9 @@
 // simpc: changes a simulated PC (see platform/sim/SimulatedPc.h) while the utility runs.
 //
-//   simpc [--pc FOLDER] insert E: | eject E: | fill E: BYTES | fault E: write|read|none
-//                       | label E: TEXT | show
+//   simpc [--pc FOLDER] insert E: | eject E: | swap E: | fill E: BYTES
+//                       | fault E: write|read|none | label E: TEXT | show
+//
+// swap puts another card into the reader (the medium in, with a new volume serial).
 //   simpc create-demo FOLDER [--prompts FILE.vhp] [--data FILE.vhb]
 //
 // The PC folder comes from --pc or from VOXHARBOR_SIMULATED_PC.
@@ -18,7 +20,7 @@ namespace {
 using namespace platform;
 
 int Usage() {
-    std::fprintf(stderr, "usage: simpc [--pc FOLDER] insert E: | eject E: | fill E: BYTES |\n"
+    std::fprintf(stderr, "usage: simpc [--pc FOLDER] insert E: | eject E: | swap E: | fill E: BYTES |\n"
                          "             fault E: write|read|none | label E: TEXT | show\n"
                          "       simpc create-demo FOLDER [--prompts FILE.vhp] [--data FILE.vhb]\n"
                          "The PC folder is --pc or VOXHARBOR_SIMULATED_PC.\n");
@@ -129,6 +131,8 @@ int main(int argc, char** argv) {
         ok = SimInsertMedia(folder, letter, &error);
     } else if (command == "eject" && args.size() == 2) {
         ok = SimEjectMedia(folder, letter, &error);
+    } else if (command == "swap" && args.size() == 2) {
+        ok = SimSwapCard(folder, letter, &error);
     } else if (command == "fill" && args.size() == 3) {
         std::uint64_t bytes = 0;
         if (!ParseSimNumber(args[2], &bytes)) {
