@@ -68,6 +68,10 @@ public:
     // 0 when the open succeeded. The operations' local-directory checks use it.
     DWORD ProbePath(const std::string& path);
     void OnSelectCard();
+    // The selection's work once deviceIndex names the chosen slot: reads the card in it and fills
+    // the four fields, or clears them when it cannot be used. Also shows a card that was swapped
+    // for the selected one while an operation asked a question.
+    void ShowSelectedCard();
     void OnDeviceSelChange();
     std::string ComposeDeviceText(const std::string& root) const;
     static std::string CardTypeText(std::uint64_t capacityMillions, bool* known);

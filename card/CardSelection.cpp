@@ -25,6 +25,15 @@ std::int32_t DriveCodeOfRoot(const std::string& text) {
     return letter - 'C';
 }
 
+// The state of a failed selection: no usable card.
+void ClearCardFields(CardUtilityDialog& dlg) {
+    dlg.deviceName = "";
+    dlg.statusText = CardNotSelected;
+    dlg.promptVersion = "";
+    dlg.cardType = "";
+    dlg.ShowMembers();
+}
+
 } // namespace
 
 std::string CardUtilityDialog::CardTypeText(std::uint64_t capacityMillions, bool* known) {
@@ -72,16 +81,8 @@ void CardUtilityDialog::OnSelectCard() {
         return;
     }
 
-    const auto clearFields = [this] {
-        deviceName = "";
-        statusText = CardNotSelected;
-        promptVersion = "";
-        cardType = "";
-        ShowMembers();
-    };
-
     if (selection.selectedIndex == -1) {
-        clearFields();
+        ClearCardFields(*this);
         return;
     }
     deviceIndex = selection.selectedIndex;
@@ -89,7 +90,10 @@ void CardUtilityDialog::OnSelectCard() {
     if (selection.itemTexts[0] == "None") {
         return;
     }
+    ShowSelectedCard();
+}
 
+void CardUtilityDialog::ShowSelectedCard() {
     statusText = "Ready";
     RefreshCardStatus();
     OnDeviceSelChange();
@@ -98,7 +102,7 @@ void CardUtilityDialog::OnSelectCard() {
     // An empty card root means the chosen drive went away while the list was open: there is no
     // card to name, so the selection fails like one without media.
     if (root.empty() || !ProbeMedia(root)) {
-        clearFields();
+        ClearCardFields(*this);
         return;
     }
 

@@ -75,11 +75,17 @@ void CardUtilityDialog::BackupCard() {
     // The card the checks passed for; device changes handled while the save dialog is open may
     // empty the slot or move another drive into it.
     const std::string cardRoot = CardRoot();
+    // Another card put into the reader meanwhile would be stored under this card's prompt version.
+    const std::optional<DWORD> askedAbout = CardSerial(*this, cardRoot);
     platform::FileDialogRequest request =
         ArchiveFileRequest("VoxHarbor Greeting & Data Files (*.vhb)", "*.vhb", BackupDialogDir,
                            OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
     request.defaultExt = "vhb";
     if (!GetUi().GetSaveFileName(this, request) || request.path.empty()) {
+        return;
+    }
+    if (SelectedDriveCode() != DriveCodeNone && CardRoot() == cardRoot && ProbeMedia(cardRoot) &&
+        !SameCardAsAsked(*this, cardRoot, askedAbout, BackupNotMade)) {
         return;
     }
     const std::string target = request.path;

@@ -3,8 +3,24 @@
 #include "app/flashkeeper3dlg.h"
 #include "operations/CheckedArchive.h"
 #include "operations/OperationTexts.h"
+#include "platform/api/LastError.h"
 
 using namespace operations;
+
+namespace {
+
+// Whether a card's root holds no entries at all, as after a format.
+bool RootIsEmpty(platform::FileSystem& fs, const std::string& root) {
+    platform::FindData found;
+    const platform::Handle h = fs.FindFirstFile(root + "*", &found);
+    if (h == platform::InvalidHandle) {
+        return platform::GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    static_cast<void>(fs.FindClose(h)); // only listed: nothing to lose
+    return false;
+}
+
+} // namespace
 
 void CardUtilityDialog::OnInitialize() {
     if (!CardChecksPass(*this, {CardCheck::Selected, CardCheck::Media, CardCheck::ValidCard})) {
@@ -15,6 +31,8 @@ void CardUtilityDialog::OnInitialize() {
     if (!LocalDirectoriesPresent(*this, {LocalBackupDir, LocalDataDir})) {
         return;
     }
+    // Which card the user is asked to have re-formatted.
+    const std::optional<DWORD> askedAbout = CardSerial(*this, CardRoot());
     {
         // The initial archive is read whole before the card is formatted: a card is never
         // emptied for an archive that cannot be installed on it. (It is small: no wait cursor.)
@@ -37,11 +55,23 @@ void CardUtilityDialog::OnInitialize() {
         ShowMessage(*this, InsertValidCardMessage);
         return;
     }
+    if (!SameCardAsAsked(*this, cardRoot, askedAbout, NothingWritten)) {
+        return;
+    }
     // Drive numbers count from A: = 0, drive codes from C: = 0.
     GetUi().FormatDriveDialog(static_cast<UINT>(driveCode) + 2, Drives());
 
     RefreshCardStatus();
     const bool sameCard = SelectedDriveCode() == driveCode && CardRoot() == cardRoot;
+    // A format gives the card a new serial, so a new serial is either this card formatted or
+    // another one put in while the format dialog was open. Only an empty card can be the
+    // formatted one: one with files on it gets nothing installed over them.
+    if (sameCard && askedAbout && CardSerial(*this, cardRoot) != askedAbout &&
+        !RootIsEmpty(Files(), cardRoot)) {
+        ShowMessage(*this, CardReplacedMessage(cardRoot, NothingWritten));
+        ShowSelectedCard();
+        return;
+    }
     if (SelectedDriveCode() != DriveCodeNone) {
         SetStateText(StateInstalling);
     }

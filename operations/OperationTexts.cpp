@@ -103,6 +103,39 @@ bool CardChecksPass(CardUtilityDialog& dlg, std::initializer_list<CardCheck> ste
     return true;
 }
 
+std::optional<DWORD> CardSerial(CardUtilityDialog& dlg, const std::string& root) {
+    DWORD serial = 0;
+    if (root.empty() || !dlg.Drives().GetVolumeLabel(root, nullptr, 0, &serial)) {
+        return std::nullopt;
+    }
+    return serial;
+}
+
+std::string CardReplacedMessage(const std::string& root, const char* notDone) {
+    return "The card in drive " + root.substr(0, 2) + " has been replaced by another card.  " + notDone +
+           "  Please check the card and try again.";
+}
+
+bool SameCardAsAsked(CardUtilityDialog& dlg, const std::string& root, std::optional<DWORD> askedAbout,
+                     const char* notDone) {
+    if (!askedAbout) {
+        return true;
+    }
+    DWORD serial = 0;
+    const bool read = dlg.Drives().GetVolumeLabel(root, nullptr, 0, &serial) != FALSE;
+    if (!read && platform::GetLastError() == ERROR_NOT_READY) {
+        ShowMessage(dlg, NoMediaMessage);
+        return false;
+    }
+    // A volume that can no longer be read at all is not the card that was asked about either.
+    if (read && serial == *askedAbout) {
+        return true;
+    }
+    ShowMessage(dlg, CardReplacedMessage(root, notDone));
+    dlg.ShowSelectedCard();
+    return false;
+}
+
 bool LocalDirectoriesPresent(CardUtilityDialog& dlg, std::initializer_list<const char*> dirs) {
     for (const char* dir : dirs) {
         if (LocalDirectoryMissing(dlg, dir)) {

@@ -5,6 +5,7 @@
 #include "app/flashkeeper3dlg.h"
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 namespace operations {
@@ -106,6 +107,22 @@ enum class CardCheck {
 
 // Runs the steps in order; the first that fails shows its message and stops the run.
 bool CardChecksPass(CardUtilityDialog& dlg, std::initializer_list<CardCheck> steps);
+
+// Which card the user is asked about: the volume serial of the card in root, read before the
+// first question; nothing where it cannot be read (there is nothing to compare then).
+std::optional<DWORD> CardSerial(CardUtilityDialog& dlg, const std::string& root);
+
+// What a card swapped in during a question was spared, for CardReplacedMessage.
+inline constexpr const char* NothingWritten = "Nothing has been written to it.";
+inline constexpr const char* BackupNotMade = "The backup was not made.";
+std::string CardReplacedMessage(const std::string& root, const char* notDone);
+
+// After the user answered: whether the card in root is still the one asked about. Another card put
+// into the reader meanwhile must not receive what was meant for the first: the user is told (or
+// told that the reader is empty), the dialog shows the card now in the drive as a selection
+// would, and the result is false.
+bool SameCardAsAsked(CardUtilityDialog& dlg, const std::string& root, std::optional<DWORD> askedAbout,
+                     const char* notDone);
 
 // Checks the local directories in order (each one of LocalBackupDir, LocalPromptsDir and
 // LocalDataDir); the first missing one shows its message and stops the run.

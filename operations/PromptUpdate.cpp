@@ -15,8 +15,10 @@ void CardUtilityDialog::OnUpdate() {
 
     // The card the checks passed for. Device changes handled while the file dialog or the
     // question is open may empty the slot, move another drive into it or leave the reader
-    // without its card; the update then ends without writing anything more.
+    // without its card; the update then ends without writing anything more. Another card put
+    // into the reader is told apart by its serial.
     const std::string cardRoot = CardRoot();
+    const std::optional<DWORD> askedAbout = CardSerial(*this, cardRoot);
     auto cardGone = [&] {
         return SelectedDriveCode() == DriveCodeNone || CardRoot() != cardRoot || !ProbeMedia(cardRoot);
     };
@@ -48,7 +50,7 @@ void CardUtilityDialog::OnUpdate() {
         UpdateWindow();
     }
 
-    if (cardGone()) {
+    if (cardGone() || !SameCardAsAsked(*this, cardRoot, askedAbout, NothingWritten)) {
         return;
     }
     // Before the card's prompts are deleted: the new ones must fit.

@@ -24,6 +24,8 @@ void CardUtilityDialog::RestoreCard() {
     // The card the checks passed for; device changes handled while a dialog is open may empty
     // the slot or move another drive into it.
     const std::string cardRoot = CardRoot();
+    // ...or another card may be put into the reader.
+    const std::optional<DWORD> askedAbout = CardSerial(*this, cardRoot);
     platform::FileDialogRequest request =
         ArchiveFileRequest("ZEL VoxHarbor Greeting & Data Files (*.vhb)", "*.vhb", BackupDialogDir,
                            OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
@@ -59,6 +61,9 @@ void CardUtilityDialog::RestoreCard() {
     }
     if (!ProbeMedia(cardRoot)) {
         ShowMessage(*this, NoMediaMessage);
+        return;
+    }
+    if (!SameCardAsAsked(*this, cardRoot, askedAbout, NothingWritten)) {
         return;
     }
     const Room room = keepPrompts ? Room::KeepPrompts

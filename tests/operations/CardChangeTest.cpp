@@ -1,6 +1,8 @@
 // A card reader leaving and coming back while the dialog runs: the device change reaches the
 // dialog (on the real PC as USB hot-plug, through udisks2's signals), and the card is usable again.
+// Another card put into the reader while an operation asks something gets nothing.
 #include "OperationTestSupport.h"
+#include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 
@@ -30,4 +32,72 @@ TEST_P(CardChangeOn, AReaderUnpluggedAndPluggedInAgainIsListedAndReadAgain) {
     s.selectCard(0);
     EXPECT_EQ(s.field(ControlId::PromptVersion), "1.20");
     EXPECT_EQ(s.messages(), Texts{});
+}
+
+// The cards take turns: each operation is asked about the card that the one before swapped in.
+TEST_P(CardChangeOn, ACardSwappedInWhileAQuestionIsOpenGetsNothing) {
+    const auto scenario = NewScenario();
+    Scenario& s = *scenario;
+    s.removeDrive('G');
+    test::ArchiveBuilder prompts("1.20");
+    prompts.Prompts("E:", "0120", "new prompt");
+    const std::string archive(prompts.bytes.begin(), prompts.bytes.end());
+    s.localFile("ZEL\\VoxHarbor\\Prompts\\PromptUpdateVer1_2.vhp", archive);
+    s.localFile("ZEL\\VoxHarbor\\Backup\\card.vhb", archive);
+    s.card('E').prompts("0110");
+    s.start();
+    s.selectCard(0);
+    // What each card held when it left the reader: on the simulated PC both are the one folder;
+    // the real PC's spare card is empty.
+    Tree held[2] = {Snapshot(s, 'E'), s.onHost() ? Tree{} : Snapshot(s, 'E')};
+    int inReader = 0;
+
+    const std::string replaced = "The card in drive E: has been replaced by another card.  ";
+    const std::string again = "  Please check the card and try again.";
+    const std::string newBackup = std::string(BackupDir) + "new.vhb";
+    struct Step {
+        int button;
+        std::function<void()> answer;
+        std::string last;
+    };
+    const std::vector<Step> steps = {
+        {ControlId::Backup, [&] { s.answerFile(ChoosePath(newBackup, s.swapping('E'))); },
+         replaced + "The backup was not made." + again},
+        {ControlId::Restore,
+         [&] {
+             s.answerFile(ChoosePath(std::string(BackupDir) + "card.vhb", s.swapping('E')));
+             s.answerMessage(IDYES);
+         },
+         replaced + "Nothing has been written to it." + again},
+        {ControlId::Update,
+         [&] {
+             s.answerFile(ChoosePath(PromptArchive));
+             s.answerMessage(IDYES, s.swapping('E'));
+         },
+         replaced + "Nothing has been written to it." + again},
+        {ControlId::Initialize,
+         [&] {
+             s.answerMessage(IDYES, s.swapping('E'));
+             s.answerMessage(IDOK);
+         },
+         replaced + "Nothing has been written to it." + again},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.button);
+        const std::size_t before = s.messages().size();
+        step.answer();
+        s.click(step.button);
+        inReader ^= 1;
+
+        const Texts shown = s.messages();
+        ASSERT_GT(shown.size(), before);
+        EXPECT_EQ(shown.back(), step.last);
+        EXPECT_EQ(Difference(held[inReader], Snapshot(s, 'E')), "");
+        held[inReader] = Snapshot(s, 'E');
+        // The dialog shows the card now in the reader, ready for the next operation.
+        EXPECT_EQ(s.field(ControlId::Status), "Ready");
+    }
+    EXPECT_FALSE(s.exists(newBackup));
+    EXPECT_TRUE(s.ui().Formats().empty());
+    EXPECT_TRUE(s.ui().ProgressEvents().empty());
 }
