@@ -34,6 +34,12 @@ void ClearCardFields(CardUtilityDialog& dlg) {
     dlg.ShowMembers();
 }
 
+std::string NotPermittedMessage(const std::string& root) {
+    return "You are not permitted to mount the card in drive " + root.substr(0, 2) +
+           ".  Please enter the password if the system asks for it, or run the program as a user who "
+           "is allowed to mount removable media, and then select the card again.";
+}
+
 } // namespace
 
 std::string CardUtilityDialog::CardTypeText(std::uint64_t capacityMillions, bool* known) {
@@ -114,6 +120,12 @@ void CardUtilityDialog::ShowSelectedCard() {
     if (Drives().GetDiskFreeSpace(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
         // 64 bits: a card of 4 GiB or more must not wrap into a known size.
         capacity = std::uint64_t{sectorsPerCluster} * bytesPerSector * totalClusters / BytesPerMillion;
+    } else if (platform::GetLastError() == ERROR_ACCESS_DENIED) {
+        // The system would not let this user reach the card's files (on Linux: the mount was not
+        // authorised). Shown as an unknown card it would only fail later, for no visible reason.
+        GetUi().MessageBox(this, NotPermittedMessage(root), MB_OK);
+        ClearCardFields(*this);
+        return;
     }
     // A failed geometry query leaves the capacity 0, which names no card type: the card shows as
     // "Unknown Card Type" and can still be used.

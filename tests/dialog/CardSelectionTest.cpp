@@ -88,7 +88,7 @@ TEST(CardSelection, ACardWithPartsMissingOrUnreadableIsStillUsable) {
     }
 }
 
-TEST(CardSelection, AReaderWithoutACardSaysSoOnceAndLeavesNoCardSelected) {
+TEST(CardSelection, AnEmptyReaderOrACardThisUserMayNotMountSaysSoOnceAndLeavesNoCardSelected) {
     Scenario s;
     s.card('E').label("CARD").prompts("0110");
     s.start();
@@ -99,6 +99,15 @@ TEST(CardSelection, AReaderWithoutACardSaysSoOnceAndLeavesNoCardSelected) {
     EXPECT_EQ(s.messages(), Texts{"No media present."});
     EXPECT_EQ(FieldsOf(s), NotSelected);
     EXPECT_EQ(s.dialog().deviceIndex, 1);
+
+    // The system refuses this user the card's files (a mount not authorised): not an unknown card.
+    s.failDiskGeometry('E', ERROR_ACCESS_DENIED);
+    s.selectCard(0);
+    EXPECT_EQ(s.messages(), (Texts{"No media present.",
+                                   "You are not permitted to mount the card in drive E:.  Please enter the "
+                                   "password if the system asks for it, or run the program as a user who is "
+                                   "allowed to mount removable media, and then select the card again."}));
+    EXPECT_EQ(FieldsOf(s), NotSelected);
 }
 
 TEST(CardSelection, CancelChangesNothing) {
