@@ -80,10 +80,14 @@ def load(mock, parameters):
     card.AddMethod(FS, 'Mount', 'a{sv}', 's', '''
 if len(self.Get(FS, 'MountPoints')) > 0:
     raise dbus.exceptions.DBusException('already', name='org.freedesktop.UDisks2.Error.AlreadyMounted')
+if self.Get(BLOCK, 'IdLabel') == 'DENIED':
+    raise dbus.exceptions.DBusException('no', name='org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain')
+if self.Get(BLOCK, 'IdLabel') == 'PROMPT':
+    __import__('time').sleep(600)
 self.mounts = getattr(self, 'mounts', 0) + 1
 self.UpdateProperties(FS, {'MountPoints': dbus.Array([dbus.ByteArray(self.mount_point.encode() + b'\\0')], signature='ay')})
 ret = self.mount_point
-'''.replace('FS', repr(FS)))
+'''.replace('FS', repr(FS)).replace('BLOCK', repr(BLOCK)))
     card.AddMethod(FS, 'Unmount', 'a{sv}', '', '''
 if len(self.Get(FS, 'MountPoints')) == 0:
     raise dbus.exceptions.DBusException('not mounted', name='org.freedesktop.UDisks2.Error.NotMounted')
@@ -187,7 +191,9 @@ protected:
 
     // Calls a method of the mock's control interface on an object.
     void MockCall(const QString& path, const QString& method, const QVariantList& args) {
-        QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(address_), "control");
+        // Named after the bus: a connection's name stays taken after its test's bus is gone.
+        QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(address_),
+                                                            QString::fromStdString("control " + address_));
         QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.UDisks2", path,
                                                            "org.freedesktop.DBus.Mock", method);
         call.setArguments(args);
@@ -249,6 +255,24 @@ TEST_F(UdisksMock, AnAutomountThatGotThereFirstIsUsed) {
     EXPECT_EQ(service.Unmount("/org/freedesktop/UDisks2/block_devices/sdb1"), ERROR_SUCCESS);
     EXPECT_EQ(service.Unmount("/org/freedesktop/UDisks2/block_devices/sdb1"),
               ERROR_SUCCESS); // not mounted: fine
+}
+
+// A mount udisks2 refuses for want of authorisation reaches the caller as access denied; one that
+// waits for a password prompt is waited for as long as udisks2 is there to answer it.
+TEST_F(UdisksMock, AMountNotAuthorisedIsAccessDeniedAndAWaitEndsWhenUdisksGoes) {
+    const QString card = QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdb1");
+    MockCall(card, "UpdateProperties", {"org.freedesktop.UDisks2.Block", QVariantMap{{"IdLabel", "DENIED"}}});
+    Platform& p = MakePlatform();
+    DWORD spc = 0, bps = 0, free = 0, total = 0;
+    EXPECT_FALSE(p.Drives().GetDiskFreeSpace("D:\\", &spc, &bps, &free, &total));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+
+    MockCall(card, "UpdateProperties", {"org.freedesktop.UDisks2.Block", QVariantMap{{"IdLabel", "PROMPT"}}});
+    QTimer::singleShot(1500, [this] { kill(mockPid_, SIGKILL); });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(p.Files().CreateDirectory("D:\\VM"));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
 TEST_F(UdisksMock, FormatUnmountsMakesFat16WithTheLabelAndMountsAgain) {

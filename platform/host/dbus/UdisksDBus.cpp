@@ -18,6 +18,7 @@
 #include <QtDBus/QDBusVariant>
 
 #include <atomic>
+#include <limits>
 
 using UdisksInterfaces = QMap<QString, QVariantMap>;
 using UdisksObjects = QMap<QDBusObjectPath, UdisksInterfaces>;
@@ -35,11 +36,11 @@ const QString FilesystemInterface = QStringLiteral("org.freedesktop.UDisks2.File
 const QString PartitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
 const QString DriveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
 constexpr int CallTimeoutMs = 30000;
-// Mounting, unmounting and formatting may wait for the desktop's password prompt (polkit), which
-// a technician may take a while to answer.
-constexpr int AuthorizedCallTimeoutMs = 5 * 60 * 1000;
-// Making a file system on a large card takes a while.
-constexpr int FormatTimeoutMs = 10 * 60 * 1000;
+// Mounting, unmounting and formatting may wait for the desktop's password prompt (polkit), which a
+// technician may take any time to answer, and a format of a large card takes minutes: these calls
+// wait without a timeout (D-Bus's "infinite", INT_MAX). They still end when udisks2 leaves the bus
+// (the bus answers for it) or the bus itself goes; meanwhile the window stays alive (CallAndWait).
+constexpr int UntilAnswered = std::numeric_limits<int>::max();
 
 std::string ByteString(const QVariant& v) {
     QByteArray bytes = v.toByteArray();
@@ -86,6 +87,7 @@ DWORD ErrorOf(const QDBusMessage& reply) {
         return ERROR_CANCELLED;
     }
     if (name == QStringLiteral("org.freedesktop.DBus.Error.NoReply") ||
+        name == QStringLiteral("org.freedesktop.DBus.Error.Disconnected") ||
         name == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
         name == QStringLiteral("org.freedesktop.DBus.Error.UnknownObject")) {
         // The card or the service went away.
@@ -201,7 +203,7 @@ public:
                                                            FilesystemInterface, QStringLiteral("Mount"));
         call << QVariantMap{};
         call.setInteractiveAuthorizationAllowed(true);
-        const QDBusMessage reply = CallAndWait(bus_, call, AuthorizedCallTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, UntilAnswered);
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
             *mountPoint = reply.arguments().at(0).toString().toStdString();
             return ERROR_SUCCESS;
@@ -224,7 +226,7 @@ public:
                                                            FilesystemInterface, QStringLiteral("Unmount"));
         call << QVariantMap{};
         call.setInteractiveAuthorizationAllowed(true);
-        const QDBusMessage reply = CallAndWait(bus_, call, AuthorizedCallTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, UntilAnswered);
         if (reply.type() == QDBusMessage::ReplyMessage ||
             reply.errorName() == QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted")) {
             return ERROR_SUCCESS;
@@ -254,7 +256,7 @@ public:
         }
         call << QString::fromStdString(type) << options;
         call.setInteractiveAuthorizationAllowed(true);
-        const QDBusMessage reply = CallAndWait(bus_, call, FormatTimeoutMs);
+        const QDBusMessage reply = CallAndWait(bus_, call, UntilAnswered);
         return reply.type() == QDBusMessage::ReplyMessage ? ERROR_SUCCESS : ErrorOf(reply);
     }
 
