@@ -29,6 +29,10 @@ std::string FatLabel(std::string_view label) {
     return out;
 }
 
+// How long a refused mount stands: longer than one action's calls on the card, shorter than the
+// time a user takes to read the message and try again.
+constexpr auto RefusalHolds = std::chrono::seconds(5);
+
 } // namespace
 
 DWORD HostVolumes::MountsOf(char drive, std::vector<DriveMount>* mounts) {
@@ -64,8 +68,19 @@ DWORD HostVolumes::MountsOf(char drive, std::vector<DriveMount>* mounts) {
             return ERROR_NOT_READY;
         }
         if (it->second.mountPoint.empty()) {
+            // One user action touches the card several times (a selection five): after a refusal
+            // (a password prompt dismissed, or a user who may not mount) the same card is not
+            // asked for again within that action, which would prompt again each time.
+            const std::string card = it->second.key + "#" + it->second.serial;
+            if (card == refusedMount_ && std::chrono::steady_clock::now() - refusedAt_ < RefusalHolds) {
+                return ERROR_ACCESS_DENIED;
+            }
             std::string mountPoint;
             const DWORD err = udisks_->Mount(it->second.udisksBlock, &mountPoint);
+            if (err == ERROR_ACCESS_DENIED) {
+                refusedMount_ = card;
+                refusedAt_ = std::chrono::steady_clock::now();
+            }
             if (err != ERROR_SUCCESS) {
                 return err;
             }

@@ -79,6 +79,9 @@ private:
     std::map<char, HostDrive> current_;
     bool viaUdisks_ = false;
     bool refreshed_ = false;
+    // The card whose mount udisks2 last refused for want of authorisation ("key#serial"), and when.
+    std::string refusedMount_;
+    std::chrono::steady_clock::time_point refusedAt_{};
     std::map<Handle, Enumeration<std::string>> enumerations_;
     Handle nextHandle_ = 0x10000;
 };

@@ -81,6 +81,7 @@ def load(mock, parameters):
 if len(self.Get(FS, 'MountPoints')) > 0:
     raise dbus.exceptions.DBusException('already', name='org.freedesktop.UDisks2.Error.AlreadyMounted')
 if self.Get(BLOCK, 'IdLabel') == 'DENIED':
+    self.Set(BLOCK, 'IdLabel', 'ASK AGAIN')
     raise dbus.exceptions.DBusException('no', name='org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain')
 if self.Get(BLOCK, 'IdLabel') == 'PROMPT':
     __import__('time').sleep(600)
@@ -266,8 +267,14 @@ TEST_F(UdisksMock, AMountNotAuthorisedIsAccessDeniedAndAWaitEndsWhenUdisksGoes) 
     DWORD spc = 0, bps = 0, free = 0, total = 0;
     EXPECT_FALSE(p.Drives().GetDiskFreeSpace("D:\\", &spc, &bps, &free, &total));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    // The refusal stands for the rest of the action: udisks2 (which would mount now) is not asked
+    // again, so that a dismissed password prompt does not come back for every call.
+    EXPECT_FALSE(p.Files().CreateDirectory("D:\\VM"));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
-    MockCall(card, "UpdateProperties", {"org.freedesktop.UDisks2.Block", QVariantMap{{"IdLabel", "PROMPT"}}});
+    // Another card (another serial), whose password prompt is still open when udisks2 goes.
+    MockCall(card, "UpdateProperties",
+             {"org.freedesktop.UDisks2.Block", QVariantMap{{"IdLabel", "PROMPT"}, {"IdUUID", "5678-EF01"}}});
     QTimer::singleShot(1500, [this] { kill(mockPid_, SIGKILL); });
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(p.Files().CreateDirectory("D:\\VM"));
