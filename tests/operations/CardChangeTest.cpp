@@ -52,35 +52,22 @@ TEST_P(CardChangeOn, ACardSwappedInWhileAQuestionIsOpenGetsNothing) {
     Tree held[2] = {Snapshot(s, 'E'), s.onHost() ? Tree{} : Snapshot(s, 'E')};
     int inReader = 0;
 
-    const std::string replaced = "The card in drive E: has been replaced by another card.  ";
-    const std::string again = "  Please check the card and try again.";
     const std::string newBackup = std::string(BackupDir) + "new.vhb";
+    const Action swap = s.swapping('E');
     struct Step {
         int button;
         std::function<void()> answer;
-        std::string last;
+        const char* spared;
     };
     const std::vector<Step> steps = {
-        {ControlId::Backup, [&] { s.answerFile(ChoosePath(newBackup, s.swapping('E'))); },
-         replaced + "The backup was not made." + again},
+        {ControlId::Backup, [&] { s.answerFile(ChoosePath(newBackup, swap)); }, "The backup was not made."},
         {ControlId::Restore,
-         [&] {
-             s.answerFile(ChoosePath(std::string(BackupDir) + "card.vhb", s.swapping('E')));
-             s.answerMessage(IDYES);
-         },
-         replaced + "Nothing has been written to it." + again},
-        {ControlId::Update,
-         [&] {
-             s.answerFile(ChoosePath(PromptArchive));
-             s.answerMessage(IDYES, s.swapping('E'));
-         },
-         replaced + "Nothing has been written to it." + again},
-        {ControlId::Initialize,
-         [&] {
-             s.answerMessage(IDYES, s.swapping('E'));
-             s.answerMessage(IDOK);
-         },
-         replaced + "Nothing has been written to it." + again},
+         [&] { s.answerFile(ChoosePath(std::string(BackupDir) + "card.vhb", swap)), s.answerMessage(IDYES); },
+         "Nothing has been written to it."},
+        {ControlId::Update, [&] { s.answerFile(ChoosePath(PromptArchive)), s.answerMessage(IDYES, swap); },
+         "Nothing has been written to it."},
+        {ControlId::Initialize, [&] { s.answerMessage(IDYES, swap), s.answerMessage(IDOK); },
+         "Nothing has been written to it."},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.button);
@@ -89,9 +76,10 @@ TEST_P(CardChangeOn, ACardSwappedInWhileAQuestionIsOpenGetsNothing) {
         s.click(step.button);
         inReader ^= 1;
 
-        const Texts shown = s.messages();
-        ASSERT_GT(shown.size(), before);
-        EXPECT_EQ(shown.back(), step.last);
+        ASSERT_GT(s.messages().size(), before);
+        EXPECT_EQ(s.messages().back(),
+                  std::string("The card in drive E: has been replaced by another card.  ") + step.spared +
+                      "  Please check the card and try again.");
         EXPECT_EQ(Difference(held[inReader], Snapshot(s, 'E')), "");
         held[inReader] = Snapshot(s, 'E');
         // The dialog shows the card now in the reader, ready for the next operation.
