@@ -37,6 +37,9 @@ std::vector<UINT> HostPc::PollDeviceChanges() {
 std::vector<UINT> HostPc::WaitForDeviceChanges(int) {
     return {};
 }
+bool HostPc::WaitForCard(int) {
+    return false;
+}
 
 } // namespace fktest
 
@@ -108,15 +111,23 @@ HostPc::HostPc(std::string folder, std::string reader)
 }
 
 HostPc::~HostPc() {
-    platform_.reset();
     std::string why;
-    // The next test finds the reader plugged in with its own card.
-    if (spareIn_ && !unplugged_ && !Unplug(&why)) {
-        ADD_FAILURE() << "the spare card left in the reader: " << why;
+    // The next test finds the reader plugged in with its own card, and udisks2 knowing it.
+    if (spareIn_ && !unplugged_) {
+        if (!Unplug(&why)) {
+            ADD_FAILURE() << "the spare card left in the reader: " << why;
+        } else if (platform_ != nullptr) {
+            WaitForDeviceChanges();
+        }
     }
-    if (unplugged_ && !Plug(&why)) {
-        ADD_FAILURE() << "the reader left unplugged: " << why;
+    if (unplugged_) {
+        if (!Plug(&why)) {
+            ADD_FAILURE() << "the reader left unplugged: " << why;
+        } else if (platform_ != nullptr && !WaitForCard()) {
+            ADD_FAILURE() << "the reader's card did not come back";
+        }
     }
+    platform_.reset();
     std::error_code ignored;
     // FK_VM_KEEP=DIR keeps the Backup folder for checks from outside the virtual PC.
     if (const char* keep = std::getenv("FK_VM_KEEP"); keep != nullptr && *keep != '\0') {
@@ -200,6 +211,19 @@ bool HostPc::CheckCardFromOutside(std::string* why) {
 std::vector<UINT> HostPc::PollDeviceChanges() {
     LetSignalsIn();
     return platform_->Devices().Poll();
+}
+
+bool HostPc::WaitForCard(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        PollDeviceChanges();
+        DWORD serial = 0;
+        if (platform_->Drives().GetVolumeLabel("E:\\", nullptr, 0, &serial) && serial != 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 std::vector<UINT> HostPc::WaitForDeviceChanges(int timeoutMs) {

@@ -37,6 +37,8 @@ public:
     std::vector<UINT> WaitForDeviceChanges(int timeoutMs = 20000);
     // The events pending now, without waiting.
     std::vector<UINT> PollDeviceChanges();
+    // Waits (at most timeoutMs) until the card in E: answers the volume query.
+    bool WaitForCard(int timeoutMs = 20000);
 
 private:
     HostPc(std::string folder, std::string reader);
