@@ -111,21 +111,13 @@ HostPc::HostPc(std::string folder, std::string reader)
 }
 
 HostPc::~HostPc() {
-    std::string why;
     // The next test finds the reader plugged in with its own card, and udisks2 knowing it.
-    if (spareIn_ && !unplugged_) {
-        if (!Unplug(&why)) {
-            ADD_FAILURE() << "the spare card left in the reader: " << why;
-        } else if (platform_ != nullptr) {
-            WaitForDeviceChanges();
-        }
+    std::string why;
+    if (spareIn_ && !unplugged_ && Unplug(&why) && platform_ != nullptr) {
+        WaitForDeviceChanges();
     }
-    if (unplugged_) {
-        if (!Plug(&why)) {
-            ADD_FAILURE() << "the reader left unplugged: " << why;
-        } else if (platform_ != nullptr && !WaitForCard()) {
-            ADD_FAILURE() << "the reader's card did not come back";
-        }
+    if ((unplugged_ && !(Plug(&why) && (platform_ == nullptr || WaitForCard()))) || spareIn_) {
+        ADD_FAILURE() << "the reader's own card is not back: " << why;
     }
     platform_.reset();
     std::error_code ignored;
