@@ -93,8 +93,10 @@ void Extraction::RestoreDirectory(const std::string& path, const EntryHeader& he
     // An existing directory is reused; one that cannot be made shows up as its entries fail.
     fs_.CreateDirectory(path);
     fs_.SetFileAttributes(path, header.attributes);
+    // Opened only if it is there: opening a missing one "always" would make an empty file of its
+    // name on some file systems, and that file would stand in the way of every later restore.
     const platform::Handle h =
-        fs_.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS);
+        fs_.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (h != platform::InvalidHandle) {
         fs_.SetFileTime(h, &header.creationTime, &header.lastAccessTime, &header.lastWriteTime);
         fs_.CloseHandle(h);

@@ -1,8 +1,10 @@
 // Fault injection: every platform call that Backup and Restore make is failed in turn through the
-// per-call hook in front of the file services, on the simulated PC and on the host's file services
-// over plain folders. Whatever fails, the technician must be told the truth (no
-// completion message while data is missing), an earlier archive must survive a failed backup
-// byte for byte, and what a failed restore finished before the failure must stay on the card.
+// per-call hook in front of the file services, on the simulated PC, on the host's file services
+// over plain folders, and (in the virtual PC) on the host platform with the vfat card that udisks2
+// mounted. Whatever fails, the technician must be told the truth (no completion message while
+// data is missing), an earlier archive must survive a failed backup byte for byte, nothing but
+// the card and the chosen archive may change, what a failed restore finished before the failure
+// must stay on the card, and a Restore afterwards must bring the card back.
 #include "archive/Archive.h"
 #include "operations/OperationTexts.h"
 #ifndef _WIN32
@@ -13,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -35,9 +39,40 @@ using fktest::Scenario;
 using fktest::Texts;
 using platform::SimCall;
 
-// Where a walk runs: the simulated PC, or the host's file services with each described drive a
-// folder and C:'s installation tree in folders of its own.
-enum class Where { SimulatedPc, HostFolders };
+// Where a walk runs: the simulated PC; the host's file services with each described drive a
+// folder and C:'s installation tree in folders of its own; or the real PC of the virtual PC
+// (FK_VM_READER), whose only card E: is the vfat card in its USB reader.
+enum class Where { SimulatedPc, HostFolders, VmCard };
+
+const char* PlaceName(Where where) {
+    return where == Where::SimulatedPc   ? "SimulatedPc"
+           : where == Where::HostFolders ? "HostFolders"
+                                         : "VmCard";
+}
+
+// The simulated PC; the host's file services where this is the Linux platform (Windows has its
+// own); the virtual PC's card when this runs in it.
+std::vector<Where> Places() {
+    std::vector<Where> places{Where::SimulatedPc};
+#ifndef _WIN32
+    places.push_back(Where::HostFolders);
+    if (std::getenv("FK_VM_READER") != nullptr) {
+        places.push_back(Where::VmCard);
+    }
+#endif
+    return places;
+}
+
+class FaultWalk : public ::testing::TestWithParam<Where> {};
+
+std::unique_ptr<Scenario> NewScenario(Where where) {
+    if (where == Where::VmCard) {
+        auto host = fktest::HostPc::FromEnvironment();
+        EXPECT_NE(host, nullptr) << "FK_VM_READER names no card reader";
+        return std::make_unique<Scenario>(std::move(host));
+    }
+    return std::make_unique<Scenario>();
+}
 
 #ifndef _WIN32
 std::unique_ptr<platform::Platform>
@@ -180,13 +215,6 @@ void SetUpCard(Scenario& s) {
     }
 }
 
-// Stored paths (single backslashes, no root) of a card's files with their data, and of its
-// directories.
-struct ArchiveContents {
-    std::map<std::string, std::string> files;
-    std::set<std::string> directories;
-};
-
 std::string Collapse(std::string path) {
     // "E:\\VM\\MSG\X" -> "VM\MSG\X", without the root and with single separators.
     path.erase(0, 3);
@@ -202,40 +230,37 @@ std::string Collapse(std::string path) {
     return out;
 }
 
-// What of CardFiles() and CardDirectories() a set of contents lacks (a file whose content
-// differs counts as missing); without prompts, those below VM\PROMPTS are not asked for.
-std::string Missing(const ArchiveContents& got, bool withPrompts = true) {
+// A drive's tree (root "X:\\") as the walk compares it: access times move whenever a file is read.
+fktest::Tree Settled(Scenario& s, const std::string& root) {
+    fktest::Tree tree = fktest::SnapshotTree(s.platform().Files(), root);
+    for (auto& [path, entry] : tree) {
+        entry.lastAccess = FILETIME{};
+    }
+    return tree;
+}
+
+// What of CardFiles() and CardDirectories() a drive's tree lacks (a file whose content differs
+// counts as missing); without prompts, those below VM\PROMPTS are not asked for.
+std::string Missing(const fktest::Tree& got, bool withPrompts = true) {
     std::string missing;
     for (const auto& [path, content] : CardFiles()) {
-        const auto it = got.files.find(path);
-        if ((withPrompts || !UnderPrompts(path)) && (it == got.files.end() || it->second != content)) {
+        const auto it = got.find(path);
+        if ((withPrompts || !UnderPrompts(path)) && (it == got.end() || it->second.content != content)) {
             missing += path + " ";
         }
     }
     for (const std::string& dir : CardDirectories()) {
-        if ((withPrompts || !UnderPrompts(dir)) && got.directories.count(dir) == 0) {
+        const auto it = got.find(dir);
+        if ((withPrompts || !UnderPrompts(dir)) &&
+            (it == got.end() || !(it->second.attributes & FILE_ATTRIBUTE_DIRECTORY))) {
             missing += dir + "\\ ";
         }
     }
     return missing;
 }
 
-// A drive's tree in the same form.
-ArchiveContents OnCard(Scenario& s, char letter) {
-    ArchiveContents contents;
-    for (const auto& [path, entry] :
-         fktest::SnapshotTree(s.platform().Files(), std::string(1, letter) + ":\\")) {
-        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            contents.directories.insert(path);
-        } else {
-            contents.files[path] = entry.content;
-        }
-    }
-    return contents;
-}
-
 // The archive at path extracted onto the empty card H:, as the card then holds it.
-ArchiveContents Restored(Scenario& s, const std::string& path) {
+fktest::Tree Restored(Scenario& s, const std::string& path) {
     platform::FileSystem& fs = s.platform().Files();
     const platform::Handle h = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     std::uint64_t size = 0;
@@ -244,7 +269,7 @@ ArchiveContents Restored(Scenario& s, const std::string& path) {
     EXPECT_TRUE(stats.completed);
     fs.CloseHandle(h);
     EXPECT_EQ(stats.filesIncomplete + stats.entriesDamaged + stats.entriesRefused, 0u);
-    return OnCard(s, 'H');
+    return Settled(s, "H:\\");
 }
 
 std::string Join(const std::vector<std::string>& v) {
@@ -268,12 +293,40 @@ std::set<std::string> BackupFolderNames(Scenario& s) {
     return names;
 }
 
-// Runs run(index, call) failing each call of a clean run in turn; stops at the first failing
-// case, since it says enough. Returns the kinds of call walked through.
-template <typename Run> std::set<SimCall> FailEachCall(const std::vector<Call>& calls, Run run) {
+// The local installation tree, without the archive a backup writes (and what it may leave beside).
+fktest::Tree LocalTree(Scenario& s, bool withArchive) {
+    fktest::Tree tree = Settled(s, "C:\\ZEL\\VoxHarbor\\");
+    if (!withArchive) {
+        std::erase_if(tree, [](const auto& entry) { return entry.first.rfind("Backup\\CARD.VHB", 0) == 0; });
+        tree["Backup"].lastWrite = FILETIME{}; // the archive is written in there
+    }
+    return tree;
+}
+
+// Which calls of a clean run a walk fails: every call, except on the virtual PC, where software
+// emulation makes a run take one to three seconds: there every call of the first 4 and the last
+// 2, every 40th, and the first of each kind.
+bool Walks(Where where, const std::vector<Call>& calls, std::size_t i) {
+    if (where != Where::VmCard || i < 4 || i + 2 >= calls.size() || i % 40 == 0) {
+        return true;
+    }
+    return std::none_of(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(i),
+                        [&](const Call& c) { return c.call == calls[i].call; });
+}
+
+// Runs run(index, call) failing each walked call of a clean run in turn, and prints how many were
+// failed; stops at the first failing case, since it says enough. Returns the kinds of call
+// walked through.
+template <typename Run>
+std::set<SimCall> FailEachCall(const char* operation, Where where, const std::vector<Call>& calls, Run run) {
     std::set<SimCall> seen;
+    int failed = 0;
     for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (!Walks(where, calls, i)) {
+            continue;
+        }
         seen.insert(calls[i].call);
+        ++failed;
         SCOPED_TRACE(std::string("failing call ") + std::to_string(i) + ": " + CallName(calls[i].call) + " " +
                      calls[i].path);
         run(static_cast<int>(i), calls[i].call);
@@ -281,6 +334,8 @@ template <typename Run> std::set<SimCall> FailEachCall(const std::vector<Call>& 
             break;
         }
     }
+    std::printf("[   WALK   ] %s on %s: %d of %d calls failed\n", operation, PlaceName(where), failed,
+                static_cast<int>(calls.size()));
     return seen;
 }
 
@@ -294,18 +349,22 @@ const std::string& EarlierArchive() {
 struct BackupRun {
     std::vector<Call> calls;
     Texts messages;
+    std::string archive; // what the chosen file holds afterwards
 };
 
 // A backup of card E: over an existing archive of the same name, with call failAt failing.
 BackupRun RunBackup(Where where, int failAt, DWORD error) {
     BackupRun run;
-    Scenario s;
+    const std::unique_ptr<Scenario> owned = NewScenario(where);
+    Scenario& s = *owned;
     SetUpCard(s);
     s.card('H').label("SPARE"); // where a complete backup is read back
     s.localFile("ZEL\\VoxHarbor\\Backup\\CARD.VHB", EarlierArchive());
     Start(s, where);
     s.selectCard(0);
     const std::size_t before = s.messages().size();
+    const fktest::Tree card = Settled(s, "E:\\");
+    const fktest::Tree local = LocalTree(s, false);
 
     CallScript script;
     script.failAt = failAt;
@@ -317,10 +376,13 @@ BackupRun RunBackup(Where where, int failAt, DWORD error) {
     run.calls = script.calls;
     const Texts all = s.messages();
     run.messages.assign(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    EXPECT_EQ(fktest::Difference(card, Settled(s, "E:\\")), "") << "a backup changes nothing on the card";
+    EXPECT_EQ(fktest::Difference(local, LocalTree(s, false)), "") << "nor anything local but the archive";
 
     EXPECT_EQ(run.messages.size(), 1u) << "one message ends a backup: " << Join(run.messages);
     const std::string message = run.messages.empty() ? std::string() : run.messages.back();
     const auto archive = s.readFile(Target);
+    run.archive = archive.value_or("");
     const bool keptAside = Contains(message, "has been saved as " + std::string(Target) + ".tmp");
     if (message == operations::BackupCompleteMessage) {
         // Complete means complete: every folder and file of the card, with its data.
@@ -350,12 +412,14 @@ BackupRun RunBackup(Where where, int failAt, DWORD error) {
     return run;
 }
 
-void WalkBackup(Where where) {
+TEST_P(FaultWalk, EveryFailingBackupCallIsReportedAndKeepsTheEarlierArchive) {
+    const Where where = GetParam();
     const BackupRun clean = RunBackup(where, -1, 0);
     ASSERT_EQ(clean.messages, Texts{operations::BackupCompleteMessage});
-    const std::set<SimCall> seen = FailEachCall(clean.calls, [where](int i, SimCall call) {
+    const std::set<SimCall> seen = FailEachCall("Backup", where, clean.calls, [where](int i, SimCall call) {
         RunBackup(where, i, TypicalError(call));
-        if (call == SimCall::Write) {
+        // A full disk takes the same paths on every place; the virtual PC's time goes to the others.
+        if (call == SimCall::Write && where != Where::VmCard) {
             RunBackup(where, i, ERROR_DISK_FULL);
         }
     });
@@ -367,17 +431,6 @@ void WalkBackup(Where where) {
     }
 }
 
-TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchive) {
-    WalkBackup(Where::SimulatedPc);
-}
-
-// The host's file services are the Linux platform's; Windows has its own.
-#ifndef _WIN32
-TEST(BackupFaults, EveryFailingCallIsReportedAndKeepsTheEarlierArchiveOnHostFolders) {
-    WalkBackup(Where::HostFolders);
-}
-#endif
-
 // ---------------------------------------------------------------- Restore
 
 struct RestoreRun {
@@ -386,22 +439,20 @@ struct RestoreRun {
     bool asked = false; // the prompt question was asked
 };
 
-// Card E: backed up, then restored onto the empty card F:, with call failAt failing; the prompt
-// question is answered with answer (Yes: the archive's prompts too, No: the card keeps its own).
-RestoreRun RunRestore(Where where, int failAt, DWORD error, const std::vector<Call>* cleanCalls,
-                      int answer = IDYES) {
+// A backup of the card (archive) restored onto the empty card E:, with call failAt failing; the
+// prompt question is answered with answer (Yes: the archive's prompts too, No: the card keeps its
+// own).
+RestoreRun RunRestore(Where where, const std::string& archive, int failAt, DWORD error,
+                      const std::vector<Call>* cleanCalls, int answer = IDYES) {
     RestoreRun run;
-    Scenario s;
-    SetUpCard(s);
-    s.card('F').label("EMPTY");
+    const std::unique_ptr<Scenario> owned = NewScenario(where);
+    Scenario& s = *owned;
+    const std::string root = "E:\\";
+    s.localFile("ZEL\\VoxHarbor\\Backup\\CARD.VHB", archive);
     Start(s, where);
     s.selectCard(0);
-    s.answerFile(ChoosePath(Target));
-    s.click(ControlId::Backup);
-    EXPECT_EQ(s.messages().back(), operations::BackupCompleteMessage);
-    s.selectCard(1);
-    EXPECT_TRUE(Contains(s.field(ControlId::Device), "F:")) << s.field(ControlId::Device);
-    const std::size_t before = s.messages().size();
+    const fktest::Tree local = LocalTree(s, true);
+    std::size_t before = s.messages().size();
 
     CallScript script;
     script.failAt = failAt;
@@ -412,20 +463,27 @@ RestoreRun RunRestore(Where where, int failAt, DWORD error, const std::vector<Ca
     s.click(ControlId::Restore);
     s.setCallFault({});
     run.calls = script.calls;
-    const auto& shown = s.ui().Messages();
-    for (std::size_t i = before; i < shown.size(); ++i) {
-        if (shown[i].buttons == MB_YESNOCANCEL) {
-            run.asked = true;
-        } else {
-            run.messages.push_back(shown[i].text);
+    // The messages since before, the prompt question apart; whether it was asked.
+    const auto shownSince = [&s](std::size_t from, Texts* texts) {
+        bool asked = false;
+        const auto& shown = s.ui().Messages();
+        for (std::size_t i = from; i < shown.size(); ++i) {
+            if (shown[i].buttons == MB_YESNOCANCEL) {
+                asked = true;
+            } else {
+                texts->push_back(shown[i].text);
+            }
         }
-    }
+        return asked;
+    };
+    run.asked = shownSince(before, &run.messages);
+    EXPECT_EQ(fktest::Difference(local, LocalTree(s, true)), "") << "a restore changes nothing local";
 
     const bool complete = !run.messages.empty() && run.messages.back() == operations::RestoreCompleteMessage;
     if (complete) {
         EXPECT_EQ(run.messages.size(), 1u) << Join(run.messages);
         // Unless Yes was answered the card keeps its own (no) prompts: everything else is there.
-        EXPECT_EQ(Missing(OnCard(s, 'F'), run.asked && answer == IDYES), "")
+        EXPECT_EQ(Missing(Settled(s, "E:\\"), run.asked && answer == IDYES), "")
             << "\"Restore Complete.\" but the card misses them";
     } else {
         EXPECT_FALSE(run.messages.empty()) << "a restore that stopped says so";
@@ -436,13 +494,13 @@ RestoreRun RunRestore(Where where, int failAt, DWORD error, const std::vector<Ca
         if (cleanCalls != nullptr && failAt >= 0) {
             for (int i = 0; i < failAt && i < static_cast<int>(cleanCalls->size()); ++i) {
                 const Call& c = (*cleanCalls)[static_cast<std::size_t>(i)];
-                if (c.call != SimCall::Close || c.path.rfind("F:\\", 0) != 0) {
+                if (c.call != SimCall::Close || c.path.rfind(root, 0) != 0) {
                     continue;
                 }
                 const std::string rel = Collapse(c.path);
                 auto it = CardFiles().find(rel);
                 if (it != CardFiles().end()) {
-                    EXPECT_EQ(s.readFile("F:\\" + rel), it->second)
+                    EXPECT_EQ(s.readFile(root + rel), it->second)
                         << rel << " was restored before the failure";
                 }
             }
@@ -451,20 +509,37 @@ RestoreRun RunRestore(Where where, int failAt, DWORD error, const std::vector<Ca
     EXPECT_EQ(s.statusBar(0), "Ready");
     EXPECT_FALSE(s.ui().ProgressBarExists());
     EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
+
+    if (failAt >= 0 && !complete) {
+        // A Restore without faults brings the card back: all of it when it asks about the prompts
+        // (answered Yes); when the card already shows the archive's version it keeps its prompts.
+        before = s.messages().size();
+        s.answerFile(ChoosePath(Target));
+        s.answerMessage(IDYES);
+        s.click(ControlId::Restore);
+        Texts repair;
+        const bool asked = shownSince(before, &repair);
+        EXPECT_EQ(repair, Texts{operations::RestoreCompleteMessage}) << "the Restore after the failure";
+        EXPECT_EQ(Missing(Settled(s, "E:\\"), asked), "") << "the Restore after the failure left them out";
+    }
     return run;
 }
 
 // With Yes the archive's prompts are restored too; with No the extraction leaves the card's alone.
-void WalkRestore(Where where) {
+TEST_P(FaultWalk, EveryFailingRestoreCallIsReportedAndKeepsWhatWasRestored) {
+    const Where where = GetParam();
+    const std::string archive = RunBackup(where, -1, 0).archive;
     for (const int answer : {IDYES, IDNO}) {
         SCOPED_TRACE(answer == IDYES ? "restoring the prompts" : "keeping the card's prompts");
-        const RestoreRun clean = RunRestore(where, -1, 0, nullptr, answer);
+        const RestoreRun clean = RunRestore(where, archive, -1, 0, nullptr, answer);
         ASSERT_EQ(clean.messages, Texts{operations::RestoreCompleteMessage});
         ASSERT_TRUE(clean.asked);
-        const std::set<SimCall> seen = FailEachCall(clean.calls, [&](int i, SimCall call) {
-            RunRestore(where, i, TypicalError(call), &clean.calls, answer);
-            if (answer == IDYES && (call == SimCall::BackupWrite || call == SimCall::CreateDirectory)) {
-                RunRestore(where, i, ERROR_DISK_FULL, &clean.calls, answer);
+        const char* operation = answer == IDYES ? "Restore (Yes)" : "Restore (No)";
+        const std::set<SimCall> seen = FailEachCall(operation, where, clean.calls, [&](int i, SimCall call) {
+            RunRestore(where, archive, i, TypicalError(call), &clean.calls, answer);
+            if (answer == IDYES && where != Where::VmCard &&
+                (call == SimCall::BackupWrite || call == SimCall::CreateDirectory)) {
+                RunRestore(where, archive, i, ERROR_DISK_FULL, &clean.calls, answer);
             }
         });
         for (SimCall call : {SimCall::Open, SimCall::Read, SimCall::Close, SimCall::BackupWrite,
@@ -477,60 +552,7 @@ void WalkRestore(Where where) {
     }
 }
 
-TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestored) {
-    WalkRestore(Where::SimulatedPc);
-}
-
-// The host's file services are the Linux platform's; Windows has its own.
-#ifndef _WIN32
-TEST(RestoreFaults, EveryFailingCallIsReportedAndKeepsWhatWasRestoredOnHostFolders) {
-    WalkRestore(Where::HostFolders);
-}
-#endif
-
-// Failures to set attributes and times are not examined during a restore: the card gets every
-// byte back and "Restore Complete." is shown, but the entries keep the attributes and times they
-// were created with.
-TEST(RestoreFaults, FailedAttributesAndTimesAreNotReported) {
-    Scenario s;
-    SetUpCard(s);
-    s.card('F').label("EMPTY");
-    s.start();
-    const FILETIME old = FILETIME::From(0x01C0000012345678ULL);
-    platform::FileSystem& fs = s.pc().Files();
-    ASSERT_TRUE(fs.SetFileAttributes("E:\\NOTES.TXT", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
-    const platform::Handle h =
-        fs.CreateFile("E:\\VM\\MSG\\M0001.WAV", GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
-    ASSERT_NE(h, platform::InvalidHandle);
-    ASSERT_TRUE(fs.SetFileTime(h, &old, &old, &old));
-    ASSERT_TRUE(fs.CloseHandle(h));
-    s.selectCard(0);
-    s.answerFile(ChoosePath(Target));
-    s.click(ControlId::Backup);
-    s.selectCard(1);
-
-    s.pc().SetCallFault([](SimCall call, std::string_view path) -> DWORD {
-        const bool onCard = path.rfind("F:", 0) == 0;
-        return onCard && (call == SimCall::SetAttributes || call == SimCall::SetTimes) ? ERROR_WRITE_FAULT
-                                                                                       : 0;
-    });
-    const std::size_t before = s.messages().size();
-    s.answerFile(ChoosePath(Target));
-    s.answerMessage(IDYES);
-    s.click(ControlId::Restore);
-    s.pc().SetCallFault({});
-
-    EXPECT_EQ(s.messages().back(), operations::RestoreCompleteMessage);
-    EXPECT_EQ(s.messages().size(), before + 2); // the prompt question and the completion
-    EXPECT_EQ(Missing(OnCard(s, 'F')), "");
-    EXPECT_EQ(fs.GetFileAttributes("F:\\NOTES.TXT") & FILE_ATTRIBUTE_READONLY, 0u);
-    const platform::Handle restored =
-        fs.CreateFile("F:\\VM\\MSG\\M0001.WAV", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-    ASSERT_NE(restored, platform::InvalidHandle);
-    FILETIME lastWrite{};
-    ASSERT_TRUE(fs.GetFileTime(restored, nullptr, nullptr, &lastWrite));
-    fs.CloseHandle(restored);
-    EXPECT_NE(lastWrite.Value(), old.Value());
-}
+INSTANTIATE_TEST_SUITE_P(On, FaultWalk, ::testing::ValuesIn(Places()),
+                         [](const ::testing::TestParamInfo<Where>& info) { return PlaceName(info.param); });
 
 } // namespace

@@ -97,17 +97,21 @@ HostPc::HostPc(std::string folder, std::string reader)
     std::filesystem::create_directories(folder_ + "/data/Prompts");
     std::filesystem::create_directories(folder_ + "/data/Data");
     std::filesystem::create_directories(folder_ + "/cdrom");
+    std::filesystem::create_directories(folder_ + "/local");
     platform::host::HostConfig config = platform::host::DefaultHostConfig();
     config.dataDir = folder_ + "/data";
     config.backupDir = folder_ + "/backup";
     config.volumes.folderDrives.push_back({'D', folder_ + "/cdrom", DRIVE_CDROM, false, ""});
+    config.volumes.folderDrives.push_back({'H', folder_ + "/local", DRIVE_FIXED, true, "LOCAL"});
     // Only udisks2's signals make the drives be read again, so a change seen proves they arrived.
     config.volumes.pollInterval = std::chrono::hours(1);
     std::string error;
-    platform_ = platform::host::CreateHostPlatform(config, nullptr, &error);
-    if (platform_ == nullptr) {
+    std::unique_ptr<platform::Platform> host = platform::host::CreateHostPlatform(config, nullptr, &error);
+    if (host == nullptr) {
         ADD_FAILURE() << "the host platform: " << error;
+        return;
     }
+    platform_ = std::make_unique<platform::FaultInjectingPlatform>(std::move(host));
 }
 
 HostPc::~HostPc() {

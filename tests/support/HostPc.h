@@ -1,11 +1,14 @@
 // The real PC under a scenario: the host platform as the program makes it (udisks2, its drives
 // found, no simulated PC), on the virtual PC's USB card reader. Its C:\ZEL\VoxHarbor tree is a
 // temporary folder, D: an empty CD-ROM drive (so that the reader gets E: as the simulated PC's
-// card has it), and card changes are USB hot-plug asked of the host through /dev/ttyS2.
+// card has it), H: a local folder drive where a test may put what it reads back, and card changes
+// are USB hot-plug asked of the host through /dev/ttyS2. File calls go through the fault
+// decorator, so a test may fail any of them.
 // FK_VM_KEEP=DIR copies the Backup folder there at the end, for checks from outside.
 #pragma once
 
 #include "platform/api/Platform.h"
+#include "platform/common/FaultInjection.h"
 
 #include <memory>
 #include <string>
@@ -22,6 +25,8 @@ public:
     HostPc& operator=(const HostPc&) = delete;
 
     platform::Platform& platform() { return *platform_; }
+    // The per-call fault hook of the file services (an empty function removes it).
+    void SetCallFault(platform::FileCallFault hook) { platform_->SetCallFault(std::move(hook)); }
     // Deletes everything on the card (mounting it first when needed); false when it cannot.
     bool EmptyCard(std::string* why);
     // Unplugs or plugs the reader on the virtual USB bus; false with the host's answer otherwise.
@@ -46,7 +51,7 @@ private:
 
     std::string folder_;
     std::string reader_;
-    std::unique_ptr<platform::Platform> platform_;
+    std::unique_ptr<platform::FaultInjectingPlatform> platform_;
     bool unplugged_ = false;
     bool spareIn_ = false; // the reader holds the spare card image
 };

@@ -403,6 +403,8 @@ platform::Platform& Scenario::platform() {
 void Scenario::setCallFault(platform::FileCallFault hook) {
     if (other_ != nullptr) {
         other_->SetCallFault(std::move(hook));
+    } else if (host_ != nullptr) {
+        host_->SetCallFault(std::move(hook));
     } else {
         pc().SetCallFault(std::move(hook));
     }

@@ -7,6 +7,8 @@ Boots one guest with a USB CompactFlash reader holding a FAT16 card image of a V
 a spare image of the same size and label that the scenarios swap in) and runs, in order:
   contract   the file-service contract on the card mounted by udisks2 (host_tests, VfatCard)
   vhbtool    vhbtool create and extract on the mounted card keep the FAT attribute bytes
+  faults     the fault walk (fault_tests, "VmCard"): platform calls of Backup and Restore failed
+             one at a time through the fault decorator on the host platform and the card
   scenarios  the Backup, Restore, Update and Initialize scenarios on the real host platform
              (operations_tests, the "Host" PC), then the round trip (backup, initialise,
              restore) whose backup is kept
@@ -68,7 +70,7 @@ class Stage:
     def gtest(self, g, name, command, timeout=600):
         rc, out = self.guest_run(g, name, command, timeout)
         summary = [l for l in out.splitlines() if l.startswith("[  PASSED") or l.startswith("[  FAILED")
-                   or l.startswith("[  SKIPPED")]
+                   or l.startswith("[  SKIPPED") or l.startswith("[   WALK")]
         print("\n".join(summary))
         self.result(name, rc == 0, out[-12000:])
 
@@ -182,6 +184,9 @@ exit $rc''' % st.tests)
                       and any(l.startswith("38 ") and l.endswith("/OUT/VM/HS.VOX") for l in lines)
                       and any(l.startswith("33 ") and l.endswith("/OUT/VM/RO.VOX") for l in lines))
                 st.result("vhbtool keeps FAT attribute bytes on a mounted card", ok, out)
+            if want("faults"):
+                st.gtest(g, "faults", "FK_VM_READER=reader0 %s/fault_tests --gtest_filter='*/VmCard' "
+                         "--gtest_brief=1" % st.tests)
             if want("scenarios"):
                 st.gtest(g, "scenarios", "FK_VM_READER=reader0 %s/operations_tests "
                          "--gtest_filter='*/Host:-On/RoundTripOn.*' --gtest_brief=1" % st.tests)
