@@ -203,4 +203,10 @@ StreamRecordHeader DecodeStreamRecordHeader(const std::uint8_t* bytes) {
     return h;
 }
 
+bool IsPromptVersionFile(std::string_view storedPath) {
+    const std::size_t slash = storedPath.find_last_of('\\');
+    return slash != std::string_view::npos && IsUnderPromptDirectory(storedPath) &&
+           EqualsNoCase(storedPath.substr(slash + 1), "VERSION.TXT");
+}
+
 } // namespace archive
