@@ -3,6 +3,7 @@
 #include "archive/Reader.h"
 #include "platform/api/LastError.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -274,6 +275,9 @@ bool Extraction::Run() {
         stats_.failed = true;
         return false;
     }
+    // Slot 0's last of all: its version is the one the card shows.
+    std::stable_partition(versionFiles_.begin(), versionFiles_.end(),
+                          [](const VersionFile& held) { return !IsShownVersionFile(held.path); });
     for (const VersionFile& held : versionFiles_) {
         const auto replay = [&held](const StreamSink& sink) {
             StreamWalk walk;

@@ -75,6 +75,8 @@ std::string UnsafePathReason(std::string_view storedPath);
 bool IsUnderPromptDirectory(std::string_view storedPath);
 // Whether the path names a file "VERSION.TXT" below the prompt directory: a slot's version file.
 bool IsPromptVersionFile(std::string_view storedPath);
+// Whether it is slot 0's version file "VM\PROMPTS\0\0\0\VERSION.TXT", whose version the card shows.
+bool IsShownVersionFile(std::string_view storedPath);
 
 // A card root of the form "X:\".
 bool IsDriveRoot(std::string_view root);
