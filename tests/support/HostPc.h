@@ -2,7 +2,9 @@
 // found, no simulated PC), on the virtual PC's USB card reader. Its C:\ZEL\VoxHarbor tree is a
 // temporary folder, D: an empty CD-ROM drive (so that the reader gets E: as the simulated PC's
 // card has it), and card changes are USB hot-plug asked of the host through /dev/ttyS2.
-// FK_VM_KEEP=DIR copies the Backup folder there at the end, for checks from outside.
+// FK_VM_KEEP=DIR copies the Backup folder there at the end, for checks from outside;
+// FK_VM_CARD_AS_FOUND=1 takes the card as it is instead of emptying it at the start (a card left
+// by a power cut).
 #pragma once
 
 #include "platform/api/Platform.h"
@@ -24,6 +26,10 @@ public:
     platform::Platform& platform() { return *platform_; }
     // Deletes everything on the card (mounting it first when needed); false when it cannot.
     bool EmptyCard(std::string* why);
+    bool KeepsCardAsFound() const { return keepCard_; }
+    // Tells the host that the scenario reaches step (a line "mark STEP"), e.g. where an
+    // operation begins, so that it can cut the power while the operation runs.
+    bool Mark(const std::string& step, std::string* why) { return Ask("mark " + step, why); }
     // Unplugs or plugs the reader on the virtual USB bus; false with the host's answer otherwise.
     bool Unplug(std::string* why);
     bool Plug(std::string* why);
@@ -43,6 +49,7 @@ private:
     std::string reader_;
     std::unique_ptr<platform::Platform> platform_;
     bool unplugged_ = false;
+    bool keepCard_ = false;
 };
 
 } // namespace fktest
