@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 using namespace fktest;
 using namespace optest;
@@ -76,11 +78,14 @@ TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
 }
 
 // Power cuts on the real PC, driven from outside the virtual PC (tests/vm/powercut.py); nothing
-// runs without FK_VM_POWERCUT. "run": a card filled with messages is backed up and, with one
-// message changed, backed up again under the same name, then initialised and restored twice,
-// each operation announced to the host, which cuts the power while the second of each runs. "check": a card
-// left by a cut is taken as found; the state the dialog shows is printed for the host to compare, and a
-// restore of FK_VM_POWERCUT_ARCHIVE must complete.
+// runs without FK_VM_POWERCUT. A number N: the demo card with N messages more is backed up and,
+// with one message changed, backed up again under the same name, then initialised and restored
+// twice, each operation announced to the host, which cuts the power while the second of each
+// runs. "initialize", "backup": beside the earlier backup FK_VM_POWERCUT_ARCHIVE, the card is
+// taken as found and initialised, or backed up under the same name, while the host ends the guest.
+// "check": a card left by a cut is taken as found; the state the dialog shows is printed for the
+// host to compare, and a restore of FK_VM_POWERCUT_ARCHIVE must complete ("reinit": after an
+// Initialize, for a card whose format was cut short).
 class PowerCutOn : public OnEachPc {};
 FK_ON_EACH_PC(PowerCutOn);
 
@@ -89,9 +94,16 @@ TEST_P(PowerCutOn, OperationsOnAFullCard) {
     if (GetParam() != "Host" || mode == nullptr) {
         GTEST_SKIP() << "run by the virtual PC's power-cut step";
     }
+    const std::string how = mode;
     const auto scenario = NewScenario();
     Scenario& s = *scenario;
     s.localFile("ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb", InitialCard());
+    if (how == "backup" || how == "initialize") {
+        // The earlier backup, under the name a new one takes.
+        std::ifstream earlier(std::getenv("FK_VM_POWERCUT_ARCHIVE"), std::ios::binary);
+        s.localFile("ZEL\\VoxHarbor\\Backup\\card.vhb",
+                    std::string(std::istreambuf_iterator<char>(earlier), {}));
+    }
     s.start();
     const std::string backup = std::string(BackupDir) + "card.vhb";
     const auto mark = [&s](const std::string& step) {
@@ -119,7 +131,7 @@ TEST_P(PowerCutOn, OperationsOnAFullCard) {
         ASSERT_FALSE(s.messages().empty());
         EXPECT_EQ(s.messages().back(), "Restore Complete.");
     };
-    if (std::string(mode) == "check" || std::string(mode) == "reinit") {
+    if (how == "check" || how == "reinit") {
         s.selectCard(0);
         // A carriage return is shown as \r, so that the line stays one line.
         std::string version = s.field(ControlId::PromptVersion);
@@ -128,14 +140,20 @@ TEST_P(PowerCutOn, OperationsOnAFullCard) {
         }
         std::printf("state: %s|%s|%s|%s\n", s.field(ControlId::Status).c_str(),
                     s.field(ControlId::Type).c_str(), version.c_str(), s.statusBar(0).c_str());
-        if (std::string(mode) == "reinit") {
+        if (how == "reinit") {
             initialize(); // a card whose format the cut interrupted
         }
         restore(std::getenv("FK_VM_POWERCUT_ARCHIVE"));
         return;
     }
+    if (how == "initialize" || how == "backup") {
+        s.selectCard(0); // a full card, as a run below left it; the host ends the guest meanwhile
+        mark(how);
+        how == "backup" ? backUp() : initialize();
+        return;
+    }
     // Messages in a few mailboxes beside the demo card's files, as many as the mode says.
-    const int messages = std::atoi(mode);
+    const int messages = std::atoi(how.c_str());
     for (int m = 0; m < messages; ++m) {
         s.card('E').file("VM\\MSG\\" + std::to_string(300 + m % 5) + "\\M" + std::to_string(1000 + m) +
                              ".VOX",

@@ -9,7 +9,8 @@ instants spread over the time the first run took (freeze) and copies the card an
 what a cut then leaves. The restore's last cut is a real one: QEMU is ended at once. A second,
 fresh guest then takes the cards left by the cuts in turn as newly inserted cards and checks:
   card      the kernel mounts it, and fsck.fat repairs a copy to clean;
-  start-up  the dialog selects it and shows the state the card holds (read with mtools);
+  start-up  the dialog selects it and shows the version the card holds (read with mtools), or
+            none;
   repair    a restore of the second backup completes, and the card then equals that archive
             entry by entry (mtools: attributes, write times, contents), as after an uninterrupted
             restore;
@@ -27,12 +28,13 @@ import time
 
 from vmguest import Guest, GuestError
 
-# A small card, FAT16 as the system formats it, filled with messages up to about nine tenths.
+# The smallest card FAT16 takes, as the system formats it, with the demo card's files and a few
+# messages: every check restores it, and a restore's time goes by the files more than by bytes.
 CARD_BYTES = 16 * 1024 * 1024
 MESSAGES = 6
 DISK_BYTES = 32 * 1024 * 1024
-# Cuts per operation, spread evenly over its expected time; the restore's last cut is the real
-# one. The times are those of the first backup scaled by what trial runs showed.
+# Cuts in the second run of each operation, spread evenly over the time the first run took (the
+# second backup is quicker: its card is read from memory); the restore's last is the real one.
 CUTS = {"backup": 10, "initialize": 7, "restore": 8}
 # The Prompt field for each version file the operations write; "No Prompts" without one.
 VERSIONS = {b"0110\r\n": "1.10\r", b"0100\n": "1.00", None: "No Prompts"}
@@ -183,7 +185,26 @@ def step(report, build, tests, vhbtool, work, compare):
     except GuestError as e:
         report.result("powercut: the guest of the operations", False, str(e))
     if cutter is not None and "initialize" in cutter.at and cutter.cuts:
-        check(report, build, tests, vhbtool, cutter, work, compare)
+        # The two archives: before the second backup, and after it.
+        archives = {}
+        for name, (_, disk) in (("earlier", cutter.at["backup"][1]), ("new", cutter.at["initialize"][0])):
+            archives[name] = os.path.join(work, name + ".vhb")
+            with open(archives[name], "wb") as f:
+                f.write(backup_folder(disk, work)[0]["card.vhb"])
+        # An Initialize and a Backup cut for real as well, one after the other in guests of their
+        # own beside the checks: on copies of the full card as the first initialise found it (the
+        # new archive is the earlier one there), cut at half the time the first run took.
+        late = []
+        for operation in ("initialize", "backup"):
+            card_copy = os.path.join(work, "real-%s-card.img" % operation)
+            shutil.copyfile(cutter.at["initialize"][0][0], card_copy)
+            disk_copy = os.path.join(work, "real-%s-disk.img" % operation)
+            subprocess.run(["mkfs.ext4", "-q", "-F", "-L", "PC", disk_copy, str(DISK_BYTES // 1024) + "k"], check=True)
+            late.append((operation, card_copy, disk_copy, cutter.durations[operation][0] / 2))
+        thread = threading.Thread(target=lambda: [cut_for_real(report, build, tests, op, c, d, archives["new"], t)
+                                                  for op, c, d, t in late])
+        thread.start()
+        check(report, build, tests, vhbtool, cutter, work, compare, archives, (thread, late))
     report.say("--- powercut: %.1f s in all" % (time.monotonic() - started))
 
 
@@ -193,6 +214,25 @@ class _Log:
 
     def write(self, text):
         self.report.say(text.rstrip("\n"))
+
+
+def cut_for_real(report, build, tests, operation, card, disk, earlier, after):
+    """Runs the operation ("initialize", "backup" over the earlier archive) on the card in a
+    guest of its own, with the C:\\ZEL tree on the disk, and ends QEMU after seconds into it."""
+    try:
+        with Guest(build, cards={"cut": card}, disks={"pc": disk}, boot_timeout=300, log=_Log(report)) as g:
+            timer = threading.Timer(after, g.power_cut)
+            g.on_mark = lambda step: timer.start()
+            try:
+                rc, out = g.run(
+                    "mkdir -p /mnt/pc && mount /dev/disk/by-id/virtio-pc /mnt/pc && TMPDIR=/mnt/pc FK_VM_READER=cut "
+                    "FK_VM_CARD_AS_FOUND=1 FK_VM_POWERCUT=%s FK_VM_POWERCUT_ARCHIVE=%s %s/operations_tests "
+                    "--gtest_filter='On/PowerCutOn.*/Host' --gtest_brief=1" % (operation, earlier, tests))
+                report.result("powercut: the real cut came while the %s ran" % operation, False, out[-4000:])
+            except (GuestError, OSError):
+                pass  # the cut ended QEMU under the command
+    except GuestError as e:
+        report.result("powercut: the guest of the %s" % operation, False, str(e))
 
 
 def run(report, g, tests, card, disk, work):
@@ -252,42 +292,71 @@ def card_state(image, findings, work):
     return h.hexdigest()
 
 
-def check(report, build, tests, vhbtool, cutter, work, compare):
-    """Every cut card and PC disk; the cards in a fresh guest, each distinct card once."""
-    earlier_files, _ = backup_folder(cutter.at["backup"][1][1], work)
-    new_files, _ = backup_folder(cutter.at["initialize"][0][1], work)
-    new = os.path.join(work, "new.vhb")
-    with open(new, "wb") as f:
-        f.write(new_files["card.vhb"])
+def check(report, build, tests, vhbtool, cutter, work, compare, archives, late):
+    """Every cut card and PC disk; the cards in a fresh guest, each distinct card once. late is
+    the thread that cuts an initialise and a backup for real beside this, and those cuts."""
+    known = {}
+    for name in ("earlier", "new"):
+        with open(archives[name], "rb") as f:
+            known[name] = f.read()
+    new = archives["new"]
     summary = {"tried": 0, "survived": 0, "needed fsck": 0, "prompts missing": 0, "unformatted": 0,
                "tmp left": 0, "new archive": 0, "journal replayed": 0, "lost clusters after the restore": 0}
-    # What each cut left, read before any guest touches the images again.
-    found = []
-    for op, fraction, card, disk in reversed(cutter.cuts):
+
+    def left_by(name, card, disk, earlier="earlier"):
+        """What a cut left, read before any guest touches its images again. The archive under the
+        chosen name must be the earlier one, byte for byte, or a whole new one: the one the run
+        made, or one that vhbtool verify passes (a backup cut for real wrote it anew)."""
         problems = []
         findings, repairable = fsck_findings(card, work)
         if not repairable:
             problems.append("fsck.fat does not repair a copy to clean: " + " / ".join(findings[:4]))
-        files, e2fsck_rc = backup_folder(disk, work)
-        archive = files.get("card.vhb")
-        is_new = archive == new_files["card.vhb"]
-        if not is_new and archive != earlier_files["card.vhb"]:
-            problems.append("the Backup folder holds under card.vhb neither archive (%s bytes)"
-                            % len(archive or b""))
+        archive_state = ""
+        if disk is not None:
+            files, e2fsck_rc = backup_folder(disk, work)
+            archive = files.get("card.vhb")
+            is_new = archive != known[earlier] and archive is not None and (archive == known["new"] or whole(archive))
+            if not is_new and archive != known[earlier]:
+                problems.append("the Backup folder holds under card.vhb neither archive (%s bytes)"
+                                % len(archive or b""))
+            summary["tmp left"] += "card.vhb.tmp" in files
+            summary["new archive"] += is_new
+            summary["journal replayed"] += e2fsck_rc != 0
+            archive_state = ", the new archive" if is_new else ", the earlier archive"
+            if "card.vhb.tmp" in files:
+                archive_state += " and a partial .tmp"
         version = expected_state(card)
         summary["tried"] += 1
         summary["needed fsck"] += bool(findings)
-        summary["tmp left"] += "card.vhb.tmp" in files
-        summary["new archive"] += is_new
-        summary["journal replayed"] += e2fsck_rc != 0
         summary["prompts missing"] += version is None
-        archive_state = "new archive" if is_new else "earlier archive"
-        if "card.vhb.tmp" in files:
-            archive_state += " and a partial .tmp"
-        found.append([op, fraction, card, findings, version, problems, card_state(card, findings, work),
-                      archive_state])
-    started = time.monotonic()
+        return [name, card, findings, version, problems, card_state(card, findings, work), archive_state]
+
+    def whole(archive):
+        path = os.path.join(work, "found.vhb")
+        with open(path, "wb") as f:
+            f.write(archive)
+        return sh([vhbtool, "verify", path]).returncode == 0
+
     checked = {}
+
+    def check_in_guest(g, entry, plugged):
+        name, card, findings, version, problems, sha, archive_state = entry
+        fresh = sha not in checked
+        if fresh:
+            checked[sha] = check_card(g, plugged, card, version, new, tests, vhbtool, work, compare, summary)
+        # The same card as a cut checked already: the same check would follow.
+        problems += checked[sha]
+        summary["survived"] += not problems
+        report.say("--- %s: fsck %s, version %s%s%s" % (
+            name, "clean" if not findings else "; ".join(findings[:2]),
+            "missing" if version is None else repr(version), archive_state,
+            "" if fresh else ", the same card as an earlier one"))
+        report.result("powercut: " + name, not problems, "\n".join(problems))
+
+    found = [left_by("cut %d (%s at %.0f%%%s)" % (len(cutter.cuts) - i, op, 100 * fraction,
+                                                   ", real" if i == 0 and cutter.real else ""), card, disk)
+             for i, (op, fraction, card, disk) in enumerate(reversed(cutter.cuts))]
+    started = time.monotonic()
     try:
         with Guest(build, cards={"cut": cutter.cuts[-1][2]}, disks={"pc": cutter.cuts[-1][3]},
                    boot_timeout=300, log=_Log(report)) as g:
@@ -295,23 +364,12 @@ def check(report, build, tests, vhbtool, cutter, work, compare):
             rc, out = g.run("mkdir -p /mnt/pc && mount /dev/disk/by-id/virtio-pc /mnt/pc && "
                             "ls -l /mnt/pc/fk-hostpc-*/backup && umount /mnt/pc")
             report.result("powercut: after the real cut the PC's disk mounts", rc == 0, out)
-            for index, (op, fraction, card, findings, version, problems, sha, archive_state) in enumerate(found):
-                name = "cut %d (%s at %.0f%%%s)" % (len(found) - index, op, 100 * fraction,
-                                                     ", real" if index == 0 and cutter.real else "")
-                fresh = sha not in checked
-                if not fresh:
-                    # The same card as a cut checked already: the same check would follow.
-                    problems += checked[sha]
-                else:
-                    checked[sha] = check_card(g, index, card, version, new, tests, vhbtool, work, compare,
-                                              summary)
-                    problems += checked[sha]
-                summary["survived"] += not problems
-                report.say("--- %s: fsck %s, version %s, %s%s" % (
-                    name, "clean" if not findings else "; ".join(findings[:2]),
-                    "missing" if version is None else repr(version), archive_state,
-                    "" if fresh else ", the same card as an earlier one"))
-                report.result("powercut: " + name, not problems, "\n".join(problems))
+            for index, entry in enumerate(found):
+                check_in_guest(g, entry, index == 0)
+            thread, cuts = late
+            thread.join()
+            for number, (operation, card, disk, _) in enumerate(cuts, len(found) + 1):
+                check_in_guest(g, left_by("cut %d (%s, real)" % (number, operation), card, disk, "new"), False)
     except GuestError as e:
         report.result("powercut: the checking guest", False, str(e))
     report.say("--- powercut checks: %.1f s, %d distinct cards in the guest; %s" % (
@@ -319,10 +377,11 @@ def check(report, build, tests, vhbtool, cutter, work, compare):
     return summary
 
 
-def check_card(g, index, card, version, archive, tests, vhbtool, work, compare, summary):
-    """A card left by a cut, inserted into the guest: what is wrong with it (empty: nothing)."""
+def check_card(g, plugged, card, version, archive, tests, vhbtool, work, compare, summary):
+    """A card left by a cut, put into the guest's reader unless plugged already: what is wrong
+    with it (empty: nothing)."""
     problems = []
-    if index > 0:
+    if not plugged:
         g.insert_card("cut", card)
     rc, out = g.run(CHECK % (archive, tests))
     if "kernel mount: ok" not in out:
