@@ -10,10 +10,11 @@ runs, in order:
   scenarios  the Backup, Restore, Update and Initialize scenarios on the real host platform
              (operations_tests, the "Host" PC), then the round trip (backup, initialise,
              restore) whose backup is kept
-  powercut   power cuts in a Backup, an Initialize and a Restore (tests/vm/powercut.py); ends
-             this guest with a real cut and checks what the cuts left in a fresh one
 and after the guest is off, checks the card image from outside with fsck.fat -n and mtools
-against that backup: every entry's attribute bits, write time and content.
+against that backup: every entry's attribute bits, write time and content. Beside it, in guests
+of its own, runs
+  powercut   power cuts in a Backup, an Initialize and a Restore (tests/vm/powercut.py), whose
+             results are shown at the end.
 Prints "N passed, N failed" at the end; exits non-zero when anything failed.
 """
 
