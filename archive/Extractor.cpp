@@ -3,7 +3,9 @@
 #include "archive/Reader.h"
 #include "platform/api/LastError.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace archive {
@@ -47,12 +49,24 @@ private:
         std::string path;
         FILETIME creation, lastAccess, lastWrite;
     };
+    // A prompt slot's version file, held back until everything else is on the card.
+    struct VersionFile {
+        std::string path;
+        EntryHeader header;
+        std::string stream;
+        bool damaged = false;
+    };
+    using Feed = std::function<StreamWalk(const StreamSink&)>;
 
     void AdvanceProgress(std::uint64_t count);
     void CompareVersions(const std::uint8_t* block);
     void RestoreDirectory(const std::string& path, const EntryHeader& header);
     // False when the extraction has to stop (card full, write error).
-    bool RestoreFile(const std::string& path, const EntryHeader& header);
+    bool RestoreFile(const std::string& path, const EntryHeader& header, const Feed& feed);
+    // A slot's version file is what makes the card show a prompt version, and a restore onto a
+    // card that shows the archive's version leaves its prompts as they are. Written last, it
+    // cannot claim prompts that an interrupted extraction (power cut, pulled card) never wrote.
+    bool HoldBack(const std::string& path, const EntryHeader& header);
     bool Stop(DWORD error);
 
     platform::FileSystem& fs_;
@@ -66,6 +80,7 @@ private:
     std::uint64_t stepSize_ = 0;
     std::uint64_t steps_ = 0;
     std::vector<DirectoryTimes> directories_;
+    std::vector<VersionFile> versionFiles_;
 };
 
 void Extraction::AdvanceProgress(std::uint64_t count) {
@@ -114,7 +129,33 @@ bool Extraction::Stop(DWORD error) {
     return false;
 }
 
-bool Extraction::RestoreFile(const std::string& path, const EntryHeader& header) {
+bool Extraction::HoldBack(const std::string& path, const EntryHeader& header) {
+    // Version files are a few bytes; a large one is no version file and is written in place.
+    constexpr std::size_t Largest = 4096;
+    if (!IsPromptVersionFile(path)) {
+        return false;
+    }
+    VersionFile held{path, header, {}, false};
+    bool fits = true;
+    const StreamWalk walk = WalkEntryData(in_, [&](const std::uint8_t* data, std::size_t size) {
+        fits = fits && held.stream.size() + size <= Largest;
+        if (fits) {
+            held.stream.append(reinterpret_cast<const char*>(data), size);
+        }
+        return SinkResult::Continue;
+    });
+    held.damaged = walk.damaged;
+    if (!fits) {
+        // Left as a file whose data could not be written, as a file the card refuses is.
+        ++stats_.filesIncomplete;
+        stats_.entriesDamaged += walk.damaged ? 1 : 0;
+        return true;
+    }
+    versionFiles_.push_back(std::move(held));
+    return true;
+}
+
+bool Extraction::RestoreFile(const std::string& path, const EntryHeader& header, const Feed& feed) {
     platform::Handle h = fs_.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
     if (h == platform::InvalidHandle && platform::GetLastError() == ERROR_ACCESS_DENIED) {
         // A read-only file of that name would keep its old contents: clear the bit and retry.
@@ -128,7 +169,7 @@ bool Extraction::RestoreFile(const std::string& path, const EntryHeader& header)
     if (h == platform::InvalidHandle) {
         // Error 6 of the table: the entry's data is passed over, the extraction goes on.
         ++stats_.filesIncomplete;
-        const StreamWalk walk = WalkEntryData(in_, nullptr);
+        const StreamWalk walk = feed(nullptr);
         stats_.entriesDamaged += walk.damaged ? 1 : 0;
         return true;
     }
@@ -136,7 +177,7 @@ bool Extraction::RestoreFile(const std::string& path, const EntryHeader& header)
     void* context = nullptr;
     bool incomplete = false;
     DWORD fatal = ERROR_SUCCESS;
-    const StreamWalk walk = WalkEntryData(in_, [&](const std::uint8_t* data, std::size_t size) {
+    const StreamWalk walk = feed([&](const std::uint8_t* data, std::size_t size) {
         DWORD written = 0;
         platform::SetLastError(ERROR_SUCCESS);
         const BOOL ok = fs_.BackupWrite(h, data, static_cast<DWORD>(size), &written, FALSE, &context);
@@ -224,7 +265,9 @@ bool Extraction::Run() {
         if (kind == EntryKind::Directory) {
             RestoreDirectory(path, header);
             stats_.entriesDamaged += WalkEntryData(in_, nullptr).damaged ? 1 : 0;
-        } else if (!RestoreFile(path, header)) {
+        } else if (!(!keepPrompts_ && HoldBack(path, header)) &&
+                   !RestoreFile(path, header,
+                                [this](const StreamSink& sink) { return WalkEntryData(in_, sink); })) {
             return false;
         }
     }
@@ -233,6 +276,22 @@ bool Extraction::Run() {
         stats_.archiveReadError = in_.ReadError();
         stats_.failed = true;
         return false;
+    }
+    // Slot 0's last of all: its version is the one the card shows.
+    std::stable_partition(versionFiles_.begin(), versionFiles_.end(),
+                          [](const VersionFile& held) { return !IsShownVersionFile(held.path); });
+    for (const VersionFile& held : versionFiles_) {
+        const auto replay = [&held](const StreamSink& sink) {
+            StreamWalk walk;
+            walk.damaged = held.damaged;
+            if (sink) {
+                sink(reinterpret_cast<const std::uint8_t*>(held.stream.data()), held.stream.size());
+            }
+            return walk;
+        };
+        if (!RestoreFile(held.path, held.header, replay)) {
+            return false;
+        }
     }
     for (auto it = directories_.rbegin(); it != directories_.rend(); ++it) {
         const platform::Handle h = fs_.CreateFile(it->path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING,

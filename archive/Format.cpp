@@ -203,4 +203,23 @@ StreamRecordHeader DecodeStreamRecordHeader(const std::uint8_t* bytes) {
     return h;
 }
 
+bool IsPromptVersionFile(std::string_view storedPath) {
+    const std::size_t slash = storedPath.find_last_of('\\');
+    return slash != std::string_view::npos && IsUnderPromptDirectory(storedPath) &&
+           EqualsNoCase(storedPath.substr(slash + 1), "VERSION.TXT");
+}
+
+bool IsShownVersionFile(std::string_view storedPath) {
+    static constexpr std::string_view Expected[] = {"VM", "PROMPTS", "0", "0", "0", "VERSION.TXT"};
+    std::size_t i = 0;
+    bool same = storedPath.size() >= 3;
+    if (same) {
+        ForEachName(storedPath.substr(3), [&](std::string_view name) {
+            same = i < std::size(Expected) && EqualsNoCase(name, Expected[i++]);
+            return same;
+        });
+    }
+    return same && i == std::size(Expected);
+}
+
 } // namespace archive

@@ -73,6 +73,10 @@ std::string UnsafePathReason(std::string_view storedPath);
 // True when the stored path lies in the card's prompt directory "VM\PROMPTS" below the root, or
 // is that directory's own entry (names compare case-insensitively, any number of backslashes).
 bool IsUnderPromptDirectory(std::string_view storedPath);
+// Whether the path names a file "VERSION.TXT" below the prompt directory: a slot's version file.
+bool IsPromptVersionFile(std::string_view storedPath);
+// Whether it is slot 0's version file "VM\PROMPTS\0\0\0\VERSION.TXT", whose version the card shows.
+bool IsShownVersionFile(std::string_view storedPath);
 
 // A card root of the form "X:\".
 bool IsDriveRoot(std::string_view root);

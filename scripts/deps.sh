@@ -11,7 +11,7 @@ packages=(
     dosfstools mtools
     dbus python3 python3-dbusmock
     xvfb xauth
-    qemu-system-x86 busybox-static cpio kmod udev udisks2 policykit-1 libglib2.0-bin
+    qemu-system-x86 busybox-static cpio kmod udev udisks2 policykit-1 libglib2.0-bin e2fsprogs
     openbox xdotool x11-utils imagemagick libx11-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest nsis wine wine64
 )

@@ -11,10 +11,14 @@ removable=on on a qemu-xhci controller, each on a raw card image of the host.
         g.unplug("reader0"); g.plug("reader0")      # USB hot-plug through QEMU's monitor
         g.power_cut()                               # QEMU stops at once; nothing is flushed
 
+Fixed disks (disks={"pc": "pc.img"}) are virtio disks, /dev/disk/by-id/virtio-ID in the guest.
+freeze() copies images while the guest is stopped: what a power cut at that instant leaves.
+
 Tests inside the guest may ask the host for hot-plug on /dev/ttyS2: a line "unplug ID", "plug ID"
 or "plug-spare ID" (the reader comes back with its spare card image, as if another card had been
 put in) is answered "ok" once QEMU has done it, "check ID" (an unplugged reader) once its card
-image passed fsck.fat -n; anything else is answered "error TEXT" (see serve_requests).
+image passed fsck.fat -n, "mark STEP ID" once the on_mark callback (if any) has seen it; anything
+else is answered "error TEXT" (see serve_requests).
 
 As a command:  vmguest.py [--card ID=IMAGE ...] [--timeout S] BUILD_DIR -- COMMAND...
 """
@@ -39,12 +43,16 @@ class GuestError(Exception):
 
 
 class Guest:
-    def __init__(self, build_dir, cards=None, spares=None, memory_mb=1024, boot_timeout=180, log=None):
+    def __init__(self, build_dir, cards=None, spares=None, memory_mb=1024, boot_timeout=180, log=None,
+                 disks=None):
         self.build_dir = os.path.abspath(build_dir)
         self.vm_dir = os.path.join(self.build_dir, "vm")
         self.cards = dict(cards or {})
         # A second card image per reader, for swapping cards in one reader.
         self.spares = dict(spares or {})
+        self.disks = dict(disks or {})
+        self.nodes = {ident: ident + "-card" for ident in self.cards}
+        self.on_mark = None
         self.memory_mb = memory_mb
         self.boot_timeout = boot_timeout
         self.log = log or sys.stderr
@@ -95,8 +103,12 @@ class Guest:
             "-qmp", "unix:%s,server=on,wait=off" % sock("qmp.sock"),
             "-device", "qemu-xhci,id=xhci",
         ]
+        for ident, image in self.disks.items():
+            args += ["-blockdev", "driver=raw,node-name=%s-disk,file.driver=file,file.filename=%s,file.locking=off"
+                     % (ident, os.path.abspath(image))]
+            args += ["-device", "virtio-blk-pci,drive=%s-disk,serial=%s" % (ident, ident)]
         for ident, image in self.cards.items():
-            args += ["-blockdev", self._blockdev(ident + "-card", image)]
+            args += ["-blockdev", self._blockdev(self.nodes[ident], image)]
             args += ["-device", self._reader(ident)]
             self.plugged.add(ident)
         for ident, image in self.spares.items():
@@ -230,6 +242,35 @@ class Guest:
         self.qmp("device_add", **self._reader_args(ident, spare))
         self.plugged.add(ident)
 
+    def insert_card(self, ident, image):
+        """Plugs a reader ident holding another card image (a reader of that name is pulled first)."""
+        if ident in self.plugged:
+            self.unplug(ident)
+        deadline = time.monotonic() + 30
+        while any(c.get("name") == ident for c in self.qmp("qom-list", path="/machine/peripheral")):
+            if time.monotonic() > deadline:
+                raise GuestError("the reader %s does not leave the USB bus" % ident)
+            time.sleep(0.1)
+        self._next_id += 1
+        node = "%s-%d" % (ident, self._next_id)
+        self.qmp("blockdev-add", **_blockdev_args(node, image))
+        self.cards[ident] = os.path.abspath(image)
+        self.nodes[ident] = node
+        self.plug(ident)
+
+    def freeze(self, copies):
+        """Stops the guest, copies each (image, copy) pair and lets the guest go on. QEMU's stop
+        completes the requests in flight first, so each copy holds exactly what the disk held at
+        that instant: what a power cut then would leave. Returns how long the guest stood still."""
+        started = time.monotonic()
+        self.qmp("stop")
+        try:
+            for image, copy in copies:
+                subprocess.run(["cp", "--sparse=always", image, copy], check=True)
+        finally:
+            self.qmp("cont")
+        return time.monotonic() - started
+
     def serve_requests(self):
         buffer = b""
         while True:
@@ -252,6 +293,9 @@ class Guest:
                         self.plug(words[1], spare=True)
                     elif len(words) == 2 and words[0] == "check":
                         self.check_card(words[1])
+                    elif len(words) == 3 and words[0] == "mark":
+                        if self.on_mark is not None:
+                            self.on_mark(words[1])
                     else:
                         raise GuestError("unknown request %r" % line)
                     answer = "ok\n"
@@ -282,14 +326,18 @@ class Guest:
         return "driver=raw,node-name=%s,file.driver=file,file.filename=%s,file.locking=off" % (
             node, os.path.abspath(image))
 
-    @staticmethod
-    def _reader_args(ident, spare=False):
-        return {"driver": "usb-storage", "bus": "xhci.0", "drive": ident + ("-spare" if spare else "-card"),
+    def _reader_args(self, ident, spare=False):
+        return {"driver": "usb-storage", "bus": "xhci.0", "drive": (ident + "-spare") if spare else self.nodes[ident],
                 "removable": "on", "id": ident}
 
     def _reader(self, ident):
         return ",".join(["usb-storage"] + ["%s=%s" % (k, v) for k, v in self._reader_args(ident).items()
                                            if k != "driver"])
+
+
+def _blockdev_args(node, image):
+    return {"driver": "raw", "node-name": node,
+            "file": {"driver": "file", "filename": os.path.abspath(image), "locking": "off"}}
 
 
 def main():

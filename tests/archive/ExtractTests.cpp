@@ -206,6 +206,37 @@ TEST_F(Extract, FullCardStopsOnceKeepingWhatWasRestored) {
     EXPECT_EQ(Contents("G:\\SECOND"), Bytes(3000000, 2));
 }
 
+// The version files come first in an archive but are written after everything else, slot 0's
+// (the version the card shows) last: a card left by an interrupted extraction never shows the
+// archive's version over prompts it does not have, so the next restore writes them.
+TEST_F(Extract, VersionFilesAreWrittenLastAndSlotZerosLastOfAll) {
+    const Bytes archive = Concat({
+        VersionBlock("0110"),
+        HeaderBlock("E:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT", "32"),
+        DataBlocks(FileStream(Bytes{'0', '1', '1', '0'})),
+        HeaderBlock("E:\\VM\\PROMPTS\\0\\3\\0\\VERSION.TXT", "32"),
+        DataBlocks(FileStream(Bytes{'0', '1', '1', '1'})),
+        HeaderBlock("E:\\VM\\PROMPTS\\0\\0\\0\\P0001.VOX", "32"),
+        DataBlocks(FileStream(Bytes(3000, 7))),
+    });
+    for (const char* folder :
+         {"G:\\VM", "G:\\VM\\PROMPTS", "G:\\VM\\PROMPTS\\0", "G:\\VM\\PROMPTS\\0\\0",
+          "G:\\VM\\PROMPTS\\0\\0\\0", "G:\\VM\\PROMPTS\\0\\3", "G:\\VM\\PROMPTS\\0\\3\\0"}) {
+        MakeDirectory(folder);
+    }
+    pc_->SetCallFault([](platform::SimCall call, std::string_view path) {
+        return call == platform::SimCall::BackupWrite && path.find("\\3\\") != std::string_view::npos ? 29u
+                                                                                                      : 0u;
+    });
+    EXPECT_FALSE(Run(archive));
+    EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\0\\0\\P0001.VOX"), Bytes(3000, 7));
+    EXPECT_FALSE(Exists("G:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT"));
+    pc_->SetCallFault(nullptr);
+    EXPECT_TRUE(Run(archive));
+    EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT"), (Bytes{'0', '1', '1', '0'}));
+    EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\3\\0\\VERSION.TXT"), (Bytes{'0', '1', '1', '1'}));
+}
+
 TEST_F(Extract, ReadOnlyFileOnTheCardIsReplaced) {
     MakeFile("G:\\GREETING.WAV", "old", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
     ASSERT_TRUE(Run(Concat(

@@ -10,8 +10,6 @@ using fktest::Scenario;
 
 namespace optest {
 
-namespace {
-
 std::string Audio(unsigned seed, std::size_t size) {
     std::string s(size, '\0');
     unsigned x = seed * 2654435761u + 1;
@@ -21,8 +19,6 @@ std::string Audio(unsigned seed, std::size_t size) {
     }
     return s;
 }
-
-} // namespace
 
 Tree Snapshot(Scenario& s, char letter) {
     Tree tree = fktest::SnapshotTree(s.platform().Files(), std::string(1, letter) + ":\\");

@@ -39,6 +39,9 @@ Tree Snapshot(fktest::Scenario& s, char letter);
 // fills exactly one block, and distinct times on every entry. Call after start().
 void FillDemoCard(fktest::Scenario& s, char letter);
 
+// size bytes of sound-like data, different for each seed.
+std::string Audio(unsigned seed, std::size_t size);
+
 // Sets the three times and then the attribute word of an existing entry.
 void Stamp(fktest::Scenario& s, const std::string& path, std::uint64_t time, DWORD attributes);
 

@@ -5,17 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
 using namespace fktest;
 using namespace optest;
 using namespace test;
 
-class RoundTripOn : public OnEachPc {};
-FK_ON_EACH_PC(RoundTripOn);
+namespace {
 
-TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
-    const auto scenario = NewScenario();
-    Scenario& s = *scenario;
-    // The initial card is a part of what the demo card holds, so nothing of it is left over.
+// The initial card is a part of what the demo card holds, so nothing of it is left over.
+std::string InitialCard() {
     ArchiveBuilder initial("");
     initial.Directory(R"(E:\\VM\)")
         .Directory(R"(E:\\VM\\PROMPTS\)")
@@ -24,8 +26,25 @@ TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
         .Directory(R"(E:\\VM\\PROMPTS\\0\\0\\0\)")
         .File(R"(E:\\VM\\PROMPTS\\0\\0\\0\VERSION.TXT)", "0100\n")
         .Directory(R"(E:\\VM\\MSG\)");
-    s.localFile("ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb",
-                std::string(initial.bytes.begin(), initial.bytes.end()));
+    return std::string(initial.bytes.begin(), initial.bytes.end());
+}
+
+platform::FormatRequest QuickFormat() {
+    platform::FormatRequest format;
+    format.label = "VOXCARD";
+    format.quick = true;
+    return format;
+}
+
+} // namespace
+
+class RoundTripOn : public OnEachPc {};
+FK_ON_EACH_PC(RoundTripOn);
+
+TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
+    const auto scenario = NewScenario();
+    Scenario& s = *scenario;
+    s.localFile("ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb", InitialCard());
     s.start();
     FillDemoCard(s, 'E');
     s.selectCard(0);
@@ -38,12 +57,9 @@ TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
     s.click(ControlId::Backup);
     ASSERT_EQ(s.messages(), Texts{"Backup Complete."});
 
-    platform::FormatRequest format;
-    format.label = "VOXCARD";
-    format.quick = true;
     s.answerMessage(IDYES);
     s.answerMessage(IDOK);
-    s.answerFormat(FormatWith(format));
+    s.answerFormat(FormatWith(QuickFormat()));
     s.click(ControlId::Initialize);
     ASSERT_EQ(s.field(ControlId::PromptVersion), "1.00");
     ASSERT_FALSE(s.exists("E:\\VM\\MSG\\100"));
@@ -59,4 +75,105 @@ TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
     EXPECT_EQ(shown[4], "Restore Complete.");
     EXPECT_EQ(Difference(original, Snapshot(s, 'E')), "");
     EXPECT_EQ(s.field(ControlId::PromptVersion), "1.10\r");
+}
+
+// Power cuts on the real PC, driven from outside the virtual PC (tests/vm/powercut.py); nothing
+// runs without FK_VM_POWERCUT. A number N: the demo card with N messages more is backed up and,
+// with one message changed, backed up again under the same name, then initialised and restored
+// twice, each operation announced to the host, which cuts the power while the second of each
+// runs. "initialize", "backup": beside the earlier backup FK_VM_POWERCUT_ARCHIVE, the card is
+// taken as found and initialised, or backed up under the same name, while the host ends the guest.
+// "check": a card left by a cut is taken as found; the state the dialog shows is printed for the
+// host to compare, and a restore of FK_VM_POWERCUT_ARCHIVE must complete ("reinit": after an
+// Initialize, for a card whose format was cut short).
+class PowerCutOn : public OnEachPc {};
+FK_ON_EACH_PC(PowerCutOn);
+
+TEST_P(PowerCutOn, OperationsOnAFullCard) {
+    const char* mode = std::getenv("FK_VM_POWERCUT");
+    if (GetParam() != "Host" || mode == nullptr) {
+        GTEST_SKIP() << "run by the virtual PC's power-cut step";
+    }
+    const std::string how = mode;
+    const auto scenario = NewScenario();
+    Scenario& s = *scenario;
+    s.localFile("ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb", InitialCard());
+    if (how == "backup" || how == "initialize") {
+        // The earlier backup, under the name a new one takes.
+        std::ifstream earlier(std::getenv("FK_VM_POWERCUT_ARCHIVE"), std::ios::binary);
+        s.localFile("ZEL\\VoxHarbor\\Backup\\card.vhb",
+                    std::string(std::istreambuf_iterator<char>(earlier), {}));
+    }
+    s.start();
+    const std::string backup = std::string(BackupDir) + "card.vhb";
+    const auto mark = [&s](const std::string& step) {
+        std::string why;
+        ASSERT_TRUE(s.host().Mark(step, &why)) << why;
+    };
+    const auto backUp = [&] {
+        s.answerFile(ChoosePath(backup));
+        s.click(ControlId::Backup);
+        EXPECT_EQ(s.messages().back(), "Backup Complete.");
+    };
+    const auto initialize = [&s] {
+        s.answerMessage(IDYES);
+        s.answerMessage(IDOK);
+        s.answerFormat(FormatWith(QuickFormat()));
+        s.click(ControlId::Initialize);
+        EXPECT_EQ(s.field(ControlId::PromptVersion), "1.00");
+    };
+    const auto restore = [&s](const std::string& archive) {
+        if (s.field(ControlId::PromptVersion) != "1.10\r") {
+            s.answerMessage(IDYES);
+        }
+        s.answerFile(ChoosePath(archive));
+        s.click(ControlId::Restore);
+        ASSERT_FALSE(s.messages().empty());
+        EXPECT_EQ(s.messages().back(), "Restore Complete.");
+    };
+    if (how == "check" || how == "reinit") {
+        s.selectCard(0);
+        // A carriage return is shown as \r, so that the line stays one line.
+        std::string version = s.field(ControlId::PromptVersion);
+        for (std::size_t at = version.find('\r'); at != std::string::npos; at = version.find('\r', at)) {
+            version.replace(at, 1, "\\r");
+        }
+        std::printf("state: %s|%s|%s|%s\n", s.field(ControlId::Status).c_str(),
+                    s.field(ControlId::Type).c_str(), version.c_str(), s.statusBar(0).c_str());
+        if (how == "reinit") {
+            initialize(); // a card whose format the cut interrupted
+        }
+        restore(std::getenv("FK_VM_POWERCUT_ARCHIVE"));
+        return;
+    }
+    if (how == "initialize" || how == "backup") {
+        s.selectCard(0); // a full card, as a run below left it; the host ends the guest meanwhile
+        mark(how);
+        how == "backup" ? backUp() : initialize();
+        return;
+    }
+    // Messages in a few mailboxes beside the demo card's files, as many as the mode says.
+    const int messages = std::atoi(how.c_str());
+    for (int m = 0; m < messages; ++m) {
+        s.card('E').file("VM\\MSG\\" + std::to_string(300 + m % 5) + "\\M" + std::to_string(1000 + m) +
+                             ".VOX",
+                         Audio(static_cast<unsigned>(m), 64 * 1024 + 517 * m));
+    }
+    FillDemoCard(s, 'E');
+    s.selectCard(0);
+    mark("backup");
+    backUp();
+    // A message that arrived since: the new archive differs from the earlier one.
+    s.card('E').file("VM\\MSG\\300\\M1000.VOX", Audio(7, 70000));
+    mark("backup");
+    backUp();
+    // Each once as it is, then once more while the host cuts the power, at instants spread over
+    // the time the first took.
+    for (int run = 0; run < 2; ++run) {
+        mark("initialize");
+        initialize();
+        mark("restore");
+        restore(backup);
+    }
+    mark("done");
 }

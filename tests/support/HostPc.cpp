@@ -31,6 +31,9 @@ bool HostPc::PlugOtherCard(std::string* why) {
 bool HostPc::CheckCardFromOutside(std::string* why) {
     return NoHostPc(why);
 }
+bool HostPc::Ask(const std::string&, std::string* why) {
+    return NoHostPc(why);
+}
 std::vector<UINT> HostPc::PollDeviceChanges() {
     return {};
 }
@@ -93,6 +96,8 @@ std::unique_ptr<HostPc> HostPc::FromEnvironment() {
 
 HostPc::HostPc(std::string folder, std::string reader)
     : folder_(std::move(folder)), reader_(std::move(reader)) {
+    const char* asFound = std::getenv("FK_VM_CARD_AS_FOUND");
+    keepCard_ = asFound != nullptr && std::string(asFound) == "1";
     LetSignalsIn();
     std::filesystem::create_directories(folder_ + "/data/Prompts");
     std::filesystem::create_directories(folder_ + "/data/Data");

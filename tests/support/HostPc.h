@@ -4,7 +4,9 @@
 // card has it), H: a local folder drive where a test may put what it reads back, and card changes
 // are USB hot-plug asked of the host through /dev/ttyS2. File calls go through the fault
 // decorator, so a test may fail any of them.
-// FK_VM_KEEP=DIR copies the Backup folder there at the end, for checks from outside.
+// FK_VM_KEEP=DIR copies the Backup folder there at the end, for checks from outside;
+// FK_VM_CARD_AS_FOUND=1 takes the card as it is instead of emptying it at the start (a card left
+// by a power cut).
 #pragma once
 
 #include "platform/api/Platform.h"
@@ -29,6 +31,10 @@ public:
     void SetCallFault(platform::FileCallFault hook) { platform_->SetCallFault(std::move(hook)); }
     // Deletes everything on the card (mounting it first when needed); false when it cannot.
     bool EmptyCard(std::string* why);
+    bool KeepsCardAsFound() const { return keepCard_; }
+    // Tells the host that the scenario reaches step (a line "mark STEP"), e.g. where an
+    // operation begins, so that it can cut the power while the operation runs.
+    bool Mark(const std::string& step, std::string* why) { return Ask("mark " + step, why); }
     // Unplugs or plugs the reader on the virtual USB bus; false with the host's answer otherwise.
     bool Unplug(std::string* why);
     bool Plug(std::string* why);
@@ -54,6 +60,7 @@ private:
     std::unique_ptr<platform::FaultInjectingPlatform> platform_;
     bool unplugged_ = false;
     bool spareIn_ = false; // the reader holds the spare card image
+    bool keepCard_ = false;
 };
 
 } // namespace fktest

@@ -13,7 +13,10 @@ a spare image of the same size and label that the scenarios swap in) and runs, i
              (operations_tests, the "Host" PC), then the round trip (backup, initialise,
              restore) whose backup is kept
 and after the guest is off, checks the card image from outside with fsck.fat -n and mtools
-against that backup: every entry's attribute bits, write time and content.
+against that backup: every entry's attribute bits, write time and content. Beside it, in guests
+of its own, runs
+  powercut   power cuts in a Backup, an Initialize and a Restore (tests/vm/powercut.py), whose
+             results are shown at the end.
 Prints "N passed, N failed" at the end; exits non-zero when anything failed.
 """
 
@@ -24,11 +27,13 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "scripts", "vm"))
 from vmguest import Guest, GuestError  # noqa: E402
+import powercut  # noqa: E402
 
 # A VoxHarbor 4 Hour card: 64,028,672 bytes, FAT16 as the system formats it.
 CARD_BYTES = 64028672
@@ -165,46 +170,65 @@ def main():
     make_card(spare, serial="5EA2CA2D")
     kept = os.path.join(st.build, "vm", "out", "backup")
     shutil.rmtree(kept, ignore_errors=True)
+    vhbtool = os.path.join(st.build, a.preset, "tools", "vhbtool", "vhbtool")
+    cuts = None
+    # Once, before guests start side by side.
+    subprocess.run([os.path.join(ROOT, "scripts", "vm", "build-guest.sh"), os.path.join(st.build, "vm")],
+                   check=True)
+    if want("powercut"):
+        # In guests of its own, beside this one: the stage's time is the longer of the two.
+        cuts_dir = os.path.join(st.build, "vm", "out", "powercut")
+        shutil.rmtree(cuts_dir, ignore_errors=True)
+        os.makedirs(cuts_dir)
+        report = powercut.Report()
+        cuts = threading.Thread(target=powercut.step, args=(report, st.build, st.tests, vhbtool, cuts_dir,
+                                                             check_card_against_backup))
+        cuts.start()
     started = time.monotonic()
-    try:
-        with Guest(st.build, cards={"reader0": card}, spares={"reader0": spare}, boot_timeout=300) as g:
-            if want("contract"):
-                st.gtest(g, "contract", card_mount_script() + '''
+    if any(want(n) for n in ("contract", "vhbtool", "faults", "scenarios")):
+        try:
+            with Guest(st.build, cards={"reader0": card}, spares={"reader0": spare}, boot_timeout=300) as g:
+                if want("contract"):
+                    st.gtest(g, "contract", card_mount_script() + '''
 FK_VM_CARD_MOUNT="$mnt" %s/host_tests --gtest_filter='*VfatCard*:RealFat.*' --gtest_brief=1
 rc=$?
 udisksctl unmount -b "$dev" >/dev/null || rc=1
 exit $rc''' % st.tests)
-            if want("vhbtool"):
-                rc, out = st.guest_run(g, "vhbtool", card_mount_script() + VHBTOOL_ON_CARD % {
-                    "fatattr": os.path.join(ROOT, "tests", "vm", "fatattr.py"),
-                    "vhbtool": os.path.join(st.build, a.preset, "tools", "vhbtool", "vhbtool")})
-                lines = out.splitlines()
-                ok = (rc == 0 and any(l.startswith("f 38 ") and l.endswith("HS.VOX") for l in lines)
-                      and any(l.startswith("f 33 ") and l.endswith("RO.VOX") for l in lines)
-                      and any(l.startswith("38 ") and l.endswith("/OUT/VM/HS.VOX") for l in lines)
-                      and any(l.startswith("33 ") and l.endswith("/OUT/VM/RO.VOX") for l in lines))
-                st.result("vhbtool keeps FAT attribute bytes on a mounted card", ok, out)
-            if want("faults"):
-                st.gtest(g, "faults", "FK_VM_READER=reader0 %s/fault_tests --gtest_filter='*/VmCard' "
-                         "--gtest_brief=1" % st.tests)
-            if want("scenarios"):
-                st.gtest(g, "scenarios", "FK_VM_READER=reader0 %s/operations_tests "
-                         "--gtest_filter='*/Host:-On/RoundTripOn.*' --gtest_brief=1" % st.tests)
-                st.gtest(g, "round trip", "FK_VM_READER=reader0 FK_VM_KEEP=%s %s/operations_tests "
-                         "--gtest_filter='On/RoundTripOn.*/Host' --gtest_brief=1" % (kept, st.tests))
-    except GuestError as e:
-        st.result("guest", False, str(e))
-    print("--- guest: %.1f s in all" % (time.monotonic() - started))
+                if want("vhbtool"):
+                    rc, out = st.guest_run(g, "vhbtool", card_mount_script() + VHBTOOL_ON_CARD % {
+                        "fatattr": os.path.join(ROOT, "tests", "vm", "fatattr.py"),
+                        "vhbtool": os.path.join(st.build, a.preset, "tools", "vhbtool", "vhbtool")})
+                    lines = out.splitlines()
+                    ok = (rc == 0 and any(l.startswith("f 38 ") and l.endswith("HS.VOX") for l in lines)
+                          and any(l.startswith("f 33 ") and l.endswith("RO.VOX") for l in lines)
+                          and any(l.startswith("38 ") and l.endswith("/OUT/VM/HS.VOX") for l in lines)
+                          and any(l.startswith("33 ") and l.endswith("/OUT/VM/RO.VOX") for l in lines))
+                    st.result("vhbtool keeps FAT attribute bytes on a mounted card", ok, out)
+                if want("faults"):
+                    st.gtest(g, "faults", "FK_VM_READER=reader0 %s/fault_tests --gtest_filter='*/VmCard' "
+                             "--gtest_brief=1" % st.tests)
+                if want("scenarios"):
+                    st.gtest(g, "scenarios", "FK_VM_READER=reader0 %s/operations_tests "
+                             "--gtest_filter='*/Host:-On/RoundTripOn.*' --gtest_brief=1" % st.tests)
+                    st.gtest(g, "round trip", "FK_VM_READER=reader0 FK_VM_KEEP=%s %s/operations_tests "
+                             "--gtest_filter='On/RoundTripOn.*/Host' --gtest_brief=1" % (kept, st.tests))
+            print("--- guest: %.1f s in all" % (time.monotonic() - started))
+            rc, out = fsck(card)
+            st.result("fsck.fat -n after the guest", rc == 0, out)
+        except GuestError as e:
+            st.result("guest", False, str(e))
 
-    rc, out = fsck(card)
-    st.result("fsck.fat -n after the guest", rc == 0, out)
     archive = os.path.join(kept, "demo.vhb")
     if os.path.exists(archive):
         problems, count = check_card_against_backup(
-            card, archive, os.path.join(st.build, a.preset, "tools", "vhbtool", "vhbtool"),
+            card, archive, vhbtool,
             os.path.join(st.build, "vm", "out", "outside"))
         st.result("the restored card read with mtools equals its backup (%d entries)" % count, not problems,
                   "\n".join(problems))
+
+    if cuts is not None:
+        cuts.join()
+        report.replay(st)
 
     print("%d passed, %d failed" % (len(st.passed), len(st.failed)))
     return 1 if st.failed else 0
