@@ -271,6 +271,8 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
         file->dev = st.st_dev;
         file->ino = st.st_ino;
+        // A file just opened is written from its start: the first write need not ask.
+        file->cursor = WriteCursor{true, 0, static_cast<std::uint64_t>(st.st_size)};
     } else if (file->fd >= 0) {
         struct stat st {};
         if (fstat(file->fd, &st) != 0) {
