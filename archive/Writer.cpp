@@ -156,29 +156,34 @@ bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, 
     if (!fs.GetFileTime(h, &header.creationTime, &header.lastAccessTime, &header.lastWriteTime)) {
         return Fail(problem, Kind::CardReadFailed, storedPath, ErrorOr(ERROR_READ_FAULT));
     }
+    // The header, the stream and its padding leave in as few writes as the stream's pieces allow:
+    // a small file is one write. pending bytes at the buffer's start wait to be written; before a
+    // read they are at most one block (the header), so the buffer holds them, a piece and the
+    // padding. One buffer per thread: no allocation per entry or block.
+    thread_local std::vector<std::uint8_t> buffer(BlockSize + ChunkSize + BlockSize);
     Block block{};
     EncodeHeader(header, block);
-    if (!WriteAll(fs, archive, block.data(), BlockSize, storedPath, problem, tally)) {
-        return false;
-    }
-
-    // One buffer per thread: no allocation per entry or block.
-    thread_local std::vector<std::uint8_t> buffer(ChunkSize);
+    std::memcpy(buffer.data(), block.data(), BlockSize);
+    DWORD pending = BlockSize;
     std::uint64_t streamLength = 0;
     RecordTracker records;
     for (;;) {
+        if (pending > BlockSize) {
+            if (!WriteAll(fs, archive, buffer.data(), pending, storedPath, problem, tally)) {
+                return false;
+            }
+            pending = 0;
+        }
         DWORD read = 0;
         platform::SetLastError(ERROR_SUCCESS);
-        if (!fs.BackupRead(h, buffer.data(), ChunkSize, &read, FALSE, &entry.context)) {
+        if (!fs.BackupRead(h, buffer.data() + pending, ChunkSize, &read, FALSE, &entry.context)) {
             return Fail(problem, Kind::CardReadFailed, storedPath, ErrorOr(ERROR_READ_FAULT));
         }
         if (read == 0) {
             break;
         }
-        records.Add(buffer.data(), read);
-        if (!WriteAll(fs, archive, buffer.data(), read, storedPath, problem, tally)) {
-            return false;
-        }
+        records.Add(buffer.data() + pending, read);
+        pending += read;
         streamLength += read;
     }
     // A file whose size changed while it was read: its record would claim bytes the archive
@@ -191,8 +196,8 @@ bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, 
     // Zeros up to the end of the last block; a stream that fills its blocks exactly gets one
     // more block of zeros, so every entry has at least one data block.
     const DWORD padding = BlockSize - static_cast<DWORD>(streamLength % BlockSize);
-    std::memset(buffer.data(), 0, padding);
-    if (!WriteAll(fs, archive, buffer.data(), padding, storedPath, problem, tally)) {
+    std::memset(buffer.data() + pending, 0, padding);
+    if (!WriteAll(fs, archive, buffer.data(), pending + padding, storedPath, problem, tally)) {
         return false;
     }
     if (tally != nullptr) {

@@ -136,9 +136,13 @@ Measure Best(int r, Prepare prepare, const std::vector<std::string>& argv, const
         if (!m.ok) {
             return m;
         }
+        const double cpu = i == 0 ? m.cpuSeconds : std::min(best.cpuSeconds, m.cpuSeconds);
         if (i == 0 || m.seconds < best.seconds) {
             best = m;
         }
+        // Each figure is the best of the runs: the least CPU time need not come with the least
+        // wall time on a loaded machine.
+        best.cpuSeconds = cpu;
         best.peakKb = std::max(best.peakKb, m.peakKb);
     }
     return best;
@@ -179,7 +183,8 @@ void Row(const char* name, const Measure& m, double mb, const Measure* anchor) {
     std::printf("  %-16s %7.2f s %6.0f MB/s   cpu %6.2f s   peak %6.1f MB", name, m.seconds,
                 m.seconds > 0 ? mb / m.seconds : 0.0, m.cpuSeconds, static_cast<double>(m.peakKb) / 1024.0);
     if (anchor != nullptr && anchor->seconds > 0) {
-        std::printf("   %.2fx tar   (%s)", m.seconds / anchor->seconds,
+        std::printf("   %.2fx tar, cpu %.2fx   (%s)", m.seconds / anchor->seconds,
+                    m.cpuSeconds / std::max(anchor->cpuSeconds, 1e-9),
                     m.output.substr(0, m.output.find('\n')).c_str());
     }
     std::printf("%s\n", m.ok ? "" : "   FAILED");
@@ -205,11 +210,13 @@ struct Steps {
     std::function<void()> emptyUntar;    // before each tar -xf
 };
 
-// What the run is measured against: Backup and Restore each within ratio times tar, and (where
-// peakMegabytes is not 0) their peak memory under it.
+// What the run is measured against: Backup and Restore each within ratio times tar (in wall time,
+// or in CPU time where the wall time is mostly the device's, as on the virtual PC's emulated
+// card reader), and (where peakMegabytes is not 0) their peak memory under it.
 struct Goals {
     double ratio = 1.0;
     double peakMegabytes = 0;
+    bool cpuTime = false;
 };
 
 // Runs the steps, prints a row each, the comparison of the restored card and the goals. True when
@@ -242,12 +249,16 @@ bool MeasureAndReport(const Options& o, double mb, const Steps& s, const Goals& 
     if (o.verify && restore.ok) {
         std::printf("\nrestored card %s the original\n", verified ? "matches" : "DIFFERS FROM");
     }
-    const double backupRatio = backup.seconds / std::max(tarCreate.seconds, 1e-9);
-    const double restoreRatio = restore.seconds / std::max(tarExtract.seconds, 1e-9);
+    auto ratio = [&](const Measure& m, const Measure& anchor) {
+        return goals.cpuTime ? m.cpuSeconds / std::max(anchor.cpuSeconds, 1e-9)
+                             : m.seconds / std::max(anchor.seconds, 1e-9);
+    };
+    const double backupRatio = ratio(backup, tarCreate);
+    const double restoreRatio = ratio(restore, tarExtract);
     auto met = [](bool ok) { return ok ? "met" : "NOT met"; };
-    std::printf("\ngoals: Backup within %.2fx tar: %s (%.2fx); Restore within %.2fx tar: %s (%.2fx)",
-                goals.ratio, met(backupRatio <= goals.ratio), backupRatio, goals.ratio,
-                met(restoreRatio <= goals.ratio), restoreRatio);
+    std::printf("\ngoals (%s): Backup within %.2fx tar: %s (%.2fx); Restore within %.2fx tar: %s (%.2fx)",
+                goals.cpuTime ? "CPU time" : "wall time", goals.ratio, met(backupRatio <= goals.ratio),
+                backupRatio, goals.ratio, met(restoreRatio <= goals.ratio), restoreRatio);
     if (goals.peakMegabytes > 0) {
         const double peakMb = static_cast<double>(std::max(backup.peakKb, restore.peakKb)) / 1024.0;
         std::printf("; peak memory under %.0f MB: %s (%.1f MB)", goals.peakMegabytes,
@@ -304,7 +315,7 @@ int HostMain(const Options& o) {
     steps.tarFile = work / "card.tar";
     steps.removeArchive = [&] { fs::remove(work / "backup/BENCH.VHB"); };
     steps.emptyRestored = steps.emptyUntar = [&] { EmptyCard(empty); };
-    const bool ok = MeasureAndReport(o, mb, steps, Goals{1.0, 0});
+    const bool ok = MeasureAndReport(o, mb, steps, Goals{1.0, 0, true});
     if (!o.keep) {
         fs::remove_all(work);
         EmptyCard(card);
@@ -420,7 +431,7 @@ int Main(int argc, char** argv) {
         fs::remove(pc / ".meta" / "F.tsv");
     };
     steps.emptyUntar = [&] { EmptyFolder(untar); };
-    const bool ok = MeasureAndReport(o, mb, steps, Goals{1.25, 32});
+    const bool ok = MeasureAndReport(o, mb, steps, Goals{1.25, 32, false});
     if (!o.keep) {
         fs::remove_all(work);
     }

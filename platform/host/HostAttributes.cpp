@@ -10,6 +10,7 @@
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -71,54 +72,72 @@ bool ReadXattr(int fd, const char* name, std::uint64_t* value, int bytes) {
     return true;
 }
 
-FileTimes TimesFrom(int fd, const struct stat& st) {
+timespec TimespecOf(const struct statx_timestamp& t) {
+    return timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)};
+}
+
+FILETIME FromStatx(const struct statx_timestamp& t) {
+    return posix::FileTimeOf(TimespecOf(t));
+}
+
+// Creation: what we stored where the file system cannot set it (not on FAT, which keeps its own),
+// else the birth time the kernel reports (btime, when the caller has it), else the last write
+// time (the closest a file system without one has).
+FileTimes TimesFrom(int fd, const struct stat& st, bool fat, const struct statx* known) {
     FileTimes t;
     t.lastAccess = posix::FileTimeOf(st.st_atim);
     t.lastWrite = posix::FileTimeOf(st.st_mtim);
-    // Creation: what we stored where the file system cannot set it, else the birth time the
-    // kernel reports, else the last write time (the closest a file system without one has).
     std::uint64_t stored = 0;
     struct statx sx {};
-    if (fd >= 0 && ReadXattr(fd, CreationXattr, &stored, 8)) {
+    if (!fat && fd >= 0 && ReadXattr(fd, CreationXattr, &stored, 8)) {
         t.creation = FILETIME::From(stored);
-    } else if (fd >= 0 && statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 &&
+    } else if (known != nullptr && (known->stx_mask & STATX_BTIME)) {
+        t.creation = FromStatx(known->stx_btime);
+    } else if (known == nullptr && fd >= 0 && statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 &&
                (sx.stx_mask & STATX_BTIME)) {
-        t.creation = posix::FileTimeOf(
-            timespec{static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)});
+        t.creation = FromStatx(sx.stx_btime);
     } else {
         t.creation = t.lastWrite;
     }
     return t;
 }
 
-} // namespace
-
-bool IsVfat(int fd) {
-    struct statfs sfs {};
-    return fstatfs(fd, &sfs) == 0 && sfs.f_type == MSDOS_SUPER_MAGIC;
-}
-
-DWORD ReadAttributes(const std::string& host, const struct stat& st) {
+DWORD SynthesisedAttributes(const struct stat& st) {
     const bool directory = S_ISDIR(st.st_mode);
     DWORD synthesised = directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
     if (!directory && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
         synthesised |= FILE_ATTRIBUTE_READONLY;
     }
-    Fd fd(OpenForMetadata(host, st));
-    if (fd.get() < 0) {
+    return synthesised;
+}
+
+// The attribute word through fd. *fat tells whether fd lies on FAT. The FAT ioctl is tried first
+// on files and folders: FAT answers it, every other file system refuses it with ENOTTY, so a card
+// costs one call and no file system query.
+DWORD AttributesOf(int fd, const struct stat& st, bool* fat) {
+    const bool directory = S_ISDIR(st.st_mode);
+    const DWORD synthesised = SynthesisedAttributes(st);
+    *fat = false;
+    if (fd < 0) {
         // Unreadable: the type and permissions are all there is to go on.
         return NormalizeAttributes(synthesised, directory);
     }
-    if (IsVfat(fd.get())) {
-        std::uint32_t fat = 0;
-        if (ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &fat) == 0) {
-            return NormalizeAttributes(fat, directory);
+    if (S_ISREG(st.st_mode) || directory) {
+        std::uint32_t word = 0;
+        if (ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &word) == 0) {
+            *fat = true;
+            return NormalizeAttributes(word, directory);
         }
+        *fat = errno != ENOTTY && IsVfat(fd);
+    } else {
+        *fat = IsVfat(fd);
+    }
+    if (*fat) {
         // A word is all a caller can take; the mode bits are the best answer left.
         return NormalizeAttributes(synthesised, directory);
     }
     std::uint64_t stored = 0;
-    if (ReadXattr(fd.get(), AttributesXattr, &stored, 4)) {
+    if (ReadXattr(fd, AttributesXattr, &stored, 4)) {
         DWORD word = static_cast<DWORD>(stored);
         if (!directory) {
             // Permissions stay the truth about writing a file.
@@ -129,6 +148,51 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st) {
     return NormalizeAttributes(synthesised, directory);
 }
 
+} // namespace
+
+bool IsVfat(int fd) {
+    struct statfs sfs {};
+    return fstatfs(fd, &sfs) == 0 && sfs.f_type == MSDOS_SUPER_MAGIC;
+}
+
+DWORD ReadAttributes(const std::string& host, const struct stat& st) {
+    Fd fd(OpenForMetadata(host, st));
+    bool fat = false;
+    return AttributesOf(fd.get(), st, &fat);
+}
+
+void ReadMetadata(const std::string& host, const struct stat& st, DWORD* attributes, FileTimes* times) {
+    Fd fd(OpenForMetadata(host, st));
+    bool fat = false;
+    *attributes = AttributesOf(fd.get(), st, &fat);
+    *times = TimesFrom(fd.get(), st, fat, nullptr);
+}
+
+bool ReadEntryMetadata(int dirFd, const std::string& name, struct stat* st, DWORD* attributes,
+                       FileTimes* times) {
+    struct statx sx {};
+    if (statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME,
+              &sx) != 0) {
+        return false;
+    }
+    *st = {};
+    st->st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    st->st_ino = sx.stx_ino;
+    st->st_mode = sx.stx_mode;
+    st->st_size = static_cast<off_t>(sx.stx_size);
+    st->st_atim = TimespecOf(sx.stx_atime);
+    st->st_mtim = TimespecOf(sx.stx_mtime);
+    if (!(S_ISREG(st->st_mode) || S_ISDIR(st->st_mode))) {
+        return true; // not a card's entry: the caller passes it over
+    }
+    Fd fd(openat(dirFd, name.c_str(),
+                 O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (S_ISDIR(st->st_mode) ? O_DIRECTORY : 0)));
+    bool fat = false;
+    *attributes = AttributesOf(fd.get(), *st, &fat);
+    *times = TimesFrom(fd.get(), *st, fat, &sx);
+    return true;
+}
+
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes) {
     const bool directory = S_ISDIR(st.st_mode);
     const DWORD word = attributes & SettableAttributes;
@@ -136,8 +200,18 @@ DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attr
     if (fd.get() < 0) {
         return ErrorFromErrno(errno);
     }
-    if (IsVfat(fd.get())) {
+    // As in AttributesOf: FAT takes the ioctl, every other file system refuses it with ENOTTY.
+    if (S_ISREG(st.st_mode) || directory) {
         std::uint32_t fat = word | (directory ? ATTR_DIR : 0);
+        if (ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &fat) == 0) {
+            return ERROR_SUCCESS;
+        }
+        const int err = errno;
+        if (err != ENOTTY && IsVfat(fd.get())) {
+            return ErrorFromErrno(err, IoDirection::Write);
+        }
+    } else if (IsVfat(fd.get())) {
+        std::uint32_t fat = word;
         if (ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &fat) != 0) {
             return ErrorFromErrno(errno, IoDirection::Write);
         }
@@ -161,13 +235,16 @@ DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attr
     return ERROR_SUCCESS;
 }
 
-FileTimes ReadTimes(const std::string& host, const struct stat& st) {
-    Fd fd(OpenForMetadata(host, st));
-    return TimesFrom(fd.get(), st);
-}
-
-FileTimes ReadTimes(int fd, const struct stat& st) {
-    return TimesFrom(fd, st);
+bool ReadTimes(int fd, FileTimes* times) {
+    struct statx sx {};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+        return false;
+    }
+    struct stat st {};
+    st.st_atim = TimespecOf(sx.stx_atime);
+    st.st_mtim = TimespecOf(sx.stx_mtime);
+    *times = TimesFrom(fd, st, false, &sx);
+    return true;
 }
 
 DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite) {

@@ -21,8 +21,15 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st);
 // Returns ERROR_SUCCESS or a Windows error code.
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes);
 
-FileTimes ReadTimes(const std::string& host, const struct stat& st);
-FileTimes ReadTimes(int fd, const struct stat& st);
+// Both, with one open of the entry.
+void ReadMetadata(const std::string& host, const struct stat& st, DWORD* attributes, FileTimes* times);
+// The entry name in the folder dirFd, as a listing needs it: its lstat, and for a file or folder
+// its attribute word and times. False (with errno) when it cannot be looked at; for anything but
+// a file or folder only *st is filled.
+bool ReadEntryMetadata(int dirFd, const std::string& name, struct stat* st, DWORD* attributes,
+                       FileTimes* times);
+// The times of an open file or folder; false (with errno) when they cannot be read.
+bool ReadTimes(int fd, FileTimes* times);
 // Null pointers leave that time alone. Last access and last write are set exactly (to what the
 // file system can hold); creation where the file system lets us, otherwise it is left.
 DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);

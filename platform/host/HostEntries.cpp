@@ -1,5 +1,6 @@
 // Entries of the host's folders: creating folders, deleting files and trees, moving a finished
-// file into place. Each change is flushed to the medium before the call returns.
+// file into place. Each change is flushed to the medium before the call returns, but for new
+// folders on a card (see CreateDirectory).
 #include "platform/host/HostFileSystem.h"
 
 #include "platform/api/LastError.h"
@@ -32,7 +33,11 @@ BOOL HostFileSystem::CreateDirectory(std::string_view path) {
     if (mkdir(e.host.c_str(), 0777) != 0) {
         return FailWithErrno(errno == ENOENT ? ENOTDIR : errno, IoDirection::Write);
     }
-    SyncParent(e.host);
+    // A folder made on a card goes onto it with the card's files, in the one flush at the end of
+    // the operation (FlushVolume).
+    if (e.path.isHost || e.path.drive == 'C') {
+        SyncParent(e.host);
+    }
     return TRUE;
 }
 

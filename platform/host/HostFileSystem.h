@@ -20,9 +20,22 @@ class HostBackupFile;
 // Windows: a restore sets a file's times first and writes its data afterwards.
 struct StickyTimes {
     bool active = false;
+    // Data was written since the times were set, so they are put back once more at the close.
+    bool written = false;
     struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
 
-    void Reapply(int fd) const;
+    // After a write through fd.
+    void Reapply(int fd);
+    // At the close of fd.
+    void ReapplyAtClose(int fd) const;
+};
+
+// Where the next write through a handle lands and how large the file is, as the handle's own
+// writes left them; unknown after anything else moved the position.
+struct WriteCursor {
+    bool known = false;
+    std::uint64_t position = 0;
+    std::uint64_t size = 0;
 };
 
 class HostFileSystem final : public FileSystem {
@@ -74,6 +87,7 @@ private:
         // On a card (any drive but C:): flushed with the whole card by FlushVolume, not one by one.
         bool onCard = false;
         StickyTimes sticky;
+        WriteCursor cursor;
         std::unique_ptr<HostBackupFile> backup;
 
         OpenFile();

@@ -7,13 +7,13 @@
 #include "platform/common/FileRules.h"
 #include "platform/host/HostAttributes.h"
 #include "platform/posix/Errno.h"
+#include "platform/posix/FileTime.h"
 #include "platform/posix/HostTree.h"
 #include "platform/posix/IoLoops.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,55 +28,64 @@ using posix::IoDirection;
 
 namespace {
 
-// All writes go through here: either every byte lands or nothing does, and a full drive is
-// ERROR_DISK_FULL before anything is written.
-DWORD WriteWhole(int fd, const void* buffer, std::uint32_t count) {
+// All writes go through here: either every byte lands or nothing does. A drive that fills up
+// during the write fails it with ERROR_DISK_FULL, and what it took of this write is taken back.
+// (Asking the file system for its free space before every write would cost a call per write, for
+// an answer the write gives anyway.) The cursor saves asking for the position and size again
+// between writes that follow each other.
+DWORD WriteWhole(int fd, const void* buffer, std::uint32_t count, WriteCursor* cursor) {
     if (count == 0) {
         return ERROR_SUCCESS;
     }
-    struct stat st {};
-    const off_t position = lseek(fd, 0, SEEK_CUR);
-    if (position < 0 || fstat(fd, &st) != 0) {
-        return posix::ErrorFromErrno(errno, IoDirection::Write);
-    }
-    const std::uint64_t oldSize = static_cast<std::uint64_t>(st.st_size);
-    const std::uint64_t end = static_cast<std::uint64_t>(position) + count;
-    struct statvfs vfs {};
-    if (end > oldSize && fstatvfs(fd, &vfs) == 0 && vfs.f_bsize > 0) {
-        const std::uint64_t cluster = vfs.f_bsize;
-        auto roundUp = [cluster](std::uint64_t v) { return (v + cluster - 1) / cluster * cluster; };
-        const std::uint64_t needed = roundUp(end) - roundUp(oldSize);
-        const std::uint64_t available = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-        if (needed > available) {
-            return ERROR_DISK_FULL;
+    if (!cursor->known) {
+        struct stat st {};
+        const off_t position = lseek(fd, 0, SEEK_CUR);
+        if (position < 0 || fstat(fd, &st) != 0) {
+            return posix::ErrorFromErrno(errno, IoDirection::Write);
         }
+        cursor->position = static_cast<std::uint64_t>(position);
+        cursor->size = static_cast<std::uint64_t>(st.st_size);
+        cursor->known = true;
     }
     std::size_t done = 0;
     const DWORD err = posix::WriteAll(fd, buffer, count, &done);
     if (err != ERROR_SUCCESS) {
+        cursor->known = false;
         // Take back what this call added so that a failed write leaves no partial data.
-        if (ftruncate(fd, static_cast<off_t>(std::max<std::uint64_t>(oldSize, position))) != 0 ||
-            lseek(fd, position, SEEK_SET) < 0) {
+        if (ftruncate(fd, static_cast<off_t>(std::max(cursor->size, cursor->position))) != 0 ||
+            lseek(fd, static_cast<off_t>(cursor->position), SEEK_SET) < 0) {
             return posix::ErrorFromErrno(errno, IoDirection::Write);
         }
+        return err;
     }
-    return err;
+    cursor->position += count;
+    cursor->size = std::max(cursor->size, cursor->position);
+    return ERROR_SUCCESS;
 }
 
 } // namespace
 
-void StickyTimes::Reapply(int fd) const {
+void StickyTimes::Reapply(int fd) {
     if (active && fd >= 0) {
+        written = true;
         // Best effort: the data is written; a time that cannot be put back is not worth
         // failing the write for, and the times were accepted once already.
         (void)futimens(fd, times);
     }
 }
 
+void StickyTimes::ReapplyAtClose(int fd) const {
+    // Only where data followed the times: a file system that stamps the time at the close
+    // rather than at the write would otherwise keep its own.
+    if (active && written && fd >= 0) {
+        (void)futimens(fd, times); // best effort, as in Reapply
+    }
+}
+
 class HostBackupFile final : public BackupFile {
 public:
-    HostBackupFile(int fd, bool directory, const StickyTimes* sticky)
-        : fd_(fd), directory_(directory), sticky_(sticky) {}
+    HostBackupFile(int fd, bool directory, StickyTimes* sticky, WriteCursor* cursor)
+        : fd_(fd), directory_(directory), sticky_(sticky), cursor_(cursor) {}
     bool IsDirectory() const override { return directory_; }
     DWORD Size(std::uint64_t* size) override {
         struct stat st {};
@@ -93,7 +102,7 @@ public:
         return err;
     }
     DWORD Write(const void* buffer, std::uint32_t count) override {
-        const DWORD err = WriteWhole(fd_, buffer, count);
+        const DWORD err = WriteWhole(fd_, buffer, count, cursor_);
         sticky_->Reapply(fd_);
         return err;
     }
@@ -101,7 +110,8 @@ public:
 private:
     int fd_;
     bool directory_;
-    const StickyTimes* sticky_;
+    StickyTimes* sticky_;
+    WriteCursor* cursor_;
 };
 
 HostFileSystem::OpenFile::OpenFile() = default;
@@ -278,6 +288,8 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
         file->dev = st.st_dev;
         file->ino = st.st_ino;
+        // A file just opened is written from its start: the first write need not ask.
+        file->cursor = WriteCursor{true, 0, static_cast<std::uint64_t>(st.st_size)};
     } else if (file->fd >= 0) {
         struct stat st {};
         if (fstat(file->fd, &st) != 0) {
@@ -296,7 +308,8 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     }
     file->host = e.host;
     file->onCard = !e.path.isHost && e.path.drive != 'C';
-    file->backup = std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky);
+    file->backup =
+        std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky, &file->cursor);
     const Handle h = nextHandle_++;
     files_.emplace(h, std::move(file));
     SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
@@ -314,6 +327,7 @@ BOOL HostFileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read)
         return Fail(err);
     }
     std::size_t done = 0;
+    f->cursor.known = false; // the read moves the position
     const DWORD err = posix::ReadAll(f->fd, buffer, toRead, &done);
     if (read != nullptr) {
         *read = static_cast<DWORD>(done);
@@ -329,7 +343,7 @@ BOOL HostFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWOR
     if (DWORD err = DataFileOf(h, GENERIC_WRITE, &f)) {
         return Fail(err);
     }
-    const DWORD err = WriteWhole(f->fd, buffer, toWrite);
+    const DWORD err = WriteWhole(f->fd, buffer, toWrite, &f->cursor);
     f->sticky.Reapply(f->fd);
     if (err != ERROR_SUCCESS) {
         return Fail(err);
@@ -346,7 +360,7 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     const int fd = it->second->fd;
-    it->second->sticky.Reapply(fd);
+    it->second->sticky.ReapplyAtClose(fd);
     int err = 0;
     if (fd >= 0 && (it->second->access & GENERIC_WRITE) && (!it->second->onCard || FlushEachOnCard())) {
         // Windows writes through to removable drives; Linux keeps the data in memory for a while.
@@ -401,6 +415,7 @@ BOOL HostFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
     if (f->isVirtual || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    f->cursor.known = false;
     if (lseek(f->fd, static_cast<off_t>(position), SEEK_SET) < 0) {
         return FailWithErrno(errno, IoDirection::Read);
     }
@@ -455,13 +470,9 @@ BOOL HostFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAcc
     if (f == nullptr) {
         return Fail(ERROR_INVALID_HANDLE);
     }
-    FileTimes times;
-    if (!f->isVirtual) {
-        struct stat st {};
-        if (fstat(f->fd, &st) != 0) {
-            return FailWithErrno(errno, IoDirection::Read);
-        }
-        times = ReadTimes(f->fd, st);
+    FileTimes times{};
+    if (!f->isVirtual && !ReadTimes(f->fd, &times)) {
+        return FailWithErrno(errno, IoDirection::Read);
     }
     StoreTimes(times.creation, times.lastAccess, times.lastWrite, creation, lastAccess, lastWrite);
     return TRUE;
@@ -480,15 +491,16 @@ BOOL HostFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILET
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }
-    struct stat st {};
-    if ((lastAccess != nullptr || lastWrite != nullptr) && fstat(f->fd, &st) == 0) {
-        // Keep what the file system made of them (FAT rounds), to put back after writes.
+    if (lastAccess != nullptr || lastWrite != nullptr) {
+        // Put back after writes as given: the file system rounds them again as it did now
+        // (FAT to 2 s and to the day).
         f->sticky.active = true;
+        f->sticky.written = false;
         if (lastAccess != nullptr) {
-            f->sticky.times[0] = st.st_atim;
+            f->sticky.times[0] = posix::TimespecFromFileTime(lastAccess->Value());
         }
         if (lastWrite != nullptr) {
-            f->sticky.times[1] = st.st_mtim;
+            f->sticky.times[1] = posix::TimespecFromFileTime(lastWrite->Value());
         }
     }
     return TRUE;

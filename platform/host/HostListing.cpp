@@ -20,16 +20,23 @@ using posix::IoDirection;
 
 namespace {
 
-FindData FindDataOf(const std::string& host, const std::string& name, const struct stat& st) {
+FindData FindDataOf(const std::string& name, const struct stat& st, DWORD attributes,
+                    const FileTimes& times) {
     FindData d;
     d.fileName = name;
-    d.attributes = ReadAttributes(host, st);
-    FileTimes times = ReadTimes(host, st);
+    d.attributes = attributes;
     d.creationTime = times.creation;
     d.lastAccessTime = times.lastAccess;
     d.lastWriteTime = times.lastWrite;
     d.fileSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
     return d;
+}
+
+FindData FindDataOf(const std::string& host, const std::string& name, const struct stat& st) {
+    DWORD attributes = 0;
+    FileTimes times{};
+    ReadMetadata(host, st, &attributes, &times);
+    return FindDataOf(name, st, attributes, times);
 }
 
 FindData VirtualFolderData(const std::string& name) {
@@ -111,14 +118,18 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
             if (name == "." || name == ".." || !matches(name)) {
                 continue;
             }
+            // Each entry is looked at relative to the open folder, with one open for its
+            // attribute word and times.
             struct stat st {};
-            const std::string host = posix::JoinHost(dir.host, name);
+            DWORD attributes = 0;
+            FileTimes times{};
             // Only files and folders are a card's entries; symlinks, devices and the like are
             // passed over so nothing outside the drive is ever reached through a listing.
-            if (lstat(host.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+            if (!ReadEntryMetadata(dirfd(d), name, &st, &attributes, &times) ||
+                !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
                 continue;
             }
-            listing->items.push_back(FindDataOf(host, name, st));
+            listing->items.push_back(FindDataOf(name, st, attributes, times));
             if (!wildcard) {
                 break;
             }

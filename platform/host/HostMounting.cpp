@@ -95,7 +95,7 @@ DWORD HostVolumes::MountsOf(char drive, std::vector<DriveMount>* mounts) {
         (ready.deviceNumber != 0 && st.st_dev != ready.deviceNumber)) {
         return ERROR_NOT_READY;
     }
-    mounts->push_back(DriveMount{{}, ready.mountPoint});
+    mounts->push_back(DriveMount{{}, ready.mountPoint, true, st});
     return ERROR_SUCCESS;
 }
 

@@ -21,7 +21,42 @@ bool StartsWithNoCase(const std::vector<std::string>& path, const std::vector<st
     return true;
 }
 
+// The key of the folder that components [first, end) lead to below a mount's host folder.
+std::string FolderKey(const std::string& mountFolder, const std::vector<std::string>& comps, size_t first,
+                      size_t end) {
+    std::string key = mountFolder;
+    for (size_t i = first; i < end; ++i) {
+        key += '/';
+        key += ToLowerAscii(comps[i]);
+    }
+    return key;
+}
+
 } // namespace
+
+bool FolderCache::Find(const std::string& key, std::string* host) const {
+    const auto it = folders_.find(key);
+    if (it == folders_.end()) {
+        return false;
+    }
+    // Still the same folder at the same place: the same inode, reached by the same names. Had a
+    // folder on the way become a link to another place, the path would lead to another inode
+    // (a folder has one place only); had the folder itself become a link, lstat shows the link.
+    struct stat st {};
+    if (lstat(it->second.host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != it->second.dev ||
+        st.st_ino != it->second.ino) {
+        return false;
+    }
+    *host = it->second.host;
+    return true;
+}
+
+void FolderCache::Remember(const std::string& key, const std::string& host, const struct stat& st) {
+    if (folders_.size() >= MaxFolders) {
+        folders_.clear();
+    }
+    folders_[key] = Folder{host, st.st_dev, st.st_ino};
+}
 
 // A file chosen in a host file dialog: taken as it is, but never with "..".
 DWORD HostPathResolver::ResolveHostPath(HostEntry* entry) {
@@ -111,7 +146,10 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
     while (current.size() > 1 && current.back() == '/') {
         current.pop_back();
     }
-    if (stat(current.c_str(), &entry->st) != 0 || !S_ISDIR(entry->st.st_mode)) {
+    if (best->checked) {
+        // The drive map has just looked at it.
+        entry->st = best->folderStat;
+    } else if (stat(current.c_str(), &entry->st) != 0 || !S_ISDIR(entry->st.st_mode)) {
         if (best->prefix.empty()) {
             // A drive's folder vanishing means its medium went away.
             return ERROR_NOT_READY;
@@ -132,7 +170,15 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
         entry->name = comps.empty() ? "" : comps.back();
         return ERROR_SUCCESS;
     }
-    for (size_t i = best->prefix.size(); i < comps.size(); ++i) {
+    // The folder holding the last component, when an earlier call found it.
+    const std::string mountFolder = current;
+    size_t first = best->prefix.size();
+    if (comps.size() - first > 1 &&
+        folders_.Find(FolderKey(mountFolder, comps, first, comps.size() - 1), &current)) {
+        first = comps.size() - 1;
+    }
+    bool exact = true;
+    for (size_t i = first; i < comps.size(); ++i) {
         const bool last = i + 1 == comps.size();
         std::string found;
         struct stat st {};
@@ -155,6 +201,10 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
         current = posix::JoinHost(current, found);
         if (!last && !S_ISDIR(st.st_mode)) {
             return ERROR_PATH_NOT_FOUND;
+        }
+        exact = exact && found == comps[i];
+        if (exact && !last && first == best->prefix.size()) {
+            folders_.Remember(FolderKey(mountFolder, comps, best->prefix.size(), i + 1), current, st);
         }
         if (last) {
             entry->host = current;

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::host {
@@ -21,6 +22,9 @@ namespace platform::host {
 struct DriveMount {
     std::vector<std::string> prefix;
     std::string hostFolder;
+    // The drive map has just seen hostFolder as a folder, and this is its stat.
+    bool checked = false;
+    struct stat folderStat {};
 };
 
 // Where the file services find the drives.
@@ -48,6 +52,26 @@ struct HostEntry {
     struct stat st {};
 };
 
+// Folders that earlier look-ups found, each checked again with one lstat before it is used, so
+// that the files of one folder do not each walk the whole path from the drive's folder. Only
+// folders whose every name was found as given are kept: a look-up that had to ignore case reads
+// the folders again, since another entry may match better by then.
+class FolderCache {
+public:
+    // The key is the mount's host folder and the lower-case components below it.
+    bool Find(const std::string& key, std::string* host) const;
+    void Remember(const std::string& key, const std::string& host, const struct stat& st);
+
+private:
+    struct Folder {
+        std::string host;
+        dev_t dev = 0;
+        ino_t ino = 0;
+    };
+    static constexpr std::size_t MaxFolders = 64;
+    std::unordered_map<std::string, Folder> folders_;
+};
+
 class HostPathResolver {
 public:
     explicit HostPathResolver(DriveMap& drives) : drives_(drives) {}
@@ -63,6 +87,7 @@ private:
     DriveMap& drives_;
     // The host sees changes by other programs at any time: every look-up reads the folder.
     posix::ChildLookup children_{false};
+    FolderCache folders_;
 };
 
 } // namespace platform::host

@@ -9,6 +9,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#endif
+
 namespace platform::posix {
 
 namespace {
@@ -19,6 +24,20 @@ std::int64_t MtimeNs(const struct stat& st) {
 
 // Folders whose name tables are kept at most; tables are cheap to rebuild.
 constexpr std::size_t MaxTables = 256;
+
+// Whether the kernel itself looks names up in dir without regard to case, so that a name it does
+// not find has no twin in another case either. FAT (vfat, as cards are mounted) does, unless it
+// was mounted with check=s, which no desktop does; its look-up folds at least the ASCII letters
+// that EqualNoCase folds.
+bool KernelFoldsCase(const std::string& dir) {
+#ifdef __linux__
+    struct statfs sfs {};
+    return ::statfs(dir.c_str(), &sfs) == 0 && sfs.f_type == MSDOS_SUPER_MAGIC;
+#else
+    (void)dir;
+    return false;
+#endif
+}
 
 } // namespace
 
@@ -123,6 +142,12 @@ int ChildLookup::Find(const std::string& dir, const std::string& name, std::stri
     }
     if (errno != ENOENT) {
         return errno;
+    }
+    // A new file in a card's folder: reading the whole folder for every one of them would cost
+    // time that grows with the square of the folder's size. (With name tables the folder is read
+    // once anyway.)
+    if (!cacheNames_ && KernelFoldsCase(dir)) {
+        return ENOENT;
     }
     if (const int err = Scan(dir, name, actual)) {
         return err;

@@ -36,7 +36,8 @@ DWORD RemoveTree(const std::string& path, const std::function<void(const struct 
 // The case-insensitive child lookup. With cached names, each folder's names are kept in a
 // table that is rebuilt when the folder changed behind our back (its mtime or inode), so that
 // creating many files in one folder does not scan it once per file; the owner reports its own
-// changes (NoteCreated, Forget), which can come faster than the mtime moves.
+// changes (NoteCreated, Forget), which can come faster than the mtime moves. Without them, a
+// folder whose file system folds case itself (FAT) is not read for a name the kernel did not find.
 class ChildLookup {
 public:
     explicit ChildLookup(bool cacheNames) : cacheNames_(cacheNames) {}

@@ -663,6 +663,14 @@ TEST_P(FileSystemContract, PathsNeverLeaveTheDrive) {
         EXPECT_TRUE(List("E:\\LINK\\*.*", &error).empty());
         EXPECT_EQ(error, ERROR_ACCESS_DENIED);
         EXPECT_TRUE(std::filesystem::exists(link));
+        // Nor is a folder that was used before and has since become a link.
+        ASSERT_TRUE(fs_->CreateDirectory("E:\\D\\SUB"));
+        Put("E:\\D\\SUB\\IN.TXT", "in");
+        const std::filesystem::path sub = std::filesystem::path(env_.eFolder) / "D" / "SUB";
+        std::filesystem::remove_all(sub);
+        std::filesystem::create_directory_symlink(outside, sub);
+        ExpectOpenFails("E:\\D\\SUB\\SECRET.TXT", GENERIC_READ, OPEN_EXISTING, 0, ERROR_ACCESS_DENIED);
+        ExpectOpenFails("E:\\D\\SUB\\NEW.TXT", GENERIC_WRITE, CREATE_ALWAYS, 0, ERROR_ACCESS_DENIED);
     }
     // Nothing outside was touched.
     std::vector<std::string> names;
