@@ -247,7 +247,8 @@ bool ReadTimes(int fd, FileTimes* times) {
     return true;
 }
 
-DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite) {
+DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite,
+                 std::optional<bool> onVfat) {
     struct timespec ts[2];
     auto fill = [](const FILETIME* ft, struct timespec* out) {
         if (ft == nullptr) {
@@ -262,7 +263,7 @@ DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, c
     if ((lastAccess != nullptr || lastWrite != nullptr) && futimens(fd, ts) != 0) {
         return ErrorFromErrno(errno, IoDirection::Write);
     }
-    if (creation != nullptr && !IsVfat(fd)) {
+    if (creation != nullptr && !(onVfat.has_value() ? *onVfat : IsVfat(fd))) {
         // No system call sets a birth time; keep it beside the file where the file system can.
         // On FAT the creation stamp stays as the card has it.
         std::uint8_t buf[8];

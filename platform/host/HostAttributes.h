@@ -5,6 +5,7 @@
 
 #include "platform/api/WinTypes.h"
 
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -32,7 +33,9 @@ bool ReadEntryMetadata(int dirFd, const std::string& name, struct stat* st, DWOR
 bool ReadTimes(int fd, FileTimes* times);
 // Null pointers leave that time alone. Last access and last write are set exactly (to what the
 // file system can hold); creation where the file system lets us, otherwise it is left.
-DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
+// onVfat: whether fd lies on FAT, where the caller knows it.
+DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite,
+                 std::optional<bool> onVfat = std::nullopt);
 
 // True when fd lies on a vfat (FAT12/16/32) mount.
 bool IsVfat(int fd);

@@ -86,6 +86,8 @@ private:
         std::string host;
         // On a card (any drive but C:): flushed with the whole card by FlushVolume, not one by one.
         bool onCard = false;
+        // Known to lie on FAT from its folder (false: not known).
+        bool onFat = false;
         StickyTimes sticky;
         WriteCursor cursor;
         std::unique_ptr<HostBackupFile> backup;

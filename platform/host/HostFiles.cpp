@@ -188,8 +188,28 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         Fail(ERROR_INVALID_PARAMETER);
         return InvalidHandle;
     }
+    int mode = O_RDONLY;
+    if ((access & GENERIC_WRITE) && (access & GENERIC_READ)) {
+        mode = O_RDWR;
+    } else if (access & GENERIC_WRITE) {
+        mode = O_WRONLY;
+    }
     HostEntry e;
-    const DWORD err = paths_.Resolve(path, &e);
+    int created = -1; // the descriptor of a file this call made
+    const bool mayCreate =
+        disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+    DWORD err = mayCreate ? paths_.ResolveForCreate(path, &e) : paths_.Resolve(path, &e);
+    if (err == ERROR_SUCCESS && e.existenceUnknown) {
+        // A file restored onto a card is new: the exclusive create is its only look-up.
+        created = open(e.host.c_str(), mode | O_CLOEXEC | O_NOFOLLOW | O_CREAT | O_EXCL, 0666);
+        if (created < 0 && errno != EEXIST) {
+            Fail(posix::ErrorFromErrno(errno));
+            return InvalidHandle;
+        }
+        if (created < 0) {
+            err = paths_.Resolve(path, &e); // it exists: the ordinary checks apply
+        }
+    }
     if (err != ERROR_SUCCESS) {
         Fail(err);
         return InvalidHandle;
@@ -197,6 +217,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     auto file = std::make_unique<OpenFile>();
     file->access = access;
     file->share = shareMode;
+    file->onFat = e.onFoldingFolder;
     bool existed = e.exists;
 
     if (e.exists && e.isDirectory) {
@@ -257,12 +278,6 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     }
 
     if (!file->isDirectory) {
-        int mode = O_RDONLY;
-        if ((access & GENERIC_WRITE) && (access & GENERIC_READ)) {
-            mode = O_RDWR;
-        } else if (access & GENERIC_WRITE) {
-            mode = O_WRONLY;
-        }
         int oflags = mode | O_CLOEXEC | (e.path.isHost ? 0 : O_NOFOLLOW);
         if (!existed) {
             oflags |= O_CREAT | O_EXCL;
@@ -270,7 +285,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
             // Truncation needs a writable descriptor even when only reading was asked for.
             oflags = (oflags & ~O_ACCMODE) | (mode == O_RDONLY ? O_RDWR : mode) | O_TRUNC;
         }
-        file->fd = open(e.host.c_str(), oflags, 0666);
+        file->fd = created >= 0 ? created : open(e.host.c_str(), oflags, 0666);
         if (file->fd < 0 && errno == EEXIST && !existed) {
             Fail(ERROR_FILE_EXISTS);
             return InvalidHandle;
@@ -487,7 +502,8 @@ BOOL HostFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILET
     if (f->isVirtual || !(f->access & GENERIC_WRITE)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    const DWORD err = WriteTimes(f->fd, creation, lastAccess, lastWrite);
+    const DWORD err = WriteTimes(f->fd, creation, lastAccess, lastWrite,
+                                 f->onFat ? std::optional<bool>(true) : std::nullopt);
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }

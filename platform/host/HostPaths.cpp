@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 namespace platform::host {
 
@@ -34,7 +35,7 @@ std::string FolderKey(const std::string& mountFolder, const std::vector<std::str
 
 } // namespace
 
-bool FolderCache::Find(const std::string& key, std::string* host) const {
+bool FolderCache::Find(const std::string& key, std::string* host, bool* foldsCase) const {
     const auto it = folders_.find(key);
     if (it == folders_.end()) {
         return false;
@@ -48,14 +49,16 @@ bool FolderCache::Find(const std::string& key, std::string* host) const {
         return false;
     }
     *host = it->second.host;
+    *foldsCase = it->second.foldsCase;
     return true;
 }
 
-void FolderCache::Remember(const std::string& key, const std::string& host, const struct stat& st) {
+void FolderCache::Remember(const std::string& key, const std::string& host, const struct stat& st,
+                           bool foldsCase) {
     if (folders_.size() >= MaxFolders) {
         folders_.clear();
     }
-    folders_[key] = Folder{host, st.st_dev, st.st_ino};
+    folders_[key] = Folder{host, st.st_dev, st.st_ino, foldsCase};
 }
 
 // A file chosen in a host file dialog: taken as it is, but never with "..".
@@ -114,7 +117,16 @@ DWORD HostPathResolver::ResolveAboveMounts(const std::vector<DriveMount>& mounts
     return ERROR_PATH_NOT_FOUND;
 }
 
-DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool allowWildcards) {
+DWORD HostPathResolver::Resolve(std::string_view path, HostEntry* entry, bool allowWildcards) {
+    return Resolve(path, entry, allowWildcards, false);
+}
+
+DWORD HostPathResolver::ResolveForCreate(std::string_view path, HostEntry* entry) {
+    return Resolve(path, entry, false, true);
+}
+
+DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool allowWildcards,
+                                bool forCreate) {
     *entry = HostEntry{};
     DWORD err = ParseWinPath(text, &entry->path, allowWildcards);
     if (err != ERROR_SUCCESS) {
@@ -173,22 +185,35 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
     // The folder holding the last component, when an earlier call found it.
     const std::string mountFolder = current;
     size_t first = best->prefix.size();
+    // Whether current's file system folds case, once known: a folder below on the same device
+    // shares it.
+    std::optional<bool> foldsCase;
+    dev_t currentDev = entry->st.st_dev;
+    bool cachedFolds = false;
     if (comps.size() - first > 1 &&
-        folders_.Find(FolderKey(mountFolder, comps, first, comps.size() - 1), &current)) {
+        folders_.Find(FolderKey(mountFolder, comps, first, comps.size() - 1), &current, &cachedFolds)) {
         first = comps.size() - 1;
+        foldsCase = cachedFolds;
+        if (forCreate && cachedFolds) {
+            entry->existenceUnknown = entry->onFoldingFolder = true;
+            entry->host = posix::JoinHost(current, comps.back());
+            entry->name = comps.back();
+            return ERROR_SUCCESS;
+        }
     }
     bool exact = true;
     for (size_t i = first; i < comps.size(); ++i) {
         const bool last = i + 1 == comps.size();
         std::string found;
         struct stat st {};
-        const int e = children_.Find(current, comps[i], &found, &st);
+        const int e = children_.Find(current, comps[i], &found, &st, foldsCase);
         if (e == ENOENT) {
             if (!last) {
                 return ERROR_PATH_NOT_FOUND;
             }
             entry->host = posix::JoinHost(current, comps[i]);
             entry->name = comps[i];
+            entry->onFoldingFolder = foldsCase.value_or(false);
             return ERROR_SUCCESS;
         }
         if (e != 0) {
@@ -203,10 +228,19 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
             return ERROR_PATH_NOT_FOUND;
         }
         exact = exact && found == comps[i];
+        if (st.st_dev != currentDev) {
+            foldsCase.reset(); // another file system is mounted here
+            currentDev = st.st_dev;
+        }
         if (exact && !last && first == best->prefix.size()) {
-            folders_.Remember(FolderKey(mountFolder, comps, best->prefix.size(), i + 1), current, st);
+            if (!foldsCase.has_value()) {
+                foldsCase = posix::KernelFoldsCase(current);
+            }
+            folders_.Remember(FolderKey(mountFolder, comps, best->prefix.size(), i + 1), current, st,
+                              *foldsCase);
         }
         if (last) {
+            entry->onFoldingFolder = foldsCase.value_or(false);
             entry->host = current;
             entry->name = found;
             entry->exists = true;

@@ -46,6 +46,11 @@ struct HostEntry {
     bool isDirectory = false;
     bool isRoot = false;
     bool isMountFolder = false; // a drive's folder or one of C:'s installation folders
+    // Only from a creating look-up: the last name was not looked for because its folder folds case
+    // itself (FAT), so an exclusive create tells whether it exists; host is where it would be.
+    bool existenceUnknown = false;
+    // The entry's folder is known to fold case (FAT), and so is the entry.
+    bool onFoldingFolder = false;
     std::string host;
     std::string name;
     std::vector<std::string> virtualChildren;
@@ -59,14 +64,16 @@ struct HostEntry {
 class FolderCache {
 public:
     // The key is the mount's host folder and the lower-case components below it.
-    bool Find(const std::string& key, std::string* host) const;
-    void Remember(const std::string& key, const std::string& host, const struct stat& st);
+    // *foldsCase: whether the folder's file system folds case itself (FAT).
+    bool Find(const std::string& key, std::string* host, bool* foldsCase) const;
+    void Remember(const std::string& key, const std::string& host, const struct stat& st, bool foldsCase);
 
 private:
     struct Folder {
         std::string host;
         dev_t dev = 0;
         ino_t ino = 0;
+        bool foldsCase = false;
     };
     static constexpr std::size_t MaxFolders = 64;
     std::unordered_map<std::string, Folder> folders_;
@@ -77,10 +84,15 @@ public:
     explicit HostPathResolver(DriveMap& drives) : drives_(drives) {}
 
     DWORD Resolve(std::string_view path, HostEntry* entry, bool allowWildcards = false);
+    // Resolve for a path about to be created: where the last name's folder folds case itself and
+    // was found before, the name is not looked for (existenceUnknown); the exclusive create that
+    // follows is the look-up, and a FAT look-up of a missing name reads the whole folder.
+    DWORD ResolveForCreate(std::string_view path, HostEntry* entry);
     // Resolve for a path that must lead to an existing entry: ERROR_FILE_NOT_FOUND otherwise.
     DWORD ResolveExisting(std::string_view path, HostEntry* entry);
 
 private:
+    DWORD Resolve(std::string_view path, HostEntry* entry, bool allowWildcards, bool forCreate);
     DWORD ResolveHostPath(HostEntry* entry);
     DWORD ResolveAboveMounts(const std::vector<DriveMount>& mounts, HostEntry* entry);
 

@@ -25,6 +25,8 @@ std::int64_t MtimeNs(const struct stat& st) {
 // Folders whose name tables are kept at most; tables are cheap to rebuild.
 constexpr std::size_t MaxTables = 256;
 
+} // namespace
+
 // Whether the kernel itself looks names up in dir without regard to case, so that a name it does
 // not find has no twin in another case either. FAT (vfat, as cards are mounted) does, unless it
 // was mounted with check=s, which no desktop does; its look-up folds at least the ASCII letters
@@ -38,8 +40,6 @@ bool KernelFoldsCase(const std::string& dir) {
     return false;
 #endif
 }
-
-} // namespace
 
 std::string JoinHost(const std::string& dir, const std::string& name) {
     if (!dir.empty() && dir.back() == '/') {
@@ -134,7 +134,8 @@ DWORD RemoveTree(const std::string& path, const std::function<void(const struct 
     return first;
 }
 
-int ChildLookup::Find(const std::string& dir, const std::string& name, std::string* actual, struct stat* st) {
+int ChildLookup::Find(const std::string& dir, const std::string& name, std::string* actual, struct stat* st,
+                      std::optional<bool> kernelFoldsCase) {
     const std::string exact = JoinHost(dir, name);
     if (::lstat(exact.c_str(), st) == 0) {
         *actual = name;
@@ -146,7 +147,7 @@ int ChildLookup::Find(const std::string& dir, const std::string& name, std::stri
     // A new file in a card's folder: reading the whole folder for every one of them would cost
     // time that grows with the square of the folder's size. (With name tables the folder is read
     // once anyway.)
-    if (!cacheNames_ && KernelFoldsCase(dir)) {
+    if (!cacheNames_ && (kernelFoldsCase.has_value() ? *kernelFoldsCase : KernelFoldsCase(dir))) {
         return ENOENT;
     }
     if (const int err = Scan(dir, name, actual)) {

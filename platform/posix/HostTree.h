@@ -7,12 +7,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
 
 namespace platform::posix {
+
+// Whether the kernel itself looks names up in dir without regard to case (FAT), so that a name it
+// does not find has no twin in another case either.
+bool KernelFoldsCase(const std::string& dir);
 
 std::string JoinHost(const std::string& dir, const std::string& name);
 // The folder holding path ("/" for a top-level entry, "" for a path without a slash).
@@ -43,8 +48,10 @@ public:
     explicit ChildLookup(bool cacheNames) : cacheNames_(cacheNames) {}
 
     // Finds name in dir: fills the name on disk and its lstat. Returns 0, ENOENT when there is
-    // no such entry, or the errno that stopped the search.
-    int Find(const std::string& dir, const std::string& name, std::string* actual, struct stat* st);
+    // no such entry, or the errno that stopped the search. kernelFoldsCase is KernelFoldsCase(dir)
+    // where the caller knows it already.
+    int Find(const std::string& dir, const std::string& name, std::string* actual, struct stat* st,
+             std::optional<bool> kernelFoldsCase = std::nullopt);
     // hostPath was just created by us.
     void NoteCreated(const std::string& hostPath);
     // Entries at or below hostPath are going away or being renamed.

@@ -260,6 +260,23 @@ TEST_P(FileSystemContract, DispositionsCreateTruncateAndKeep) {
     EXPECT_EQ(Get("E:\\A.TXT"), "");
     ExpectOpenFails("E:\\B.TXT", GENERIC_WRITE, TRUNCATE_EXISTING, 0, ERROR_FILE_NOT_FOUND);
 
+    // In a folder found before, as a restore writes the files of one folder, an existing name in
+    // another case is still found: CREATE_NEW refuses it, CREATE_ALWAYS a read-only one, and
+    // CREATE_ALWAYS replaces the other's content under its first name.
+    ASSERT_TRUE(fs_->CreateDirectory("E:\\DIR"));
+    ASSERT_TRUE(fs_->CreateDirectory("E:\\DIR\\SUB"));
+    Put("E:\\DIR\\SUB\\ONE.TXT", "1");
+    Put("E:\\DIR\\SUB\\Two.txt", "2");
+    ExpectOpenFails("E:\\DIR\\SUB\\two.TXT", GENERIC_WRITE, CREATE_NEW, 0, ERROR_FILE_EXISTS);
+    ASSERT_TRUE(fs_->SetFileAttributes("E:\\DIR\\SUB\\ONE.TXT", FILE_ATTRIBUTE_READONLY));
+    ExpectOpenFails("E:\\DIR\\SUB\\one.txt", GENERIC_WRITE, CREATE_ALWAYS, 0, ERROR_ACCESS_DENIED);
+    Put("E:\\DIR\\SUB\\TWO.TXT", "22");
+    EXPECT_EQ(Get("E:\\DIR\\SUB\\one.txt"), "1");
+    std::vector<std::string> names = Names(List("E:\\DIR\\SUB\\*.*"));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "ONE.TXT", "Two.txt"}));
+    EXPECT_EQ(Get("E:\\DIR\\SUB\\Two.txt"), "22");
+
     // A write-only handle cannot read, a read-only handle cannot write.
     h = fs_->CreateFile("E:\\A.TXT", GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
     EXPECT_FALSE(fs_->WriteFile(h, "x", 1, &written));
