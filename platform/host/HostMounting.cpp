@@ -36,6 +36,14 @@ constexpr auto RefusalHolds = std::chrono::seconds(5);
 } // namespace
 
 DWORD HostVolumes::MountsOf(char drive, std::vector<DriveMount>* mounts) {
+    return Mounts(drive, mounts, true);
+}
+
+DWORD HostVolumes::UncheckedMountsOf(char drive, std::vector<DriveMount>* mounts) {
+    return Mounts(drive, mounts, false);
+}
+
+DWORD HostVolumes::Mounts(char drive, std::vector<DriveMount>* mounts, bool checked) {
     mounts->clear();
     if (drive == 'C') {
         *mounts = config_.localMounts;
@@ -88,14 +96,19 @@ DWORD HostVolumes::MountsOf(char drive, std::vector<DriveMount>* mounts) {
         }
     }
     const HostDrive& ready = it->second;
+    const dev_t device = static_cast<dev_t>(ready.deviceNumber);
+    if (!checked) {
+        mounts->push_back(DriveMount{{}, ready.mountPoint, false, {}, device});
+        return ERROR_SUCCESS;
+    }
     // The mount point must still hold this medium: after a card is pulled, an empty folder left
     // behind must never take the card's files.
     struct stat st {};
     if (stat(ready.mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        (ready.deviceNumber != 0 && st.st_dev != ready.deviceNumber)) {
+        (device != 0 && st.st_dev != device)) {
         return ERROR_NOT_READY;
     }
-    mounts->push_back(DriveMount{{}, ready.mountPoint, true, st});
+    mounts->push_back(DriveMount{{}, ready.mountPoint, true, st, device});
     return ERROR_SUCCESS;
 }
 

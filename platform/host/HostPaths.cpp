@@ -35,7 +35,7 @@ std::string FolderKey(const std::string& mountFolder, const std::vector<std::str
 
 } // namespace
 
-bool FolderCache::Find(const std::string& key, std::string* host, bool* foldsCase) const {
+bool FolderCache::Find(const std::string& key, std::string* host, bool* foldsCase, dev_t* device) const {
     const auto it = folders_.find(key);
     if (it == folders_.end()) {
         return false;
@@ -50,6 +50,7 @@ bool FolderCache::Find(const std::string& key, std::string* host, bool* foldsCas
     }
     *host = it->second.host;
     *foldsCase = it->second.foldsCase;
+    *device = st.st_dev;
     return true;
 }
 
@@ -138,7 +139,7 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
     }
 
     std::vector<DriveMount> mounts;
-    err = drives_.MountsOf(wp.drive, &mounts);
+    err = drives_.UncheckedMountsOf(wp.drive, &mounts);
     if (err != ERROR_SUCCESS) {
         return err;
     }
@@ -158,10 +159,24 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
     while (current.size() > 1 && current.back() == '/') {
         current.pop_back();
     }
+    // The folder holding the last component, when an earlier call found it: still there on the
+    // drive's device, it stands for the drive's folder as well (the card is still mounted there).
+    const std::string mountFolder = current;
+    size_t first = best->prefix.size();
+    std::string cachedFolder;
+    bool cachedFolds = false;
+    dev_t cachedDevice = 0;
+    const bool cached = comps.size() - first > 1 &&
+                        folders_.Find(FolderKey(mountFolder, comps, first, comps.size() - 1), &cachedFolder,
+                                      &cachedFolds, &cachedDevice) &&
+                        (best->device == 0 || cachedDevice == best->device);
     if (best->checked) {
         // The drive map has just looked at it.
         entry->st = best->folderStat;
-    } else if (stat(current.c_str(), &entry->st) != 0 || !S_ISDIR(entry->st.st_mode)) {
+    } else if (cached) {
+        entry->st.st_dev = cachedDevice;
+    } else if (stat(current.c_str(), &entry->st) != 0 || !S_ISDIR(entry->st.st_mode) ||
+               (best->device != 0 && entry->st.st_dev != best->device)) {
         if (best->prefix.empty()) {
             // A drive's folder vanishing means its medium went away.
             return ERROR_NOT_READY;
@@ -182,16 +197,12 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
         entry->name = comps.empty() ? "" : comps.back();
         return ERROR_SUCCESS;
     }
-    // The folder holding the last component, when an earlier call found it.
-    const std::string mountFolder = current;
-    size_t first = best->prefix.size();
     // Whether current's file system folds case, once known: a folder below on the same device
     // shares it.
     std::optional<bool> foldsCase;
     dev_t currentDev = entry->st.st_dev;
-    bool cachedFolds = false;
-    if (comps.size() - first > 1 &&
-        folders_.Find(FolderKey(mountFolder, comps, first, comps.size() - 1), &current, &cachedFolds)) {
+    if (cached) {
+        current = cachedFolder;
         first = comps.size() - 1;
         foldsCase = cachedFolds;
         if (forCreate && cachedFolds) {

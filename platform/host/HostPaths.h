@@ -25,6 +25,8 @@ struct DriveMount {
     // The drive map has just seen hostFolder as a folder, and this is its stat.
     bool checked = false;
     struct stat folderStat {};
+    // The device the folder must be on (a card's), 0 where any will do.
+    dev_t device = 0;
 };
 
 // Where the file services find the drives.
@@ -35,6 +37,11 @@ public:
     // ERROR_NOT_READY for a drive without a usable medium (this is where a card that is
     // attached but not mounted gets mounted).
     virtual DWORD MountsOf(char drive, std::vector<DriveMount>* mounts) = 0;
+    // As MountsOf, without looking at the drive's folder: the caller checks it (or a folder below
+    // it on its device) before relying on it.
+    virtual DWORD UncheckedMountsOf(char drive, std::vector<DriveMount>* mounts) {
+        return MountsOf(drive, mounts);
+    }
 };
 
 // Where a path leads.
@@ -65,7 +72,7 @@ class FolderCache {
 public:
     // The key is the mount's host folder and the lower-case components below it.
     // *foldsCase: whether the folder's file system folds case itself (FAT).
-    bool Find(const std::string& key, std::string* host, bool* foldsCase) const;
+    bool Find(const std::string& key, std::string* host, bool* foldsCase, dev_t* device) const;
     void Remember(const std::string& key, const std::string& host, const struct stat& st, bool foldsCase);
 
 private:

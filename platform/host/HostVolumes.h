@@ -52,6 +52,7 @@ public:
     DWORD FormatDrive(UINT driveNumber, const FormatRequest& request) override;
 
     DWORD MountsOf(char drive, std::vector<DriveMount>* mounts) override;
+    DWORD UncheckedMountsOf(char drive, std::vector<DriveMount>* mounts) override;
 
     // Reads the drives afresh.
     void Refresh();
@@ -66,6 +67,8 @@ public:
     bool HasUdisks() const { return udisks_ != nullptr; }
 
 private:
+    // MountsOf, with the drive's folder looked at (checked) or not.
+    DWORD Mounts(char drive, std::vector<DriveMount>* mounts, bool checked);
     struct Volume {
         std::string name; // "\\?\Volume{...}\"
         char letter;

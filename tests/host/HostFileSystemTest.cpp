@@ -83,11 +83,15 @@ TEST_F(HostFiles, ReadersWithoutACardAndUnknownLettersAreNotThere) {
     EXPECT_EQ(OpenError("G:\\", GENERIC_READ, OPEN_EXISTING), ERROR_NOT_READY);
     EXPECT_EQ(OpenError("G:\\VM\\A.TXT", GENERIC_READ, OPEN_EXISTING), ERROR_NOT_READY);
     EXPECT_EQ(OpenError("Q:\\A.TXT", GENERIC_READ, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
-    // A card whose folder went (pulled) is not ready either.
+    // A card whose folder went (pulled) is not ready either, also below a folder found before.
     MakeFile("E:\\A.TXT", "a");
+    ASSERT_TRUE(fs().CreateDirectory("E:\\VM"));
+    ASSERT_TRUE(fs().CreateDirectory("E:\\VM\\DATA"));
+    MakeFile("E:\\VM\\DATA\\B.TXT", "b");
     std::filesystem::remove_all(dir / "card");
     EXPECT_EQ(OpenError("E:\\", GENERIC_READ, OPEN_EXISTING), ERROR_NOT_READY);
     EXPECT_EQ(OpenError("E:\\A.TXT", GENERIC_WRITE, CREATE_ALWAYS), ERROR_NOT_READY);
+    EXPECT_EQ(OpenError("E:\\VM\\DATA\\C.TXT", GENERIC_WRITE, CREATE_ALWAYS), ERROR_NOT_READY);
 }
 
 // Links met through paths are refused by the contract; here, inside a tree being deleted.
