@@ -76,7 +76,8 @@ void ArchiveInput::Skip(std::uint64_t n) {
     // Past what is buffered, a long skip moves the file position: checking an archive before a
     // restore then reads its headers, not every byte of its files twice.
     const std::uint64_t beyond = n - std::min<std::uint64_t>(n, length_);
-    if (beyond >= MinRead && seekable_ && tally_ == nullptr && !ended_) {
+    // A skimming input moves past anything larger than what it reads at a time.
+    if (beyond >= (skimming_ ? SkimRead : MinRead) && seekable_ && tally_ == nullptr && !ended_) {
         const std::uint64_t target = std::min(pos_ + n, size_);
         if (fs_.SetFilePointer(archive_, target)) {
             offset_ = 0;

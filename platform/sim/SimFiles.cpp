@@ -25,6 +25,8 @@ constexpr std::size_t IoBufferSize = 256 * 1024;
 // Reads and writes of at least this much bypass the handle's buffers: passing them through
 // would only add a memory copy of every byte (the extractor's and writer's pieces are this big).
 constexpr std::size_t DirectIoSize = 64 * 1024;
+// What a read just after a seek reads into the buffer at least.
+constexpr std::size_t SeekReadSize = 4 * 1024;
 
 } // namespace
 
@@ -122,9 +124,15 @@ BOOL SimFiles::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) {
             err = PreadAll(f->fd, out + done, toRead - done, pos, &got);
             done += got;
             f->position += got;
+            f->moved = false; // a reader of large pieces again
         } else {
+            // Once the position was moved (the check before a restore skips from header to header)
+            // only what is asked for, at least a page, until large reads follow: reading ahead
+            // there would read the data that is skipped.
+            const std::size_t ahead =
+                f->moved ? std::max<std::size_t>(toRead - done, SeekReadSize) : IoBufferSize;
             f->readBuffer.resize(IoBufferSize);
-            err = PreadAll(f->fd, f->readBuffer.data(), IoBufferSize, pos, &got);
+            err = PreadAll(f->fd, f->readBuffer.data(), ahead, pos, &got);
             f->readOffset = pos;
             f->readLength = err == ERROR_SUCCESS ? got : 0;
         }
@@ -187,6 +195,7 @@ BOOL SimFiles::SetFilePointer(Handle h, std::uint64_t position) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     // Buffered writes know their own offset, and the read-ahead is kept by position.
+    f->moved = f->moved || position != f->position;
     f->position = position;
     return TRUE;
 }

@@ -74,6 +74,9 @@ struct FileObject final : BackupFile {
     std::vector<std::uint8_t> readBuffer;
     std::uint64_t readOffset = 0;
     std::size_t readLength = 0;
+    // The position was moved and no large read followed: small reads are not read ahead (as a
+    // cache reads ahead only for reads that follow each other).
+    bool moved = false;
     DWORD deferredError = ERROR_SUCCESS; // a buffered write that failed after its call returned
 
     bool wroteData = false;
