@@ -193,26 +193,22 @@ bool ReadEntryMetadata(int dirFd, const std::string& name, struct stat* st, DWOR
     return true;
 }
 
-DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes) {
+DWORD WriteAttributesThrough(int fd, const struct stat& st, DWORD attributes) {
     const bool directory = S_ISDIR(st.st_mode);
     const DWORD word = attributes & SettableAttributes;
-    Fd fd(OpenForMetadata(host, st));
-    if (fd.get() < 0) {
-        return ErrorFromErrno(errno);
-    }
     // As in AttributesOf: FAT takes the ioctl, every other file system refuses it with ENOTTY.
     if (S_ISREG(st.st_mode) || directory) {
         std::uint32_t fat = word | (directory ? ATTR_DIR : 0);
-        if (ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &fat) == 0) {
+        if (ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &fat) == 0) {
             return ERROR_SUCCESS;
         }
         const int err = errno;
-        if (err != ENOTTY && IsVfat(fd.get())) {
+        if (err != ENOTTY && IsVfat(fd)) {
             return ErrorFromErrno(err, IoDirection::Write);
         }
-    } else if (IsVfat(fd.get())) {
+    } else if (IsVfat(fd)) {
         std::uint32_t fat = word;
-        if (ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &fat) != 0) {
+        if (ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &fat) != 0) {
             return ErrorFromErrno(errno, IoDirection::Write);
         }
         return ERROR_SUCCESS;
@@ -221,18 +217,39 @@ DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attr
         // Read-only is the write permission; the folders' read-only bit is only a mark, as on Windows.
         mode_t mode = st.st_mode & 07777;
         mode = (word & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
-        if (fchmod(fd.get(), mode) != 0) {
+        if (fchmod(fd, mode) != 0) {
             return ErrorFromErrno(errno, IoDirection::Write);
         }
     }
     std::uint8_t buf[4];
     PutLe(buf, word, 4);
-    if (fsetxattr(fd.get(), AttributesXattr, buf, sizeof buf, 0) != 0 && errno != ENOTSUP && errno != EPERM) {
+    if (fsetxattr(fd, AttributesXattr, buf, sizeof buf, 0) != 0 && errno != ENOTSUP && errno != EPERM) {
         return ErrorFromErrno(errno, IoDirection::Write);
     }
     // Without extended attributes hidden, system and archive cannot be kept; they read back
     // as the type and permissions give them.
     return ERROR_SUCCESS;
+}
+
+DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes) {
+    Fd fd(OpenForMetadata(host, st));
+    if (fd.get() < 0) {
+        return ErrorFromErrno(errno);
+    }
+    return WriteAttributesThrough(fd.get(), st, attributes);
+}
+
+DWORD WriteAttributesOfSameFile(const std::string& host, std::uint64_t dev, std::uint64_t ino,
+                                DWORD attributes, bool* same) {
+    *same = false;
+    Fd fd(open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != dev ||
+        st.st_ino != ino) {
+        return ERROR_SUCCESS; // not (or no longer) that file: the caller looks the path up
+    }
+    *same = true;
+    return WriteAttributesThrough(fd.get(), st, attributes);
 }
 
 bool ReadTimes(int fd, FileTimes* times) {

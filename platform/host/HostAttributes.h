@@ -5,6 +5,7 @@
 
 #include "platform/api/WinTypes.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -21,6 +22,12 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st);
 // Sets read-only, hidden, system and archive; the directory bit follows the entry's type.
 // Returns ERROR_SUCCESS or a Windows error code.
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes);
+// The same through an open descriptor of the entry whose stat is st.
+DWORD WriteAttributesThrough(int fd, const struct stat& st, DWORD attributes);
+// WriteAttributes for the regular file at host if it still is the file dev/ino (one just closed):
+// *same tells whether it was; when not, nothing was written.
+DWORD WriteAttributesOfSameFile(const std::string& host, std::uint64_t dev, std::uint64_t ino,
+                                DWORD attributes, bool* same);
 
 // Both, with one open of the entry.
 void ReadMetadata(const std::string& host, const struct stat& st, DWORD* attributes, FileTimes* times);

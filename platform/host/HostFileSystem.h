@@ -9,6 +9,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,7 @@ private:
         std::uint64_t dev = 0;
         std::uint64_t ino = 0;
         std::string host;
+        std::string windowsPath; // as the caller named it
         // On a card (any drive but C:): flushed with the whole card by FlushVolume, not one by one.
         bool onCard = false;
         // Known to lie on FAT from its folder (false: not known).
@@ -102,6 +104,18 @@ private:
     DWORD DataFileOf(Handle h, DWORD access, OpenFile** file);
     bool ShareConflict(const OpenFile& candidate) const;
     bool InUse(std::uint64_t dev, std::uint64_t ino) const;
+
+    // The file the last CloseHandle closed, by the path it was opened with: setting its attribute
+    // word next (as a restore does for every file) opens it again by its host path and checks
+    // that it is still that file, instead of looking the path up once more. Any other change of
+    // the names forgets it.
+    struct ClosedFile {
+        std::string windowsPath;
+        std::string host;
+        std::uint64_t dev = 0;
+        std::uint64_t ino = 0;
+    };
+    std::optional<ClosedFile> justClosed_;
 
     DriveMap& drives_;
     HostPathResolver paths_;

@@ -188,6 +188,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         Fail(ERROR_INVALID_PARAMETER);
         return InvalidHandle;
     }
+    justClosed_.reset();
     int mode = O_RDONLY;
     if ((access & GENERIC_WRITE) && (access & GENERIC_READ)) {
         mode = O_RDWR;
@@ -322,6 +323,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
     }
     file->host = e.host;
+    file->windowsPath = std::string(path);
     file->onCard = !e.path.isHost && e.path.drive != 'C';
     file->backup =
         std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky, &file->cursor);
@@ -388,6 +390,12 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
             err = errno;
         }
         posix::SyncParent(it->second->host);
+    }
+    const OpenFile& closing = *it->second;
+    if (fd >= 0 && !closing.isDirectory) {
+        justClosed_ = ClosedFile{closing.windowsPath, closing.host, closing.dev, closing.ino};
+    } else {
+        justClosed_.reset();
     }
     files_.erase(it);
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR && err == 0) {
@@ -468,6 +476,16 @@ DWORD HostFileSystem::GetFileAttributes(std::string_view path) {
 }
 
 BOOL HostFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) {
+    if (justClosed_.has_value() && justClosed_->windowsPath == path) {
+        const ClosedFile closed = *justClosed_;
+        justClosed_.reset();
+        bool same = false;
+        const DWORD result =
+            WriteAttributesOfSameFile(closed.host, closed.dev, closed.ino, attributes, &same);
+        if (same) {
+            return result == ERROR_SUCCESS ? TRUE : Fail(result);
+        }
+    }
     HostEntry e;
     const DWORD err = paths_.ResolveExisting(path, &e);
     if (err != ERROR_SUCCESS) {

@@ -94,6 +94,26 @@ TEST_F(HostFiles, ReadersWithoutACardAndUnknownLettersAreNotThere) {
     EXPECT_EQ(OpenError("E:\\VM\\DATA\\C.TXT", GENERIC_WRITE, CREATE_ALWAYS), ERROR_NOT_READY);
 }
 
+// A restore sets each file's attribute word right after closing it; the file is opened again by
+// the place it was closed at only while it is still that file.
+TEST_F(HostFiles, AttributesSetAfterACloseReachOnlyTheFileClosed) {
+    WriteText(dir / "outside/SECRET.TXT", "secret");
+    const auto outsidePermissions = std::filesystem::status(dir / "outside/SECRET.TXT").permissions();
+    ASSERT_TRUE(fs().CreateDirectory("E:\\VM"));
+    MakeFile("E:\\VM\\A.TXT", "a");
+    std::filesystem::rename(dir / "card/VM/A.TXT", dir / "card/VM/B.TXT");
+    std::filesystem::create_symlink(dir / "outside/SECRET.TXT", dir / "card/VM/A.TXT");
+    EXPECT_FALSE(fs().SetFileAttributes("E:\\VM\\A.TXT", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(std::filesystem::status(dir / "outside/SECRET.TXT").permissions(), outsidePermissions);
+
+    // Another file in its place is the file there now.
+    MakeFile("E:\\VM\\C.TXT", "c");
+    std::filesystem::remove(dir / "card/VM/C.TXT");
+    WriteText(dir / "card/VM/C.TXT", "other");
+    EXPECT_TRUE(fs().SetFileAttributes("E:\\VM\\C.TXT", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(fs().GetFileAttributes("E:\\VM\\C.TXT") & FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY);
+}
+
 // Links met through paths are refused by the contract; here, inside a tree being deleted.
 TEST_F(HostFiles, LinksAndFifosOnTheCardAreNeverFollowed) {
     WriteText(dir / "outside/SECRET.TXT", "secret");
