@@ -193,6 +193,9 @@ bool ReadEntryMetadata(int dirFd, const std::string& name, struct stat* st, DWOR
     return true;
 }
 
+namespace {
+
+// WriteAttributes through an open descriptor of the entry whose stat is st.
 DWORD WriteAttributesThrough(int fd, const struct stat& st, DWORD attributes) {
     const bool directory = S_ISDIR(st.st_mode);
     const DWORD word = attributes & SettableAttributes;
@@ -231,6 +234,8 @@ DWORD WriteAttributesThrough(int fd, const struct stat& st, DWORD attributes) {
     return ERROR_SUCCESS;
 }
 
+} // namespace
+
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes) {
     Fd fd(OpenForMetadata(host, st));
     if (fd.get() < 0) {
@@ -265,7 +270,7 @@ bool ReadTimes(int fd, FileTimes* times) {
 }
 
 DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite,
-                 std::optional<bool> onVfat) {
+                 bool knownOnVfat) {
     struct timespec ts[2];
     auto fill = [](const FILETIME* ft, struct timespec* out) {
         if (ft == nullptr) {
@@ -280,7 +285,7 @@ DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, c
     if ((lastAccess != nullptr || lastWrite != nullptr) && futimens(fd, ts) != 0) {
         return ErrorFromErrno(errno, IoDirection::Write);
     }
-    if (creation != nullptr && !(onVfat.has_value() ? *onVfat : IsVfat(fd))) {
+    if (creation != nullptr && !knownOnVfat && !IsVfat(fd)) {
         // No system call sets a birth time; keep it beside the file where the file system can.
         // On FAT the creation stamp stays as the card has it.
         std::uint8_t buf[8];

@@ -6,7 +6,6 @@
 #include "platform/api/WinTypes.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -22,8 +21,6 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st);
 // Sets read-only, hidden, system and archive; the directory bit follows the entry's type.
 // Returns ERROR_SUCCESS or a Windows error code.
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes);
-// The same through an open descriptor of the entry whose stat is st.
-DWORD WriteAttributesThrough(int fd, const struct stat& st, DWORD attributes);
 // WriteAttributes for the regular file at host if it still is the file dev/ino (one just closed):
 // *same tells whether it was; when not, nothing was written.
 DWORD WriteAttributesOfSameFile(const std::string& host, std::uint64_t dev, std::uint64_t ino,
@@ -40,9 +37,9 @@ bool ReadEntryMetadata(int dirFd, const std::string& name, struct stat* st, DWOR
 bool ReadTimes(int fd, FileTimes* times);
 // Null pointers leave that time alone. Last access and last write are set exactly (to what the
 // file system can hold); creation where the file system lets us, otherwise it is left.
-// onVfat: whether fd lies on FAT, where the caller knows it.
+// knownOnVfat: the caller knows fd lies on FAT (otherwise it is asked when it matters).
 DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite,
-                 std::optional<bool> onVfat = std::nullopt);
+                 bool knownOnVfat = false);
 
 // True when fd lies on a vfat (FAT12/16/32) mount.
 bool IsVfat(int fd);

@@ -520,8 +520,7 @@ BOOL HostFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILET
     if (f->isVirtual || !(f->access & GENERIC_WRITE)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    const DWORD err = WriteTimes(f->fd, creation, lastAccess, lastWrite,
-                                 f->onFat ? std::optional<bool>(true) : std::nullopt);
+    const DWORD err = WriteTimes(f->fd, creation, lastAccess, lastWrite, f->onFat);
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }
