@@ -161,6 +161,16 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st) {
     return AttributesOf(fd.get(), st, &fat);
 }
 
+int ReadFatAttributes(const std::string& host, DWORD* attributes) {
+    Fd fd(open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    std::uint32_t word = 0;
+    if (fd.get() < 0 || ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &word) != 0) {
+        return errno;
+    }
+    *attributes = NormalizeAttributes(word, (word & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    return 0;
+}
+
 void ReadMetadata(const std::string& host, const struct stat& st, DWORD* attributes, FileTimes* times) {
     Fd fd(OpenForMetadata(host, st));
     bool fat = false;
@@ -245,16 +255,17 @@ DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attr
 }
 
 DWORD WriteAttributesOfSameFile(const std::string& host, std::uint64_t dev, std::uint64_t ino,
-                                DWORD attributes, bool* same) {
+                                DWORD attributes, bool* same, int heldFd) {
     *same = false;
-    Fd fd(open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    Fd opened(heldFd >= 0 ? -1 : open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    const int fd = heldFd >= 0 ? heldFd : opened.get();
     struct stat st {};
-    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != dev ||
-        st.st_ino != ino) {
+    const bool found = heldFd >= 0 ? lstat(host.c_str(), &st) == 0 : fd >= 0 && fstat(fd, &st) == 0;
+    if (!found || !S_ISREG(st.st_mode) || st.st_dev != dev || st.st_ino != ino) {
         return ERROR_SUCCESS; // not (or no longer) that file: the caller looks the path up
     }
     *same = true;
-    return WriteAttributesThrough(fd.get(), st, attributes);
+    return WriteAttributesThrough(fd, st, attributes);
 }
 
 bool ReadTimes(int fd, FileTimes* times) {

@@ -18,13 +18,17 @@ struct FileTimes {
 };
 
 DWORD ReadAttributes(const std::string& host, const struct stat& st);
+// The attribute word of the entry at host on FAT, with one open and FAT's own ioctl (which tells
+// a folder from a file too): 0, or the errno that stopped it (ENOTTY: not on FAT).
+int ReadFatAttributes(const std::string& host, DWORD* attributes);
 // Sets read-only, hidden, system and archive; the directory bit follows the entry's type.
 // Returns ERROR_SUCCESS or a Windows error code.
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes);
 // WriteAttributes for the regular file at host if it still is the file dev/ino (one just closed):
-// *same tells whether it was; when not, nothing was written.
+// *same tells whether it was; when not, nothing was written. heldFd, when not -1, is a descriptor
+// of that file still open: written through, instead of opening host again.
 DWORD WriteAttributesOfSameFile(const std::string& host, std::uint64_t dev, std::uint64_t ino,
-                                DWORD attributes, bool* same);
+                                DWORD attributes, bool* same, int heldFd = -1);
 
 // Both, with one open of the entry.
 void ReadMetadata(const std::string& host, const struct stat& st, DWORD* attributes, FileTimes* times);

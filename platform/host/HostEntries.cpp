@@ -19,7 +19,7 @@ using posix::IoDirection;
 using posix::SyncParent;
 
 BOOL HostFileSystem::CreateDirectory(std::string_view path) {
-    justClosed_.reset();
+    ForgetClosedFile();
     HostEntry e;
     const DWORD err = paths_.Resolve(path, &e);
     if (err != ERROR_SUCCESS) {
@@ -43,7 +43,7 @@ BOOL HostFileSystem::CreateDirectory(std::string_view path) {
 }
 
 BOOL HostFileSystem::DeleteFile(std::string_view path) {
-    justClosed_.reset();
+    ForgetClosedFile();
     HostEntry e;
     const DWORD err = paths_.ResolveExisting(path, &e);
     if (err != ERROR_SUCCESS) {
@@ -63,7 +63,7 @@ BOOL HostFileSystem::DeleteFile(std::string_view path) {
 }
 
 BOOL HostFileSystem::MoveFileReplace(std::string_view from, std::string_view to) {
-    justClosed_.reset();
+    ForgetClosedFile();
     HostEntry source;
     HostEntry target;
     DWORD err = paths_.ResolveExisting(from, &source);
@@ -98,7 +98,7 @@ BOOL HostFileSystem::MoveFileReplace(std::string_view from, std::string_view to)
 }
 
 DWORD HostFileSystem::DeleteTree(std::string_view path) {
-    justClosed_.reset();
+    ForgetClosedFile();
     HostEntry e;
     const DWORD err = paths_.ResolveExisting(path, &e);
     if (err != ERROR_SUCCESS) {

@@ -75,6 +75,10 @@ public:
     // Host path that a Windows path resolves to ("" when it names no host folder or file).
     std::string HostPathOf(std::string_view windowsPath);
 
+    // Closes the descriptor of a file whose close is held back (see ClosedFile), before a drive
+    // is unmounted: nothing of these services keeps a card busy.
+    void ReleaseHeldFile();
+
 private:
     struct OpenFile {
         int fd = -1;
@@ -106,16 +110,25 @@ private:
     bool InUse(std::uint64_t dev, std::uint64_t ino) const;
 
     // The file the last CloseHandle closed, by the path it was opened with: setting its attribute
-    // word next (as a restore does for every file) opens it again by its host path and checks
-    // that it is still that file, instead of looking the path up once more. Any other change of
-    // the names forgets it.
+    // word next (as a restore does for every file) checks that its host path still names that
+    // file, instead of looking the path up once more. Any other change of the names forgets it.
+    //
+    // A file written on a FAT card keeps its descriptor (heldFd) until the next call: FAT writes
+    // a file's directory entry when its last descriptor closes (udisks2 mounts cards with
+    // "flush"), so an attribute word set after the close dirtied the entry a second time, and
+    // the card was written twice for every restored file. Holding the close changes no result:
+    // closing a file on FAT cannot fail (vfat has no flush method, and the kernel ignores what
+    // releasing a file returns), and the card's data is flushed by FlushVolume either way.
     struct ClosedFile {
         std::string windowsPath;
         std::string host;
         std::uint64_t dev = 0;
         std::uint64_t ino = 0;
+        int heldFd = -1;
     };
     std::optional<ClosedFile> justClosed_;
+    // Releases a held descriptor and forgets the file just closed.
+    void ForgetClosedFile();
 
     DriveMap& drives_;
     HostPathResolver paths_;

@@ -135,6 +135,7 @@ bool FlushEachOnCard() {
 HostFileSystem::HostFileSystem(DriveMap& drives) : drives_(drives), paths_(drives) {}
 
 HostFileSystem::~HostFileSystem() {
+    ReleaseHeldFile();
     for (auto& [h, f] : files_) {
         if (f->fd >= 0) {
             ::close(f->fd);
@@ -142,7 +143,21 @@ HostFileSystem::~HostFileSystem() {
     }
 }
 
+void HostFileSystem::ReleaseHeldFile() {
+    if (justClosed_.has_value() && justClosed_->heldFd >= 0) {
+        // The close of a file on FAT has nothing to report (see ClosedFile).
+        (void)::close(justClosed_->heldFd);
+        justClosed_->heldFd = -1;
+    }
+}
+
+void HostFileSystem::ForgetClosedFile() {
+    ReleaseHeldFile();
+    justClosed_.reset();
+}
+
 std::string HostFileSystem::HostPathOf(std::string_view windowsPath) {
+    ReleaseHeldFile();
     HostEntry e;
     if (paths_.Resolve(windowsPath, &e) != ERROR_SUCCESS) {
         return {};
@@ -188,7 +203,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         Fail(ERROR_INVALID_PARAMETER);
         return InvalidHandle;
     }
-    justClosed_.reset();
+    ForgetClosedFile();
     int mode = O_RDONLY;
     if ((access & GENERIC_WRITE) && (access & GENERIC_READ)) {
         mode = O_RDWR;
@@ -196,11 +211,16 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         mode = O_WRONLY;
     }
     HostEntry e;
-    int created = -1; // the descriptor of a file this call made
+    int created = -1;           // the descriptor of a file this call made, or found by its open alone
+    struct stat createdStat {}; // when known: createdStatKnown
+    bool createdStatKnown = false;
     const bool mayCreate =
         disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-    DWORD err = mayCreate ? paths_.ResolveForCreate(path, &e) : paths_.Resolve(path, &e);
-    if (err == ERROR_SUCCESS && e.existenceUnknown) {
+    // A file backed up from a card is read as it is: its open can be its look-up too.
+    const bool plainRead =
+        disposition == OPEN_EXISTING && access == GENERIC_READ && !(flags & FILE_FLAG_BACKUP_SEMANTICS);
+    DWORD err = mayCreate || plainRead ? paths_.ResolveForOpen(path, &e) : paths_.Resolve(path, &e);
+    if (err == ERROR_SUCCESS && e.existenceUnknown && mayCreate) {
         // A file restored onto a card is new: the exclusive create is its only look-up.
         created = open(e.host.c_str(), mode | O_CLOEXEC | O_NOFOLLOW | O_CREAT | O_EXCL, 0666);
         if (created < 0 && errno != EEXIST) {
@@ -209,6 +229,25 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
         if (created < 0) {
             err = paths_.Resolve(path, &e); // it exists: the ordinary checks apply
+        }
+    } else if (err == ERROR_SUCCESS && e.existenceUnknown) {
+        created = open(e.host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (created < 0 && errno == ENOENT) {
+            Fail(ERROR_FILE_NOT_FOUND);
+            return InvalidHandle;
+        }
+        createdStatKnown = created >= 0 && fstat(created, &createdStat) == 0;
+        if (createdStatKnown && S_ISREG(createdStat.st_mode)) {
+            e.exists = true;
+            e.st = createdStat;
+        } else {
+            // A folder, or what the open refused: the ordinary checks say what it is.
+            if (created >= 0) {
+                ::close(created);
+                created = -1;
+            }
+            createdStatKnown = false;
+            err = paths_.Resolve(path, &e);
         }
     }
     if (err != ERROR_SUCCESS) {
@@ -264,6 +303,9 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         file->dev = e.st.st_dev;
         file->ino = e.st.st_ino;
         if (ShareConflict(*file)) {
+            if (created >= 0) {
+                ::close(created); // opened as its look-up: never handed out
+            }
             Fail(ERROR_SHARING_VIOLATION);
             return InvalidHandle;
         }
@@ -295,8 +337,8 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
             FailWithErrno(errno);
             return InvalidHandle;
         }
-        struct stat st {};
-        if (fstat(file->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        struct stat st = createdStat;
+        if ((!createdStatKnown && fstat(file->fd, &st) != 0) || !S_ISREG(st.st_mode)) {
             // Devices, fifos and sockets are no files of a card.
             ::close(file->fd);
             Fail(ERROR_ACCESS_DENIED);
@@ -336,6 +378,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
 }
 
 BOOL HostFileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) {
+    ReleaseHeldFile();
     if (read != nullptr) {
         *read = 0;
     }
@@ -353,6 +396,7 @@ BOOL HostFileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read)
 }
 
 BOOL HostFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) {
+    ReleaseHeldFile();
     if (written != nullptr) {
         *written = 0;
     }
@@ -372,6 +416,7 @@ BOOL HostFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWOR
 }
 
 BOOL HostFileSystem::CloseHandle(Handle h) {
+    ForgetClosedFile();
     auto it = files_.find(h);
     if (it == files_.end()) {
         return Fail(ERROR_INVALID_HANDLE);
@@ -392,12 +437,15 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
         posix::SyncParent(it->second->host);
     }
     const OpenFile& closing = *it->second;
+    const bool hold = fd >= 0 && !closing.isDirectory && (closing.access & GENERIC_WRITE) && closing.onCard &&
+                      closing.onFat && !FlushEachOnCard();
     if (fd >= 0 && !closing.isDirectory) {
-        justClosed_ = ClosedFile{closing.windowsPath, closing.host, closing.dev, closing.ino};
-    } else {
-        justClosed_.reset();
+        justClosed_ = ClosedFile{closing.windowsPath, closing.host, closing.dev, closing.ino, hold ? fd : -1};
     }
     files_.erase(it);
+    if (hold) {
+        return TRUE; // closed by the next call (see ClosedFile)
+    }
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR && err == 0) {
         err = errno;
     }
@@ -406,6 +454,7 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
 }
 
 BOOL HostFileSystem::FlushVolume(std::string_view root) {
+    ReleaseHeldFile();
     WinPath wp;
     if (ParseWinPath(root, &wp) != ERROR_SUCCESS || wp.isHost) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -431,6 +480,7 @@ BOOL HostFileSystem::FlushVolume(std::string_view root) {
 }
 
 BOOL HostFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
+    ReleaseHeldFile();
     OpenFile* f = FileOf(h);
     if (f == nullptr) {
         return Fail(ERROR_INVALID_HANDLE);
@@ -446,6 +496,7 @@ BOOL HostFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
 }
 
 BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
+    ReleaseHeldFile();
     OpenFile* f = FileOf(h);
     if (f == nullptr) {
         return Fail(ERROR_INVALID_HANDLE);
@@ -463,8 +514,25 @@ BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
 }
 
 DWORD HostFileSystem::GetFileAttributes(std::string_view path) {
+    ReleaseHeldFile();
     HostEntry e;
-    const DWORD err = paths_.ResolveExisting(path, &e);
+    DWORD err = paths_.ResolveForOpen(path, &e);
+    if (err == ERROR_SUCCESS && e.existenceUnknown) {
+        // In a FAT folder found before, the open of FAT's attribute query is the look-up.
+        DWORD attributes = 0;
+        const int result = ReadFatAttributes(e.host, &attributes);
+        if (result == 0) {
+            return attributes;
+        }
+        if (result == ENOENT) {
+            Fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_FILE_ATTRIBUTES;
+        }
+        err = paths_.Resolve(path, &e); // the ordinary look-up says what stopped it
+    }
+    if (err == ERROR_SUCCESS && !e.exists) {
+        err = ERROR_FILE_NOT_FOUND;
+    }
     if (err != ERROR_SUCCESS) {
         Fail(err);
         return INVALID_FILE_ATTRIBUTES;
@@ -481,11 +549,16 @@ BOOL HostFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) 
         justClosed_.reset();
         bool same = false;
         const DWORD result =
-            WriteAttributesOfSameFile(closed.host, closed.dev, closed.ino, attributes, &same);
+            WriteAttributesOfSameFile(closed.host, closed.dev, closed.ino, attributes, &same, closed.heldFd);
+        if (closed.heldFd >= 0) {
+            // The entry goes to the card once, with its attribute word (see ClosedFile).
+            (void)::close(closed.heldFd);
+        }
         if (same) {
             return result == ERROR_SUCCESS ? TRUE : Fail(result);
         }
     }
+    ReleaseHeldFile();
     HostEntry e;
     const DWORD err = paths_.ResolveExisting(path, &e);
     if (err != ERROR_SUCCESS) {
@@ -499,6 +572,7 @@ BOOL HostFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) 
 }
 
 BOOL HostFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
+    ReleaseHeldFile();
     OpenFile* f = FileOf(h);
     if (f == nullptr) {
         return Fail(ERROR_INVALID_HANDLE);
@@ -513,6 +587,7 @@ BOOL HostFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAcc
 
 BOOL HostFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
                                  const FILETIME* lastWrite) {
+    ReleaseHeldFile();
     OpenFile* f = FileOf(h);
     if (f == nullptr) {
         return Fail(ERROR_INVALID_HANDLE);
@@ -541,6 +616,7 @@ BOOL HostFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILET
 
 BOOL HostFileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
                                 void** context) {
+    ReleaseHeldFile();
     OpenFile* f = FileOf(h);
     if (f != nullptr && !abort && (f->isVirtual || !(f->access & GENERIC_READ))) {
         return Fail(ERROR_ACCESS_DENIED);
@@ -550,6 +626,7 @@ BOOL HostFileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DW
 
 BOOL HostFileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written,
                                  BOOL abort, void** context) {
+    ReleaseHeldFile();
     OpenFile* f = FileOf(h);
     if (f != nullptr && !abort && (f->isVirtual || !(f->access & GENERIC_WRITE))) {
         return Fail(ERROR_ACCESS_DENIED);

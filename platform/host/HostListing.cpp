@@ -49,6 +49,7 @@ FindData VirtualFolderData(const std::string& name) {
 } // namespace
 
 Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
+    ReleaseHeldFile();
     WinPath parsed;
     DWORD err = ParseWinPath(pattern, &parsed, true);
     if (err != ERROR_SUCCESS) {
@@ -152,11 +153,13 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
 }
 
 BOOL HostFileSystem::FindNextFile(Handle h, FindData* data) {
+    ReleaseHeldFile();
     const auto it = listings_.find(h);
     return it == listings_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second->Next(data);
 }
 
 BOOL HostFileSystem::FindClose(Handle h) {
+    ReleaseHeldFile();
     return listings_.erase(h) == 1 ? TRUE : Fail(ERROR_INVALID_HANDLE);
 }
 

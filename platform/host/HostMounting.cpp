@@ -135,6 +135,9 @@ DWORD HostVolumes::FormatDrive(UINT driveNumber, const FormatRequest& request) {
     const std::string block = d->udisksBlock;
     const bool wasMounted = !d->mountPoint.empty();
     if (wasMounted) {
+        if (beforeUnmount_) {
+            beforeUnmount_();
+        }
         // A busy card stays mounted and untouched.
         const DWORD err = udisks_->Unmount(block);
         if (err != ERROR_SUCCESS) {

@@ -122,7 +122,7 @@ DWORD HostPathResolver::Resolve(std::string_view path, HostEntry* entry, bool al
     return Resolve(path, entry, allowWildcards, false);
 }
 
-DWORD HostPathResolver::ResolveForCreate(std::string_view path, HostEntry* entry) {
+DWORD HostPathResolver::ResolveForOpen(std::string_view path, HostEntry* entry) {
     return Resolve(path, entry, false, true);
 }
 

@@ -53,8 +53,8 @@ struct HostEntry {
     bool isDirectory = false;
     bool isRoot = false;
     bool isMountFolder = false; // a drive's folder or one of C:'s installation folders
-    // Only from a creating look-up: the last name was not looked for because its folder folds case
-    // itself (FAT), so an exclusive create tells whether it exists; host is where it would be.
+    // Only from ResolveForOpen: the last name was not looked for because its folder folds case
+    // itself (FAT), so the caller's open tells whether it exists; host is where it would be.
     bool existenceUnknown = false;
     // The entry's folder is known to fold case (FAT), and so is the entry.
     bool onFoldingFolder = false;
@@ -91,10 +91,11 @@ public:
     explicit HostPathResolver(DriveMap& drives) : drives_(drives) {}
 
     DWORD Resolve(std::string_view path, HostEntry* entry, bool allowWildcards = false);
-    // Resolve for a path about to be created: where the last name's folder folds case itself and
-    // was found before, the name is not looked for (existenceUnknown); the exclusive create that
-    // follows is the look-up, and a FAT look-up of a missing name reads the whole folder.
-    DWORD ResolveForCreate(std::string_view path, HostEntry* entry);
+    // Resolve for a path the caller opens next: where the last name's folder folds case itself and
+    // was found before, the name is not looked for (existenceUnknown), and the open (an exclusive
+    // create, or a plain open of an existing file) is the look-up. A FAT look-up of a missing
+    // name reads the whole folder, and of any name costs a path walk more.
+    DWORD ResolveForOpen(std::string_view path, HostEntry* entry);
     // Resolve for a path that must lead to an existing entry: ERROR_FILE_NOT_FOUND otherwise.
     DWORD ResolveExisting(std::string_view path, HostEntry* entry);
 

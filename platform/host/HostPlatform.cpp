@@ -106,7 +106,9 @@ class HostPlatform final : public Platform {
 public:
     HostPlatform(HostConfig config, std::unique_ptr<UdisksService> udisks)
         : volumes_(MakeVolumesConfig(config), std::move(udisks)),
-          watcher_(volumes_, config.volumes.pollInterval, config.volumes.discover), files_(volumes_) {}
+          watcher_(volumes_, config.volumes.pollInterval, config.volumes.discover), files_(volumes_) {
+        volumes_.SetBeforeUnmount([this] { files_.ReleaseHeldFile(); });
+    }
 
     FileSystem& Files() override { return files_; }
     Volumes& Drives() override { return volumes_; }

@@ -11,6 +11,7 @@
 #include "platform/host/Udisks.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -54,6 +55,9 @@ public:
     DWORD MountsOf(char drive, std::vector<DriveMount>* mounts) override;
     DWORD UncheckedMountsOf(char drive, std::vector<DriveMount>* mounts) override;
 
+    // Called before FormatDrive unmounts a card, so that no descriptor of ours keeps it busy.
+    void SetBeforeUnmount(std::function<void()> release) { beforeUnmount_ = std::move(release); }
+
     // Reads the drives afresh.
     void Refresh();
     // Whether the drives were read at all yet.
@@ -67,6 +71,7 @@ public:
     bool HasUdisks() const { return udisks_ != nullptr; }
 
 private:
+    std::function<void()> beforeUnmount_;
     // MountsOf, with the drive's folder looked at (checked) or not.
     DWORD Mounts(char drive, std::vector<DriveMount>* mounts, bool checked);
     struct Volume {

@@ -276,6 +276,17 @@ TEST_P(FileSystemContract, DispositionsCreateTruncateAndKeep) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{".", "..", "ONE.TXT", "Two.txt"}));
     EXPECT_EQ(Get("E:\\DIR\\SUB\\Two.txt"), "22");
+    // Read there as a backup reads: by another case, a folder, a missing name, a file in use.
+    ASSERT_TRUE(fs_->CreateDirectory("E:\\DIR\\SUB\\DEEPER"));
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\one.TXT"), DWORD{FILE_ATTRIBUTE_READONLY});
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\deeper"), DWORD{FILE_ATTRIBUTE_DIRECTORY});
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\NONE.TXT"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    ExpectOpenFails("E:\\DIR\\SUB\\Deeper", GENERIC_READ, OPEN_EXISTING, 0, ERROR_ACCESS_DENIED);
+    ExpectOpenFails("E:\\DIR\\SUB\\NONE.TXT", GENERIC_READ, OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND);
+    h = fs_->CreateFile("E:\\DIR\\SUB\\TWO.TXT", GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    ExpectOpenFails("E:\\DIR\\SUB\\two.txt", GENERIC_READ, OPEN_EXISTING, 0, ERROR_SHARING_VIOLATION);
+    fs_->CloseHandle(h);
 
     // A write-only handle cannot read, a read-only handle cannot write.
     h = fs_->CreateFile("E:\\A.TXT", GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);

@@ -91,6 +91,23 @@ TEST_F(RealFat, AttributesTimesAndGeometryAsWindowsSeesThem) {
     ASSERT_TRUE(fs.SetFileAttributes("E:\\VM", FILE_ATTRIBUTE_HIDDEN));
     EXPECT_EQ(fs.GetFileAttributes("E:\\VM"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
 
+    // As a restore does: the word set right after the close, without the archive bit. The file's
+    // close waits for it, so FAT writes the entry once; a file moved into the closed one's place
+    // in between is the one that gets the word.
+    const auto restore = [&](const char* path, const char* data) {
+        const Handle f = fs.CreateFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
+        DWORD n = 0;
+        return f != InvalidHandle && fs.WriteFile(f, data, 4, &n) &&
+               fs.SetFileTime(f, &write, &write, &write) && fs.CloseHandle(f);
+    };
+    const DWORD restored = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_TRUE(restore("E:\\VM\\KEPT.VOX", "kept"));
+    ASSERT_TRUE(fs.SetFileAttributes("E:\\VM\\KEPT.VOX", restored));
+    ASSERT_TRUE(restore("E:\\VM\\MOVED.VOX", "left"));
+    std::filesystem::rename(mountPoint + "/VM/KEPT.VOX", mountPoint + "/VM/MOVED.VOX");
+    ASSERT_TRUE(fs.SetFileAttributes("E:\\VM\\MOVED.VOX", FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ(fs.GetFileAttributes("E:\\VM\\MOVED.VOX"), FILE_ATTRIBUTE_SYSTEM);
+
     DWORD spc = 0, bps = 0, freeClusters = 0, total = 0;
     ASSERT_TRUE(platform_->Drives().GetDiskFreeSpace("E:\\", &spc, &bps, &freeClusters, &total));
     host::FatGeometry fat;
@@ -110,6 +127,13 @@ TEST_F(RealFat, AttributesTimesAndGeometryAsWindowsSeesThem) {
         for (const char* flag : {"A", "S", "H", "R"}) {
             EXPECT_NE(text.substr(0, text.find(":")).find(flag), std::string::npos) << text;
         }
+        ASSERT_EQ(std::system(("mattrib -i " + image + " ::/VM/MOVED.VOX >" + out).c_str()), 0);
+        std::string flags = hosttest::ReadText(out);
+        flags = flags.substr(0, flags.find(':'));
+        std::erase(flags, ' ');
+        EXPECT_EQ(flags, "S") << hosttest::ReadText(out);
+        ASSERT_EQ(std::system(("mtype -i " + image + " ::/VM/MOVED.VOX >" + out).c_str()), 0);
+        EXPECT_EQ(hosttest::ReadText(out), "kept");
     }
 }
 
