@@ -45,29 +45,6 @@ void ArchiveTally::Add(const std::uint8_t* data, std::size_t size) {
     }
     std::uint64_t a = sumA;
     std::uint64_t b = sumB;
-    // Four interleaved lanes instead of one chain of dependent additions: after G groups of four
-    // words, lane j holds laneA[j] = the sum of its words and laneB[j] = the sum of each word
-    // times the number of groups from its own to the end. The n = 4G words then add n * a to b
-    // and sum((n - k) * word k) = 4 * sum(laneB) - sum(j * laneA[j]), all modulo 2^64.
-    if (const std::size_t groups = size / 32; groups > 0) {
-        std::uint64_t laneA[4] = {};
-        std::uint64_t laneB[4] = {};
-        for (std::size_t g = 0; g < groups; ++g, data += 32) {
-            for (int j = 0; j < 4; ++j) {
-                std::uint64_t word;
-                std::memcpy(&word, data + 8 * j, 8);
-                if constexpr (std::endian::native == std::endian::big) {
-                    word = Le64(data + 8 * j);
-                }
-                laneA[j] += word;
-                laneB[j] += laneA[j];
-            }
-        }
-        size -= groups * 32;
-        const std::uint64_t words = 4 * static_cast<std::uint64_t>(groups);
-        b += words * a + 4 * (laneB[0] + laneB[1] + laneB[2] + laneB[3]) - (laneA[1] + 2 * laneA[2] + 3 * laneA[3]);
-        a += laneA[0] + laneA[1] + laneA[2] + laneA[3];
-    }
     for (; size >= 8; size -= 8, data += 8) {
         std::uint64_t word;
         std::memcpy(&word, data, 8);
