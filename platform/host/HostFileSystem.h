@@ -94,6 +94,8 @@ private:
         bool onCard = false;
         // Known to lie on FAT from its folder (false: not known).
         bool onFat = false;
+        // A write through the handle failed: its close is not held back (see ClosedFile).
+        bool writeFailed = false;
         StickyTimes sticky;
         WriteCursor cursor;
         std::unique_ptr<HostBackupFile> backup;
@@ -116,7 +118,9 @@ private:
     // A file written on a FAT card keeps its descriptor (heldFd) until the next call: FAT writes
     // a file's directory entry when its last descriptor closes (udisks2 mounts cards with
     // "flush"), so an attribute word set after the close dirtied the entry a second time, and
-    // the card was written twice for every restored file. Holding the close changes no result:
+    // the card was written twice for every restored file. Every writer of a card's files sets the
+    // word right after the close, so nothing stays held while the program waits for the user; a
+    // file whose writes failed (the writer stops there) is closed at once. Holding changes no result:
     // closing a file on FAT cannot fail (vfat has no flush method, and the kernel ignores what
     // releasing a file returns), and the card's data is flushed by FlushVolume either way.
     struct ClosedFile {

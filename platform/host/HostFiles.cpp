@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace platform::host {
 
@@ -84,10 +85,16 @@ void StickyTimes::ReapplyAtClose(int fd) const {
 
 class HostBackupFile final : public BackupFile {
 public:
-    HostBackupFile(int fd, bool directory, StickyTimes* sticky, WriteCursor* cursor)
-        : fd_(fd), directory_(directory), sticky_(sticky), cursor_(cursor) {}
+    HostBackupFile(int fd, bool directory, StickyTimes* sticky, WriteCursor* cursor, bool* writeFailed)
+        : fd_(fd), directory_(directory), sticky_(sticky), cursor_(cursor), writeFailed_(writeFailed) {}
     bool IsDirectory() const override { return directory_; }
     DWORD Size(std::uint64_t* size) override {
+        if (cursor_->known) {
+            // What the open found (or this handle's writes left): a stream begins right after
+            // the open, and the archive writer asks for the size again once the stream has ended.
+            *size = cursor_->size;
+            return ERROR_SUCCESS;
+        }
         struct stat st {};
         if (fstat(fd_, &st) != 0) {
             return posix::ErrorFromErrno(errno, IoDirection::Read);
@@ -104,6 +111,7 @@ public:
     DWORD Write(const void* buffer, std::uint32_t count) override {
         const DWORD err = WriteWhole(fd_, buffer, count, cursor_);
         sticky_->Reapply(fd_);
+        *writeFailed_ = *writeFailed_ || err != ERROR_SUCCESS;
         return err;
     }
 
@@ -112,6 +120,7 @@ private:
     bool directory_;
     StickyTimes* sticky_;
     WriteCursor* cursor_;
+    bool* writeFailed_;
 };
 
 HostFileSystem::OpenFile::OpenFile() = default;
@@ -203,6 +212,13 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         Fail(ERROR_INVALID_PARAMETER);
         return InvalidHandle;
     }
+    // A file backed up from a card is read as it is: its open can be its look-up too.
+    const bool plainRead =
+        disposition == OPEN_EXISTING && access == GENERIC_READ && !(flags & FILE_FLAG_BACKUP_SEMANTICS);
+    HostEntry e;
+    int created = -1;           // the descriptor of a file this call made, or found by its open alone
+    struct stat createdStat {}; // when known: createdStatKnown
+    bool createdStatKnown = false;
     ForgetClosedFile();
     int mode = O_RDONLY;
     if ((access & GENERIC_WRITE) && (access & GENERIC_READ)) {
@@ -210,15 +226,8 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     } else if (access & GENERIC_WRITE) {
         mode = O_WRONLY;
     }
-    HostEntry e;
-    int created = -1;           // the descriptor of a file this call made, or found by its open alone
-    struct stat createdStat {}; // when known: createdStatKnown
-    bool createdStatKnown = false;
     const bool mayCreate =
         disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-    // A file backed up from a card is read as it is: its open can be its look-up too.
-    const bool plainRead =
-        disposition == OPEN_EXISTING && access == GENERIC_READ && !(flags & FILE_FLAG_BACKUP_SEMANTICS);
     DWORD err = mayCreate || plainRead ? paths_.ResolveForOpen(path, &e) : paths_.Resolve(path, &e);
     if (err == ERROR_SUCCESS && e.existenceUnknown && mayCreate) {
         // A file restored onto a card is new: the exclusive create is its only look-up.
@@ -367,8 +376,8 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     file->host = e.host;
     file->windowsPath = std::string(path);
     file->onCard = !e.path.isHost && e.path.drive != 'C';
-    file->backup =
-        std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky, &file->cursor);
+    file->backup = std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky, &file->cursor,
+                                                    &file->writeFailed);
     const Handle h = nextHandle_++;
     files_.emplace(h, std::move(file));
     SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
@@ -406,6 +415,7 @@ BOOL HostFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWOR
     }
     const DWORD err = WriteWhole(f->fd, buffer, toWrite, &f->cursor);
     f->sticky.Reapply(f->fd);
+    f->writeFailed = f->writeFailed || err != ERROR_SUCCESS;
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }
@@ -438,7 +448,7 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
     }
     const OpenFile& closing = *it->second;
     const bool hold = fd >= 0 && !closing.isDirectory && (closing.access & GENERIC_WRITE) && closing.onCard &&
-                      closing.onFat && !FlushEachOnCard();
+                      closing.onFat && !closing.writeFailed && !FlushEachOnCard();
     if (fd >= 0 && !closing.isDirectory) {
         justClosed_ = ClosedFile{closing.windowsPath, closing.host, closing.dev, closing.ino, hold ? fd : -1};
     }

@@ -285,8 +285,11 @@ TEST_P(FileSystemContract, DispositionsCreateTruncateAndKeep) {
     ExpectOpenFails("E:\\DIR\\SUB\\Deeper", GENERIC_READ, OPEN_EXISTING, 0, ERROR_ACCESS_DENIED);
     ExpectOpenFails("E:\\DIR\\SUB\\NONE.TXT", GENERIC_READ, OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND);
     h = fs_->CreateFile("E:\\DIR\\SUB\\TWO.TXT", GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\two.txt"), DWORD{FILE_ATTRIBUTE_ARCHIVE});
     ExpectOpenFails("E:\\DIR\\SUB\\two.txt", GENERIC_READ, OPEN_EXISTING, 0, ERROR_SHARING_VIOLATION);
     fs_->CloseHandle(h);
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\two.txt"), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+    EXPECT_EQ(Get("E:\\DIR\\SUB\\two.txt"), "22");
 
     // A write-only handle cannot read, a read-only handle cannot write.
     h = fs_->CreateFile("E:\\A.TXT", GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
