@@ -268,7 +268,7 @@ DWORD WriteAttributesOfSameFile(const std::string& host, std::uint64_t dev, std:
     return WriteAttributesThrough(fd, st, attributes);
 }
 
-bool ReadTimes(int fd, FileTimes* times) {
+bool ReadTimes(int fd, FileTimes* times, bool knownOnVfat) {
     struct statx sx {};
     if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
         return false;
@@ -276,7 +276,8 @@ bool ReadTimes(int fd, FileTimes* times) {
     struct stat st {};
     st.st_atim = TimespecOf(sx.stx_atime);
     st.st_mtim = TimespecOf(sx.stx_mtime);
-    *times = TimesFrom(fd, st, false, &sx);
+    // FAT keeps its own creation time: no stored one to look for.
+    *times = TimesFrom(fd, st, knownOnVfat, &sx);
     return true;
 }
 

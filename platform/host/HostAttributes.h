@@ -38,7 +38,7 @@ void ReadMetadata(const std::string& host, const struct stat& st, DWORD* attribu
 bool ReadEntryMetadata(int dirFd, const std::string& name, struct stat* st, DWORD* attributes,
                        FileTimes* times);
 // The times of an open file or folder; false (with errno) when they cannot be read.
-bool ReadTimes(int fd, FileTimes* times);
+bool ReadTimes(int fd, FileTimes* times, bool knownOnVfat);
 // Null pointers leave that time alone. Last access and last write are set exactly (to what the
 // file system can hold); creation where the file system lets us, otherwise it is left.
 // knownOnVfat: the caller knows fd lies on FAT (otherwise it is asked when it matters).

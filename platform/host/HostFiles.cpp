@@ -588,7 +588,7 @@ BOOL HostFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAcc
         return Fail(ERROR_INVALID_HANDLE);
     }
     FileTimes times{};
-    if (!f->isVirtual && !ReadTimes(f->fd, &times)) {
+    if (!f->isVirtual && !ReadTimes(f->fd, &times, f->onFat)) {
         return FailWithErrno(errno, IoDirection::Read);
     }
     StoreTimes(times.creation, times.lastAccess, times.lastWrite, creation, lastAccess, lastWrite);
