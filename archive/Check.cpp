@@ -45,13 +45,28 @@ void ArchiveTally::Add(const std::uint8_t* data, std::size_t size) {
     }
     std::uint64_t a = sumA;
     std::uint64_t b = sumB;
-    for (; size >= 8; size -= 8, data += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, data, 8);
+    // Four words a turn: the same chain of additions with a quarter of the loop's own steps (which
+    // cost most where the card stack is measured, under software emulation).
+    const auto word = [](const std::uint8_t* p) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
         if constexpr (std::endian::native == std::endian::big) {
-            word = Le64(data);
+            w = Le64(p);
         }
-        a += word;
+        return w;
+    };
+    for (; size >= 32; size -= 32, data += 32) {
+        a += word(data);
+        b += a;
+        a += word(data + 8);
+        b += a;
+        a += word(data + 16);
+        b += a;
+        a += word(data + 24);
+        b += a;
+    }
+    for (; size >= 8; size -= 8, data += 8) {
+        a += word(data);
         b += a;
     }
     sumA = a;

@@ -189,6 +189,41 @@ TEST_F(Check, OnlyTheChecksumsSeeAChangedByteOfAFile) {
     EXPECT_FALSE(Run(recount).Sound());
 }
 
+// The tally adds several words a turn; however the bytes arrive, it must give the sums of one word
+// after the other, or archives written before would fail their check.
+TEST(ArchiveTally, AnySplitOfTheBytesGivesTheSumsOfOneWordAfterTheOther) {
+    std::mt19937_64 random(7);
+    Bytes bytes(5000);
+    for (auto& b : bytes) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += 8) {
+        std::uint8_t word[8] = {};
+        std::memcpy(word, bytes.data() + at, std::min<std::size_t>(8, bytes.size() - at));
+        std::uint64_t value = 0;
+        for (int i = 7; i >= 0; --i) {
+            value = value << 8 | word[i];
+        }
+        a += value;
+        b += a;
+    }
+    for (int round = 0; round < 20; ++round) {
+        archive::ArchiveTally tally;
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(random() % 700, bytes.size() - at);
+            tally.Add(bytes.data() + at, n);
+            at += n;
+        }
+        std::uint64_t gotA = 0;
+        std::uint64_t gotB = 0;
+        tally.Finish(&gotA, &gotB);
+        EXPECT_EQ(gotA, a);
+        EXPECT_EQ(gotB, b);
+    }
+}
+
 TEST_F(Check, WhatTheProgramReadsItsOwnWayIsOnlyAWarning) {
     Bytes version = VersionBlock("1.2345X");
     const Bytes archive = Concat({version, HeaderBlock("E:\\HIDDEN", "2"), DataBlocks(FileStream(Text("h"))),
