@@ -278,7 +278,8 @@ TEST_P(FileSystemContract, DispositionsCreateTruncateAndKeep) {
     EXPECT_EQ(Get("E:\\DIR\\SUB\\Two.txt"), "22");
     // Read there as a backup reads: by another case, a folder, a missing name, a file in use.
     ASSERT_TRUE(fs_->CreateDirectory("E:\\DIR\\SUB\\DEEPER"));
-    EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\one.TXT"), DWORD{FILE_ATTRIBUTE_READONLY});
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\one.TXT") & FILE_ATTRIBUTE_READONLY,
+              DWORD{FILE_ATTRIBUTE_READONLY});
     EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\deeper"), DWORD{FILE_ATTRIBUTE_DIRECTORY});
     EXPECT_EQ(fs_->GetFileAttributes("E:\\DIR\\SUB\\NONE.TXT"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
