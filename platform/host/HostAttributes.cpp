@@ -161,8 +161,8 @@ DWORD ReadAttributes(const std::string& host, const struct stat& st) {
     return AttributesOf(fd.get(), st, &fat);
 }
 
-int ReadFatAttributes(const std::string& host, DWORD* attributes) {
-    Fd fd(open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+int ReadFatAttributes(int dirFd, const std::string& host, DWORD* attributes) {
+    Fd fd(openat(dirFd, host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     std::uint32_t word = 0;
     if (fd.get() < 0 || ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &word) != 0) {
         return errno;

@@ -20,7 +20,8 @@ struct FileTimes {
 DWORD ReadAttributes(const std::string& host, const struct stat& st);
 // The attribute word of the entry at host on FAT, with one open and FAT's own ioctl (which tells
 // a folder from a file too): 0, or the errno that stopped it (ENOTTY: not on FAT).
-int ReadFatAttributes(const std::string& host, DWORD* attributes);
+// host is relative to the folder dirFd (AT_FDCWD: as it is).
+int ReadFatAttributes(int dirFd, const std::string& host, DWORD* attributes);
 // Sets read-only, hidden, system and archive; the directory bit follows the entry's type.
 // Returns ERROR_SUCCESS or a Windows error code.
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes);

@@ -7,6 +7,7 @@
 #include "platform/common/FileRules.h"
 #include "platform/host/HostPaths.h"
 
+#include <dirent.h>
 #include <map>
 #include <memory>
 #include <optional>
@@ -134,10 +135,33 @@ private:
     // Releases a held descriptor and forgets the file just closed.
     void ForgetClosedFile();
 
+    // A listing (FindFirstFile). On a FAT card it keeps its folder open while it lasts: the file it
+    // has just returned, named as the listing's folder text and its name, is opened right there
+    // by GetFileAttributes and by a plain read-only open (as a backup does for every file), with
+    // no path walk from the drive and no check of the folder again. The name is still looked for
+    // each time, so a file deleted, renamed or replaced since it was listed is seen as it is now.
+    // Every caller closes its listings before it waits for anything, so no card stays busy.
+    struct Listing : Enumeration<FindData> {
+        DIR* folder = nullptr;  // FAT folders only
+        std::string folderText; // the pattern up to its last separator, as the caller wrote it
+        std::string hostFolder;
+        char drive = 0;
+        Listing() = default;
+        Listing(const Listing&) = delete;
+        Listing& operator=(const Listing&) = delete;
+        ~Listing();
+    };
+    // The open FAT listing whose last returned file path names, and that file's name; null if none.
+    const Listing* ListingOfReturnedFile(std::string_view path, const std::string** name);
+    // Opens the file a listing has just returned for a plain read, and fills e as a look-up
+    // would. False when it is not there or no longer a file: the ordinary look-up then says what
+    // it is.
+    bool OpenReturnedFile(std::string_view path, HostEntry* e, int* fd, struct stat* st);
+
     DriveMap& drives_;
     HostPathResolver paths_;
     std::map<Handle, std::unique_ptr<OpenFile>> files_;
-    std::map<Handle, std::unique_ptr<Enumeration<FindData>>> listings_;
+    std::map<Handle, std::unique_ptr<Listing>> listings_;
     Handle nextHandle_ = 0x100;
 };
 

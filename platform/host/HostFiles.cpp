@@ -228,7 +228,12 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     }
     const bool mayCreate =
         disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-    DWORD err = mayCreate || plainRead ? paths_.ResolveForOpen(path, &e) : paths_.Resolve(path, &e);
+    DWORD err = ERROR_SUCCESS;
+    if (plainRead && OpenReturnedFile(path, &e, &created, &createdStat)) {
+        createdStatKnown = true;
+    } else {
+        err = mayCreate || plainRead ? paths_.ResolveForOpen(path, &e) : paths_.Resolve(path, &e);
+    }
     if (err == ERROR_SUCCESS && e.existenceUnknown && mayCreate) {
         // A file restored onto a card is new: the exclusive create is its only look-up.
         created = open(e.host.c_str(), mode | O_CLOEXEC | O_NOFOLLOW | O_CREAT | O_EXCL, 0666);
@@ -386,6 +391,29 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     return h;
 }
 
+bool HostFileSystem::OpenReturnedFile(std::string_view path, HostEntry* e, int* fd, struct stat* st) {
+    const std::string* name = nullptr;
+    const Listing* listing = ListingOfReturnedFile(path, &name);
+    if (listing == nullptr) {
+        return false;
+    }
+    const int opened = openat(dirfd(listing->folder), name->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (opened < 0 || fstat(opened, st) != 0 || !S_ISREG(st->st_mode)) {
+        if (opened >= 0) {
+            ::close(opened); // never handed out
+        }
+        return false;
+    }
+    e->path.drive = listing->drive;
+    e->host = listing->hostFolder + "/" + *name;
+    e->name = *name;
+    e->exists = true;
+    e->onFoldingFolder = true;
+    e->st = *st;
+    *fd = opened;
+    return true;
+}
+
 BOOL HostFileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) {
     ReleaseHeldFile();
     if (read != nullptr) {
@@ -525,12 +553,20 @@ BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
 
 DWORD HostFileSystem::GetFileAttributes(std::string_view path) {
     ReleaseHeldFile();
+    const std::string* name = nullptr;
+    if (const Listing* listing = ListingOfReturnedFile(path, &name)) {
+        DWORD attributes = 0;
+        if (ReadFatAttributes(dirfd(listing->folder), *name, &attributes) == 0) {
+            return attributes;
+        }
+        // Gone since the listing, or not to be opened: the ordinary look-up says what it is now.
+    }
     HostEntry e;
     DWORD err = paths_.ResolveForOpen(path, &e);
     if (err == ERROR_SUCCESS && e.existenceUnknown) {
         // In a FAT folder found before, the open of FAT's attribute query is the look-up.
         DWORD attributes = 0;
-        const int result = ReadFatAttributes(e.host, &attributes);
+        const int result = ReadFatAttributes(AT_FDCWD, e.host, &attributes);
         if (result == 0) {
             return attributes;
         }

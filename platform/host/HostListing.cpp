@@ -90,7 +90,7 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
     auto matches = [&](const std::string& name) {
         return wildcard ? MatchesPattern(name, namePattern) : EqualNoCase(name, namePattern);
     };
-    auto listing = std::make_unique<Enumeration<FindData>>();
+    auto listing = std::make_unique<Listing>();
     FindData self = dir.isVirtual ? VirtualFolderData(".") : FindDataOf(dir.host, ".", dir.st);
     if (!dir.isRoot && wildcard) {
         for (const char* dot : {".", ".."}) {
@@ -135,7 +135,14 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
                 break;
             }
         }
-        closedir(d);
+        if (wildcard && !parsed.isHost && IsVfat(dirfd(d))) {
+            listing->folder = d;
+            listing->folderText = std::string(pattern.substr(0, pattern.find_last_of("\\/") + 1));
+            listing->hostFolder = dir.host;
+            listing->drive = parsed.drive;
+        } else {
+            closedir(d);
+        }
     } else {
         FailWithErrno(errno, IoDirection::Read);
         return InvalidHandle;
@@ -155,12 +162,39 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
 BOOL HostFileSystem::FindNextFile(Handle h, FindData* data) {
     ReleaseHeldFile();
     const auto it = listings_.find(h);
-    return it == listings_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second->Next(data);
+    if (it == listings_.end()) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    return it->second->Next(data);
 }
 
 BOOL HostFileSystem::FindClose(Handle h) {
     ReleaseHeldFile();
     return listings_.erase(h) == 1 ? TRUE : Fail(ERROR_INVALID_HANDLE);
+}
+
+HostFileSystem::Listing::~Listing() {
+    if (folder != nullptr) {
+        closedir(folder); // only read: nothing to report
+    }
+}
+
+const HostFileSystem::Listing* HostFileSystem::ListingOfReturnedFile(std::string_view path,
+                                                                     const std::string** name) {
+    for (const auto& [handle, listing] : listings_) {
+        if (listing->folder == nullptr || listing->next == 0) {
+            continue;
+        }
+        const FindData& last = listing->items[listing->next - 1];
+        const std::string_view folderText = listing->folderText;
+        if (!(last.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            path.size() == folderText.size() + last.fileName.size() && path.starts_with(folderText) &&
+            path.substr(folderText.size()) == last.fileName) {
+            *name = &last.fileName;
+            return listing.get();
+        }
+    }
+    return nullptr;
 }
 
 } // namespace platform::host

@@ -513,6 +513,54 @@ TEST_P(FileSystemContract, ListingsShowDotEntriesOnlyBelowTheRoot) {
     EXPECT_EQ(Names(List("E:\\VM\\*.VOX")), (std::vector<std::string>{"A.VOX"}));
 }
 
+// A backup queries and opens every file right after its listing returned it. What happened to
+// the name in between shows: a file moved into its place, a file deleted, a file in use.
+TEST_P(FileSystemContract, AFileJustListedIsQueriedAndOpenedAsItIsNow) {
+    ASSERT_TRUE(fs_->CreateDirectory("E:\\VM"));
+    for (const char* name : {"KEPT.TXT", "MOVED.TXT", "GONE.TXT", "BUSY.TXT"}) {
+        Put(std::string("E:\\VM\\") + name, name);
+    }
+    Put("E:\\OTHER.TXT", "moved in");
+    ASSERT_TRUE(fs_->SetFileAttributes("E:\\OTHER.TXT", FILE_ATTRIBUTE_READONLY));
+    const Handle busy = fs_->CreateFile("E:\\VM\\BUSY.TXT", GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    ASSERT_NE(busy, InvalidHandle);
+
+    FindData found;
+    const Handle listing = fs_->FindFirstFile("E:\\VM\\*.*", &found);
+    ASSERT_NE(listing, InvalidHandle);
+    std::vector<std::string> seen;
+    do {
+        const std::string path = "E:\\VM\\" + found.fileName;
+        if (found.fileName == "MOVED.TXT") {
+            ASSERT_TRUE(fs_->MoveFileReplace("E:\\OTHER.TXT", path));
+        } else if (found.fileName == "GONE.TXT") {
+            ASSERT_TRUE(fs_->DeleteFile(path));
+        } else if (found.fileName == "." || found.fileName == "..") {
+            continue;
+        }
+        seen.push_back(found.fileName);
+        SetLastError(0);
+        const DWORD attributes = fs_->GetFileAttributes(path);
+        if (found.fileName == "GONE.TXT") {
+            EXPECT_EQ(attributes, INVALID_FILE_ATTRIBUTES);
+            EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+            ExpectOpenFails(path, GENERIC_READ, OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND);
+        } else if (found.fileName == "BUSY.TXT") {
+            EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u);
+            ExpectOpenFails(path, GENERIC_READ, OPEN_EXISTING, 0, ERROR_SHARING_VIOLATION);
+        } else {
+            const bool moved = found.fileName == "MOVED.TXT";
+            EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, moved ? DWORD{FILE_ATTRIBUTE_READONLY} : 0u)
+                << path;
+            EXPECT_EQ(Get(path), moved ? "moved in" : "KEPT.TXT");
+        }
+    } while (fs_->FindNextFile(listing, &found));
+    EXPECT_TRUE(fs_->FindClose(listing));
+    EXPECT_TRUE(fs_->CloseHandle(busy));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"BUSY.TXT", "GONE.TXT", "KEPT.TXT", "MOVED.TXT"}));
+}
+
 TEST_P(FileSystemContract, BackupStreamsRoundTripAtEveryBlockBoundary) {
     for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{1003}, std::size_t{1004},
                              std::size_t{1005}, std::size_t{1} << 20}) {
