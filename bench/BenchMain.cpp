@@ -136,22 +136,26 @@ Measure Run(const std::vector<std::string>& argv, const std::string& dir = {}) {
     return m;
 }
 
-// Folds run m into best, the best so far (first: m is the first run).
+// Folds run m into best, the best so far (first: m is the first run). Each figure is the best of
+// the runs: the least CPU time need not come with the least wall time on a loaded machine.
 void KeepBest(Measure* best, const Measure& m, bool first) {
-    const double cpu = first ? m.cpuSeconds : std::min(best->cpuSeconds, m.cpuSeconds);
-    const long peak = first ? m.peakKb : std::max(best->peakKb, m.peakKb);
-    const double operationCpu = first ? -1 : best->operationCpu;
-    if (first || m.seconds < best->seconds) {
+    if (first) {
+        *best = m;
+        return;
+    }
+    const double cpu = std::min(best->cpuSeconds, m.cpuSeconds);
+    const long peak = std::max(best->peakKb, m.peakKb);
+    // Negative: not reported by that run.
+    const double operationCpu =
+        best->operationCpu < 0 || (m.operationCpu >= 0 && m.operationCpu < best->operationCpu)
+            ? m.operationCpu
+            : best->operationCpu;
+    if (m.seconds < best->seconds) {
         *best = m;
     }
-    // Each figure is the best of the runs: the least CPU time need not come with the least
-    // wall time on a loaded machine.
     best->cpuSeconds = cpu;
-    best->operationCpu = operationCpu;
-    if (m.operationCpu >= 0 && (best->operationCpu < 0 || m.operationCpu < best->operationCpu)) {
-        best->operationCpu = m.operationCpu;
-    }
     best->peakKb = peak;
+    best->operationCpu = operationCpu;
 }
 
 // The best of r runs (the least disturbed by the other users of the machine); prepare runs

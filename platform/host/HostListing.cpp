@@ -162,10 +162,7 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
 BOOL HostFileSystem::FindNextFile(Handle h, FindData* data) {
     ReleaseHeldFile();
     const auto it = listings_.find(h);
-    if (it == listings_.end()) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    return it->second->Next(data);
+    return it == listings_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second->Next(data);
 }
 
 BOOL HostFileSystem::FindClose(Handle h) {
