@@ -35,7 +35,9 @@ public:
 
     // CreateFile: access GENERIC_READ/GENERIC_WRITE, share FILE_SHARE_*, disposition
     // CREATE_NEW/CREATE_ALWAYS/OPEN_EXISTING/OPEN_ALWAYS/TRUNCATE_EXISTING, flags
-    // FILE_FLAG_BACKUP_SEMANTICS (needed to open a directory). Errors as Windows gives them:
+    // FILE_FLAG_BACKUP_SEMANTICS (needed to open a directory), FILE_FLAG_NO_BUFFERING (a file
+    // opened for reading is read from its medium, not from what the system keeps of it in
+    // memory, where the system allows it; reads of any size and position work). Errors as Windows gives them:
     // a drive root whose medium is absent gives ERROR_NOT_READY (21); a missing last component
     // ERROR_FILE_NOT_FOUND (2); a missing directory above it ERROR_PATH_NOT_FOUND (3); an
     // existing directory opened without backup semantics ERROR_ACCESS_DENIED (5); a second
@@ -48,6 +50,14 @@ public:
     // A write that does not fit the drive's free space writes nothing and fails with ERROR_DISK_FULL.
     virtual BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) = 0;
     virtual BOOL CloseHandle(Handle h) = 0;
+    // FlushFileBuffers of a file opened for writing: its data, and its entry in its folder, are
+    // on the medium when it returns, on whatever drive it lies. FALSE with the write error when
+    // the medium did not take them. Platforms whose writes reach the medium at once have
+    // nothing to do.
+    virtual BOOL FlushFileBuffers(Handle h) {
+        static_cast<void>(h);
+        return TRUE;
+    }
     // SetFilePointerEx from the file's beginning: the next read or write starts at position.
     // File services that cannot move the position fail with ERROR_NOT_SUPPORTED, and their
     // callers read through instead.
@@ -66,7 +76,10 @@ public:
     // its parent is missing.
     virtual BOOL CreateDirectory(std::string_view path) = 0;
     virtual BOOL DeleteFile(std::string_view path) = 0;
-    // MoveFileEx with MOVEFILE_REPLACE_EXISTING: puts a finished file in place of another.
+    // MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: puts a finished file
+    // in place of another, and the change of the folder is on the medium when it returns. FALSE
+    // when the move was not made, or when it was made but could not be put on the medium (the
+    // source is gone then).
     virtual BOOL MoveFileReplace(std::string_view from, std::string_view to) = 0;
     // Deletes a directory with everything below it, silently (the shell's FO_DELETE with
     // FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI, no recycle bin). Returns 0 on success,

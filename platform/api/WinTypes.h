@@ -53,6 +53,7 @@ inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD OPEN_ALWAYS = 4;
 inline constexpr DWORD TRUNCATE_EXISTING = 5;
 inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+inline constexpr DWORD FILE_FLAG_NO_BUFFERING = 0x20000000;
 
 // Drive types of GetDriveType.
 inline constexpr UINT DRIVE_UNKNOWN = 0;

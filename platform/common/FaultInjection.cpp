@@ -2,6 +2,8 @@
 
 #include "platform/api/LastError.h"
 
+#include <optional>
+
 namespace platform {
 
 DWORD FaultInjectingFileSystem::Ask(FileCall call, std::string_view path) const {
@@ -26,7 +28,12 @@ Handle FaultInjectingFileSystem::CreateFile(std::string_view path, DWORD access,
     }
     const Handle h = inner_.CreateFile(path, access, shareMode, disposition, flags);
     if (h != InvalidHandle) {
-        files_[h] = Opened{std::string(path), access};
+        const DWORD created = GetLastError(); // the open's own result, kept for the caller
+        Opened& opened = files_[h] = Opened{std::string(path), access};
+        if (hook_ && (access & GENERIC_WRITE) && !inner_.GetFileSize(h, &opened.onMedium)) {
+            opened.onMedium = UINT64_MAX; // unknown: nothing is taken back
+        }
+        SetLastError(created);
     }
     return h;
 }
@@ -46,21 +53,68 @@ BOOL FaultInjectingFileSystem::WriteFile(Handle h, const void* buffer, DWORD toW
         if (written != nullptr) {
             *written = 0;
         }
+        files_[h].losing = true;
         return Fail(err);
     }
     return inner_.WriteFile(h, buffer, toWrite, written);
 }
 
+BOOL FaultInjectingFileSystem::FlushFileBuffers(Handle h) {
+    const auto it = files_.find(h);
+    if (DWORD err = AskFile(FileCall::Flush, h, GENERIC_WRITE)) {
+        it->second.losing = true;
+        return Fail(err);
+    }
+    const BOOL flushed = inner_.FlushFileBuffers(h);
+    if (flushed && it != files_.end() && !inner_.GetFileSize(h, &it->second.onMedium)) {
+        it->second.onMedium = UINT64_MAX;
+    }
+    return flushed;
+}
+
 BOOL FaultInjectingFileSystem::CloseHandle(Handle h) {
     // The handle is released whatever the hook says; its error is what the close reports.
     const DWORD injected = AskFile(FileCall::Close, h, 0);
+    const auto it = files_.find(h);
+    const std::optional<Opened> opened =
+        it == files_.end() ? std::nullopt : std::optional<Opened>(std::move(it->second));
     files_.erase(h);
     listings_.erase(h);
     const BOOL closed = inner_.CloseHandle(h);
+    if (opened && (opened->access & GENERIC_WRITE) && (injected != ERROR_SUCCESS || opened->losing)) {
+        LoseUnflushed(opened->path, opened->onMedium);
+    }
     if (injected != ERROR_SUCCESS) {
         return Fail(injected);
     }
     return closed;
+}
+
+void FaultInjectingFileSystem::LoseUnflushed(const std::string& path, std::uint64_t size) {
+    // Directories and files whose size was not known keep what they hold: only a file's bytes
+    // can be taken back. What fails here leaves the file as it is (a test double, nothing to report).
+    std::string kept(size == UINT64_MAX ? 0 : size, '\0');
+    const Handle r = inner_.CreateFile(path, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
+    std::uint64_t now = 0;
+    if (r == InvalidHandle || size == UINT64_MAX || !inner_.GetFileSize(r, &now) || now <= size) {
+        if (r != InvalidHandle) {
+            inner_.CloseHandle(r);
+        }
+        return;
+    }
+    DWORD got = 0;
+    const bool read =
+        size == 0 || (inner_.ReadFile(r, kept.data(), static_cast<DWORD>(size), &got) && got == size);
+    inner_.CloseHandle(r);
+    if (!read) {
+        return;
+    }
+    const Handle w = inner_.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, TRUNCATE_EXISTING, 0);
+    if (w != InvalidHandle) {
+        DWORD written = 0;
+        inner_.WriteFile(w, kept.data(), static_cast<DWORD>(size), &written);
+        inner_.CloseHandle(w);
+    }
 }
 
 BOOL FaultInjectingFileSystem::SetFilePointer(Handle h, std::uint64_t position) {

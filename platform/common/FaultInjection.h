@@ -17,6 +17,9 @@ namespace platform {
 
 // The calls a hook is asked about. SetFilePointer, GetFileSize, FindClose, FlushVolume and
 // aborting backup-stream calls always pass; DeleteFile and DeleteTree are both Delete.
+// A failed write, flush or close of a file loses what was written to it since it was opened or
+// last flushed, as a medium that did not take it would: the bytes added since are gone once it
+// is closed (bytes written over earlier ones keep their new value).
 enum class FileCall {
     Open,
     Read,
@@ -32,7 +35,8 @@ enum class FileCall {
     FindFirst,
     FindNext,
     Delete,
-    Move
+    Move,
+    Flush
 };
 // Returns 0 to let the call run, or the error code the call fails with. path is the Windows
 // path of the call (for handle calls, the path the handle was opened with).
@@ -55,6 +59,7 @@ public:
     BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toWrite, DWORD* written, BOOL abort,
                      void** context) override;
     BOOL CloseHandle(Handle h) override;
+    BOOL FlushFileBuffers(Handle h) override;
     BOOL SetFilePointer(Handle h, std::uint64_t position) override;
     BOOL GetFileSize(Handle h, std::uint64_t* size) override;
     BOOL GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) override;
@@ -75,7 +80,11 @@ private:
     struct Opened {
         std::string path;
         DWORD access = 0;
+        std::uint64_t onMedium = 0; // the file's size when opened or last flushed
+        bool losing = false;        // a write or flush failed: the close loses what followed onMedium
     };
+    // Cuts the closed file at path back to its first size bytes.
+    void LoseUnflushed(const std::string& path, std::uint64_t size);
     DWORD Ask(FileCall call, std::string_view path) const;
     // The hook's answer for a call through an open file that needs access (0: none): a handle
     // that is not ours, or lacks the access, goes to the wrapped services, which refuse it.

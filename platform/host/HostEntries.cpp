@@ -16,6 +16,7 @@ namespace platform::host {
 
 using posix::FailWithErrno;
 using posix::IoDirection;
+using posix::ParentOf;
 using posix::SyncParent;
 
 BOOL HostFileSystem::CreateDirectory(std::string_view path) {
@@ -92,9 +93,12 @@ BOOL HostFileSystem::MoveFileReplace(std::string_view from, std::string_view to)
     if (rename(source.host.c_str(), target.host.c_str()) != 0) {
         return FailWithErrno(errno, IoDirection::Write);
     }
-    SyncParent(target.host);
-    SyncParent(source.host);
-    return TRUE;
+    // The move is promised to be on the medium, on any drive: a card or a stick as well as C:.
+    const int synced = SyncParent(target.host);
+    if (ParentOf(source.host) != ParentOf(target.host)) {
+        SyncParent(source.host); // the source's folder loses an entry: nothing is lost if that waits
+    }
+    return synced == 0 ? TRUE : FailWithErrno(synced, IoDirection::Write);
 }
 
 DWORD HostFileSystem::DeleteTree(std::string_view path) {

@@ -51,6 +51,7 @@ public:
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override;
     BOOL WriteFile(Handle h, const void* buffer, DWORD toWrite, DWORD* written) override;
     BOOL CloseHandle(Handle h) override;
+    BOOL FlushFileBuffers(Handle h) override;
     BOOL SetFilePointer(Handle h, std::uint64_t position) override;
     BOOL GetFileSize(Handle h, std::uint64_t* size) override;
     BOOL GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) override;

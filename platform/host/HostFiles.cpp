@@ -378,6 +378,11 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
             return InvalidHandle;
         }
     }
+    if ((flags & FILE_FLAG_NO_BUFFERING) && access == GENERIC_READ && !file->isDirectory && file->fd >= 0) {
+        // What the system keeps of the file in memory is let go, so that its reads come from the
+        // medium. Pages not yet written back stay; a file flushed before has none.
+        (void)posix_fadvise(file->fd, 0, 0, POSIX_FADV_DONTNEED);
+    }
     file->host = e.host;
     file->windowsPath = std::string(path);
     file->onCard = !e.path.isHost && e.path.drive != 'C';
@@ -488,6 +493,21 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
         err = errno;
     }
     // A failing flush or close on a card is a write that did not reach it.
+    return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
+}
+
+BOOL HostFileSystem::FlushFileBuffers(Handle h) {
+    ReleaseHeldFile();
+    OpenFile* f = nullptr;
+    if (DWORD err = DataFileOf(h, GENERIC_WRITE, &f)) {
+        return Fail(err);
+    }
+    // The file's data, then its entry in its folder, on whatever drive holds it: a backup on a
+    // stick is no card, whose files go on it once per operation (FlushVolume).
+    if (fsync(f->fd) != 0) {
+        return FailWithErrno(errno, IoDirection::Write);
+    }
+    const int err = posix::SyncParent(f->host);
     return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
 }
 

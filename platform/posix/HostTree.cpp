@@ -88,16 +88,18 @@ DWORD ListNames(const std::string& dir, std::vector<std::string>* names) {
     return readError == 0 ? ERROR_SUCCESS : ErrorFromErrno(readError, IoDirection::Read);
 }
 
-void SyncParent(const std::string& path) {
+int SyncParent(const std::string& path) {
     const std::string parent = ParentOf(path);
     if (parent.empty()) {
-        return;
+        return 0;
     }
     const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)::fsync(fd); // best effort, as said in the header
-        ::close(fd);
+    if (fd < 0) {
+        return errno;
     }
+    const int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err;
 }
 
 DWORD RemoveTree(const std::string& path, const std::function<void(const struct stat&)>& removed) {

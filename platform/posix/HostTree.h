@@ -30,9 +30,10 @@ std::string RealPath(const std::string& path);
 DWORD ListNames(const std::string& dir, std::vector<std::string>* names);
 
 // Flushes the folder holding path, so that a new, renamed or removed entry is on the medium.
-// Best effort: the entry itself was changed, and a folder that cannot be flushed here is
-// flushed by the kernel shortly.
-void SyncParent(const std::string& path);
+// Returns 0 or the errno of the failure. Most callers take it as best effort (the entry itself
+// was changed, and the kernel flushes the folder shortly); those that promise the entry is on
+// the medium report it.
+int SyncParent(const std::string& path);
 
 // Removes a file or a whole tree below and including path, never following a link, and calls
 // removed(st) for every entry that went. Goes on past a failure; returns the first error.

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform::sim {
 
@@ -184,6 +185,21 @@ BOOL SimFiles::CloseHandle(Handle h) {
         return Fail(result);
     }
     return TRUE;
+}
+
+BOOL SimFiles::FlushFileBuffers(Handle h) {
+    FileObject* f = nullptr;
+    DWORD done = 0;
+    if (DWORD err = StartTransfer(h, Use::Writing, nullptr, 0, &done, &f)) {
+        return Fail(err);
+    }
+    // What the handle holds back goes to the file; a write that failed after its call returned
+    // is reported here, as the close would.
+    DWORD err = FlushReporting(*f);
+    if (err == ERROR_SUCCESS) {
+        err = std::exchange(f->deferredError, ERROR_SUCCESS);
+    }
+    return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
 BOOL SimFiles::SetFilePointer(Handle h, std::uint64_t position) {

@@ -110,6 +110,7 @@ public:
     Handle CreateFile(std::string_view path, DWORD access, DWORD shareMode, DWORD disposition,
                       DWORD flags) override;
     BOOL CloseHandle(Handle h) override;
+    BOOL FlushFileBuffers(Handle h) override;
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override;
     BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,
                     void** context) override;

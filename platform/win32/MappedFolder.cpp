@@ -84,6 +84,7 @@ private:
         return files_.WriteFile(h, buffer, n, written);
     }
     BOOL CloseHandle(Handle h) override { return files_.CloseHandle(h); }
+    BOOL FlushFileBuffers(Handle h) override { return files_.FlushFileBuffers(h); }
     BOOL SetFilePointer(Handle h, std::uint64_t position) override {
         return files_.SetFilePointer(h, position);
     }

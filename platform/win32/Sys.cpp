@@ -81,6 +81,20 @@ bool CloseHandle(NativeHandle h) {
     return ::CloseHandle(Native(h)) != FALSE;
 }
 
+bool FlushFileBuffers(NativeHandle h) {
+    return ::FlushFileBuffers(Native(h)) != FALSE;
+}
+
+void* AllocateAligned(std::size_t size) {
+    return ::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void FreeAligned(void* memory) {
+    if (memory != nullptr) {
+        ::VirtualFree(memory, 0, MEM_RELEASE);
+    }
+}
+
 bool SetFilePointerEx(NativeHandle h, std::uint64_t position) {
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(position);
@@ -156,7 +170,8 @@ bool DeleteFileA(const std::string& path) {
     return ::DeleteFileA(path.c_str()) != FALSE;
 }
 bool MoveFileReplace(const std::string& from, const std::string& to) {
-    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+           FALSE;
 }
 
 NativeHandle FindFirstFileA(const std::string& pattern, FindEntry* entry) {

@@ -9,6 +9,7 @@
 // read it with LastWin32Error() and hand it on as the platform's last error.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +31,10 @@ bool ReadFile(NativeHandle h, void* buffer, std::uint32_t count, std::uint32_t* 
 bool ReadFileAt(NativeHandle h, std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got);
 bool WriteFile(NativeHandle h, const void* buffer, std::uint32_t count, std::uint32_t* written);
 bool CloseHandle(NativeHandle h);
+bool FlushFileBuffers(NativeHandle h);
+// Page-aligned memory (VirtualAlloc), as reads of a handle opened without buffering need it.
+void* AllocateAligned(std::size_t size);
+void FreeAligned(void* memory);
 // SetFilePointerEx from the beginning.
 bool SetFilePointerEx(NativeHandle h, std::uint64_t position);
 bool GetFileSizeEx(NativeHandle h, std::uint64_t* size);

@@ -5,6 +5,8 @@
 #include "platform/common/FileRules.h"
 #include "platform/common/WinPath.h"
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -99,9 +101,45 @@ DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards
     return ERROR_SUCCESS;
 }
 
+// A file read without the system's cache: its reads go through whole sectors read into
+// page-aligned memory, at a position of its own.
+struct UnbufferedReads {
+    static constexpr std::uint32_t Sector = 4096; // a multiple of every sector size
+    static constexpr std::uint32_t Size = 256 * 1024;
+    std::uint8_t* memory = static_cast<std::uint8_t*>(AllocateAligned(Size));
+    std::uint64_t position = 0;
+    UnbufferedReads() = default;
+    UnbufferedReads(const UnbufferedReads&) = delete;
+    UnbufferedReads& operator=(const UnbufferedReads&) = delete;
+    ~UnbufferedReads() { FreeAligned(memory); }
+
+    bool Read(NativeHandle h, std::uint8_t* out, std::uint32_t count, std::uint32_t* got) {
+        *got = 0;
+        while (*got < count) {
+            const std::uint32_t skip = static_cast<std::uint32_t>(position % Sector);
+            const std::uint64_t wanted = std::uint64_t{skip} + (count - *got) + Sector - 1;
+            const auto size =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(Size, wanted - wanted % Sector));
+            std::uint32_t n = 0;
+            if (!ReadFileAt(h, position - skip, memory, size, &n)) {
+                return false;
+            }
+            if (n <= skip) {
+                return true; // the end of the file
+            }
+            const std::uint32_t take = std::min(n - skip, count - *got);
+            std::memcpy(out + *got, memory + skip, take);
+            *got += take;
+            position += take;
+        }
+        return true;
+    }
+};
+
 struct Win32FileSystem::OpenFile {
     NativeHandle native = InvalidNative;
     DWORD access = 0;
+    std::unique_ptr<UnbufferedReads> unbuffered;
     std::unique_ptr<Win32BackupFile> backup;
     // Times set through this handle, set again when it closes if data was written after them:
     // Windows keeps times set through a handle against later writes on it, Wine does not.
@@ -144,6 +182,11 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
     if ((access & GENERIC_WRITE) != 0 && disposition != CREATE_NEW && IsReadOnlyFile(native)) {
         return FailHandle(ERROR_ACCESS_DENIED);
     }
+    // Only reading goes around the cache; a write would need whole sectors from its caller.
+    const bool unbuffered = (flags & FILE_FLAG_NO_BUFFERING) != 0 && access == GENERIC_READ;
+    if (!unbuffered) {
+        flags &= ~FILE_FLAG_NO_BUFFERING;
+    }
     const NativeHandle h = win32::CreateFileA(native, access, shareMode, disposition, flags);
     if (h == InvalidNative) {
         return FailHandle(LastWin32Error());
@@ -159,6 +202,13 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
     file->native = h;
     file->access = access;
     file->backup = std::make_unique<Win32BackupFile>(h, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    if (unbuffered) {
+        file->unbuffered = std::make_unique<UnbufferedReads>();
+        if (file->unbuffered->memory == nullptr) {
+            win32::CloseHandle(h);
+            return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
+        }
+    }
     files_.emplace(h, std::move(file));
     SetLastError(openError);
     return h;
@@ -171,7 +221,9 @@ BOOL Win32FileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read
         return FALSE;
     }
     std::uint32_t got = 0;
-    const bool ok = win32::ReadFile(f->native, buffer, toRead, &got);
+    const bool ok = f->unbuffered
+                        ? f->unbuffered->Read(f->native, static_cast<std::uint8_t*>(buffer), toRead, &got)
+                        : win32::ReadFile(f->native, buffer, toRead, &got);
     *read = got;
     return ok ? TRUE : Win32Failed();
 }
@@ -211,7 +263,19 @@ BOOL Win32FileSystem::SetFilePointer(Handle h, std::uint64_t position) {
     if (f == nullptr) {
         return FALSE;
     }
+    if (f->unbuffered) {
+        f->unbuffered->position = position;
+        return TRUE;
+    }
     return SetFilePointerEx(f->native, position) ? TRUE : Win32Failed();
+}
+
+BOOL Win32FileSystem::FlushFileBuffers(Handle h) {
+    OpenFile* f = Find(h);
+    if (f == nullptr) {
+        return FALSE;
+    }
+    return win32::FlushFileBuffers(f->native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::GetFileSize(Handle h, std::uint64_t* size) {
