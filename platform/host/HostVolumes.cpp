@@ -167,7 +167,9 @@ BOOL HostVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWOR
     if (letter == 'C') {
         return TRUE;
     }
-    if (!refreshed_) {
+    // The serial tells whether the card is still the one a question was asked about: it is read
+    // now, not taken from the last poll (another card may have gone in since).
+    if (!refreshed_ || serialNumber != nullptr) {
         Refresh();
     }
     // The label is known without mounting the card (udisks2 and udev read it from the volume).

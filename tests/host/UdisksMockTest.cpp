@@ -342,6 +342,10 @@ TEST_F(UdisksMock, CardsInsertedAndReadersUnpluggedAreReported) {
     // Another card in the same reader between two looks: its volume serial differs.
     MockCall("/org/freedesktop/UDisks2/block_devices/sdb1", "UpdateProperties",
              {"org.freedesktop.UDisks2.Block", QVariantMap{{"IdUUID", "5678-EF01"}}});
+    // Asked for its serial, the drive is looked at now, not as the last poll saw it.
+    DWORD serial = 0;
+    EXPECT_TRUE(p.Drives().GetVolumeLabel("D:\\", nullptr, 0, &serial));
+    EXPECT_EQ(serial, 0x5678EF01u);
     EXPECT_EQ(p.Devices().Poll(), (std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE, DBT_DEVICEARRIVAL}));
     MockCall("/org/freedesktop/UDisks2", "RemoveObject",
              {QVariant::fromValue(QDBusObjectPath("/org/freedesktop/UDisks2/block_devices/sdb1"))});
