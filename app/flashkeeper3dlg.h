@@ -84,9 +84,10 @@ public:
     // --- subsystem 4 adapters (operations/): bind the archive callbacks to the status bar,
     // the progress bar and the message boxes ---
     bool WriteArchiveEntry(const std::string& storedPath, platform::Handle archive);
-    // With a tally, also counts what is written for the archive's integrity record.
+    // With a tally, also counts what is written for the archive's integrity record. With
+    // usedBytes (the card's used space), shows the progress bar meanwhile.
     bool WriteArchiveTree(const std::string& directoryPath, platform::Handle archive,
-                          archive::ArchiveTally* tally = nullptr);
+                          archive::ArchiveTally* tally = nullptr, std::uint64_t usedBytes = 0);
     // Sets archivePromptVersion to the version of the archive just checked and clears
     // extractionFailed.
     void SetArchiveVersion(const std::string& version);
@@ -98,11 +99,16 @@ public:
     void RestoreCard();
     void OnUpdate();
     void OnInitialize();
-    void InstallInitializedFileStruct();
+    // Installs the initial archive, which its check before the format found of checkedSize
+    // bytes with these sums.
+    void InstallInitializedFileStruct(const archive::ArchiveSums& checked, std::uint64_t checkedSize);
     // Extract the open archive onto the card, showing the progress bar and the error messages.
-    // They keep versionBlockSeen and extractionFailed up to date.
-    bool ExtractArchive(platform::Handle archive, std::uint64_t archiveSize);
-    bool ExtractArchiveKeepPrompts(platform::Handle archive, std::uint64_t archiveSize);
+    // They keep versionBlockSeen and extractionFailed up to date. With the sums its check found,
+    // an archive that reads otherwise now fails the extraction with its own message.
+    bool ExtractArchive(platform::Handle archive, std::uint64_t archiveSize,
+                        const archive::ArchiveSums* checked = nullptr);
+    bool ExtractArchiveKeepPrompts(platform::Handle archive, std::uint64_t archiveSize,
+                                   const archive::ArchiveSums* checked = nullptr);
 
     platform::Platform& GetPlatform() { return platform_; }
     platform::FileSystem& Files() { return platform_.Files(); }
@@ -143,6 +149,6 @@ private:
     platform::Dialog* parent_;
     // What stopped the last archive write (the backup reports it).
     archive::WriteProblem writeProblem_;
-    // The progress bar exists only during an extraction.
+    // The progress bar exists only during an extraction or a backup's walk.
     std::unique_ptr<platform::ProgressBarControl> progressBar_;
 };

@@ -49,9 +49,21 @@ struct ArchiveTally {
     void Finish(std::uint64_t* a, std::uint64_t* b) const;
 };
 
+// The sums of every byte of an archive but its integrity record's block, as a reading of it
+// found them: what a check read and what an extraction reads must be the same.
+struct ArchiveSums {
+    std::uint64_t length = 0;
+    std::uint64_t sumA = 0;
+    std::uint64_t sumB = 0;
+    bool operator==(const ArchiveSums&) const = default;
+};
+ArchiveSums SumsOf(const ArchiveTally& tally);
+
 struct WriterCallbacks {
     // Shows the path being processed (status-bar part 1).
     std::function<void(const std::string& path)> showPath;
+    // Told of each piece of the card's data read: its size in bytes.
+    std::function<void(std::uint64_t bytes)> dataRead;
     // When set, counts every entry and byte written.
     ArchiveTally* tally = nullptr;
 };
@@ -63,7 +75,8 @@ bool WriteVersionBlock(platform::FileSystem& fs, platform::Handle archive, const
 // (ending in a backslash) or a file. False with *problem filled when it could not be written whole.
 // A file whose size changes while it is read is a card-read failure: its record would not hold.
 bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, platform::Handle archive,
-                       WriteProblem* problem, ArchiveTally* tally = nullptr);
+                       WriteProblem* problem, ArchiveTally* tally = nullptr,
+                       const WriterCallbacks* callbacks = nullptr);
 // Writes every entry below directoryPath (which ends in a backslash, e.g. "E:\\"), depth-first in
 // listing order; directories whose name begins with '.' are left out. Stops at the first problem.
 bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath, platform::Handle archive,
@@ -81,6 +94,10 @@ struct ExtractCallbacks {
     std::function<void()> progressDestroy;
     // Shows a message with an OK button (card full, write error).
     std::function<void(const std::string& message)> showMessage;
+    // When set: the sums the check before the extraction found. The extraction tallies what it
+    // reads again and, when the two differ (the file changed since it was checked), stops
+    // before the prompt slots' version files and directory times are written.
+    const ArchiveSums* checked = nullptr;
 };
 
 // What an extraction did. The caller keeps the program-wide flags: it passes versionBlockSeen in
@@ -96,6 +113,7 @@ struct ExtractResult {
     unsigned entriesDamaged = 0;    // data records that claim more than the archive holds
     unsigned filesIncomplete = 0;   // not created, or data rejected by the card (error 6 or 13)
     DWORD archiveReadError = 0;     // a read of the archive file failed (the extraction stopped)
+    bool changedSinceCheck = false; // what was read differs from what was checked (not completed)
 };
 
 // The prompt version in the archive's first block (at most 6 characters). A missing or unreadable

@@ -88,6 +88,13 @@ void ArchiveTally::Finish(std::uint64_t* a, std::uint64_t* b) const {
     }
 }
 
+ArchiveSums SumsOf(const ArchiveTally& tally) {
+    ArchiveSums sums;
+    sums.length = tally.length;
+    tally.Finish(&sums.sumA, &sums.sumB);
+    return sums;
+}
+
 IntegrityRecord RecordOf(const ArchiveTally& tally) {
     IntegrityRecord r;
     r.entries = tally.entries;
@@ -131,7 +138,10 @@ ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, st
     auto warn = [&](std::uint64_t offset, std::string text) {
         result.warnings.push_back(ArchiveProblem{offset, std::move(text)});
     };
-    auto readError = [](DWORD error) {
+    auto readError = [&result](DWORD error) {
+        if (!result.problem) {
+            result.readError = error;
+        }
         return "the archive file cannot be read (error " + std::to_string(error) + ")";
     };
 
@@ -180,11 +190,8 @@ ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, st
             if (!result.integrity) {
                 refuse(BlockSize, "the integrity record is damaged");
             }
-            in.CountInto(nullptr); // the record's own block is not in its checksums
+            in.Uncounted(BlockSize, 2 * BlockSize); // the record's own block is not in its checksums
             in.Consume(BlockSize);
-            if (verifyChecksum) {
-                in.CountInto(&tally);
-            }
         }
     }
 
@@ -245,6 +252,10 @@ ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, st
                                                          "\" runs past the end of the archive");
         } else if (kind == EntryKind::Directory && walk.length != 0) {
             refuse(dataOffset, "the directory entry \"" + decoded.header.path + "\" carries data");
+        } else if (walk.unwritableId != 0) {
+            refuse(dataOffset, "the backup stream of \"" + decoded.header.path +
+                                   "\" holds a record of kind " + std::to_string(walk.unwritableId) +
+                                   ", which no card's file services take");
         } else if (kind == EntryKind::File && walk.records == 0) {
             warn(dataOffset, "the file entry \"" + decoded.header.path +
                                  "\" holds no backup stream: the program restores it empty");
@@ -275,14 +286,16 @@ ArchiveCheck CheckArchive(platform::FileSystem& fs, platform::Handle archive, st
             refuse(BlockSize, "the integrity record counts " + std::to_string(record.entries) +
                                   " entries, the archive holds " + std::to_string(result.entries));
         } else if (verifyChecksum && result.Sound()) {
-            std::uint64_t a = 0, b = 0;
-            tally.Finish(&a, &b);
-            if (a != record.sumA || b != record.sumB) {
+            const ArchiveSums sums = SumsOf(tally);
+            if (sums.sumA != record.sumA || sums.sumB != record.sumB) {
                 refuse(BlockSize, "the archive's bytes do not match the checksums of its integrity record");
             } else {
                 result.checksumVerified = true;
             }
         }
+    }
+    if (verifyChecksum) {
+        result.sums = SumsOf(tally);
     }
     return result;
 }

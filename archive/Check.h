@@ -44,9 +44,10 @@ std::optional<IntegrityRecord> DecodeIntegrityRecord(const std::uint8_t* block);
 // tally is complete).
 bool WriteIntegrityBlock(platform::FileSystem& fs, platform::Handle archive, const IntegrityRecord& record,
                          WriteProblem* problem);
-// Rewrites the first two blocks of the closed archive at path: the version block and the
-// finished record. The rest of the file is left as it is.
-bool SealArchive(platform::FileSystem& fs, const std::string& path, const std::string& promptVersion,
+// Rewrites the first two blocks of the archive open for writing: the version block and the
+// finished record; the rest of the file is left as it is. Then puts the whole file on its
+// medium (FlushFileBuffers): a flush that fails is a write that failed.
+bool SealArchive(platform::FileSystem& fs, platform::Handle archive, const std::string& promptVersion,
                  const ArchiveTally& tally, WriteProblem* problem);
 
 struct ArchiveProblem {
@@ -64,11 +65,15 @@ struct CheckedEntry {
 
 struct ArchiveCheck {
     std::optional<ArchiveProblem> problem; // the first thing that makes the archive unfit
+    DWORD readError = 0;                   // the problem is that the file could not be read
     std::vector<ArchiveProblem> warnings;  // what the program reads its own way, and passes over
     bool versionBlockPresent = false;
     std::string version; // as ReadArchiveVersion reads it
     std::optional<IntegrityRecord> integrity;
     bool checksumVerified = false;
+    // With verifyChecksum, the sums of every byte read (the record's block left out), for the
+    // extraction to compare with what it reads.
+    ArchiveSums sums;
     std::uint64_t entries = 0; // directory and file entries
 
     bool Sound() const { return !problem.has_value(); }
@@ -79,7 +84,8 @@ struct ArchiveCheck {
 // claims, restore something that is no entry, or leave the card: a size that is no whole number
 // of blocks, a missing or unsound version block, a header that does not parse, a path that
 // leaves the card, a header without data, a backup stream that runs past the end, a block where
-// a header should be, and an integrity record that does not match. Without verifyChecksum the
+// a header should be, a backup-stream record of a kind no card takes (ids 10 and 11), and an
+// integrity record that does not match. Without verifyChecksum the
 // files' data is passed over where the file services allow, so only headers and stream records
 // are read; with it every byte is read and checked against the record's checksums.
 // onEntry sees every entry that could be made out, also after a problem.

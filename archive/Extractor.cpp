@@ -1,11 +1,13 @@
 // Archive -> card. The archive is untrusted: every stored path is checked before anything is
 // written, and a file's data ends where its backup-stream records say.
+#include "archive/Check.h"
 #include "archive/Reader.h"
 #include "platform/api/LastError.h"
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace archive {
@@ -39,8 +41,8 @@ public:
     Extraction(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
                const std::string& cardRoot, const std::string& promptVersion,
                const ExtractCallbacks& callbacks, ExtractResult& result, bool keepPrompts)
-        : fs_(fs), in_(fs, archive, size), size_(size), cardRoot_(cardRoot), promptVersion_(promptVersion),
-          callbacks_(callbacks), stats_(result), keepPrompts_(keepPrompts) {}
+        : fs_(fs), archive_(archive), in_(fs, archive, size), size_(size), cardRoot_(cardRoot),
+          promptVersion_(promptVersion), callbacks_(callbacks), stats_(result), keepPrompts_(keepPrompts) {}
 
     bool Run();
 
@@ -49,12 +51,14 @@ private:
         std::string path;
         FILETIME creation, lastAccess, lastWrite;
     };
-    // A prompt slot's version file, held back until everything else is on the card.
+    // A prompt slot's version file, held back until everything else is on the card: its stream,
+    // or where that lies in the archive when it is too large to hold.
     struct VersionFile {
         std::string path;
         EntryHeader header;
         std::string stream;
         bool damaged = false;
+        std::optional<std::uint64_t> dataOffset;
     };
     using Feed = std::function<StreamWalk(const StreamSink&)>;
 
@@ -67,9 +71,13 @@ private:
     // card that shows the archive's version leaves its prompts as they are. Written last, it
     // cannot claim prompts that an interrupted extraction (power cut, pulled card) never wrote.
     bool HoldBack(const std::string& path, const EntryHeader& header);
+    bool RestoreHeldBack(const VersionFile& held);
+    // Reads the rest of the archive into the tally and compares it with the check's sums.
+    bool SameAsChecked();
     bool Stop(DWORD error);
 
     platform::FileSystem& fs_;
+    platform::Handle archive_;
     ArchiveInput in_;
     std::uint64_t size_;
     const std::string& cardRoot_;
@@ -81,6 +89,7 @@ private:
     std::uint64_t steps_ = 0;
     std::vector<DirectoryTimes> directories_;
     std::vector<VersionFile> versionFiles_;
+    ArchiveTally tally_;
 };
 
 void Extraction::AdvanceProgress(std::uint64_t count) {
@@ -130,29 +139,59 @@ bool Extraction::Stop(DWORD error) {
 }
 
 bool Extraction::HoldBack(const std::string& path, const EntryHeader& header) {
-    // Version files are a few bytes; a large one is no version file and is written in place.
+    // Version files are a few bytes; a larger one is read again from the archive at the end.
     constexpr std::size_t Largest = 4096;
     if (!IsPromptVersionFile(path)) {
         return false;
     }
-    VersionFile held{path, header, {}, false};
-    bool fits = true;
+    VersionFile held{path, header, {}, false, std::nullopt};
+    const std::uint64_t dataOffset = in_.Pos();
     const StreamWalk walk = WalkEntryData(in_, [&](const std::uint8_t* data, std::size_t size) {
-        fits = fits && held.stream.size() + size <= Largest;
-        if (fits) {
-            held.stream.append(reinterpret_cast<const char*>(data), size);
+        if (held.stream.size() + size > Largest) {
+            held.stream.clear();
+            held.dataOffset = dataOffset;
+            return SinkResult::StopFeeding;
         }
+        held.stream.append(reinterpret_cast<const char*>(data), size);
         return SinkResult::Continue;
     });
     held.damaged = walk.damaged;
-    if (!fits) {
-        // Left as a file whose data could not be written, as a file the card refuses is.
-        ++stats_.filesIncomplete;
-        stats_.entriesDamaged += walk.damaged ? 1 : 0;
-        return true;
-    }
     versionFiles_.push_back(std::move(held));
     return true;
+}
+
+bool Extraction::RestoreHeldBack(const VersionFile& held) {
+    const auto replay = [&](const StreamSink& sink) {
+        if (held.dataOffset) {
+            ArchiveInput again(fs_, archive_, size_, *held.dataOffset);
+            if (fs_.SetFilePointer(archive_, *held.dataOffset)) {
+                return WalkEntryData(again, sink);
+            }
+            StreamWalk unread;
+            unread.damaged = true; // the file services cannot go back to it: it stays incomplete
+            return unread;
+        }
+        StreamWalk walk;
+        walk.damaged = held.damaged;
+        if (sink) {
+            sink(reinterpret_cast<const std::uint8_t*>(held.stream.data()), held.stream.size());
+        }
+        return walk;
+    };
+    return RestoreFile(held.path, held.header, replay);
+}
+
+bool Extraction::SameAsChecked() {
+    if (callbacks_.checked == nullptr) {
+        return true;
+    }
+    in_.Skip(size_ - in_.Pos()); // read through: the tally counts every byte
+    if (in_.ReadError() == ERROR_SUCCESS && SumsOf(tally_) == *callbacks_.checked) {
+        return true;
+    }
+    stats_.changedSinceCheck = in_.ReadError() == ERROR_SUCCESS;
+    stats_.failed = true;
+    return false;
 }
 
 bool Extraction::RestoreFile(const std::string& path, const EntryHeader& header, const Feed& feed) {
@@ -228,6 +267,13 @@ bool Extraction::Run() {
         return false;
     }
     stepSize_ = size_ / 100;
+    if (callbacks_.checked != nullptr) {
+        in_.CountInto(&tally_);
+        // The integrity record's block is left out, as the check leaves it out.
+        if (in_.Fill(2 * BlockSize) == 2 * BlockSize && IsIntegrityBlock(in_.Data() + BlockSize)) {
+            in_.Uncounted(BlockSize, 2 * BlockSize);
+        }
+    }
     // The bar is looked at once the first block is read, then before every later block handled.
     AdvanceProgress(in_.Fill(BlockSize));
     for (bool first = true;; first = false) {
@@ -271,7 +317,9 @@ bool Extraction::Run() {
             return false;
         }
     }
-    if (in_.ReadError() != ERROR_SUCCESS) {
+    // A file that changed since its check has left on the card what it held now, not what was
+    // checked: the version files, which make the card show its prompts as whole, stay away.
+    if (!SameAsChecked() || in_.ReadError() != ERROR_SUCCESS) {
         // The archive itself could not be read: the card holds only part of it.
         stats_.archiveReadError = in_.ReadError();
         stats_.failed = true;
@@ -281,15 +329,7 @@ bool Extraction::Run() {
     std::stable_partition(versionFiles_.begin(), versionFiles_.end(),
                           [](const VersionFile& held) { return !IsShownVersionFile(held.path); });
     for (const VersionFile& held : versionFiles_) {
-        const auto replay = [&held](const StreamSink& sink) {
-            StreamWalk walk;
-            walk.damaged = held.damaged;
-            if (sink) {
-                sink(reinterpret_cast<const std::uint8_t*>(held.stream.data()), held.stream.size());
-            }
-            return walk;
-        };
-        if (!RestoreFile(held.path, held.header, replay)) {
+        if (!RestoreHeldBack(held)) {
             return false;
         }
     }

@@ -189,6 +189,20 @@ bool IsUnderPromptDirectory(std::string_view storedPath) {
            (names.size() > 2 || storedPath.back() == '\\');
 }
 
+bool IsPromptUpdateEntry(std::string_view storedPath) {
+    if (IsUnderPromptDirectory(storedPath)) {
+        return true;
+    }
+    std::vector<std::string_view> names;
+    if (storedPath.size() > 3) {
+        ForEachName(storedPath.substr(3), [&](std::string_view name) {
+            names.push_back(name);
+            return names.size() < 2;
+        });
+    }
+    return names.size() == 1 && EqualsNoCase(names[0], "VM") && storedPath.back() == '\\';
+}
+
 std::uint64_t StreamRecordHeader::Length() const {
     const std::uint64_t fixed = std::uint64_t{BackupStreamHeaderSize} + nameSize;
     return size > UINT64_MAX - fixed ? UINT64_MAX : fixed + size;

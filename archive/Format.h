@@ -73,6 +73,9 @@ std::string UnsafePathReason(std::string_view storedPath);
 // True when the stored path lies in the card's prompt directory "VM\PROMPTS" below the root, or
 // is that directory's own entry (names compare case-insensitively, any number of backslashes).
 bool IsUnderPromptDirectory(std::string_view storedPath);
+// What a prompt update may restore: the prompt directory and what lies in it, and the entry of
+// the directory "VM" that holds it.
+bool IsPromptUpdateEntry(std::string_view storedPath);
 // Whether the path names a file "VERSION.TXT" below the prompt directory: a slot's version file.
 bool IsPromptVersionFile(std::string_view storedPath);
 // Whether it is slot 0's version file "VM\PROMPTS\0\0\0\VERSION.TXT", whose version the card shows.
@@ -91,9 +94,14 @@ struct StreamRecordHeader {
     std::uint64_t Length() const;
 };
 StreamRecordHeader DecodeStreamRecordHeader(const std::uint8_t* bytes);
-// Stream ids that a backup stream can hold (BACKUP_DATA up to the ghosted-extents record).
+// Stream ids of the records that the backup-write service takes (BACKUP_DATA up to the sparse
+// block). Windows knows two more (10, transactional data; 11, ghosted extents), which no
+// card's file services write: a stream that holds one cannot be restored.
 inline bool IsValidStreamId(DWORD id) {
-    return id >= 1 && id <= 11;
+    return id >= BACKUP_DATA && id <= BACKUP_SPARSE_BLOCK;
+}
+inline bool IsUnwritableStreamId(DWORD id) {
+    return id == 10 || id == 11;
 }
 
 } // namespace archive

@@ -16,8 +16,9 @@ constexpr std::size_t SkimRead = 4 * 1024;
 
 } // namespace
 
-ArchiveInput::ArchiveInput(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size)
-    : fs_(fs), archive_(archive), size_(size), buffer_(new std::uint8_t[Capacity]) {}
+ArchiveInput::ArchiveInput(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+                           std::uint64_t start)
+    : fs_(fs), archive_(archive), size_(size), buffer_(new std::uint8_t[Capacity]), pos_(start) {}
 
 std::size_t ArchiveInput::Fill(std::size_t n) {
     n = std::min(n, Capacity);
@@ -62,7 +63,13 @@ std::size_t ArchiveInput::Fill(std::size_t n) {
 void ArchiveInput::Consume(std::size_t n) {
     n = std::min(n, length_);
     if (tally_ != nullptr) {
-        tally_->Add(buffer_.get() + offset_, n);
+        // The bytes before the uncounted range, then those after it.
+        const std::uint8_t* p = buffer_.get() + offset_;
+        const std::uint64_t end = pos_ + n;
+        const std::uint64_t before = std::min(end, std::max(pos_, uncountedFrom_));
+        const std::uint64_t after = std::min(end, std::max(before, uncountedTo_));
+        tally_->Add(p, static_cast<std::size_t>(before - pos_));
+        tally_->Add(p + (after - pos_), static_cast<std::size_t>(end - after));
     }
     offset_ += n;
     length_ -= n;
@@ -137,6 +144,7 @@ StreamWalk WalkEntryData(ArchiveInput& in, const StreamSink& sink) {
         }
         const StreamRecordHeader record = DecodeStreamRecordHeader(in.Data());
         if (!IsValidStreamId(record.id)) {
+            walk.unwritableId = IsUnwritableStreamId(record.id) ? record.id : 0;
             break;
         }
         ++walk.records;

@@ -15,7 +15,9 @@ namespace archive {
 // size it was given; a file shorter than that simply ends early.
 class ArchiveInput {
 public:
-    ArchiveInput(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size);
+    // start: where the file's position stands (Pos() begins there).
+    ArchiveInput(platform::FileSystem& fs, platform::Handle archive, std::uint64_t size,
+                 std::uint64_t start = 0);
     ArchiveInput(const ArchiveInput&) = delete;
     ArchiveInput& operator=(const ArchiveInput&) = delete;
 
@@ -35,8 +37,13 @@ public:
     // For a walk that skips most of the data (headers and stream records only): reads stay small
     // while the file position can be moved, instead of filling the whole buffer.
     void Skim() { skimming_ = true; }
-    // Every byte consumed from now on is added to the tally (null: none).
+    // Every byte consumed from now on is added to the tally (null: none)...
     void CountInto(ArchiveTally* tally) { tally_ = tally; }
+    // ...but those from position from up to to (the integrity record's block).
+    void Uncounted(std::uint64_t from, std::uint64_t to) {
+        uncountedFrom_ = from;
+        uncountedTo_ = to;
+    }
     // The error of a failed read of the archive file (0 when none failed).
     DWORD ReadError() const { return readError_; }
     // True when the file ended before the size it was given.
@@ -57,6 +64,8 @@ private:
     bool seekable_ = true;
     bool skimming_ = false;
     ArchiveTally* tally_ = nullptr;
+    std::uint64_t uncountedFrom_ = 0;
+    std::uint64_t uncountedTo_ = 0;
     DWORD readError_ = 0;
 };
 
@@ -68,8 +77,9 @@ struct StreamWalk {
     std::uint64_t length = 0;    // bytes of the stream (records only, no padding)
     std::uint64_t dataBytes = 0; // bytes of its BACKUP_DATA records: the file's contents
     unsigned records = 0;
-    bool damaged = false; // a record claims more than the archive holds, or the file ended
-    bool aborted = false; // the sink asked to stop everything
+    bool damaged = false;   // a record claims more than the archive holds, or the file ended
+    bool aborted = false;   // the sink asked to stop everything
+    DWORD unwritableId = 0; // the stream ended at a record of a kind no card takes (10 or 11)
 };
 
 // Walks the backup stream of the entry whose header was just consumed: the WIN32_STREAM_ID

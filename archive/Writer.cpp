@@ -110,26 +110,27 @@ bool WriteIntegrityBlock(platform::FileSystem& fs, platform::Handle archive, con
     return WriteAll(fs, archive, block.data(), BlockSize, "", problem, nullptr);
 }
 
-bool SealArchive(platform::FileSystem& fs, const std::string& path, const std::string& promptVersion,
+bool SealArchive(platform::FileSystem& fs, platform::Handle archive, const std::string& promptVersion,
                  const ArchiveTally& tally, WriteProblem* problem) {
-    using Kind = WriteProblem::Kind;
-    // Opening an existing file for writing starts at its first byte and keeps the rest.
+    // Back to the start, over the version block and the record's place; then the whole file on
+    // its medium.
     platform::SetLastError(ERROR_SUCCESS);
-    const platform::Handle h = fs.CreateFile(path, GENERIC_WRITE, FILE_SHARE_NONE, OPEN_EXISTING, 0);
-    if (h == platform::InvalidHandle) {
-        return Fail(problem, Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT));
+    if (!fs.SetFilePointer(archive, 0)) {
+        return Fail(problem, WriteProblem::Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT));
     }
-    const bool written = WriteVersionBlock(fs, h, promptVersion, problem) &&
-                         WriteIntegrityBlock(fs, h, RecordOf(tally), problem);
+    if (!WriteVersionBlock(fs, archive, promptVersion, problem) ||
+        !WriteIntegrityBlock(fs, archive, RecordOf(tally), problem)) {
+        return false;
+    }
     platform::SetLastError(ERROR_SUCCESS);
-    if (!fs.CloseHandle(h) && written) {
-        return Fail(problem, Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT));
+    if (!fs.FlushFileBuffers(archive)) {
+        return Fail(problem, WriteProblem::Kind::ArchiveWriteFailed, "", ErrorOr(ERROR_WRITE_FAULT));
     }
-    return written;
+    return true;
 }
 
 bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, platform::Handle archive,
-                       WriteProblem* problem, ArchiveTally* tally) {
+                       WriteProblem* problem, ArchiveTally* tally, const WriterCallbacks* callbacks) {
     using Kind = WriteProblem::Kind;
     if (storedPath.size() > PathFieldSize) {
         return Fail(problem, Kind::PathTooLong, storedPath, ERROR_FILENAME_EXCED_RANGE);
@@ -185,6 +186,9 @@ bool WriteArchiveEntry(platform::FileSystem& fs, const std::string& storedPath, 
         records.Add(buffer.data() + pending, read);
         pending += read;
         streamLength += read;
+        if (callbacks != nullptr && callbacks->dataRead) {
+            callbacks->dataRead(read);
+        }
     }
     // A file whose size changed while it was read: its record would claim bytes the archive
     // does not hold (it shrank), or it holds a mix of old and new contents (it grew).
@@ -233,7 +237,7 @@ bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath
                 if (path.size() > PathFieldSize) {
                     return Fail(problem, Kind::PathTooLong, path, ERROR_FILENAME_EXCED_RANGE);
                 }
-                if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally)) {
+                if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally, &callbacks)) {
                     return false;
                 }
                 if (callbacks.showPath) {
@@ -251,7 +255,7 @@ bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath
             if (callbacks.showPath) {
                 callbacks.showPath(path);
             }
-            if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally)) {
+            if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally, &callbacks)) {
                 return false;
             }
         }

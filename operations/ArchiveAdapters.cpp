@@ -24,18 +24,6 @@ bool CardUtilityDialog::WriteArchiveEntry(const std::string& storedPath, platfor
     return archive::WriteArchiveEntry(Files(), storedPath, archive, &writeProblem_);
 }
 
-bool CardUtilityDialog::WriteArchiveTree(const std::string& directoryPath, platform::Handle archive,
-                                         archive::ArchiveTally* tally) {
-    writeProblem_ = {};
-    archive::WriterCallbacks callbacks;
-    callbacks.tally = tally;
-    callbacks.showPath = [this](const std::string& path) {
-        statusBar.SetText(1, path);
-        UpdateWindow();
-    };
-    return archive::WriteArchiveTree(Files(), directoryPath, archive, callbacks, &writeProblem_);
-}
-
 void CardUtilityDialog::SetArchiveVersion(const std::string& version) {
     extractionFailed = false;
     archivePromptVersion = version;
@@ -43,18 +31,58 @@ void CardUtilityDialog::SetArchiveVersion(const std::string& version) {
 
 namespace {
 
-// The callbacks of one extraction, bound to the dialog. The progress bar lives only while the
-// extraction runs; the guard removes it also if the extractor returned without doing so.
-class ExtractionBinding {
+// The main dialog's progress bar while an archive is written or extracted, in steps of one
+// hundredth. The guard removes it also when the archive code returned without doing so.
+class ProgressBinding {
 public:
-    ExtractionBinding(CardUtilityDialog& dlg, std::unique_ptr<platform::ProgressBarControl>& bar)
+    ProgressBinding(CardUtilityDialog& dlg, std::unique_ptr<platform::ProgressBarControl>& bar)
         : dlg_(dlg), bar_(bar) {}
-    ~ExtractionBinding() { Destroy(); }
-    ExtractionBinding(const ExtractionBinding&) = delete;
-    ExtractionBinding& operator=(const ExtractionBinding&) = delete;
+    ~ProgressBinding() { Destroy(); }
+    ProgressBinding(const ProgressBinding&) = delete;
+    ProgressBinding& operator=(const ProgressBinding&) = delete;
 
-    archive::ExtractCallbacks Callbacks() {
+    void Create() {
+        Destroy();
+        auto bar = std::make_unique<platform::ProgressBarControl>(ControlId::ProgressBar,
+                                                                  ProgressBarRect(dlg_.GetClientRect()));
+        bar->SetRange(0, 100);
+        bar->SetStep(1);
+        bar->SetPos(0);
+        // The bar only shows progress: the work goes on without it when the window cannot make it.
+        if (dlg_.GetUi().ChildCreated(dlg_, *bar)) {
+            bar_ = std::move(bar);
+            dlg_.UpdateWindow();
+        }
+    }
+    void Step() {
+        if (bar_) {
+            bar_->StepIt();
+            // No events are processed meanwhile: repaint directly.
+            dlg_.UpdateWindow();
+        }
+    }
+    void Destroy() {
+        if (bar_) {
+            dlg_.GetUi().ChildDestroyed(dlg_, *bar_);
+            bar_.reset();
+        }
+    }
+
+protected:
+    CardUtilityDialog& dlg_;
+
+private:
+    std::unique_ptr<platform::ProgressBarControl>& bar_;
+};
+
+// The callbacks of one extraction, bound to the dialog.
+class ExtractionBinding : public ProgressBinding {
+public:
+    using ProgressBinding::ProgressBinding;
+
+    archive::ExtractCallbacks Callbacks(const archive::ArchiveSums* checked) {
         archive::ExtractCallbacks callbacks;
+        callbacks.checked = checked;
         callbacks.deleteCardPrompts = [this] { dlg_.DeleteCardPrompts(); };
         callbacks.progressCreate = [this] { Create(); };
         callbacks.progressStep = [this] { Step(); };
@@ -77,7 +105,8 @@ public:
         dlg_.extractionFailed = stats.failed || !stats.completed;
         if (!stats.completed) {
             if (!messageShown_) {
-                operations::ShowMessage(dlg_, stats.archiveReadError != ERROR_SUCCESS
+                operations::ShowMessage(dlg_, stats.changedSinceCheck ? operations::ArchiveChangedMessage
+                                              : stats.archiveReadError != ERROR_SUCCESS
                                                   ? operations::ArchiveReadFailedMessage
                                                   : operations::InsertValidCardMessage);
             }
@@ -105,49 +134,46 @@ public:
     }
 
 private:
-    void Create() {
-        Destroy();
-        auto bar = std::make_unique<platform::ProgressBarControl>(ControlId::ProgressBar,
-                                                                  ProgressBarRect(dlg_.GetClientRect()));
-        bar->SetRange(0, 100);
-        bar->SetStep(1);
-        bar->SetPos(0);
-        // The bar only shows progress: an extraction goes on without it when the window cannot
-        // make it.
-        if (dlg_.GetUi().ChildCreated(dlg_, *bar)) {
-            bar_ = std::move(bar);
-            dlg_.UpdateWindow();
-        }
-    }
-    void Step() {
-        if (bar_) {
-            bar_->StepIt();
-            // No events are processed during an extraction: repaint directly.
-            dlg_.UpdateWindow();
-        }
-    }
-    void Destroy() {
-        if (bar_) {
-            dlg_.GetUi().ChildDestroyed(dlg_, *bar_);
-            bar_.reset();
-        }
-    }
-
-    CardUtilityDialog& dlg_;
-    std::unique_ptr<platform::ProgressBarControl>& bar_;
     bool messageShown_ = false;
 };
 
 } // namespace
 
-bool CardUtilityDialog::ExtractArchive(platform::Handle archive, std::uint64_t archiveSize) {
-    ExtractionBinding binding(*this, progressBar_);
-    return binding.Finish(archive::ExtractArchive(Files(), archive, archiveSize, CardRoot(), promptVersion,
-                                                  versionBlockSeen, binding.Callbacks()));
+bool CardUtilityDialog::WriteArchiveTree(const std::string& directoryPath, platform::Handle archive,
+                                         archive::ArchiveTally* tally, std::uint64_t usedBytes) {
+    writeProblem_ = {};
+    ProgressBinding bar(*this, progressBar_);
+    archive::WriterCallbacks callbacks;
+    callbacks.tally = tally;
+    callbacks.showPath = [this](const std::string& path) {
+        statusBar.SetText(1, path);
+        UpdateWindow();
+    };
+    if (usedBytes > 0) {
+        // The card's files against its used space: no pass over the card just to measure it.
+        bar.Create();
+        callbacks.dataRead = [&bar, usedBytes, read = std::uint64_t{0},
+                              steps = 0](std::uint64_t bytes) mutable {
+            read += bytes;
+            for (; steps < 100 && read > usedBytes / 100 * static_cast<std::uint64_t>(steps + 1); ++steps) {
+                bar.Step();
+            }
+        };
+    }
+    return archive::WriteArchiveTree(Files(), directoryPath, archive, callbacks, &writeProblem_);
 }
 
-bool CardUtilityDialog::ExtractArchiveKeepPrompts(platform::Handle archive, std::uint64_t archiveSize) {
+bool CardUtilityDialog::ExtractArchive(platform::Handle archive, std::uint64_t archiveSize,
+                                       const archive::ArchiveSums* checked) {
     ExtractionBinding binding(*this, progressBar_);
-    return binding.Finish(archive::ExtractArchiveKeepPrompts(
-        Files(), archive, archiveSize, CardRoot(), promptVersion, versionBlockSeen, binding.Callbacks()));
+    return binding.Finish(archive::ExtractArchive(Files(), archive, archiveSize, CardRoot(), promptVersion,
+                                                  versionBlockSeen, binding.Callbacks(checked)));
+}
+
+bool CardUtilityDialog::ExtractArchiveKeepPrompts(platform::Handle archive, std::uint64_t archiveSize,
+                                                  const archive::ArchiveSums* checked) {
+    ExtractionBinding binding(*this, progressBar_);
+    return binding.Finish(archive::ExtractArchiveKeepPrompts(Files(), archive, archiveSize, CardRoot(),
+                                                             promptVersion, versionBlockSeen,
+                                                             binding.Callbacks(checked)));
 }

@@ -1,8 +1,9 @@
 // Backup: the whole card into one greeting & data archive on the PC.
 //
 // The archive is written to a temporary file beside the chosen one and put in its place only
-// once the whole card is in it and the file is closed, so a failed backup never costs the user
-// an earlier archive of the same name, and never leaves a partial archive that looks complete.
+// once the whole card is in it, it is on its medium and it reads back from there as it was
+// written, so a failed backup never costs the user an earlier archive of the same name, and
+// never leaves a partial archive that looks complete.
 #include "app/flashkeeper3dlg.h"
 #include "archive/Check.h"
 #include "operations/OperationTexts.h"
@@ -51,6 +52,66 @@ std::string WriteProblemMessage(const archive::WriteProblem& problem) {
     return ArchiveWriteFailedMessage(problem.error);
 }
 
+// Whether path holds a whole archive with its integrity record: a backup once saved under its
+// temporary name. A partial one still has the record's placeholder, which gives no length.
+bool HoldsWholeArchive(platform::FileSystem& fs, const std::string& path) {
+    std::uint64_t size = 0;
+    DWORD error = ERROR_SUCCESS;
+    const platform::Handle h = OpenArchiveForExtraction(fs, path, &size, &error);
+    if (h == platform::InvalidHandle) {
+        return false;
+    }
+    const archive::ArchiveCheck check = archive::CheckArchive(fs, h, size, false);
+    CloseReadHandle(fs, h);
+    return check.Sound() && check.integrity.has_value();
+}
+
+// The file the backup is written to until it is whole, beside the chosen one. What an
+// interrupted backup left there is reused, so such files never pile up; a whole backup that the
+// user was told is saved under such a name is never touched: the next name is taken then.
+std::string TemporaryFor(platform::FileSystem& fs, const std::string& target) {
+    for (int n = 0;; ++n) {
+        const std::string name = target + (n == 0 ? std::string() : "." + std::to_string(n)) + ".tmp";
+        if (!HoldsWholeArchive(fs, name)) {
+            return name;
+        }
+    }
+}
+
+// Reads the archive back from its medium, not from what the system keeps of it in memory, and
+// checks every byte against its record; empty when it reads back as it was written.
+std::string ReadBackProblem(platform::FileSystem& fs, const std::string& path) {
+    platform::SetLastError(ERROR_SUCCESS);
+    const platform::Handle h =
+        fs.CreateFile(path, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
+    std::uint64_t size = 0;
+    archive::ArchiveCheck check;
+    if (h == platform::InvalidHandle || !fs.GetFileSize(h, &size)) {
+        check.readError =
+            platform::GetLastError() != ERROR_SUCCESS ? platform::GetLastError() : ERROR_READ_FAULT;
+    } else {
+        check = archive::CheckArchive(fs, h, size, true);
+    }
+    CloseReadHandle(fs, h);
+    if (check.readError != ERROR_SUCCESS) {
+        return std::string("An error has occurred while reading back the backup file.") + BackupNotComplete;
+    }
+    if (!check.checksumVerified) {
+        return std::string("The backup file did not read back as it was written.") + BackupNotComplete;
+    }
+    return {};
+}
+
+// The card's used space from the volume query: the whole of the progress bar (0: unknown).
+std::uint64_t UsedBytes(platform::Volumes& drives, const std::string& root) {
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    if (!drives.GetDiskFreeSpace(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters) ||
+        freeClusters > totalClusters) {
+        return 0;
+    }
+    return std::uint64_t{totalClusters - freeClusters} * sectorsPerCluster * bytesPerSector;
+}
+
 // Removes the unfinished temporary file. When even that fails the user must know that a
 // partial file is left, so the caller's message gains a sentence naming it.
 std::string DiscardTemporary(platform::FileSystem& fs, const std::string& path) {
@@ -90,11 +151,8 @@ void CardUtilityDialog::BackupCard() {
     }
     const std::string target = request.path;
 
-    // The file the backup is written to until it is whole: one fixed name beside the chosen
-    // file, so that a backup that was interrupted leaves at most this one file, which the next
-    // backup of the same name reuses.
     platform::FileSystem& fs = Files();
-    const std::string temporary = target + ".tmp";
+    const std::string temporary = TemporaryFor(fs, target);
     platform::SetLastError(ERROR_SUCCESS);
     const platform::Handle archive =
         fs.CreateFile(temporary, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
@@ -120,12 +178,13 @@ void CardUtilityDialog::BackupCard() {
     SetStateText(StateBackingUp);
 
     // The version block, the integrity record's place (filled in once the walk is done), then
-    // the card.
+    // the card; then the record, and the whole file on its medium.
     writeProblem_ = {};
     archive::ArchiveTally tally;
-    bool written = archive::WriteVersionBlock(fs, archive, promptVersion, &writeProblem_, &tally) &&
-                   archive::WriteIntegrityBlock(fs, archive, {}, &writeProblem_) &&
-                   WriteArchiveTree(cardRoot, archive, &tally);
+    const bool written = archive::WriteVersionBlock(fs, archive, promptVersion, &writeProblem_, &tally) &&
+                         archive::WriteIntegrityBlock(fs, archive, {}, &writeProblem_) &&
+                         WriteArchiveTree(cardRoot, archive, &tally, UsedBytes(Drives(), cardRoot)) &&
+                         archive::SealArchive(fs, archive, promptVersion, tally, &writeProblem_);
     statusBar.SetText(1, "");
 
     std::string failure;
@@ -135,16 +194,21 @@ void CardUtilityDialog::BackupCard() {
     } else if (!fs.CloseHandle(archive)) {
         // A close that fails may have lost buffered data.
         failure = ArchiveWriteFailedMessage(platform::GetLastError());
-    } else if (!archive::SealArchive(fs, temporary, promptVersion, tally, &writeProblem_)) {
-        failure = ArchiveWriteFailedMessage(writeProblem_.error);
+    } else {
+        failure = ReadBackProblem(fs, temporary);
     }
     if (!failure.empty()) {
         failure += DiscardTemporary(fs, temporary);
     } else if (!fs.MoveFileReplace(temporary, target)) {
-        // The backup is whole: it stays where it is, and the user is told where.
-        failure = "The backup file " + target + " could not be replaced (error " +
-                  std::to_string(platform::GetLastError()) + ").  The backup has been saved as " + temporary +
-                  ".";
+        const DWORD error = platform::GetLastError();
+        if (fs.GetFileAttributes(temporary) != INVALID_FILE_ATTRIBUTES) {
+            // The backup is whole: it stays where it is, and the user is told where.
+            failure = "The backup file " + target + " could not be replaced (error " + std::to_string(error) +
+                      ").  The backup has been saved as " + temporary + ".";
+        } else {
+            // Moved into place, but the folder could not be put on its medium.
+            failure = ArchiveWriteFailedMessage(error);
+        }
     }
 
     SetStateText(StateReady);

@@ -29,7 +29,7 @@ bool OpenCheckedArchive(CardUtilityDialog& dlg, const std::string& path, Checked
         ShowMessage(dlg, ArchiveOpenFailedMessage(path, error));
         return false;
     }
-    const archive::ArchiveCheck check = archive::CheckArchive(fs, archive->handle_, archive->size_, false,
+    const archive::ArchiveCheck check = archive::CheckArchive(fs, archive->handle_, archive->size_, true,
                                                               [&](const archive::CheckedEntry& e) {
                                                                   if (e.kind != archive::EntryKind::Other) {
                                                                       archive->entries.push_back(e);
@@ -37,10 +37,12 @@ bool OpenCheckedArchive(CardUtilityDialog& dlg, const std::string& path, Checked
                                                               });
     if (!check.Sound()) {
         archive->Close();
-        ShowMessage(dlg, ArchiveDamagedMessage(path));
+        ShowMessage(dlg, check.readError != ERROR_SUCCESS ? ArchiveReadErrorMessage(path, check.readError)
+                                                          : ArchiveDamagedMessage(path));
         return false;
     }
     archive->version = check.version;
+    archive->sums = check.sums;
     // Back to the start for the extraction; file services that cannot move there open it again.
     if (!fs.SetFilePointer(archive->handle_, 0)) {
         archive->Close();

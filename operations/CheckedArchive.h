@@ -26,6 +26,8 @@ public:
     // extraction would restore.
     std::string version;
     std::vector<archive::CheckedEntry> entries;
+    // What the check read, for the extraction to read again.
+    archive::ArchiveSums sums;
 
 private:
     friend bool OpenCheckedArchive(CardUtilityDialog&, const std::string&, CheckedArchive*);
@@ -37,9 +39,9 @@ private:
 // The message for an archive that is damaged or no greeting & data archive at all.
 std::string ArchiveDamagedMessage(const std::string& path);
 
-// Opens the archive at path and reads it whole (CheckArchive). False after one message naming
-// the file and saying that the card was not changed: the file cannot be opened or read, or it is
-// damaged.
+// Opens the archive at path and reads it whole (CheckArchive, the integrity record's checksums
+// included). False after one message naming the file and saying that the card was not changed:
+// the file cannot be opened or read, or it is damaged.
 bool OpenCheckedArchive(CardUtilityDialog& dlg, const std::string& path, CheckedArchive* archive);
 
 // Whether what the extraction will write fits on the card at cardRoot, counting what stays: the

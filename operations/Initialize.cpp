@@ -33,6 +33,8 @@ void CardUtilityDialog::OnInitialize() {
     }
     // Which card the user is asked to have re-formatted.
     const std::optional<DWORD> askedAbout = CardSerial(*this, CardRoot());
+    archive::ArchiveSums checked;
+    std::uint64_t checkedSize = 0;
     {
         // The initial archive is read whole before the card is formatted: a card is never
         // emptied for an archive that cannot be installed on it. (It is small: no wait cursor.)
@@ -41,6 +43,8 @@ void CardUtilityDialog::OnInitialize() {
             !ArchiveFitsCard(*this, initial, CardRoot(), Room::EmptyCard)) {
             return;
         }
+        checked = initial.sums;
+        checkedSize = initial.Size();
     }
     if (GetUi().MessageBox(this, ReformatQuestion, MB_YESNO) != IDYES) {
         return;
@@ -81,7 +85,7 @@ void CardUtilityDialog::OnInitialize() {
     // too when the slot has lost its drive; there is nothing to install onto then.
     if (promptVersion.empty() && sameCard) {
         WaitCursor cursor(GetUi());
-        InstallInitializedFileStruct();
+        InstallInitializedFileStruct(checked, checkedSize);
     }
 
     const std::string root = CardRoot();
@@ -96,7 +100,8 @@ void CardUtilityDialog::OnInitialize() {
     ShowMembers();
 }
 
-void CardUtilityDialog::InstallInitializedFileStruct() {
+void CardUtilityDialog::InstallInitializedFileStruct(const archive::ArchiveSums& checked,
+                                                     std::uint64_t checkedSize) {
     std::uint64_t size = 0;
     DWORD openError = ERROR_SUCCESS;
     const platform::Handle archive = OpenArchiveForExtraction(Files(), InitialArchivePath, &size, &openError);
@@ -113,7 +118,12 @@ void CardUtilityDialog::InstallInitializedFileStruct() {
     }
     UpdateWindow();
     WaitCursor cursor(GetUi());
-    // A failed extraction shows its own message; Initialize has none of its own.
-    static_cast<void>(ExtractArchive(archive, size));
+    if (size != checkedSize) {
+        // Another file than the one checked before the format: nothing of it is installed.
+        ShowMessage(*this, ArchiveChangedMessage);
+    } else {
+        // A failed extraction shows its own message; Initialize has none of its own.
+        static_cast<void>(ExtractArchive(archive, size, &checked));
+    }
     CloseReadHandle(Files(), archive);
 }

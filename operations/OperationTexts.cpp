@@ -32,6 +32,17 @@ std::string ArchiveOpenFailedMessage(const std::string& path, DWORD error) {
            ").  The VoxHarbor card has not been changed.";
 }
 
+std::string NotPromptUpdateMessage(const std::string& path) {
+    return "The file " + path +
+           " holds more than system prompts and cannot be used for a Prompt Update.  The VoxHarbor card has "
+           "not been changed.";
+}
+
+std::string ArchiveReadErrorMessage(const std::string& path, DWORD error) {
+    return "The file " + path + " could not be read (error " + std::to_string(error) +
+           ").  The VoxHarbor card has not been changed.";
+}
+
 platform::Handle OpenArchiveForExtraction(platform::FileSystem& fs, const std::string& path,
                                           std::uint64_t* size, DWORD* error) {
     *size = 0;

@@ -38,6 +38,9 @@ inline constexpr const char* ArchiveReadFailedMessage =
     "An error has occurred while reading the archive file.  Only part of it has been written to the "
     "VoxHarbor "
     "card.";
+// An extraction that read other bytes than the check before it: the file changed in between.
+inline constexpr const char* ArchiveChangedMessage =
+    "The archive file changed while it was being read.  The VoxHarbor card may hold only part of it.";
 
 // An extraction that went to its end but could not write every file, or passed over damaged
 // entries of the archive.
@@ -72,6 +75,11 @@ std::string ReplacePromptsQuestion(const std::string& archiveVersion, const std:
 
 // The message for an archive that cannot be opened for an extraction; nothing was written then.
 std::string ArchiveOpenFailedMessage(const std::string& path, DWORD error);
+// A prompt update whose archive holds more than the card's prompts (a backup, say): it would
+// write over the card's messages, greetings and names.
+std::string NotPromptUpdateMessage(const std::string& path);
+// The same for an archive whose check could not read it to its end.
+std::string ArchiveReadErrorMessage(const std::string& path, DWORD error);
 
 // Opens an archive for an extraction (generic read, no sharing, existing only) and takes its
 // size. On failure returns InvalidHandle and leaves the platform's error in *error.

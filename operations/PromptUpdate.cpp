@@ -4,6 +4,8 @@
 #include "operations/CheckedArchive.h"
 #include "operations/OperationTexts.h"
 
+#include <algorithm>
+
 using namespace operations;
 
 void CardUtilityDialog::OnUpdate() {
@@ -39,6 +41,13 @@ void CardUtilityDialog::OnUpdate() {
     if (!OpenCheckedArchive(*this, request.path, &archive)) {
         return;
     }
+    // The card's messages, greetings and names are not the update's to write.
+    if (std::any_of(archive.entries.begin(), archive.entries.end(), [](const archive::CheckedEntry& e) {
+            return !archive::IsPromptUpdateEntry(e.header.path);
+        })) {
+        ShowMessage(*this, NotPromptUpdateMessage(request.path));
+        return;
+    }
     SetArchiveVersion(archive.version);
 
     if (archivePromptVersion != promptVersion) {
@@ -68,7 +77,8 @@ void CardUtilityDialog::OnUpdate() {
     SetStateText(StateUpdatingPrompts);
     UpdateWindow();
 
-    const bool extracted = ExtractArchive(archive.Handle(), archive.Size()) && !extractionFailed;
+    const bool extracted =
+        ExtractArchive(archive.Handle(), archive.Size(), &archive.sums) && !extractionFailed;
     archive.Close();
 
     if (cardGone()) {

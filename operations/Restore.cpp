@@ -74,8 +74,8 @@ void CardUtilityDialog::RestoreCard() {
         return;
     }
 
-    const bool ok = keepPrompts ? ExtractArchiveKeepPrompts(archive.Handle(), archive.Size())
-                                : ExtractArchive(archive.Handle(), archive.Size());
+    const bool ok = keepPrompts ? ExtractArchiveKeepPrompts(archive.Handle(), archive.Size(), &archive.sums)
+                                : ExtractArchive(archive.Handle(), archive.Size(), &archive.sums);
     archive.Close();
     if (ok && !extractionFailed) {
         ShowMessage(*this, RestoreCompleteMessage);

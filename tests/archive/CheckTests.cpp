@@ -40,9 +40,9 @@ struct Check : SimCard {
         cb.tally = &tally;
         EXPECT_TRUE(archive::WriteVersionBlock(Fs(), h, "1.10", &problem, &tally) &&
                     archive::WriteIntegrityBlock(Fs(), h, {}, &problem) &&
-                    archive::WriteArchiveTree(Fs(), "E:\\", h, cb, &problem));
+                    archive::WriteArchiveTree(Fs(), "E:\\", h, cb, &problem) &&
+                    archive::SealArchive(Fs(), h, "1.10", tally, &problem));
         Fs().CloseHandle(h);
-        EXPECT_TRUE(archive::SealArchive(Fs(), "C:\\own.vhb", "1.10", tally, &problem));
         return Contents("C:\\own.vhb");
     }
 
@@ -156,6 +156,10 @@ TEST_F(Check, DamageIsNamedAtItsOffset) {
          Concat({VersionBlock(""), HeaderBlock("E:\\\\D\\", "16"), DataBlocks(FileStream(Text("d")))}), 2048,
          "carries data"},
         {"damaged record", badRecord, 1024, "integrity record is damaged"},
+        {"a record no card takes",
+         Concat({VersionBlock(""), HeaderBlock("E:\\G.WAV", "32"),
+                 DataBlocks(Concat({FileStream(Text("data")), DataRecordHeader(4, 11), Text("more")}))}),
+         2048, "kind 11"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -175,17 +179,33 @@ TEST_F(Check, DamageIsNamedAtItsOffset) {
     }
 }
 
-TEST_F(Check, OnlyTheChecksumsSeeAChangedByteOfAFile) {
+TEST_F(Check, OnlyTheChecksumsSeeAChangedByteOrSwappedWordsOrBlocksOfAFile) {
     FillCard();
-    Bytes own = WriteRecorded();
-    own[own.size() - 3000] ^= 0x20; // inside MID.WAV's data
-    EXPECT_TRUE(Run(own, false).Sound());
-    const archive::ArchiveCheck verified = Run(own, true);
-    ASSERT_FALSE(verified.Sound());
-    EXPECT_NE(verified.problem->text.find("checksums"), std::string::npos);
+    Bytes mixed(5000);
+    for (std::size_t i = 0; i < mixed.size(); ++i) {
+        mixed[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    }
+    MakeFile("E:\\MIXED.WAV", mixed);
+    const Bytes own = WriteRecorded();
+    const auto found = std::search(own.begin(), own.end(), mixed.begin(), mixed.end());
+    ASSERT_NE(found, own.end());
+    // Its second and third data blocks hold nothing but its data.
+    const auto inner = (found - own.begin()) / 1024 * 1024 + 1024;
+    Bytes flipped = own;
+    flipped[inner + 500] ^= 0x20;
+    Bytes words = own; // the sum of the words stays, the running sum does not
+    std::swap_ranges(words.begin() + inner, words.begin() + inner + 8, words.begin() + inner + 8);
+    Bytes blocks = own;
+    std::swap_ranges(blocks.begin() + inner, blocks.begin() + inner + 1024, blocks.begin() + inner + 1024);
+    for (const Bytes* changed : {&flipped, &words, &blocks}) {
+        EXPECT_TRUE(Run(*changed, false).Sound());
+        const archive::ArchiveCheck verified = Run(*changed, true);
+        ASSERT_FALSE(verified.Sound());
+        EXPECT_NE(verified.problem->text.find("checksums"), std::string::npos);
+    }
     // A record that counts other entries than the archive holds.
     Bytes recount = WriteRecorded();
-    recount[1024 + archive::IntegrityEntriesOffset] = '9';
+    recount[1024 + archive::IntegrityEntriesOffset] = '5';
     EXPECT_FALSE(Run(recount).Sound());
 }
 

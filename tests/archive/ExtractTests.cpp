@@ -17,6 +17,7 @@ struct Extract : SimCard {
     int progressDestroyed = 0;
     archive::ExtractResult stats;
     bool versionSeen = false; // kept across the extractions of one operation, as the dialog does
+    const archive::ArchiveSums* checked = nullptr;
 
     void SetUp() override { SimCard::SetUp(); }
     bool Run(const Bytes& bytes, const std::string& cardVersion = "", bool keepPrompts = false) {
@@ -31,6 +32,7 @@ struct Extract : SimCard {
         cb.progressStep = [&] { ++steps; };
         cb.progressDestroy = [&] { ++progressDestroyed; };
         cb.showMessage = [&](const std::string& m) { messages.push_back(m); };
+        cb.checked = checked;
         stats = keepPrompts
                     ? archive::ExtractArchiveKeepPrompts(Fs(), h, bytes.size(), "G:\\", cardVersion,
                                                          versionSeen, cb)
@@ -235,6 +237,39 @@ TEST_F(Extract, VersionFilesAreWrittenLastAndSlotZerosLastOfAll) {
     EXPECT_TRUE(Run(archive));
     EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT"), (Bytes{'0', '1', '1', '0'}));
     EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\3\\0\\VERSION.TXT"), (Bytes{'0', '1', '1', '1'}));
+}
+
+// A version file too large to hold is read again from the archive at the end; one of another
+// archive than the one checked (the file changed since) is not written at all.
+TEST_F(Extract, LargeVersionFilesAreWrittenLastAndNothingOfAChangedArchiveShowsAVersion) {
+    Bytes text(5000, '1');
+    const Bytes archive = Concat({
+        VersionBlock("0110"),
+        HeaderBlock("E:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT", "32"),
+        DataBlocks(FileStream(text)),
+        HeaderBlock("E:\\VM\\PROMPTS\\0\\0\\0\\P0001.VOX", "32"),
+        DataBlocks(FileStream(Bytes(3000, 7))),
+    });
+    MakeDirectory("G:\\VM");
+    MakeDirectory("G:\\VM\\PROMPTS");
+    MakeDirectory("G:\\VM\\PROMPTS\\0");
+    MakeDirectory("G:\\VM\\PROMPTS\\0\\0");
+    MakeDirectory("G:\\VM\\PROMPTS\\0\\0\\0");
+    archive::ArchiveTally tally;
+    tally.Add(archive.data(), archive.size());
+    const archive::ArchiveSums sums = archive::SumsOf(tally);
+    Bytes changed = archive;
+    changed[changed.size() - 100] = 8;
+    checked = &sums;
+    EXPECT_FALSE(Run(changed));
+    EXPECT_TRUE(stats.changedSinceCheck);
+    EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\0\\0\\P0001.VOX").size(), 3000u);
+    EXPECT_FALSE(Exists("G:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT"));
+
+    ASSERT_TRUE(Run(archive));
+    EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT"), text);
+    EXPECT_EQ(stats.filesRestored, 2u);
+    EXPECT_EQ(stats.filesIncomplete, 0u);
 }
 
 TEST_F(Extract, ReadOnlyFileOnTheCardIsReplaced) {

@@ -1,11 +1,14 @@
-// Backup: the checks, the save dialog, the archive's bytes, and that a backup which fails never
-// costs the earlier archive of the same name.
+// Backup: the checks, the save dialog, the archive's bytes, the progress bar, and that a backup
+// which fails (or does not read back as it was written) never costs the earlier archive of the
+// same name.
 #include "OperationTestSupport.h"
+#include "platform/common/ForwardingFileSystem.h"
 #include "tests/support/ArchiveLayout.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace fktest;
 using namespace optest;
@@ -117,6 +120,7 @@ TEST_P(BackupOn, TheStatusBarShowsEachPathAndEndsReady) {
     const auto scenario = NewScenario();
     Scenario& s = *scenario;
     s.card('E').prompts("0110\n").file("VM\\MSG\\100\\M0001.VOX", "message");
+    s.card('E').file("VM\\MSG\\100\\M0002.VOX", Audio(1, 300000));
     s.start();
     s.selectCard(0);
     s.ui().ClearStatusHistory();
@@ -132,6 +136,16 @@ TEST_P(BackupOn, TheStatusBarShowsEachPathAndEndsReady) {
     EXPECT_EQ(s.statusBar(1), "");
     EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
     EXPECT_EQ(s.ui().WaitCursorBegins(), 1);
+    // The progress bar counts the card's files against its used space, one step at a time.
+    const std::vector<ProgressEvent>& bar = s.ui().ProgressEvents();
+    ASSERT_GE(bar.size(), 3u);
+    EXPECT_EQ(bar.front().kind, ProgressEvent::Kind::Created);
+    EXPECT_EQ(bar.back().kind, ProgressEvent::Kind::Destroyed);
+    for (std::size_t i = 1; i + 1 < bar.size(); ++i) {
+        EXPECT_EQ(bar[i].position, static_cast<int>(i)) << "one step at a time";
+    }
+    EXPECT_GE(bar.size(), 50u) << "most of the used space is the one large file";
+    EXPECT_LE(bar.size(), 102u);
 }
 
 // ------------------------------------------------------------------ failures
@@ -224,17 +238,97 @@ TEST_F(BackupFailure, ACardGoneWhileTheSaveDialogWasOpenEndsSilentlyWithoutAFile
     EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
 }
 
-TEST_F(BackupFailure, ALeftoverTemporaryFileIsReusedAndNeverPilesUp) {
+TEST_F(BackupFailure, ALeftoverTemporaryFileIsReusedButAKeptBackupIsNeverTouched) {
     // What an interrupted backup leaves: the next backup of that name writes over it and puts it
     // in place, so at most one such file ever exists.
     s.writeFile(Target + ".tmp", std::string(9000, 'p'));
     BackUp(s);
     EXPECT_EQ(s.messages(), Texts{Complete});
     EXPECT_FALSE(s.exists(Target + ".tmp"));
-    const std::optional<std::string> archive = s.readFile(Target);
-    ASSERT_TRUE(archive.has_value());
-    EXPECT_EQ(archive->substr(Block, 12), "VHBINTEGRITY");
-    EXPECT_EQ(archive->find(std::string(1000, 'p')), std::string::npos);
+    const std::string archive = s.readFile(Target).value_or("");
+    EXPECT_EQ(archive.substr(Block, 12), "VHBINTEGRITY");
+    EXPECT_EQ(archive.find(std::string(1000, 'p')), std::string::npos);
+
+    // A whole backup that the user was told is saved under the temporary name (the archive
+    // could not be replaced) stays as it is: the next backups take another name.
+    s.writeFile(Target + ".tmp", archive);
+    s.pc().SetCallFault([](platform::SimCall call, std::string_view) -> DWORD {
+        return call == platform::SimCall::Move ? ERROR_SHARING_VIOLATION : 0;
+    });
+    BackUp(s);
+    s.pc().SetCallFault({});
+    BackUp(s);
+    EXPECT_EQ(s.messages(), (Texts{Complete,
+                                   "The backup file " + Target +
+                                       " could not be replaced (error 32).  The backup has been saved as " +
+                                       Target + ".1.tmp.",
+                                   Complete}));
+    EXPECT_EQ(s.readFile(Target + ".tmp"), archive);
+    EXPECT_FALSE(s.exists(Target + ".2.tmp"));
+}
+
+// After it is flushed the archive is read back from the disk and checked against its own
+// record: a disk that did not keep what it was given costs no earlier archive.
+TEST_F(BackupFailure, AnArchiveThatDoesNotReadBackAsWrittenIsNotComplete) {
+    const std::string host = s.pc().DriveFolder('C') + "/ZEL/VoxHarbor/Backup/card.vhb.tmp";
+    s.pc().SetCallFault([&](platform::SimCall call, std::string_view path) -> DWORD {
+        if (call == platform::SimCall::Close && path.ends_with(".tmp") && std::filesystem::exists(host)) {
+            std::fstream file(host, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(-100, std::ios::end);
+            file.put('!');
+        }
+        return 0;
+    });
+    BackUp(s);
+    EXPECT_EQ(s.messages(),
+              Texts{"The backup file did not read back as it was written. The backup is not complete."});
+    ExpectEarlierArchiveKept(s);
+}
+
+// The native write call may report success for fewer bytes than it was given.
+TEST(BackupFailures, AWriteThatSucceedsShortIsADiskFull) {
+    struct ShortWrites final : platform::ForwardingFileSystem {
+        using ForwardingFileSystem::ForwardingFileSystem;
+        bool on = false;
+        BOOL WriteFile(platform::Handle h, const void* data, DWORD size, DWORD* written) override {
+            return ForwardingFileSystem::WriteFile(h, data, on && size > 1 ? size / 2 : size, written);
+        }
+    };
+    struct Pc final : platform::Platform {
+        std::unique_ptr<platform::SimulatedPc> pc;
+        ShortWrites files;
+        explicit Pc(std::unique_ptr<platform::SimulatedPc> opened)
+            : pc(std::move(opened)), files(pc->Files()) {}
+        platform::FileSystem& Files() override { return files; }
+        platform::Volumes& Drives() override { return pc->Drives(); }
+        platform::DeviceWatcher& Devices() override { return pc->Devices(); }
+        std::string HostPathOf(std::string_view p) override { return pc->HostPathOf(p); }
+        std::string WindowsPathOf(std::string_view p) override { return pc->WindowsPathOf(p); }
+    };
+    Pc* made = nullptr;
+    Scenario s;
+    s.card('E').prompts("0110\n").file("VM\\MSG\\M0001.VOX", std::string(5000, 'a'));
+    s.localFile("ZEL\\VoxHarbor\\Backup\\card.vhb", OldArchive);
+    s.start(
+        [&](const std::string& folder, const platform::SimPcDescription& description, std::string* error) {
+            std::unique_ptr<platform::Platform> pc;
+            if (platform::CreateSimulatedPcFolder(folder, description, error)) {
+                if (auto opened = platform::OpenSimulatedPc(folder, error)) {
+                    pc = std::make_unique<Pc>(std::move(opened));
+                    made = static_cast<Pc*>(pc.get());
+                }
+            }
+            return pc;
+        });
+    ASSERT_NE(made, nullptr);
+    s.selectCard(0);
+    made->files.on = true;
+    BackUp(s);
+    EXPECT_EQ(
+        s.messages(),
+        Texts{"The backup file could not be written because the disk is full. The backup is not complete."});
+    made->files.on = false;
+    ExpectEarlierArchiveKept(s);
 }
 
 TEST_F(BackupFailure, AFileThatShrinksWhileItIsReadEndsTheBackupAsACardReadFailure) {

@@ -122,6 +122,23 @@ TEST_P(UpdateOn, TheVersionQuestionDecidesWhetherThePromptsAreReplaced) {
     }
 }
 
+// A backup chosen for an update, or any archive with entries outside the prompt directory,
+// would write over the card's messages: refused before any question or change.
+TEST(Update, AnArchiveWithMoreThanPromptsIsRefused) {
+    ArchiveBuilder b("1.20");
+    b.Prompts("E:\\", "0120", "new prompt").File(R"(E:\\VM\\MSG\M0001.VOX)", "written over");
+    Scenario s;
+    Prepare(s, "0110", std::string(b.bytes.begin(), b.bytes.end()));
+    const Tree card = Snapshot(s, 'E');
+    Update(s);
+    EXPECT_EQ(s.messages(),
+              Texts{"The file " + std::string(PromptArchive) +
+                    " holds more than system prompts and cannot be used for a Prompt Update.  The "
+                    "VoxHarbor card has not been changed."});
+    EXPECT_EQ(Difference(card, Snapshot(s, 'E')), "");
+    EXPECT_TRUE(s.ui().ProgressEvents().empty());
+}
+
 TEST(Update, PromptsThatDoNotFitAreRefusedBeforeTheOldOnesGo) {
     Scenario s;
     Prepare(s, "0110", PromptArchiveBytes("1.20", "0120"));

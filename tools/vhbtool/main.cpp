@@ -37,7 +37,8 @@ block, then per directory or file an entry header and the blocks of its backup s
       word, data size, creation, last-access and last-write time (FILETIMEs), stored path.
       --json prints {"version": str, "entries": [{"path": str, "attributes": int,
       "kind": "directory"|"file"|"other", "creationTime": int, "lastAccessTime": int,
-      "lastWriteTime": int, "size": int}]}.
+      "lastWriteTime": int, "size": int}]}. An archive that verify refuses is listed, and
+      the exit status is 1.
   vhbtool verify ARCHIVE
       Exit 0 when the archive is well formed; otherwise names the first problem and its byte
       offset, exit 1: every archive that the program refuses to restore is refused here. What
@@ -53,7 +54,7 @@ block, then per directory or file an entry header and the blocks of its backup s
   vhbtool extract [--keep-prompts] [--root X:\] ARCHIVE FOLDER
       Restores the archive into a host folder treated as the card root X:\ (default E:\); the
       folder is created when missing. --keep-prompts leaves out everything under VM\PROMPTS.
-      Entries whose paths would leave the folder are refused.
+      An archive that verify refuses is refused whole, before anything is written.
   vhbtool --help
       This text.
 
@@ -147,6 +148,19 @@ bool OpenForReading(OpenArchive& a, const std::string& folder, char letter, cons
     return true;
 }
 
+// Reads the whole archive as the program does before it changes a card, then goes back to its
+// start: what to report when it is refused or cannot be read again, else empty.
+std::string CheckWhole(OpenArchive& a, const std::string& path, archive::ArchiveCheck* check) {
+    *check = archive::CheckArchive(a.Files(), a.h, a.size, true);
+    if (check->problem) {
+        return path + ": at byte " + std::to_string(check->problem->offset) + ": " + check->problem->text;
+    }
+    if (!a.Files().SetFilePointer(a.h, 0)) {
+        return path + ": cannot be read again (" + ErrorText(platform::GetLastError()) + ")";
+    }
+    return {};
+}
+
 std::string Absolute(const std::string& path) {
     std::error_code ec;
     const fsys::path p = fsys::absolute(path, ec);
@@ -213,8 +227,9 @@ int List(const std::vector<std::string>& args) {
         return Error(error);
     }
     std::vector<archive::CheckedEntry> entries;
+    // Every byte is read: what the program refuses is refused here too.
     const archive::ArchiveCheck inspection = archive::CheckArchive(
-        a.Files(), a.h, a.size, false, [&](const archive::CheckedEntry& e) { entries.push_back(e); });
+        a.Files(), a.h, a.size, true, [&](const archive::CheckedEntry& e) { entries.push_back(e); });
     if (json) {
         std::cout << "{\"version\": ";
         JsonString(std::cout, inspection.version);
@@ -357,12 +372,12 @@ int Create(const std::vector<std::string>& args) {
     archive::ArchiveTally tally;
     archive::WriterCallbacks callbacks;
     callbacks.tally = &tally;
-    bool written = archive::WriteVersionBlock(files, h, version, &problem, &tally) &&
-                   archive::WriteIntegrityBlock(files, h, {}, &problem) &&
-                   archive::WriteArchiveTree(source, root, h, callbacks, &problem);
+    const bool written = archive::WriteVersionBlock(files, h, version, &problem, &tally) &&
+                         archive::WriteIntegrityBlock(files, h, {}, &problem) &&
+                         archive::WriteArchiveTree(source, root, h, callbacks, &problem) &&
+                         archive::SealArchive(files, h, version, tally, &problem);
     const bool closed = files.CloseHandle(h);
     const DWORD closeError = closed ? 0 : platform::GetLastError();
-    written = written && (!closed || archive::SealArchive(files, partial, version, tally, &problem));
     if (!written || !closed) {
         files.DeleteFile(partial); // a partial archive is no archive; its removal is best effort
         if (!closed && written) {
@@ -418,7 +433,13 @@ int Extract(const std::vector<std::string>& args) {
     if (!OpenForReading(a, folder, root[0], source, &error)) {
         return Error(error);
     }
+    // Read whole first, as the program does: nothing of an archive it refuses is written.
+    archive::ArchiveCheck check;
+    if (const std::string refused = CheckWhole(a, source, &check); !refused.empty()) {
+        return Error(refused);
+    }
     archive::ExtractCallbacks callbacks;
+    callbacks.checked = &check.sums;
     std::string message;
     callbacks.showMessage = [&](const std::string& m) { message = m; };
     const archive::ExtractResult stats =
@@ -430,7 +451,8 @@ int Extract(const std::vector<std::string>& args) {
         return Error(folder + ": " + ErrorText(platform::GetLastError()));
     }
     if (!ok) {
-        return Error(stats.archiveReadError != 0
+        return Error(stats.changedSinceCheck ? source + ": changed while it was being extracted"
+                     : stats.archiveReadError != 0
                          ? source + ": cannot be read (" + ErrorText(stats.archiveReadError) + ")"
                          : folder + ": " + message);
     }
