@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# vhbtool from the command line: create, list, verify, extract and their errors.
+# vhbtool from the command line: create, list, verify, extract, compare and their errors.
 set -uo pipefail
 tool=$1
 work=$2
@@ -79,6 +79,24 @@ grep -q 'checksums' err || fail "list of a changed byte: $(cat err)"
 expect 1 "$tool" extract flipped.vhb flipped-out
 [ -z "$(ls -A flipped-out)" ] || fail "extract wrote a refused archive: $(ls -R flipped-out)"
 
+# compare: the tree an archive was extracted to agrees with it; each difference is named.
+expect 0 "$tool" compare --root G:\\ a.vhb restored
+grep -q 'agree: 10 entries' out || fail "compare of an extracted tree: $(cat out) $(cat err)"
+printf 'X' | dd of=restored/VM/MSG/M1.WAV bs=1 seek=517 conv=notrunc status=none
+truncate -s 10 restored/VM/MSG/LIST.TXT
+touch -d 2001-01-01 restored/VM/MSG/LIST.TXT
+rm restored/EMPTY.TXT && mkdir restored/EMPTY.TXT
+rm -r restored/VM/PROMPTS/0/0/0
+: >restored/VM/NEW.WAV
+expect 1 "$tool" compare a.vhb restored
+for line in 'VM\MSG\LIST.TXT: size 1035 in the archive, 10 in the folder' \
+    'VM\MSG\LIST.TXT: last-write time 130000000000000000 in the archive, 126' \
+    'VM\MSG\M1.WAV: data differs from byte 517' 'VM\PROMPTS\0\0\0\: only in the archive' \
+    'VM\PROMPTS\0\0\0\VERSION.TXT: only in the archive' \
+    'EMPTY.TXT: a file in the archive, a directory in the folder' 'VM\NEW.WAV: only in the folder'; do
+    grep -qF "$line" out || fail "compare does not say '$line': $(cat out)"
+done
+grep -q 'differences$' err || fail "compare's count: $(cat err)"
 
 # What the program reads its own way: listed as it reads it, warned about, not refused.
 : >empty.vhb

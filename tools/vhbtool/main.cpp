@@ -1,4 +1,5 @@
 // vhbtool: the command-line companion for greeting & data archives (.vhb, .vhp).
+#include "Compare.h"
 #include "FixedTimeFileSystem.h"
 #include "archive/Archive.h"
 #include "archive/Check.h"
@@ -55,6 +56,16 @@ block, then per directory or file an entry header and the blocks of its backup s
       Restores the archive into a host folder treated as the card root X:\ (default E:\); the
       folder is created when missing. --keep-prompts leaves out everything under VM\PROMPTS.
       An archive that verify refuses is refused whole, before anything is written.
+  vhbtool compare [--root X:\] ARCHIVE FOLDER
+      Compares the archive with a card or folder treated as the card root X:\ (default E:\),
+      as a restore onto an empty card would leave it. Exit 0 when they agree; otherwise one
+      line per difference, exit 1: "PATH: only in the archive", "PATH: only in the folder",
+      "PATH: a directory in the archive, a file in the folder" (or the other way round),
+      "PATH: size N in the archive, M in the folder", "PATH: data differs from byte N",
+      "PATH: attributes 0xA in the archive, 0xB in the folder", "PATH: creation time T in the
+      archive, U in the folder", the same for the last-write time. Times are compared at a FAT
+      card's precision (10 ms, 2 s), creation times only where the folder keeps them (a FAT
+      card, Windows); last-access times are not compared, since every read moves them.
   vhbtool --help
       This text.
 
@@ -469,6 +480,58 @@ int Extract(const std::vector<std::string>& args) {
     return 0;
 }
 
+int Compare(const std::vector<std::string>& args) {
+    std::string root = "E:\\";
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--root" && i + 1 < args.size()) {
+            if (!ParseRoot(args[++i], &root)) {
+                return UsageError("--root must be a drive root such as E:\\");
+            }
+        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+            return UsageError("compare: unknown or incomplete option " + a);
+        } else {
+            rest.push_back(a);
+        }
+    }
+    if (rest.size() != 2) {
+        return UsageError("compare needs ARCHIVE and FOLDER");
+    }
+    const std::string source = Absolute(rest[0]);
+    const std::string folder = Absolute(rest[1]);
+    std::error_code ec;
+    if (!fsys::is_directory(folder, ec)) {
+        return Error(folder + ": not a folder");
+    }
+    std::string error;
+    OpenArchive a;
+    if (!OpenForReading(a, folder, root[0], source, &error)) {
+        return Error(error);
+    }
+    archive::ArchiveCheck check;
+    if (const std::string refused = CheckWhole(a, source, &check); !refused.empty()) {
+        return Error(refused);
+    }
+#ifdef __linux__
+    // A plain folder keeps creation times only while it is mapped: on a FAT card they are its own.
+    const bool withCreation = OnFatVolume(folder);
+#else
+    const bool withCreation = true;
+#endif
+    const std::vector<std::string> differences =
+        vhbtool::CompareWithFolder(a.Files(), a.h, a.size, a.Files(), root, withCreation);
+    for (const std::string& d : differences) {
+        std::cout << d << "\n";
+    }
+    if (!differences.empty()) {
+        return Error(source + " and " + folder + ": " + std::to_string(differences.size()) +
+                     (differences.size() == 1 ? " difference" : " differences"));
+    }
+    std::cout << source << " and " << folder << " agree: " << check.entries << " entries\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -493,6 +556,9 @@ int main(int argc, char** argv) {
     }
     if (command == "extract") {
         return Extract(args);
+    }
+    if (command == "compare") {
+        return Compare(args);
     }
     return UsageError("unknown command " + command);
 }
