@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -457,13 +458,50 @@ BOOL QtUi::GetSaveFileName(Dialog* owner, FileDialogRequest& request) {
     return RunFileDialog(owner, request, true);
 }
 
+namespace {
+
+// The save dialog asks before it replaces a file, as the file services find it: a name typed
+// in another case names the same file there, although the folder's own listing has it apart.
+class SaveAsDialog final : public QFileDialog {
+public:
+    SaveAsDialog(QWidget* parent, Platform& platform) : QFileDialog(parent), platform_(platform) {}
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (acceptMode() == QFileDialog::AcceptSave && !testOption(QFileDialog::DontConfirmOverwrite) &&
+            !files.isEmpty() && !QFileInfo::exists(files.front())) {
+            // (A file of exactly that name is asked about by the dialog itself.)
+            const std::string host = QDir::toNativeSeparators(files.front()).toStdString();
+            const std::string windows = platform_.WindowsPathOf(host);
+            FindData found;
+            const Handle h = platform_.Files().FindFirstFile(windows.empty() ? host : windows, &found);
+            if (h != InvalidHandle) {
+                platform_.Files().FindClose(h);
+                const QString text = tr("%1 already exists.\nDo you want to replace it?")
+                                         .arg(QString::fromStdString(found.fileName));
+                if ((found.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                    QMessageBox::warning(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) != QMessageBox::Yes) {
+                    return;
+                }
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    Platform& platform_;
+};
+
+} // namespace
+
 BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
     if (!OnOwnThread()) {
         return OnUiThread([&] { return RunFileDialog(owner, request, save); });
     }
     SyncAll();
     ArrowWhileAsking arrow(*this);
-    QFileDialog dialog(ParentFor(owner));
+    SaveAsDialog dialog(ParentFor(owner), platform_);
     dialog.setObjectName(save ? QStringLiteral("saveDialog") : QStringLiteral("openDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setWindowTitle(save ? QStringLiteral("Save As") : QStringLiteral("Open"));

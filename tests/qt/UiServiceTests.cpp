@@ -2,6 +2,7 @@
 // device-change poll.
 #include "platform/qt/FormatDialog.h"
 #include "platform/qt/QtUi.h"
+#include "platform/sim/SimulatedPc.h"
 #include "resources/Resources.h"
 #include "tests/qt/QtTestSupport.h"
 
@@ -158,6 +159,42 @@ TEST_F(FileDialogs, OverwritePromptOnlyWhenAskedAndCancelReturnsFalse) {
     ASSERT_EQ(ui.GetSaveFileName(nullptr, request), TRUE);
     EXPECT_EQ(QDir(QString::fromStdString(request.path)).canonicalPath(),
               QDir(Backup() + QStringLiteral("/old.vhb")).canonicalPath());
+}
+
+// The file services find a name in any case: a name typed in another case is the file they
+// would replace, so the dialog asks first; No keeps it open.
+TEST_F(FileDialogs, ReplacingAFileOfTheNameInAnyCaseIsAskedFirst) {
+    std::string error;
+    const auto pc = platform::MapFolderAsDrive(temp.path().toStdString(), 'E', &error);
+    ASSERT_NE(pc, nullptr) << error;
+    QtUi ui(*pc);
+    FileDialogRequest request;
+    request.filterPattern = "*.vhb";
+    request.defaultExt = "vhb";
+    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    QFile existing(Backup() + QStringLiteral("/SiteA.vhb"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    OnModal(QStringLiteral("saveDialog"), [&](QWidget* w) {
+        auto* dialog = static_cast<QFileDialog*>(w);
+        dialog->setDirectory(Backup());
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("sitea"));
+        QString asked;
+        const auto answer = [&asked](QMessageBox::StandardButton button) {
+            OnModal(QString(), [&asked, button](QWidget* box) {
+                asked = static_cast<QMessageBox*>(box)->text();
+                static_cast<QMessageBox*>(box)->button(button)->click();
+            });
+        };
+        answer(QMessageBox::No);
+        static_cast<QDialog*>(dialog)->accept();
+        EXPECT_EQ(asked, QStringLiteral("SiteA.vhb already exists.\nDo you want to replace it?"));
+        EXPECT_TRUE(dialog->isVisible()) << "No must keep the dialog open";
+        answer(QMessageBox::Yes);
+        AcceptExpectingClose(dialog);
+    });
+    ASSERT_EQ(ui.GetSaveFileName(nullptr, request), TRUE);
+    EXPECT_EQ(request.path, "E:\\ZEL\\VoxHarbor\\Backup\\sitea.vhb");
 }
 
 TEST_F(FileDialogs, OpenTakesOnlyAnExistingFile) {
