@@ -10,11 +10,14 @@ a spare image of the same size and label that the scenarios swap in) and runs, i
   faults     the fault walk (fault_tests, "VmCard"): platform calls of Backup and Restore failed
              one at a time through the fault decorator on the host platform and the card
   scenarios  the Backup, Restore, Update and Initialize scenarios on the real host platform
-             (operations_tests, the "Host" PC), then the round trip (backup, initialise,
-             restore) whose backup is kept
+             (operations_tests, the "Host" PC), then the round trip (backup, vhbtool compare of
+             the card with it, initialise, restore) whose backup is kept
 and after the guest is off, checks the card image from outside with fsck.fat -n and mtools
-against that backup: every entry's attribute bits, write time and content. Beside it, in guests
-of its own, runs
+against that backup: every entry's attribute bits, write time and content. Then, in a guest of
+its own,
+  stick      a backup on a USB stick (a FAT volume in a second USB device) whose power is cut the
+             moment "Backup Complete." shows: the stick holds that backup, whole.
+Beside it all, in guests of its own, runs
   powercut   power cuts in a Backup, an Initialize and a Restore (tests/vm/powercut.py), whose
              results are shown at the end.
 Prints "N passed, N failed" at the end; exits non-zero when anything failed.
@@ -154,6 +157,44 @@ udisksctl unmount -b "$dev" >/dev/null
 '''
 
 
+def stick_cut(st, vhbtool):
+    """Two backups of the card under one name on a USB stick, the second cut off by the power
+    the moment it says "Backup Complete.": from outside, the stick must hold that second backup,
+    whole (a stick is no card: what goes on it is flushed before the program says so)."""
+    card = os.path.join(st.cards, "stick-card.img")
+    stick = os.path.join(st.cards, "stick.img")
+    make_card(card)
+    make_card(stick, label="STICK", serial="571C0000")
+    started = time.monotonic()
+    try:
+        with Guest(st.build, cards={"reader0": card, "stick": stick}, boot_timeout=300) as g:
+            g.on_mark = lambda step: g.power_cut()
+            try:
+                rc, out = g.run("FK_VM_READER=reader0 FK_VM_POWERCUT=stick FK_VM_STICK=STICK %s/operations_tests "
+                                "--gtest_filter='On/PowerCutOn.*/Host' --gtest_brief=1" % st.tests)
+                st.result("stick: the power was cut at \"Backup Complete.\"", False, out[-6000:])
+                return
+            except (GuestError, OSError):
+                pass  # the cut ended QEMU under the command
+    except GuestError as e:
+        st.result("stick: the guest", False, str(e))
+        return
+    print("--- stick: %.1f s" % (time.monotonic() - started))
+    work = os.path.join(st.build, "vm", "out", "stick")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    archive = os.path.join(work, "CARD.VHB")
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+    copied = subprocess.run(["mcopy", "-n", "-i", stick, "::/CARD.VHB", archive], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    verified = subprocess.run([vhbtool, "verify", archive], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              text=True) if copied.returncode == 0 else copied
+    listed = subprocess.run([vhbtool, "list", archive], stdout=subprocess.PIPE, text=True)
+    second = verified.returncode == 0 and "NEW.VOX" in listed.stdout
+    st.result("stick: after the cut it holds the second backup, whole", second,
+              copied.stdout + verified.stdout + listed.stdout[-2000:])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--preset", default="ci")
@@ -210,8 +251,9 @@ exit $rc''' % st.tests)
                 if want("scenarios"):
                     st.gtest(g, "scenarios", "FK_VM_READER=reader0 %s/operations_tests "
                              "--gtest_filter='*/Host:-On/RoundTripOn.*' --gtest_brief=1" % st.tests)
-                    st.gtest(g, "round trip", "FK_VM_READER=reader0 FK_VM_KEEP=%s %s/operations_tests "
-                             "--gtest_filter='On/RoundTripOn.*/Host' --gtest_brief=1" % (kept, st.tests))
+                    st.gtest(g, "round trip", "FK_VM_READER=reader0 FK_VM_KEEP=%s FK_VM_VHBTOOL=%s "
+                             "%s/operations_tests --gtest_filter='On/RoundTripOn.*/Host' --gtest_brief=1"
+                             % (kept, vhbtool, st.tests))
             print("--- guest: %.1f s in all" % (time.monotonic() - started))
             rc, out = fsck(card)
             st.result("fsck.fat -n after the guest", rc == 0, out)
@@ -225,6 +267,9 @@ exit $rc''' % st.tests)
             os.path.join(st.build, "vm", "out", "outside"))
         st.result("the restored card read with mtools equals its backup (%d entries)" % count, not problems,
                   "\n".join(problems))
+
+    if want("stick"):
+        stick_cut(st, vhbtool)
 
     if cuts is not None:
         cuts.join()
