@@ -94,7 +94,13 @@ BOOL HostFileSystem::MoveFileReplace(std::string_view from, std::string_view to)
         return FailWithErrno(errno, IoDirection::Write);
     }
     // The move is promised to be on the medium, on any drive: a card or a stick as well as C:.
-    const int synced = SyncParent(target.host);
+    // On FAT the rename makes the file a new folder entry that holds its size and first cluster
+    // only once the file itself is written: the file first, then its folder (a power cut right
+    // after left an empty file under the new name otherwise).
+    int synced = posix::SyncFile(target.host);
+    if (synced == 0) {
+        synced = SyncParent(target.host);
+    }
     if (ParentOf(source.host) != ParentOf(target.host)) {
         SyncParent(source.host); // the source's folder loses an entry: nothing is lost if that waits
     }

@@ -102,6 +102,16 @@ int SyncParent(const std::string& path) {
     return err;
 }
 
+int SyncFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return errno;
+    }
+    const int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err;
+}
+
 DWORD RemoveTree(const std::string& path, const std::function<void(const struct stat&)>& removed) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {

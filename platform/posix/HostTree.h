@@ -34,6 +34,9 @@ DWORD ListNames(const std::string& dir, std::vector<std::string>* names);
 // was changed, and the kernel flushes the folder shortly); those that promise the entry is on
 // the medium report it.
 int SyncParent(const std::string& path);
+// Flushes the file at path, its data and its entry (FAT keeps a file's size and first cluster
+// in its folder's entry, which a rename writes anew). Returns 0 or the errno of the failure.
+int SyncFile(const std::string& path);
 
 // Removes a file or a whole tree below and including path, never following a link, and calls
 // removed(st) for every entry that went. Goes on past a failure; returns the first error.
