@@ -262,6 +262,20 @@ def workflow(args, d):
         p.click_button(box, "MB_OK", "OK")
         d.gone(box)
 
+        # The same name in other letters is the same file: replacing it is asked first.
+        p.click_control(p.main, 147, 1014)
+        save = d.window("Save As")
+        d.type("workflow")
+        question = d.window("Save As", besides=[save])
+        d.shot("04b-backup-replace-question")
+        d.run("xdotool", "key", "alt+y")
+        d.gone(question)
+        d.gone(save)
+        p.answer("MB_OK", "OK")
+        backups = os.listdir(os.path.dirname(archive))
+        if [f.upper() for f in backups] != ["WORKFLOW.VHB"]:
+            raise Failure(f"the Backup folder holds {backups} after the backup over WORKFLOW.vhb")
+
         p.click_control(p.main, 147, 1005)  # Update: the card's prompts differ from the update's
         d.window("Open")
         d.shot("05-update-open-dialog")
