@@ -88,12 +88,10 @@ DWORD ListNames(const std::string& dir, std::vector<std::string>* names) {
     return readError == 0 ? ERROR_SUCCESS : ErrorFromErrno(readError, IoDirection::Read);
 }
 
-int SyncParent(const std::string& path) {
-    const std::string parent = ParentOf(path);
-    if (parent.empty()) {
-        return 0;
-    }
-    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+namespace {
+
+int Fsync(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
     if (fd < 0) {
         return errno;
     }
@@ -102,14 +100,15 @@ int SyncParent(const std::string& path) {
     return err;
 }
 
+} // namespace
+
+int SyncParent(const std::string& path) {
+    const std::string parent = ParentOf(path);
+    return parent.empty() ? 0 : Fsync(parent, O_DIRECTORY);
+}
+
 int SyncFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        return errno;
-    }
-    const int err = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return err;
+    return Fsync(path, O_NOFOLLOW);
 }
 
 DWORD RemoveTree(const std::string& path, const std::function<void(const struct stat&)>& removed) {

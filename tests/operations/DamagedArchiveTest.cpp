@@ -50,6 +50,18 @@ std::size_t InnerDataBlock(const std::string& a) {
     return 2 * Block;
 }
 
+// The started scenario's card E: filled like the demo card, with a large message of bigFile
+// bytes, selected and backed up into Good; the archive's bytes.
+std::string BackUpDemoCard(Scenario& s, std::size_t bigFile) {
+    FillDemoCard(s, 'E');
+    s.card('E').file("VM\\MSG\\100\\BIG.VOX", Audio(3, bigFile));
+    s.selectCard(0);
+    s.answerFile(ChoosePath(Good));
+    s.click(ControlId::Backup);
+    EXPECT_EQ(s.messages(), Texts{"Backup Complete."});
+    return s.readFile(Good).value_or("");
+}
+
 void FillCardLeaving(Scenario& s, char letter, std::uint64_t bytes) {
     DWORD spc = 0, bps = 0, freeClusters = 0, total = 0;
     ASSERT_TRUE(
@@ -66,13 +78,7 @@ void FillCardLeaving(Scenario& s, char letter, std::uint64_t bytes) {
 TEST(DamagedArchive, RestoreRefusesItBeforeAnyQuestionAndTheCardStaysAsItWas) {
     Scenario s;
     s.start();
-    FillDemoCard(s, 'E');
-    s.card('E').file("VM\\MSG\\100\\BIG.VOX", Audio(3, 60000));
-    s.selectCard(0);
-    s.answerFile(ChoosePath(Good));
-    s.click(ControlId::Backup);
-    ASSERT_EQ(s.messages(), Texts{"Backup Complete."});
-    const std::string good = *s.readFile(Good);
+    const std::string good = BackUpDemoCard(s, 60000);
     // The card's prompts move on, so that every archive accepted would ask about them.
     s.writeFile("E:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT", "0120\r\n");
     s.selectCard(0);
@@ -169,13 +175,8 @@ TEST_P(DamagedArchiveOn, AChangedByteOfAFileIsRefusedBeforeAnyChange) {
     const auto scenario = NewScenario();
     Scenario& s = *scenario;
     s.start();
-    FillDemoCard(s, 'E');
-    s.card('E').file("VM\\MSG\\100\\BIG.VOX", Audio(3, 60000));
-    s.selectCard(0);
-    s.answerFile(ChoosePath(Good));
-    s.click(ControlId::Backup);
-    ASSERT_EQ(s.messages(), Texts{"Backup Complete."});
-    std::string flipped = s.readFile(Good).value_or("");
+    std::string flipped = BackUpDemoCard(s, 60000);
+    ASSERT_GT(flipped.size(), 60000u);
     flipped[InnerDataBlock(flipped) + 100] ^= 0x20;
     s.writeFile(Good, flipped);
     s.writeFile("E:\\VM\\MSG\\100\\BIG.VOX", "recorded since the backup");
@@ -229,12 +230,7 @@ TEST(DamagedArchive, PromptUpdateAndInitializeRefuseItBeforeTheFirstChange) {
 TEST(DamagedArchive, AFileChangedAfterItsCheckEndsTheRestoreWithoutCompletion) {
     Scenario s;
     s.start();
-    FillDemoCard(s, 'E');
-    s.card('E').file("VM\\MSG\\100\\BIG.VOX", Audio(4, 600000)); // more than one read of the archive
-    s.selectCard(0);
-    s.answerFile(ChoosePath(Good));
-    s.click(ControlId::Backup);
-    ASSERT_EQ(s.messages(), Texts{"Backup Complete."});
+    ASSERT_GT(BackUpDemoCard(s, 600000).size(), 600000u); // more than one read of the archive
     s.writeFile("E:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT", "0120\r\n");
     s.selectCard(0);
     const std::string host = s.pc().DriveFolder('C') + "/ZEL/VoxHarbor/Backup/good.vhb";

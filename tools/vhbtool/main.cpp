@@ -159,9 +159,15 @@ bool OpenForReading(OpenArchive& a, const std::string& folder, char letter, cons
     return true;
 }
 
-// Reads the whole archive as the program does before it changes a card, then goes back to its
-// start: what to report when it is refused or cannot be read again, else empty.
-std::string CheckWhole(OpenArchive& a, const std::string& path, archive::ArchiveCheck* check) {
+// Opens the archive as OpenForReading does and reads it whole as the program does before it
+// changes a card, then goes back to its start: what to report when it cannot be opened, is
+// refused or cannot be read again, else empty.
+std::string OpenChecked(OpenArchive& a, const std::string& folder, char letter, const std::string& path,
+                        archive::ArchiveCheck* check) {
+    std::string error;
+    if (!OpenForReading(a, folder, letter, path, &error)) {
+        return error;
+    }
     *check = archive::CheckArchive(a.Files(), a.h, a.size, true);
     if (check->problem) {
         return path + ": at byte " + std::to_string(check->problem->offset) + ": " + check->problem->text;
@@ -185,6 +191,27 @@ bool ParseRoot(const std::string& text, std::string* root) {
     *root = text;
     (*root)[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     return true;
+}
+
+// The options and operands of extract and compare: --root X:\ (and --keep-prompts where it is
+// taken), then ARCHIVE and FOLDER. Nonzero: the usage error's exit status.
+int ArchiveAndFolder(const std::string& command, const std::vector<std::string>& args, std::string* root,
+                     std::vector<std::string>* rest, bool* keepPrompts = nullptr) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--keep-prompts" && keepPrompts != nullptr) {
+            *keepPrompts = true;
+        } else if (a == "--root" && i + 1 < args.size()) {
+            if (!ParseRoot(args[++i], root)) {
+                return UsageError("--root must be a drive root such as E:\\");
+            }
+        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+            return UsageError(command + ": unknown or incomplete option " + a);
+        } else {
+            rest->push_back(a);
+        }
+    }
+    return rest->size() == 2 ? 0 : UsageError(command + " needs ARCHIVE and FOLDER");
 }
 
 void JsonString(std::ostream& out, const std::string& s) {
@@ -415,22 +442,8 @@ int Extract(const std::vector<std::string>& args) {
     bool keepPrompts = false;
     std::string root = "E:\\";
     std::vector<std::string> rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--keep-prompts") {
-            keepPrompts = true;
-        } else if (a == "--root" && i + 1 < args.size()) {
-            if (!ParseRoot(args[++i], &root)) {
-                return UsageError("--root must be a drive root such as E:\\");
-            }
-        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-            return UsageError("extract: unknown or incomplete option " + a);
-        } else {
-            rest.push_back(a);
-        }
-    }
-    if (rest.size() != 2) {
-        return UsageError("extract needs ARCHIVE and FOLDER");
+    if (const int usage = ArchiveAndFolder("extract", args, &root, &rest, &keepPrompts)) {
+        return usage;
     }
     const std::string source = Absolute(rest[0]);
     const std::string folder = Absolute(rest[1]);
@@ -439,14 +452,10 @@ int Extract(const std::vector<std::string>& args) {
     if (ec) {
         return Error(folder + ": " + ec.message());
     }
-    std::string error;
-    OpenArchive a;
-    if (!OpenForReading(a, folder, root[0], source, &error)) {
-        return Error(error);
-    }
     // Read whole first, as the program does: nothing of an archive it refuses is written.
+    OpenArchive a;
     archive::ArchiveCheck check;
-    if (const std::string refused = CheckWhole(a, source, &check); !refused.empty()) {
+    if (const std::string refused = OpenChecked(a, folder, root[0], source, &check); !refused.empty()) {
         return Error(refused);
     }
     archive::ExtractCallbacks callbacks;
@@ -483,20 +492,8 @@ int Extract(const std::vector<std::string>& args) {
 int Compare(const std::vector<std::string>& args) {
     std::string root = "E:\\";
     std::vector<std::string> rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--root" && i + 1 < args.size()) {
-            if (!ParseRoot(args[++i], &root)) {
-                return UsageError("--root must be a drive root such as E:\\");
-            }
-        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-            return UsageError("compare: unknown or incomplete option " + a);
-        } else {
-            rest.push_back(a);
-        }
-    }
-    if (rest.size() != 2) {
-        return UsageError("compare needs ARCHIVE and FOLDER");
+    if (const int usage = ArchiveAndFolder("compare", args, &root, &rest)) {
+        return usage;
     }
     const std::string source = Absolute(rest[0]);
     const std::string folder = Absolute(rest[1]);
@@ -504,13 +501,9 @@ int Compare(const std::vector<std::string>& args) {
     if (!fsys::is_directory(folder, ec)) {
         return Error(folder + ": not a folder");
     }
-    std::string error;
     OpenArchive a;
-    if (!OpenForReading(a, folder, root[0], source, &error)) {
-        return Error(error);
-    }
     archive::ArchiveCheck check;
-    if (const std::string refused = CheckWhole(a, source, &check); !refused.empty()) {
+    if (const std::string refused = OpenChecked(a, folder, root[0], source, &check); !refused.empty()) {
         return Error(refused);
     }
 #ifdef __linux__
