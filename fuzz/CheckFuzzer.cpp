@@ -5,8 +5,9 @@
 // integrity record's checksums compared). Checked: both see the same entries, in the order of
 // their offsets, each at the start of a block inside the archive; a problem lies within the
 // archive; the quick check finds no problem the full one does not; and an archive found sound is
-// restored onto an empty card whole, with no entry refused or found damaged and one directory or
-// file handled for each entry the check counted.
+// restored onto an empty card whole, with no entry refused or found damaged, one directory or
+// file handled for each entry the check counted, and what the extraction read tallied as the
+// check tallied it.
 #include "archive/Archive.h"
 #include "archive/Check.h"
 #include "fuzz/FuzzSupport.h"
@@ -65,12 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::uint64_t archiveSize = 0;
     const platform::Handle h = fuzz::OpenForReading(fs, ArchivePath, &archiveSize);
+    archive::ExtractCallbacks callbacks;
+    callbacks.checked = &full.check.sums;
     const archive::ExtractResult result =
-        archive::ExtractArchive(fs, h, archiveSize, "E:\\", "", false, archive::ExtractCallbacks{});
+        archive::ExtractArchive(fs, h, archiveSize, "E:\\", "", false, callbacks);
     fs.CloseHandle(h);
     const std::uint64_t handled = result.directoriesRestored + result.filesRestored + result.filesIncomplete;
-    if (!result.completed || result.entriesRefused != 0 || result.entriesDamaged != 0 ||
-        handled != full.check.entries) {
+    if (!result.completed || result.changedSinceCheck || result.entriesRefused != 0 ||
+        result.entriesDamaged != 0 || handled != full.check.entries) {
         fuzz::Die("an archive found sound was not restored whole: " + std::to_string(full.check.entries) +
                   " entries checked, " + std::to_string(handled) + " handled, " +
                   std::to_string(result.entriesRefused) + " refused, " +
