@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sys/wait.h>
 #include <utility>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 using namespace fktest;
 using namespace optest;
@@ -18,7 +20,8 @@ using namespace test;
 
 namespace {
 
-// Runs a command; its exit status and what it printed.
+#ifndef _WIN32
+// Runs a command; its exit status and what it printed (the virtual PC's tools, on Linux).
 std::pair<int, std::string> RunCommand(const std::string& command) {
     std::string out;
     FILE* p = popen((command + " 2>&1").c_str(), "r");
@@ -32,6 +35,7 @@ std::pair<int, std::string> RunCommand(const std::string& command) {
     const int status = pclose(p);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
+#endif
 
 // The initial card is a part of what the demo card holds, so nothing of it is left over.
 std::string InitialCard() {
@@ -73,6 +77,7 @@ TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
     s.answerFile(ChoosePath(backup));
     s.click(ControlId::Backup);
     ASSERT_EQ(s.messages(), Texts{"Backup Complete."});
+#ifndef _WIN32
     // FK_VM_VHBTOOL: right after the backup, vhbtool compare finds the FAT card equal to it, and
     // tells an attribute byte changed since.
     if (const char* vhbtool = std::getenv("FK_VM_VHBTOOL"); vhbtool != nullptr && s.onHost()) {
@@ -89,6 +94,7 @@ TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
         EXPECT_NE(told.find("VM\\MSG\\100\\M0001.VOX: attributes"), std::string::npos) << told;
         ASSERT_TRUE(fs.SetFileAttributes(name, word));
     }
+#endif
 
     s.answerMessage(IDYES);
     s.answerMessage(IDOK);
