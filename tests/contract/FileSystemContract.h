@@ -323,6 +323,29 @@ TEST_P(FileSystemContract, TheFilePositionMovesForReadsAndWrites) {
     ASSERT_TRUE(fs_->WriteFile(h, "XY", 2, &written));
     fs_->CloseHandle(h);
     EXPECT_EQ(Get("E:\\P.TXT"), "01XY456789");
+
+    // What a backup does last: the file flushed, then read back around the system's cache, in
+    // pieces of any size and from any position, up to its end.
+    std::string big(10000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    h = fs_->CreateFile("E:\\P.TXT", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    ASSERT_TRUE(fs_->WriteFile(h, big.data(), static_cast<DWORD>(big.size()), &written));
+    EXPECT_TRUE(fs_->FlushFileBuffers(h));
+    ASSERT_TRUE(fs_->CloseHandle(h));
+    h = fs_->CreateFile("E:\\P.TXT", GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
+    ASSERT_NE(h, InvalidHandle);
+    std::string back(12000, '\0');
+    ASSERT_TRUE(fs_->ReadFile(h, back.data(), 1001, &read));
+    EXPECT_EQ(read, 1001u);
+    ASSERT_TRUE(fs_->ReadFile(h, back.data() + 1001, 10999, &read));
+    EXPECT_EQ(read, 8999u);
+    EXPECT_EQ(back.substr(0, big.size()), big);
+    ASSERT_TRUE(fs_->SetFilePointer(h, 4097));
+    ASSERT_TRUE(fs_->ReadFile(h, back.data(), 7, &read));
+    EXPECT_EQ(back.substr(0, read), big.substr(4097, 7));
+    fs_->CloseHandle(h);
 }
 
 TEST_P(FileSystemContract, PathsAreCaseInsensitiveAndTolerateDoubledSeparators) {
