@@ -21,7 +21,7 @@
 
 #include <algorithm>
 #include <optional>
-#include <thread>
+#include <utility>
 
 namespace platform::qt {
 
@@ -100,76 +100,55 @@ private:
     bool active_;
 };
 
-bool QtUi::OnOwnThread() const {
-    return QThread::currentThread() == thread();
-}
-
-void QtUi::CallOnUiThread(const std::function<void()>& call) {
-    std::exception_ptr failure;
-    QMetaObject::invokeMethod(
-        this,
-        [&] {
-            ++uiCallDepth_;
-            ShowBusyCursor(false);
-            try {
-                call();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            --uiCallDepth_;
-            // The command holds the window off again from now.
-            busyCursorTimer_->start();
-        },
-        Qt::BlockingQueuedConnection);
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-}
-
-template <class F> auto QtUi::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
-    using Result = std::invoke_result_t<F&>;
-    if constexpr (std::is_void_v<Result>) {
-        CallOnUiThread(f);
-    } else {
-        std::optional<Result> result;
-        CallOnUiThread([&] { result.emplace(f()); });
-        return std::move(*result);
-    }
-}
-
 void QtUi::Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lParam) {
     Dialog& dlg = window.Logic();
-    // Device changes, and everything that reaches a dialog while a command runs (a device change
-    // or a click in a box the command shows), are handled here at once, as a window procedure
-    // called from a nested message loop would handle them.
-    if (commandRunning_ || &dlg != mainWindow_ || message == WM_DEVICECHANGE || !OnOwnThread()) {
-        dlg.WindowProc(message, wParam, lParam);
-        SyncAll();
+    const bool command = &dlg == mainWindow_ && message != WM_DEVICECHANGE;
+    if (command && runner_.Running()) {
+        // Whatever reached the main dialog while a command runs is not a command of the user's:
+        // the user's input to it is held off, and its boxes are modal over it.
         return;
     }
-    commandRunning_ = true;
-    busyCursorTimer_->start();
-    std::exception_ptr failure;
-    QEventLoop loop;
-    std::thread command([&] {
-        try {
-            dlg.WindowProc(message, wParam, lParam);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
+    if (command) {
+        runner_.Run([&] { dlg.WindowProc(message, wParam, lParam); });
+    } else {
+        // Device changes, and what reaches the boxes a command shows, are handled at once, as
+        // a window procedure called from a nested message loop would handle them.
+        dlg.WindowProc(message, wParam, lParam);
+    }
+    SyncAll();
+}
+
+void QtUi::Wake() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            woken_ = true;
+            if (wakeLoop_ != nullptr) {
+                wakeLoop_->quit();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void QtUi::WaitForWake() {
     // Everything but user input to our windows (held off by eventFilter): paints, moves, the
     // desktop's liveness pings and the command's Ui calls.
-    loop.exec();
-    command.join();
-    commandRunning_ = false;
-    busyCursorTimer_->stop();
-    ShowBusyCursor(false);
-    SyncAll();
-    if (failure) {
-        std::rethrow_exception(failure);
+    if (!std::exchange(woken_, false)) {
+        QEventLoop loop;
+        wakeLoop_ = &loop;
+        loop.exec();
+        wakeLoop_ = nullptr;
+        woken_ = false;
+    }
+}
+
+void QtUi::InputHeldChanged(bool held) {
+    if (held) {
+        // The command holds the window off again from now.
+        busyCursorTimer_->start();
+    } else {
+        busyCursorTimer_->stop();
+        ShowBusyCursor(false);
     }
 }
 
@@ -186,6 +165,27 @@ void QtUi::ShowBusyCursor(bool show) {
 }
 
 bool QtUi::eventFilter(QObject* watched, QEvent* event) {
+    // Keys are looked at once, where the window system delivers them (to the window), before
+    // they are passed on to (and up from) the focused widget.
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+        watched->isWindowType()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyRelease) {
+            lastRelease_ = {key->key(), key->timestamp()};
+        } else if (key->isAutoRepeat() || lastRelease_ == std::pair(key->key(), key->timestamp())) {
+            // A key held down repeats (the X server sends a release and a press of the same time
+            // for each repeat) into whichever window has the focus, also into the main dialog once
+            // the box that took its first press has closed: Enter and Esc act on a press only.
+            switch (key->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Escape:
+                return true;
+            default:
+                break;
+            }
+        }
+    }
     if (InputHeld()) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
@@ -282,8 +282,8 @@ QDialog* QtUi::WindowOf(const Dialog& dlg) const {
 }
 
 INT_PTR QtUi::RunModal(Dialog& dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return RunModal(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return RunModal(dlg); });
     }
     const DialogTemplate& t = dlg.Template();
     const BaseUnits units = baseUnits_ ? *baseUnits_ : BaseUnitsOf(DialogFont(t.fontName, t.fontPoints));
@@ -327,8 +327,8 @@ INT_PTR QtUi::RunModal(Dialog& dlg) {
 }
 
 void QtUi::DialogEnded(Dialog& dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { DialogEnded(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { DialogEnded(dlg); });
     }
     if (DialogWindow* window = Find(dlg)) {
         window->EndFromModel(dlg.Result());
@@ -336,8 +336,8 @@ void QtUi::DialogEnded(Dialog& dlg) {
 }
 
 void QtUi::SetMainWindow(Dialog* dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { SetMainWindow(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { SetMainWindow(dlg); });
     }
     mainWindow_ = dlg;
     if (dlg != nullptr) {
@@ -356,8 +356,7 @@ void QtUi::PollDevices() {
     // Not while a command is busy on its own thread: the platform is then the command's; the
     // change is seen at the next poll after it, or in a box the command shows. Nor while a
     // platform call on this thread waits for its service with the events running.
-    if (polling_ || mainWindow_ == nullptr || InputHeld() ||
-        QCoreApplication::instance()->property(PlatformWaitingProperty).toInt() > 0) {
+    if (polling_ || mainWindow_ == nullptr || InputHeld() || BusyWhileWaiting::Active()) {
         return;
     }
     polling_ = true;
@@ -425,8 +424,8 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view te
 }
 
 int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return MessageBox(owner, text, type); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return MessageBox(owner, text, type); });
     }
     SyncAll(); // what the logic has set so far is on screen behind the box
     ArrowWhileAsking arrow(*this);
@@ -458,8 +457,8 @@ BOOL QtUi::GetSaveFileName(Dialog* owner, FileDialogRequest& request) {
 }
 
 BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return RunFileDialog(owner, request, save); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return RunFileDialog(owner, request, save); });
     }
     SyncAll();
     ArrowWhileAsking arrow(*this);
@@ -501,8 +500,8 @@ BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
 }
 
 void QtUi::FormatDriveDialog(UINT driveNumber, Volumes& volumes) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { FormatDriveDialog(driveNumber, volumes); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { FormatDriveDialog(driveNumber, volumes); });
     }
     SyncAll();
     ArrowWhileAsking arrow(*this);
@@ -511,16 +510,16 @@ void QtUi::FormatDriveDialog(UINT driveNumber, Volumes& volumes) {
 }
 
 void QtUi::BeginWaitCursor() {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { BeginWaitCursor(); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { BeginWaitCursor(); });
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     ++waitDepth_;
 }
 
 void QtUi::EndWaitCursor() {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { EndWaitCursor(); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { EndWaitCursor(); });
     }
     // An unbalanced end is ignored rather than popping a cursor someone else set.
     if (waitDepth_ == 0) {
@@ -531,8 +530,8 @@ void QtUi::EndWaitCursor() {
 }
 
 void QtUi::UpdateWindow(Dialog& dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { UpdateWindow(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { UpdateWindow(dlg); });
     }
     if (DialogWindow* window = Find(dlg)) {
         window->Sync();
@@ -541,8 +540,8 @@ void QtUi::UpdateWindow(Dialog& dlg) {
 }
 
 Rect QtUi::GetClientRect(Dialog& dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return GetClientRect(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return GetClientRect(dlg); });
     }
     if (DialogWindow* window = Find(dlg)) {
         return Rect{0, 0, window->width(), window->height()};
@@ -555,16 +554,16 @@ Rect QtUi::GetClientRect(Dialog& dlg) {
 }
 
 bool QtUi::ChildCreated(Dialog& dlg, Control& control) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return ChildCreated(dlg, control); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return ChildCreated(dlg, control); });
     }
     DialogWindow* window = Find(dlg);
     return window != nullptr && window->AddChild(control);
 }
 
 void QtUi::ChildDestroyed(Dialog& dlg, Control& control) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { ChildDestroyed(dlg, control); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { ChildDestroyed(dlg, control); });
     }
     if (DialogWindow* window = Find(dlg)) {
         window->RemoveChild(control);
