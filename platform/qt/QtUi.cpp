@@ -101,18 +101,17 @@ private:
 };
 
 void QtUi::Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Dialog& dlg = window.Logic();
-    const bool command = &dlg == mainWindow_ && message != WM_DEVICECHANGE;
-    if (command && runner_.Running()) {
-        // Whatever reached the main dialog while a command runs is not a command of the user's:
-        // the user's input to it is held off, and its boxes are modal over it.
+    if (runner_.InputHeld()) {
+        // A command is busy on its own thread: user input is held off, and nothing else may run
+        // the logic beside it either (device changes wait for the next poll).
         return;
     }
-    if (command) {
+    Dialog& dlg = window.Logic();
+    if (&dlg == mainWindow_ && message != WM_DEVICECHANGE) {
         runner_.Run([&] { dlg.WindowProc(message, wParam, lParam); });
     } else {
-        // Device changes, and what reaches the boxes a command shows, are handled at once, as
-        // a window procedure called from a nested message loop would handle them.
+        // Device changes, and what reaches the dialogs and boxes a command shows, are handled at
+        // once, as a window procedure called from a nested message loop would handle them.
         dlg.WindowProc(message, wParam, lParam);
     }
     SyncAll();

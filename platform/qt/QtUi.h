@@ -66,8 +66,8 @@ public:
     void SyncAll();
 
     // Sends a message to a dialog's logic. A command to the main dialog runs on the command
-    // runner; while one runs, the main dialog takes no other command (only device changes, and
-    // what the boxes the command shows are told). Returns when the logic has handled it.
+    // runner; while it is busy (not waiting for a Ui call) nothing reaches the logic. Returns
+    // when the logic has handled it.
     void Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lParam);
     // True while a command runs and is not waiting for a Ui call (user input is held off then).
     bool InputHeld() const { return runner_.InputHeld(); }
