@@ -85,6 +85,7 @@ inline constexpr UINT DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 // Window messages the dialogs route.
 inline constexpr UINT WM_PAINT = 0x000F;
+inline constexpr UINT WM_SETCURSOR = 0x0020;
 inline constexpr UINT WM_QUERYDRAGICON = 0x0037;
 inline constexpr UINT WM_INITDIALOG = 0x0110;
 inline constexpr UINT WM_COMMAND = 0x0111;

@@ -11,7 +11,6 @@ namespace platform::win32 {
 namespace {
 
 constexpr std::uint32_t SystemCommandMask = 0xFFF0;
-constexpr std::uint32_t WM_SETCURSOR_ = 0x0020;
 
 } // namespace
 
@@ -58,7 +57,7 @@ public:
         if (showing_) {
             return false; // notifications of our own changes to the controls
         }
-        if (message == WM_SETCURSOR_) {
+        if (message == WM_SETCURSOR) {
             if (!ui_.WaitCursorWanted()) {
                 return false;
             }

@@ -5,6 +5,7 @@ Used by tests/gui (the Qt program) and tests/windows (the Windows program under 
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -128,6 +129,30 @@ def release_key(d, key):
     d.run("xdotool", "keyup", key, check=False)
 
 
+def probes_see_a_stopped_program(d, probe, pid, window):
+    """The probes measure: a stopped program answers neither."""
+    os.kill(pid, signal.SIGSTOP)
+    try:
+        stopped = (measure(probe, d, "ping", window, 500), measure(probe, d, "expose", window, 500))
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    if stopped != (None, None):
+        raise Failure(f"a stopped program seemed to answer: {stopped}")
+
+
+def click_until(d, click, title, what):
+    """Clicks until a window with this title opens: a program busy with a slow card drops the
+    clicks it gets meanwhile (its wait cursor says so)."""
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline:
+        click()
+        try:
+            return d.window(title, timeout=1)
+        except Failure:
+            pass
+    raise Failure(f"{what} never answered a click")
+
+
 def watch_liveness(d, probe, window, done, move_shot, click_held):
     """Samples the window's answers to a ping and to being uncovered until done(); meanwhile moves
     it once through the window manager and makes one click that must be held off (click_held).
@@ -178,6 +203,22 @@ def check_liveness(pings, exposes, took, moved, clicked, what):
         raise Failure(f"the window answered later than {LIMIT_MS} ms: {late}")
     if not moved or not clicked:
         raise Failure("the operation ended before the move and the click were tried")
+
+
+def main(options, modes, wm_config=None, tools=(), before=None):
+    """The command line of a window test: MODE and --OPTION for each option (and --delay-ms);
+    runs modes[MODE](args, desktop) on a fresh desktop (after before(args)). Exit code."""
+    import argparse
+    parser = argparse.ArgumentParser()
+    parser.add_argument("mode", choices=sorted(modes))
+    for name in options:
+        parser.add_argument("--" + name, required=True)
+    parser.add_argument("--delay-ms", type=int, default=20)
+    args = parser.parse_args()
+    if before is not None:
+        before(args)
+    os.makedirs(args.work, exist_ok=True)
+    return run(args.mode, lambda d: modes[args.mode](args, d), args.screenshots, wm_config, tools)
 
 
 def run(mode, test, shots, wm_config=None, tools=()):

@@ -14,16 +14,15 @@ screenshots (one per step, in --screenshots).
 Control positions come from gui_layout (the dialog templates in pixels, as the program computes
 them) plus the window's position on the screen; nothing is a guessed pixel position.
 """
-import argparse
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
-from desktop import Failure, check_liveness, key_to_window, measure, release_key, run, watch_liveness
+from desktop import (Failure, check_liveness, click_until, key_to_window, main, probes_see_a_stopped_program,
+                     release_key, watch_liveness)
 
 class Program:
     """flashkeeper3 on the simulated PC, with the control positions of its dialogs."""
@@ -238,27 +237,10 @@ def liveness(args, d):
     p = Program(args, d, pc, delay_ms=args.delay_ms)
     try:
         p.select_card("live-01-")
-        # The probes measure: a stopped program answers neither.
-        os.kill(p.process.pid, signal.SIGSTOP)
-        try:
-            stopped = (measure(args.probe, d, "ping", p.main, 500), measure(args.probe, d, "expose", p.main, 500))
-        finally:
-            os.kill(p.process.pid, signal.SIGCONT)
-        if stopped != (None, None):
-            raise Failure(f"a stopped program seemed to answer: {stopped}")
-
-        # The selection goes on reading the slow card after its dialog closes, and clicks are
-        # dropped until it ends (the wait cursor shows it): click Backup until it answers.
-        deadline = time.monotonic() + 120
-        save = None
-        while save is None:
-            if time.monotonic() > deadline:
-                raise Failure("Backup never answered a click")
-            p.click_control(p.main, 147, 1014)
-            try:
-                save = d.window("Save As", timeout=1)
-            except Failure:
-                pass
+        probes_see_a_stopped_program(d, args.probe, p.process.pid, p.main)
+        # The selection goes on reading the slow card after its dialog closes: Backup answers
+        # once it has ended.
+        save = click_until(d, lambda: p.click_control(p.main, 147, 1014), "Save As", "Backup")
         d.shot("live-02-backup-save-dialog")
         d.type("SLOW")
         d.gone(save)
@@ -280,17 +262,6 @@ def liveness(args, d):
     check_liveness(*figures, f"backup on the slow card (call delay {args.delay_ms} ms)")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["workflow", "liveness"])
-    for name in ("program", "simpc", "vhbtool", "layout", "probe", "installation", "work", "screenshots"):
-        parser.add_argument("--" + name, required=True)
-    parser.add_argument("--delay-ms", type=int, default=20)
-    args = parser.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    return run(args.mode, lambda d: workflow(args, d) if args.mode == "workflow" else liveness(args, d),
-               args.screenshots)
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(("program", "simpc", "vhbtool", "layout", "probe", "installation", "work", "screenshots"),
+                  {"workflow": workflow, "liveness": liveness}))

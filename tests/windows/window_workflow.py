@@ -14,17 +14,16 @@ backups checked with vhbtool, screenshots of every step (in --screenshots), no c
             answer the desktop's ping and repaint when uncovered within 200 ms, move when the
             window manager moves it, and ignore clicks.
 """
-import argparse
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "gui"))
-from desktop import Failure, check_liveness, key_to_window, measure, release_key, run, watch_liveness  # noqa: E402
+from desktop import (Failure, check_liveness, click_until, key_to_window, main,  # noqa: E402
+                     probes_see_a_stopped_program, release_key, watch_liveness)
 
 WINE_RUN = os.path.join(HERE, "..", "..", "cmake", "wine-run.sh")
 PROGRAM = "C:\\ZEL\\VoxHarbor\\flashkeeper3.exe"
@@ -246,6 +245,16 @@ def choose_card(w, d, shot_prefix):
     w.no_crash()
 
 
+def initialize(w, question_shot, advice_shot):
+    """Initialize up to the format dialog (which Wine's shell does not have)."""
+    w.click(MAIN, INITIALIZE)
+    w.answer("You are about to re-format the VoxHarbor card.  Do you want to continue?", IDYES,
+             f"{question_shot}-initialize-question")
+    w.answer("The next dialog will show the Format options.  Please select the 'FAT' (not 'FAT32') for the "
+             "File System type.  The 'FAT' option must be selected or the VoxHarbor card will not work in "
+             "the system.", IDOK, f"{advice_shot}-format-advice")
+
+
 def workflow(args, d):
     w, card, card_type = setup(args, d)
     main = w.start()
@@ -308,37 +317,30 @@ def workflow(args, d):
         f.write(b"0120\r\n")
     w.wine("cmd", "/c", "attrib", "+r", "+h", "+s", "E:\\VM\\MBOX.DAT")
 
-    # Restore answered No: messages and greetings back, the card's own prompts kept.
-    w.click(MAIN, RESTORE)
-    d.window("Open")
-    d.shot("07-restore-open-dialog")
-    d.type("WINFLOW.vhb")
-    w.answer(question("1.10\r", "1.20\r"), IDNO, "08-restore-question-no")
-    w.answer("Restore Complete.", IDOK, "09-restore-no-complete")
-    want = dict(backed_up, **{os.path.join("VM", "NEW.TXT"): b"new",
-                              os.path.join("VM", "PROMPTS", "0", "0", "0", "VERSION.TXT"): b"0120\r\n"})
-    if differences(tree(card), want):
-        raise Failure(f"after Restore (No) the card differs in {differences(tree(card), want)}")
-    w.expect(MAIN, PROMPT, "1.20\r")
-
-    # Restore answered Yes: the backup's prompts too.
-    w.click(MAIN, RESTORE)
-    d.window("Open")
-    d.type("WINFLOW.vhb")
-    w.answer(question("1.10\r", "1.20\r"), IDYES, "10-restore-question-yes")
-    w.answer("Restore Complete.", IDOK, "11-restore-yes-complete")
-    want = dict(backed_up, **{os.path.join("VM", "NEW.TXT"): b"new"})
-    if differences(tree(card), want):
-        raise Failure(f"after Restore (Yes) the card differs in {differences(tree(card), want)}")
-    w.expect(MAIN, PROMPT, "1.10\r")
+    # Restore answered No (messages and greetings back, the card's own prompts kept), then Yes
+    # (the backup's prompts too).
+    new_file = {os.path.join("VM", "NEW.TXT"): b"new"}
+    version = {os.path.join("VM", "PROMPTS", "0", "0", "0", "VERSION.TXT"): b"0120\r\n"}
+    for answer, shots, want, prompts in ((IDNO, ("07", "08", "09"), dict(backed_up, **new_file, **version), "1.20\r"),
+                                         (IDYES, ("10", "11", "12"), dict(backed_up, **new_file), "1.10\r")):
+        w.click(MAIN, RESTORE)
+        d.window("Open")
+        d.shot(f"{shots[0]}-restore-open-dialog")
+        d.type("WINFLOW.vhb")
+        said = "yes" if answer == IDYES else "no"
+        w.answer(question("1.10\r", "1.20\r"), answer, f"{shots[1]}-restore-question-{said}")
+        w.answer("Restore Complete.", IDOK, f"{shots[2]}-restore-{said}-complete")
+        if differences(tree(card), want):
+            raise Failure(f"after Restore ({shots}) the card differs in {differences(tree(card), want)}")
+        w.expect(MAIN, PROMPT, prompts)
 
     # Update: the shipped prompts, version 1.20.
     w.click(MAIN, UPDATE)
     d.window("Open")
-    d.shot("12-update-open-dialog")
+    d.shot("13-update-open-dialog")
     d.type("PromptUpdateVer1_2.vhp")
-    w.answer(question("1.20", "1.10\r"), IDYES, "13-update-question")
-    w.answer("Prompt Update complete.", IDOK, "14-update-complete")
+    w.answer(question("1.20", "1.10\r"), IDYES, "14-update-question")
+    w.answer("Prompt Update complete.", IDOK, "15-update-complete")
     if not (version_file(card) or b"").startswith(b"0120"):
         raise Failure(f"the update left the version file {version_file(card)}")
     w.expect(MAIN, PROMPT, "1.20")
@@ -355,35 +357,25 @@ def workflow(args, d):
     w.click(MAIN, RESTORE)
     d.window("Open")
     d.type("DAMAGED.vhb")
-    w.answer(DAMAGED, IDOK, "15-damaged-archive-refused", contains=True)
+    w.answer(DAMAGED, IDOK, "16-damaged-archive-refused", contains=True)
     if differences(tree(card), before):
         raise Failure(f"the damaged archive changed the card: {differences(tree(card), before)}")
 
     # Initialize: Wine has no format dialog, so the format reads as cancelled: a card that
     # keeps its prompts gets nothing installed...
-    w.click(MAIN, INITIALIZE)
-    w.answer("You are about to re-format the VoxHarbor card.  Do you want to continue?", IDYES,
-             "16-initialize-question")
-    w.answer("The next dialog will show the Format options.  Please select the 'FAT' (not 'FAT32') for the "
-             "File System type.  The 'FAT' option must be selected or the VoxHarbor card will not work in "
-             "the system.", IDOK, "17-format-advice")
+    initialize(w, "17", "18")
     d.wait(lambda: w.status() == "Ready", "the status bar to read Ready", timeout=60)
     time.sleep(1)
     if d.windows(BOX) or differences(tree(card), before):
         raise Failure("Initialize without a format changed the card or said something")
-    d.shot("18-initialize-kept-prompts")
+    d.shot("19-initialize-kept-prompts")
     # ...a card without prompts gets the initial file structure.
     shutil.rmtree(os.path.join(card, "VM", "PROMPTS"))
-    w.click(MAIN, INITIALIZE)
-    w.answer("You are about to re-format the VoxHarbor card.  Do you want to continue?", IDYES,
-             "19-initialize-question")
-    w.answer("The next dialog will show the Format options.  Please select the 'FAT' (not 'FAT32') for the "
-             "File System type.  The 'FAT' option must be selected or the VoxHarbor card will not work in "
-             "the system.", IDOK, "20-format-advice")
+    initialize(w, "20", "21")
     d.wait(lambda: version_file(card) is not None and w.status() == "Ready",
            "the initial prompts on the card", timeout=60)
     w.expect(MAIN, PROMPT, "1.10")
-    d.shot("21-initialized")
+    d.shot("22-initialized")
     w.no_crash()
 
     # About from the system menu (its last item), then Close from it.
@@ -391,11 +383,11 @@ def workflow(args, d):
     about = d.window(ABOUT)
     w.fits(ABOUT)
     w.expect(ABOUT, "-", "Version 1.2")
-    d.shot("22-about")
+    d.shot("23-about")
     w.click(ABOUT, IDOK)
     d.gone(about)
     w.no_crash()
-    d.shot("23-before-close")
+    d.shot("24-before-close")
     w.close()
     if main in d.windows(MAIN):
         raise Failure("the main window stayed after Close")
@@ -406,26 +398,10 @@ def liveness(args, d):
     w, card, _ = setup(args, d)
     main = w.start(delay_ms=args.delay_ms)
     choose_card(w, d, "live-01-")
-    # The probes measure: a stopped program answers neither.
-    os.kill(w.program.pid, signal.SIGSTOP)
-    try:
-        stopped = (measure(args.x11_probe, d, "ping", main, 500), measure(args.x11_probe, d, "expose", main, 500))
-    finally:
-        os.kill(w.program.pid, signal.SIGCONT)
-    if stopped != (None, None):
-        raise Failure(f"a stopped program seemed to answer: {stopped}")
-    # The selection goes on reading the slow card after its dialog closes, and clicks are
-    # dropped until it ends: click Backup until it answers.
-    deadline = time.monotonic() + 120
-    save = None
-    while save is None:
-        if time.monotonic() > deadline:
-            raise Failure("Backup never answered a click")
-        w.click(MAIN, BACKUP)
-        try:
-            save = d.window("Save As", timeout=1)
-        except Failure:
-            pass
+    probes_see_a_stopped_program(d, args.x11_probe, w.program.pid, main)
+    # The selection goes on reading the slow card after its dialog closes: Backup answers once it
+    # has ended.
+    save = click_until(d, lambda: w.click(MAIN, BACKUP), "Save As", "Backup")
     d.shot("live-02-backup-save-dialog")
     d.type("SLOW")
     d.gone(save)
@@ -441,19 +417,12 @@ def liveness(args, d):
     check_liveness(*figures, f"backup on the slowed card under Wine (call delay {args.delay_ms} ms)")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["workflow", "liveness"])
-    for name in ("prefix", "probe", "simpc", "vhbtool", "x11-probe", "installation", "work", "screenshots"):
-        parser.add_argument("--" + name, required=True)
-    parser.add_argument("--delay-ms", type=int, default=20)
-    args = parser.parse_args()
+def own_card_namespace(args):
     if not own_mount_namespace():
         print("no mount namespace: the card is a plain folder of the build machine's size")
-    os.makedirs(args.work, exist_ok=True)
-    return run(args.mode, lambda d: workflow(args, d) if args.mode == "workflow" else liveness(args, d),
-               args.screenshots, os.path.join(HERE, "openbox-rc.xml"), tools=("wine", "wineserver"))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(("prefix", "probe", "simpc", "vhbtool", "x11-probe", "installation", "work", "screenshots"),
+                  {"workflow": workflow, "liveness": liveness}, os.path.join(HERE, "openbox-rc.xml"),
+                  ("wine", "wineserver"), own_card_namespace))
