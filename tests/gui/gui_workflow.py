@@ -4,9 +4,10 @@ person drives it: the mouse (and typing a file name) at screen positions through
 Results are read from outside: windows found by their titles, files on the simulated PC and
 screenshots (one per step, in --screenshots).
 
-  workflow  Select (Cancel; again, choose the card in the list, OK), Backup (type a name,
-            "Backup Complete."), Update (answer Yes), Restore (answer Yes), Initialize (format
-            dialog), About from the system menu, Close from the system menu.
+  workflow  Select (Cancel; Esc sent to the dialog itself; again, choose the card in the list,
+            OK), Backup (type a name, "Backup Complete."), Update (answer Yes), Restore (answer
+            Yes), Initialize (format dialog), About from the system menu, Close from the system
+            menu.
   liveness  A slow card (every file call delayed) makes a Backup take at least 10 s; meanwhile
             the window must answer the desktop's ping and repaint when uncovered within 200 ms,
             move when the window manager moves it, and ignore clicks.
