@@ -481,7 +481,7 @@ def fit_once(args, d, pc, scale, prefix):
         p.click_control(about, 100, 1)
         d.gone(about)
         p.select_card(prefix, fits=fits)
-        if scale == 1 and d.size == (1280, 800):
+        if scale == 1.5 and d.size == (1280, 800):
             d.shot("main-window", window=p.main)
 
         save = p.open_by(1014, "Save As")  # Backup, under a name too long to be written
