@@ -20,6 +20,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/flashkeeper3.svg
 # AppStream: the screenshot is the main window as the GUI test shows it; its size is read from
 # the picture, which is published beside the package at the address the metadata names.
 set(FK_SCREENSHOT ${CMAKE_SOURCE_DIR}/packaging/screenshots/main-window.png)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${FK_SCREENSHOT})
 file(READ ${FK_SCREENSHOT} png_size OFFSET 16 LIMIT 8 HEX)
 string(SUBSTRING ${png_size} 0 8 width_hex)
 string(SUBSTRING ${png_size} 8 8 height_hex)
