@@ -3,6 +3,7 @@
 #include "platform/qt/Artwork.h"
 #include "platform/qt/DialogWindow.h"
 #include "platform/qt/FormatDialog.h"
+#include "platform/qt/ScreenFit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -300,6 +301,7 @@ INT_PTR QtUi::RunModal(Dialog& dlg) {
                                                          : QRect();
         if (area.isValid()) {
             window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+            FitToScreen(*window, owner);
         }
         window->FocusFirstTabStop();
         if (owner != nullptr) {
@@ -395,7 +397,7 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view te
     box.setObjectName(QStringLiteral("messageBox"));
     box.setWindowTitle(QString::fromLatin1(MessageBoxCaption));
     box.setTextFormat(Qt::PlainText);
-    box.setText(QString::fromStdString(std::string(text)));
+    box.setText(WithBreaksInLongWords(QString::fromStdString(std::string(text))));
     box.setIcon(QMessageBox::NoIcon);
     QAbstractButton* first = nullptr;
     if (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) {
@@ -485,6 +487,7 @@ BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
     if (!preset.isEmpty() && !preset.contains(QLatin1Char('*')) && !preset.contains(QLatin1Char('?'))) {
         dialog.selectFile(preset);
     }
+    FitFileDialog(dialog, dialog.parentWidget());
     if (dialog.exec() != QDialog::Accepted) {
         return FALSE;
     }

@@ -20,13 +20,14 @@ class Failure(Exception):
 class Desktop:
     """Xvfb with openbox, on a display Xvfb picks itself."""
 
-    def __init__(self, shots, wm_config=None):
+    def __init__(self, shots, size="1280x1024", wm_config=None):
         self.shots = shots
         self.on_close = []  # what to stop before the display goes (after a failure's screenshot)
+        self.size = tuple(int(v) for v in size.split("x"))
         self.pid = 0  # of the program being driven
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", size + "x24", "-nolisten", "tcp"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         number = b""
@@ -99,16 +100,42 @@ class Desktop:
         return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
                 int(values["Width"]), int(values["Height"]))
 
+    def frame(self, window):
+        """The window with the frame the window manager put around it: x, y, width, height."""
+        x, y, w, h = self.geometry(window)
+        out = self.run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS", check=False)
+        left, right, top, bottom = ([int(v) for v in out.split("=")[1].split(",")] if "=" in out
+                                    else (0, 0, 0, 0))
+        return x - left, y - top, w + left + right, h + top + bottom
+
+    def check_on_screen(self, window, what):
+        x, y, w, h = self.frame(window)
+        sw, sh = self.size
+        if x < 0 or y < 0 or x + w > sw or y + h > sh:
+            raise Failure(f"{what} at {w}x{h}+{x}+{y} does not fit the {sw}x{sh} screen")
+        return f"{w}x{h}+{x}+{y}"
+
+    def darkest(self, picture, x, y, w, h):
+        """The darkest grey level (0 black to 1 white) in a rectangle of a screenshot."""
+        return float(self.run("convert", picture, "-crop", f"{w}x{h}+{x}+{y}", "-colorspace", "gray",
+                              "-format", "%[fx:minima]", "info:"))
+
     def click(self, x, y, button=1):
         self.run("xdotool", "mousemove", "--sync", str(x), str(y), "click", str(button))
 
-    def type(self, text):
-        self.run("xdotool", "type", "--delay", "20", text)
+    def type(self, text, delay_ms=20):
+        self.run("xdotool", "type", "--delay", str(delay_ms), text)
         self.run("xdotool", "key", "Return")
 
-    def shot(self, name):
+    def shot(self, name, window=None):
+        """The screen, or one window with its frame."""
         os.makedirs(self.shots, exist_ok=True)
-        self.run("import", "-window", "root", os.path.join(self.shots, name + ".png"))
+        path = os.path.join(self.shots, name + ".png")
+        self.run("import", "-window", "root", path)
+        if window is not None:
+            x, y, w, h = self.frame(window)
+            self.run("convert", path, "-crop", f"{w}x{h}+{x}+{y}", "+repage", path)
+        return path
 
 
 def measure(probe, d, what, window, timeout_ms=2000):
@@ -205,9 +232,10 @@ def check_liveness(pings, exposes, took, moved, clicked, what):
         raise Failure("the operation ended before the move and the click were tried")
 
 
-def main(options, modes, wm_config=None, tools=(), before=None):
+def main(options, modes, wm_config=None, tools=(), before=None, standalone=()):
     """The command line of a window test: MODE and --OPTION for each option (and --delay-ms);
-    runs modes[MODE](args, desktop) on a fresh desktop (after before(args)). Exit code."""
+    runs modes[MODE](args, desktop) on a fresh desktop (after before(args)), or modes[MODE](args)
+    for a mode in standalone, which makes its own desktops. Exit code."""
     import argparse
     parser = argparse.ArgumentParser()
     parser.add_argument("mode", choices=sorted(modes))
@@ -218,6 +246,13 @@ def main(options, modes, wm_config=None, tools=(), before=None):
     if before is not None:
         before(args)
     os.makedirs(args.work, exist_ok=True)
+    if args.mode in standalone:
+        try:
+            modes[args.mode](args)
+        except Failure as failure:
+            print(f"FAILED: {failure}", file=sys.stderr)
+            return 1
+        return 0
     return run(args.mode, lambda d: modes[args.mode](args, d), args.screenshots, wm_config, tools)
 
 
@@ -230,7 +265,7 @@ def run(mode, test, shots, wm_config=None, tools=()):
     stale = os.path.join(shots, f"failed-{mode}.png")
     if os.path.exists(stale):
         os.remove(stale)
-    d = Desktop(shots, wm_config)
+    d = Desktop(shots, wm_config=wm_config)
     try:
         test(d)
     except Failure as failure:

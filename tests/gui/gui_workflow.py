@@ -11,6 +11,11 @@ screenshots (one per step, in --screenshots).
   liveness  A slow card (every file call delayed) makes a Backup take at least 10 s; meanwhile
             the window must answer the desktop's ping and repaint when uncovered within 200 ms,
             move when the window manager moves it, and ignore clicks.
+  fit       On screens of 1280x800 and 1024x768 at scale factors 1, 1.5 and 2: every window the
+            program opens (main window, About, Select and its list, Save As, Open, message boxes,
+            the format dialog) lies on the screen with its frame, and the message box naming a
+            251-character backup name keeps its text inside. Also saves the main window as the
+            picture of the program (main-window.png).
 
 Control positions come from gui_layout (the dialog templates in pixels, as the program computes
 them) plus the window's position on the screen; nothing is a guessed pixel position.
@@ -22,39 +27,54 @@ import subprocess
 import sys
 import time
 
-from desktop import (Failure, check_liveness, click_until, key_to_window, main, probes_see_a_stopped_program,
+from desktop import (Desktop, Failure, check_liveness, click_until, key_to_window, main, probes_see_a_stopped_program,
                      release_key, watch_liveness)
 
 class Program:
     """flashkeeper3 on the simulated PC, with the control positions of its dialogs."""
 
-    def __init__(self, args, desktop, pc, delay_ms=0):
+    def __init__(self, args, desktop, pc, delay_ms=0, scale=1):
         self.desktop = desktop
+        self.scale = scale  # QT_SCALE_FACTOR: the layout's pixels are this many screen pixels
         layout = subprocess.run([args.layout], env=desktop.env, capture_output=True, text=True, check=True)
         self.layout = json.loads(layout.stdout)
         env = dict(desktop.env)
         env["VOXHARBOR_SIMULATED_PC"] = pc
         env["VOXHARBOR_SIM_CALL_DELAY_MS"] = str(delay_ms)
+        if scale != 1:
+            env["QT_SCALE_FACTOR"] = str(scale)
         self.process = subprocess.Popen([args.program], env=env)
         desktop.pid = self.process.pid
         self.main = desktop.window("ZEL VoxHarbor Utility", timeout=30)
         size = self.desktop.geometry(self.main)[2:]
-        if list(size) != self.layout["147"]["size"]:
-            raise Failure(f"main window is {size}, the layout helper computed {self.layout['147']['size']}")
+        expected = [round(v * scale) for v in self.layout["147"]["size"]]
+        if any(abs(a - b) > scale for a, b in zip(size, expected)):
+            raise Failure(f"main window is {size}, the layout helper computed {expected}")
 
     def control(self, window, template, control_id):
         """Screen position of the centre of a template control."""
         x, y, _, _ = self.desktop.geometry(window)
         cx, cy, cw, ch = self.layout[str(template)]["controls"][str(control_id)]
-        return x + cx + cw // 2, y + cy + ch // 2
+        return x + round((cx + cw // 2) * self.scale), y + round((cy + ch // 2) * self.scale)
 
     def click_control(self, window, template, control_id):
         self.desktop.click(*self.control(window, template, control_id))
 
+    def open_by(self, control_id, title):
+        """Clicks a button of the main window until the window it opens comes: a click made while
+        the last command is still ending is dropped, as the wait cursor says."""
+        for _ in range(20):
+            self.click_control(self.main, 147, control_id)
+            try:
+                return self.desktop.window(title, timeout=2)
+            except Failure:
+                pass
+        raise Failure(f'no window "{title}" came for button {control_id}')
+
     def click_button(self, window, kind, text):
         """A button of a window laid out by Qt (message box, format dialog)."""
         x, y, w, h = self.desktop.geometry(window)
-        from_middle, from_right, from_bottom = self.layout[kind][text]
+        from_middle, from_right, from_bottom = (round(v * self.scale) for v in self.layout[kind][text])
         bx = x + w - from_right if kind == "format" else x + w // 2 + from_middle
         self.desktop.click(bx, y + h - from_bottom)
 
@@ -74,9 +94,10 @@ class Program:
         menu = self.desktop.wait(lambda: next((w for w in self.desktop.windows_any() if w not in known), None),
                                  "the system menu")
         mx, my, mw, mh = self.desktop.geometry(menu)
-        return menu, (mx + mw // 2, my + mh - 8) if item_from_bottom else (mx + mw // 2, my + 10)
+        return menu, ((mx + mw // 2, my + mh - round(8 * self.scale)) if item_from_bottom
+                      else (mx + mw // 2, my + round(10 * self.scale)))
 
-    def select_card(self, shot_prefix, cancel_first=False):
+    def select_card(self, shot_prefix, cancel_first=False, fits=None):
         d = self.desktop
         if cancel_first:
             self.click_control(self.main, 147, 1025)
@@ -100,9 +121,12 @@ class Program:
         sx, sy, _, _ = d.geometry(select)
         lx, ly, lw, _ = self.layout["148"]["controls"]["1018"]
         known = set(d.windows_any())
-        d.click(sx + lx + lw // 2, sy + ly + 8)
+        d.click(sx + round((lx + lw // 2) * self.scale), sy + round((ly + 8) * self.scale))
         popup = d.wait(lambda: next((w for w in d.windows_any() if w not in known), None), "the drive list")
         d.shot(shot_prefix + "select-list")
+        if fits is not None:
+            fits["Select"] = d.check_on_screen(select, "the Select dialog")
+            fits["drive list"] = d.check_on_screen(popup, "the drive list")
         px, py, pw, ph = d.geometry(popup)
         d.click(px + pw // 2, py + ph // 4)  # the first of the two drives: the card E:
         d.gone(popup)
@@ -263,6 +287,98 @@ def liveness(args, d):
     check_liveness(*figures, f"backup on the slow card (call delay {args.delay_ms} ms)")
 
 
+# The screens and scale factors the windows must fit, and the name of a backup whose path is
+# too long to be written (251 characters, with ".vhb" and ".tmp" more than a file name may be).
+FIT_SCREENS = ("1280x800", "1024x768")
+FIT_SCALES = (1, 1.5, 2)
+LONG_NAME = "B" * 251
+
+
+def fit_once(args, d, pc, scale, prefix):
+    """Opens every window on one screen at one scale; returns each window's frame on the screen."""
+    fits = {}
+    p = Program(args, d, pc, scale=scale)
+    try:
+        fits["main window"] = d.check_on_screen(p.main, "the main window")
+        menu, about_item = p.system_menu(item_from_bottom=True)
+        fits["system menu"] = d.check_on_screen(menu, "the system menu")
+        d.click(*about_item)
+        about = d.window("About ZEL VoxHarbor Utility")
+        fits["About"] = d.check_on_screen(about, "the About box")
+        p.click_control(about, 100, 1)
+        d.gone(about)
+        p.select_card(prefix, fits=fits)
+        if scale == 1.5 and d.size == (1280, 800):
+            d.shot("main-window", window=p.main)
+
+        save = p.open_by(1014, "Save As")  # Backup, under a name too long to be written
+        fits["Save As"] = d.check_on_screen(save, "the Save As dialog")
+        d.shot(prefix + "save-as")
+        d.type(LONG_NAME, delay_ms=2)
+        d.gone(save)
+        box = d.window("flashkeeper3", timeout=60)
+        fits["message box"] = d.check_on_screen(box, "the message box")
+        # Its text is black on the grey face: some must show, and none may reach the right edge.
+        picture = d.shot(prefix + "long-path")
+        x, y, w, h = d.geometry(box)
+        text_height = h - round(45 * scale)  # above the button row
+        edge = round(5 * scale)
+        if d.darkest(picture, x + 2, y + 2, w // 2, text_height) > 0.3:
+            raise Failure("no text in the message box")
+        if d.darkest(picture, x + w - edge, y + 2, edge - 1, text_height) < 0.5:
+            raise Failure(f"the message box's text runs past its right edge (see {picture})")
+        p.click_button(box, "MB_OK", "OK")
+        d.gone(box)
+
+        opened = p.open_by(1016, "Open")  # Restore: the open dialog, cancelled
+        fits["Open"] = d.check_on_screen(opened, "the Open dialog")
+        d.shot(prefix + "open")
+        d.run("xdotool", "key", "Escape")
+        d.gone(opened)
+
+        box = p.open_by(1017, "flashkeeper3")  # Initialize: its question and advice, the format dialog
+        fits["question"] = d.check_on_screen(box, "the Initialize question")
+        p.click_button(box, "MB_YESNO", "Yes")
+        d.gone(box)
+        p.answer("MB_OK", "OK")
+        fmt = d.window("Format Removable Disk \\(E:\\)")
+        fits["format dialog"] = d.check_on_screen(fmt, "the format dialog")
+        d.shot(prefix + "format")
+        p.click_button(fmt, "format", "Close")
+        d.gone(fmt)
+
+        menu, close_item = p.system_menu(item_from_bottom=False)
+        d.click(*close_item)
+        p.wait_exit()
+    except Failure:
+        d.shot("failed-fit")
+        raise
+    finally:
+        p.kill()
+    return fits
+
+
+def fit(args):
+    pc = make_pc(args, "fit-pc")
+    # A backup for the file dialogs to list, with its size, type and date.
+    shutil.copy(os.path.join(args.installation, "InitializedFileStruct.vhb"),
+                os.path.join(pc, "C", "ZEL", "VoxHarbor", "Backup", "INITIAL.vhb"))
+    table = []
+    for size in FIT_SCREENS:
+        for scale in FIT_SCALES:
+            d = Desktop(args.screenshots, size)
+            try:
+                fits = fit_once(args, d, pc, scale, f"fit-{size}-{scale}-")
+            except Failure as failure:
+                raise Failure(f"{size} at scale {scale}: {failure}")
+            finally:
+                d.close()
+            table.append((size, scale, fits))
+    print("window frames on the screen (width x height + x + y):")
+    for size, scale, fits in table:
+        print(f"  {size} scale {scale}: " + ", ".join(f"{k} {v}" for k, v in fits.items()))
+
+
 if __name__ == "__main__":
     sys.exit(main(("program", "simpc", "vhbtool", "layout", "probe", "installation", "work", "screenshots"),
-                  {"workflow": workflow, "liveness": liveness}))
+                  {"workflow": workflow, "liveness": liveness, "fit": fit}, standalone=("fit",)))
