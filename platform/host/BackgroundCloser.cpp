@@ -21,6 +21,9 @@ BackgroundCloser::~BackgroundCloser() {
 
 void BackgroundCloser::Close(int fd) {
     std::unique_lock<std::mutex> lock(mutex_);
+    // Each descriptor waiting here is still open: beyond a few, the caller waits for room, so that
+    // a quick writer of small files never runs the process out of descriptors.
+    room_.wait(lock, [this] { return queue_.size() < most_; });
     queue_.push_back(fd);
     if (idle_ < queue_.size() && threads_.size() < most_) {
         try {
@@ -57,6 +60,7 @@ void BackgroundCloser::Serve() {
         queue_.pop_front();
         ++closing_;
         lock.unlock();
+        room_.notify_one();
         (void)::close(fd);
         lock.lock();
         --closing_;

@@ -25,7 +25,8 @@ public:
     BackgroundCloser& operator=(const BackgroundCloser&) = delete;
 
     // Takes fd over and closes it. The closes begin in the order they were handed over, so the
-    // write-back each one starts does too. Only for a close whose result is of no interest.
+    // write-back each one starts does too. Only for a close whose result is of no interest. Waits
+    // while as many descriptors as there are threads wait to be closed already.
     void Close(int fd);
     // Returns once every descriptor handed over so far is closed.
     void Wait();
@@ -37,6 +38,7 @@ private:
     std::mutex mutex_;
     std::condition_variable work_;
     std::condition_variable done_;
+    std::condition_variable room_;
     std::deque<int> queue_;
     std::size_t idle_ = 0;
     std::size_t closing_ = 0;

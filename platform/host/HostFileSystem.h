@@ -145,7 +145,7 @@ private:
     void CloseHeld(int fd, std::uint64_t dev);
     // Whether each card (by device) is mounted with "flush"; asked once per card and operation.
     std::map<std::uint64_t, bool> flushesEachClose_;
-    BackgroundCloser closer_{16};
+    BackgroundCloser closer_{32};
 
     // A listing (FindFirstFile). On a FAT card it keeps its folder open while it lasts: the file it
     // has just returned, named as the listing's folder text and its name, is opened right there
