@@ -26,7 +26,7 @@ commands (read and written, as QEMU's throttle counts them) are printed for the 
 import argparse
 import os
 import re
-import shlex
+import subprocess
 import sys
 import time
 
@@ -151,10 +151,6 @@ def reader_main(a, build, full, empty):
     speed = ReaderSpeed(a.read_mb, a.write_mb, a.iops)
     bench = os.path.join(build, a.preset, "bench", "flashkeeper3_bench")
     vhbtool = os.path.join(build, a.preset, "tools", "vhbtool", "vhbtool")
-    for program in (bench, vhbtool):
-        if not os.path.exists(program):
-            sys.exit("%s is missing: cmake --preset %s && cmake --build --preset %s --target "
-                     "flashkeeper3_bench vhbtool" % (program, a.preset, a.preset))
     fill = lambda text: text.replace("{bench}", bench).replace("{vhbtool}", vhbtool)
     started = time.monotonic()
     # RAM for the tree the floor copies, the backup and the two installation archives, beside the
@@ -270,6 +266,11 @@ def main():
     p.add_argument("--iops", type=int, default=2000)
     a = p.parse_args()
     build = os.path.join(ROOT, "build")
+    # The programs of the guest, built (or brought up to date) first: a clean clone needs nothing more.
+    if not os.path.exists(os.path.join(build, a.preset, "build.ninja")):
+        subprocess.run(["cmake", "--preset", a.preset], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "--preset", a.preset, "-j%d" % (os.cpu_count() or 2), "--target",
+                    "flashkeeper3_bench", "vhbtool"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     cards = os.path.join(build, "vm", "cards")
     os.makedirs(cards, exist_ok=True)
     full, empty = os.path.join(cards, "bench-full.img"), os.path.join(cards, "bench-empty.img")
