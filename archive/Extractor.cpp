@@ -328,7 +328,14 @@ bool Extraction::Run() {
     // Slot 0's last of all: its version is the one the card shows.
     std::stable_partition(versionFiles_.begin(), versionFiles_.end(),
                           [](const VersionFile& held) { return !IsShownVersionFile(held.path); });
-    for (const VersionFile& held : versionFiles_) {
+    for (std::size_t i = 0; i < versionFiles_.size(); ++i) {
+        const VersionFile& held = versionFiles_[i];
+        // Everything else is on the card before the first version file is written, and the other
+        // slots' before slot 0's: an extraction cut off at any point leaves no version that claims
+        // prompts the card lacks, however the card's file system orders its own writes.
+        if ((i == 0 || IsShownVersionFile(held.path)) && !fs_.FlushVolume(cardRoot_)) {
+            return Stop(platform::GetLastError());
+        }
         if (!RestoreHeldBack(held)) {
             return false;
         }

@@ -20,6 +20,11 @@
 // The same steps on the host's file services and two mounted cards (the virtual PC's FAT16 cards):
 // CARD is filled to about 97 % of its free space, Backup and tar -cf write into DIR, Restore and
 // tar -xf go onto EMPTY (emptied before each).
+//
+//   flashkeeper3_bench --fill CARD
+//
+// Only fills the mounted card CARD as --host does, and prints what it holds; bench/vm_bench.py
+// --reader runs the steps itself (the children: --child OPERATION WORK ARCHIVE --host CARD).
 #include "bench/CardTree.h"
 #include "bench/Child.h"
 #include "platform/sim/SimulatedPc.h"
@@ -52,6 +57,7 @@ struct Options {
     bool verify = true;
     std::string hostCard;  // --host: the mounted card to fill and back up
     std::string hostEmpty; // ...and the mounted card to restore onto
+    std::string fillCard;  // --fill: only fill this mounted card
 };
 
 struct Measure {
@@ -71,7 +77,8 @@ void Usage() {
         "usage: flashkeeper3_bench [--megabytes N] [--work DIR] [--repeat R] [--backup-turns T] [--keep]\n"
         "                          [--no-verify]\n"
         "       flashkeeper3_bench --host CARD EMPTY [--work DIR] [--repeat R] [--backup-turns T] [--keep]\n"
-        "                          [--no-verify]\n");
+        "                          [--no-verify]\n"
+        "       flashkeeper3_bench --fill CARD\n");
 }
 
 // Runs argv (in dir when not empty), collects its standard output and waits for it.
@@ -328,32 +335,54 @@ bool MeasureAndReport(const Options& o, double mb, const Steps& s, const Goals& 
     return cat.ok && backup.ok && tarCreate.ok && restore.ok && tarExtract.ok && verified;
 }
 
-int HostMain(const Options& o) {
-    const fs::path work = fs::absolute(o.work);
-    const fs::path card = fs::absolute(o.hostCard);
-    const fs::path empty = fs::absolute(o.hostEmpty);
-    EmptyFolder(work);
+// Fills the mounted card to about 97 % of its free space through the host's file services, with
+// C:'s installation tree in work; false with the reason printed.
+bool FillHostCard(const fs::path& card, const fs::path& work, struct statfs* st, bench::TreeStats* tree) {
     fs::create_directories(work / "data/Prompts");
     fs::create_directories(work / "data/Data");
     fs::create_directories(work / "backup");
     std::ofstream(work / "data/Prompts/PromptUpdateVer1_2.vhp").flush();
     EmptyCard(card);
-    EmptyCard(empty);
-
-    struct statfs st {};
-    if (::statfs(card.c_str(), &st) != 0) {
+    if (::statfs(card.c_str(), st) != 0) {
         std::perror(card.c_str());
+        return false;
+    }
+    const std::uint64_t freeBytes = static_cast<std::uint64_t>(st->f_bavail) * st->f_bsize;
+    std::string error;
+    auto host = bench::HostPlatform(card.string(), work.string(), &error);
+    if (host == nullptr || !bench::MakeCardTree(*host, "E:\\", freeBytes / 100 * 97, tree, &error)) {
+        std::fprintf(stderr, "cannot fill the card: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+int FillMain(const Options& o) {
+    const fs::path work = fs::absolute(o.work);
+    EmptyFolder(work);
+    struct statfs st {};
+    bench::TreeStats tree;
+    if (!FillHostCard(fs::absolute(o.fillCard), work, &st, &tree)) {
         return 1;
     }
-    const std::uint64_t freeBytes = static_cast<std::uint64_t>(st.f_bavail) * st.f_bsize;
+    fs::remove_all(work);
+    std::printf("card of %.0f MB: %llu files in %llu folders, %.1f MB of data (largest file %.1f MB)\n",
+                static_cast<double>(st.f_blocks) * static_cast<double>(st.f_bsize) / 1e6,
+                static_cast<unsigned long long>(tree.files), static_cast<unsigned long long>(tree.folders),
+                static_cast<double>(tree.bytes) / 1e6, static_cast<double>(tree.largest) / 1e6);
+    return 0;
+}
+
+int HostMain(const Options& o) {
+    const fs::path work = fs::absolute(o.work);
+    const fs::path card = fs::absolute(o.hostCard);
+    const fs::path empty = fs::absolute(o.hostEmpty);
+    EmptyFolder(work);
+    EmptyCard(empty);
+    struct statfs st {};
     bench::TreeStats tree;
-    std::string error;
-    {
-        auto host = bench::HostPlatform(card.string(), work.string(), &error);
-        if (host == nullptr || !bench::MakeCardTree(*host, "E:\\", freeBytes / 100 * 97, &tree, &error)) {
-            std::fprintf(stderr, "cannot fill the card: %s\n", error.c_str());
-            return 1;
-        }
+    if (!FillHostCard(card, work, &st, &tree)) {
+        return 1;
     }
     const double mb = static_cast<double>(tree.bytes) / 1e6;
     const std::string self = fs::read_symlink("/proc/self/exe").string();
@@ -409,6 +438,8 @@ int Main(int argc, char** argv) {
             o.keep = true;
         } else if (a == "--no-verify") {
             o.verify = false;
+        } else if (a == "--fill") {
+            o.fillCard = value();
         } else if (a == "--host") {
             o.hostCard = value();
             o.hostEmpty = value();
@@ -416,6 +447,9 @@ int Main(int argc, char** argv) {
             Usage();
             return 2;
         }
+    }
+    if (!o.fillCard.empty()) {
+        return FillMain(o);
     }
     if (!o.hostCard.empty()) {
         return HostMain(o);

@@ -40,12 +40,15 @@ int RunChild(int argc, char** argv) {
     if (argc != 3 && !host) {
         std::fprintf(stderr,
                      "usage: flashkeeper3_bench --child backup|restore PC-FOLDER ARCHIVE\n"
-                     "       flashkeeper3_bench --child backup|restore WORK ARCHIVE --host CARD-FOLDER\n");
+                     "       flashkeeper3_bench --child backup|restore|update|initialize WORK ARCHIVE --host "
+                     "CARD-FOLDER\n");
         return 2;
     }
     const std::string what = argv[0];
     const bool backup = what == "backup";
-    if (!backup && what != "restore") {
+    const bool update = what == "update";
+    const bool initialize = what == "initialize";
+    if (!backup && what != "restore" && !(host && (update || initialize))) {
         std::fprintf(stderr, "unknown operation %s\n", what.c_str());
         return 2;
     }
@@ -72,26 +75,47 @@ int RunChild(int argc, char** argv) {
     }
     const std::size_t before = ui.Messages().size();
 
-    ui.AnswerFile(fktest::ChoosePath(argv[2]));
-    if (!backup) {
-        ui.AnswerMessage(IDYES); // the empty card has no prompts: restore the archive's
+    int button = ControlId::Backup;
+    const char* complete = operations::BackupCompleteMessage;
+    if (initialize) {
+        // Yes to the re-format, OK to the advice; the card was formatted before (as udisks2 would),
+        // so the dialog is cancelled and the initial files go onto the empty card: the install step.
+        ui.AnswerMessage(IDYES);
+        ui.AnswerMessage(IDOK);
+        ui.AnswerFormat(fktest::CancelFormat());
+        button = ControlId::Initialize;
+        complete = nullptr;
+    } else if (!backup) {
+        ui.AnswerFile(fktest::ChoosePath(argv[2]));
+        // The prompts differ from the card's (or it has none): replace them with the archive's.
+        ui.AnswerMessage(IDYES);
+        button = update ? ControlId::Update : ControlId::Restore;
+        complete = update ? operations::UpdateCompleteMessage : operations::RestoreCompleteMessage;
+    } else {
+        ui.AnswerFile(fktest::ChoosePath(argv[2]));
     }
     const auto start = std::chrono::steady_clock::now();
     const double cpuBefore = CpuSeconds();
-    dialog.ClickButton(backup ? ControlId::Backup : ControlId::Restore);
+    dialog.ClickButton(button);
     const double cpu = CpuSeconds() - cpuBefore;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    const char* complete = backup ? operations::BackupCompleteMessage : operations::RestoreCompleteMessage;
-    bool ok = false;
+    // Initialize says nothing when it is done; it is done when the card shows the installed prompts.
+    bool ok = initialize && !dialog.promptVersion.empty();
     for (std::size_t i = before; i < ui.Messages().size(); ++i) {
         const std::string& text = ui.Messages()[i].text;
-        ok = text == complete;
-        if (!ok && ui.Messages()[i].buttons == MB_OK) {
+        const bool expected = complete != nullptr
+                                  ? text == complete
+                                  : text == operations::ReformatQuestion || text == operations::FormatAdvice;
+        ok = complete != nullptr ? expected : ok && expected;
+        if (!expected && ui.Messages()[i].buttons == MB_OK) {
             std::fprintf(stderr, "%s: %s\n", what.c_str(), text.c_str());
         }
     }
-    std::printf("%.2f s in the operation, cpu %.2f s\n", seconds, cpu);
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%.2f s in the operation, cpu %.2f s, peak %.1f MB\n", seconds, cpu,
+                static_cast<double>(usage.ru_maxrss) / 1024.0);
     return ok ? 0 : 1;
 }
 

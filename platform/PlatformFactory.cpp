@@ -2,7 +2,7 @@
 
 #include "platform/host/HostPlatform.h"
 #include "platform/sim/SimulatedPc.h"
-#include "platform/sim/SlowFiles.h"
+#include "platform/common/SlowFiles.h"
 
 #include <cstdlib>
 

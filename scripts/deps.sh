@@ -13,6 +13,7 @@ packages=(
     xvfb xauth
     qemu-system-x86 busybox-static cpio kmod udev udisks2 policykit-1 libglib2.0-bin e2fsprogs
     openbox xdotool x11-utils imagemagick libx11-dev
+    lintian desktop-file-utils appstream devscripts  # the package check; hardening-check is in devscripts
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest nsis wine wine64
 )
 

@@ -22,12 +22,6 @@ public:
     virtual std::string WindowsPathOf(std::string_view hostPath) = 0;
 };
 
-// Name of a property of the application object (a Qt dynamic property) that counts the platform
-// calls waiting, on the window's thread, for a slow service (udisks2) while that thread keeps
-// processing window events other than user input. The view does not poll for device changes
-// while it is non-zero, so that no poll runs in the middle of another platform call.
-inline constexpr const char* PlatformWaitingProperty = "fkPlatformWaiting";
-
 // Process-wide registry of named window messages (RegisterWindowMessage): the same name always
 // gives the same non-zero identifier in the range 0xC000 to 0xFFFF.
 UINT RegisterWindowMessage(std::string_view name);

@@ -39,6 +39,7 @@ inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 
 // Access rights, share modes, dispositions and flags of CreateFile.
@@ -85,6 +86,7 @@ inline constexpr UINT DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 // Window messages the dialogs route.
 inline constexpr UINT WM_PAINT = 0x000F;
+inline constexpr UINT WM_SETCURSOR = 0x0020;
 inline constexpr UINT WM_QUERYDRAGICON = 0x0037;
 inline constexpr UINT WM_INITDIALOG = 0x0110;
 inline constexpr UINT WM_COMMAND = 0x0111;

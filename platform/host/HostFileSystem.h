@@ -5,6 +5,7 @@
 
 #include "platform/api/FileSystem.h"
 #include "platform/common/FileRules.h"
+#include "platform/host/BackgroundCloser.h"
 #include "platform/host/HostPaths.h"
 
 #include <dirent.h>
@@ -77,9 +78,10 @@ public:
     // Host path that a Windows path resolves to ("" when it names no host folder or file).
     std::string HostPathOf(std::string_view windowsPath);
 
-    // Closes the descriptor of a file whose close is held back (see ClosedFile), before a drive
-    // is unmounted: nothing of these services keeps a card busy.
-    void ReleaseHeldFile();
+    // Closes the descriptor of a file whose close is held back (see ClosedFile), and waits for
+    // the closes still under way, before a drive is unmounted: nothing of these services keeps a
+    // card busy.
+    void ReleaseCard();
 
 private:
     struct OpenFile {
@@ -125,6 +127,8 @@ private:
     // file whose writes failed (the writer stops there) is closed at once. Holding changes no result:
     // closing a file on FAT cannot fail (vfat has no flush method, and the kernel ignores what
     // releasing a file returns), and the card's data is flushed by FlushVolume either way.
+    // On a card mounted with "flush" the descriptors go to closer_ (see BackgroundCloser): each
+    // such close ends a tenth of a second later, so none outlasts the call by much.
     struct ClosedFile {
         std::string windowsPath;
         std::string host;
@@ -133,8 +137,16 @@ private:
         int heldFd = -1;
     };
     std::optional<ClosedFile> justClosed_;
+    // Closes the descriptor of a file whose close is held back.
+    void ReleaseHeldFile();
     // Releases a held descriptor and forgets the file just closed.
     void ForgetClosedFile();
+    // Closes a held descriptor: on a card mounted with "flush", where each such close sleeps in
+    // the kernel, on the closer's threads (FlushVolume and ReleaseCard wait for them).
+    void CloseHeld(int fd, std::uint64_t dev);
+    // Whether each card (by device) is mounted with "flush"; asked once per card and operation.
+    std::map<std::uint64_t, bool> flushesEachClose_;
+    BackgroundCloser closer_{32};
 
     // A listing (FindFirstFile). On a FAT card it keeps its folder open while it lasts: the file it
     // has just returned, named as the listing's folder text and its name, is opened right there

@@ -6,6 +6,7 @@
 #include "platform/common/BackupStream.h"
 #include "platform/common/FileRules.h"
 #include "platform/host/HostAttributes.h"
+#include "platform/host/MountTable.h"
 #include "platform/posix/Errno.h"
 #include "platform/posix/FileTime.h"
 #include "platform/posix/HostTree.h"
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -144,7 +146,7 @@ bool FlushEachOnCard() {
 HostFileSystem::HostFileSystem(DriveMap& drives) : drives_(drives), paths_(drives) {}
 
 HostFileSystem::~HostFileSystem() {
-    ReleaseHeldFile();
+    ReleaseCard();
     for (auto& [h, f] : files_) {
         if (f->fd >= 0) {
             ::close(f->fd);
@@ -154,9 +156,27 @@ HostFileSystem::~HostFileSystem() {
 
 void HostFileSystem::ReleaseHeldFile() {
     if (justClosed_.has_value() && justClosed_->heldFd >= 0) {
-        // The close of a file on FAT has nothing to report (see ClosedFile).
-        (void)::close(justClosed_->heldFd);
+        CloseHeld(justClosed_->heldFd, justClosed_->dev);
         justClosed_->heldFd = -1;
+    }
+}
+
+void HostFileSystem::ReleaseCard() {
+    ReleaseHeldFile();
+    closer_.Wait();
+    flushesEachClose_.clear();
+}
+
+void HostFileSystem::CloseHeld(int fd, std::uint64_t dev) {
+    auto known = flushesEachClose_.find(dev);
+    if (known == flushesEachClose_.end()) {
+        known = flushesEachClose_.emplace(dev, FatFlushesEachClose(major(dev), minor(dev))).first;
+    }
+    // The close of a file on FAT has nothing to report (see ClosedFile).
+    if (known->second) {
+        closer_.Close(fd);
+    } else {
+        (void)::close(fd);
     }
 }
 
@@ -512,7 +532,8 @@ BOOL HostFileSystem::FlushFileBuffers(Handle h) {
 }
 
 BOOL HostFileSystem::FlushVolume(std::string_view root) {
-    ReleaseHeldFile();
+    // The closes still under way start the write-back of their files; they end before the flush.
+    ReleaseCard();
     WinPath wp;
     if (ParseWinPath(root, &wp) != ERROR_SUCCESS || wp.isHost) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -618,7 +639,7 @@ BOOL HostFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) 
             WriteAttributesOfSameFile(closed.host, closed.dev, closed.ino, attributes, &same, closed.heldFd);
         if (closed.heldFd >= 0) {
             // The entry goes to the card once, with its attribute word (see ClosedFile).
-            (void)::close(closed.heldFd);
+            CloseHeld(closed.heldFd, closed.dev);
         }
         if (same) {
             return result == ERROR_SUCCESS ? TRUE : Fail(result);

@@ -107,7 +107,7 @@ public:
     HostPlatform(HostConfig config, std::unique_ptr<UdisksService> udisks)
         : volumes_(MakeVolumesConfig(config), std::move(udisks)),
           watcher_(volumes_, config.volumes.pollInterval, config.volumes.discover), files_(volumes_) {
-        volumes_.SetBeforeUnmount([this] { files_.ReleaseHeldFile(); });
+        volumes_.SetBeforeUnmount([this] { files_.ReleaseCard(); });
     }
 
     FileSystem& Files() override { return files_; }

@@ -4,6 +4,8 @@
 #include <sys/sysmacros.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace platform::host {
 
@@ -44,13 +46,37 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
             const dev_t dev = mnt_fs_get_devno(fs);
             entries.push_back(MountEntry{major(dev), minor(dev), Text(mnt_fs_get_root(fs)),
                                          Text(mnt_fs_get_target(fs)), Text(mnt_fs_get_fstype(fs)),
-                                         Text(mnt_fs_get_source(fs))});
+                                         Text(mnt_fs_get_source(fs)), Text(mnt_fs_get_fs_options(fs))});
         }
         mnt_free_iter(it);
     }
     mnt_unref_table(table);
     std::fclose(stream);
     return entries;
+}
+
+bool HasOption(const MountEntry& entry, std::string_view name) {
+    std::string_view rest = entry.options;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        if (rest.substr(0, comma) == name) {
+            return true;
+        }
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return false;
+}
+
+bool FatFlushesEachClose(unsigned major, unsigned minor) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::ostringstream text;
+    text << in.rdbuf();
+    for (const MountEntry& m : ParseMountInfo(text.str())) {
+        if (m.major == major && m.minor == minor && (m.fsType == "vfat" || m.fsType == "msdos")) {
+            return HasOption(m, "flush");
+        }
+    }
+    return false;
 }
 
 MountMonitor::MountMonitor() : monitor_(mnt_new_monitor()) {

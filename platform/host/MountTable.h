@@ -19,7 +19,15 @@ struct MountEntry {
     std::string mountPoint;
     std::string fsType;
     std::string source;
+    std::string options; // the file system's own options ("flush" for vfat, ...)
 };
+
+// Whether a mount's own options hold name as one of their words.
+bool HasOption(const MountEntry& entry, std::string_view name);
+
+// Whether the vfat file system on the block device major:minor is mounted with "flush" in this
+// process's mount table: then every release of a file written on it waits in the kernel.
+bool FatFlushesEachClose(unsigned major, unsigned minor);
 
 // Parses mountinfo text; escapes (\040 for a blank) are decoded. Malformed lines are skipped.
 std::vector<MountEntry> ParseMountInfo(std::string_view text);

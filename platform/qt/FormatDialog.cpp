@@ -1,6 +1,7 @@
 #include "platform/qt/FormatDialog.h"
 
 #include "platform/qt/Artwork.h"
+#include "platform/qt/ScreenFit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -209,6 +210,7 @@ void RunFormatDialog(UINT driveNumber, Volumes& volumes) {
     FormatDialog dialog(driveNumber, volumes);
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    FitToScreen(dialog, nullptr);
     dialog.show();
     dialog.raise();
     dialog.activateWindow();

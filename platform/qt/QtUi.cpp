@@ -3,6 +3,7 @@
 #include "platform/qt/Artwork.h"
 #include "platform/qt/DialogWindow.h"
 #include "platform/qt/FormatDialog.h"
+#include "platform/qt/ScreenFit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,7 +23,7 @@
 
 #include <algorithm>
 #include <optional>
-#include <thread>
+#include <utility>
 
 namespace platform::qt {
 
@@ -101,76 +102,54 @@ private:
     bool active_;
 };
 
-bool QtUi::OnOwnThread() const {
-    return QThread::currentThread() == thread();
-}
-
-void QtUi::CallOnUiThread(const std::function<void()>& call) {
-    std::exception_ptr failure;
-    QMetaObject::invokeMethod(
-        this,
-        [&] {
-            ++uiCallDepth_;
-            ShowBusyCursor(false);
-            try {
-                call();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            --uiCallDepth_;
-            // The command holds the window off again from now.
-            busyCursorTimer_->start();
-        },
-        Qt::BlockingQueuedConnection);
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-}
-
-template <class F> auto QtUi::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
-    using Result = std::invoke_result_t<F&>;
-    if constexpr (std::is_void_v<Result>) {
-        CallOnUiThread(f);
-    } else {
-        std::optional<Result> result;
-        CallOnUiThread([&] { result.emplace(f()); });
-        return std::move(*result);
-    }
-}
-
 void QtUi::Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Dialog& dlg = window.Logic();
-    // Device changes, and everything that reaches a dialog while a command runs (a device change
-    // or a click in a box the command shows), are handled here at once, as a window procedure
-    // called from a nested message loop would handle them.
-    if (commandRunning_ || &dlg != mainWindow_ || message == WM_DEVICECHANGE || !OnOwnThread()) {
-        dlg.WindowProc(message, wParam, lParam);
-        SyncAll();
+    if (runner_.InputHeld()) {
+        // A command is busy on its own thread: user input is held off, and nothing else may run
+        // the logic beside it either (device changes wait for the next poll).
         return;
     }
-    commandRunning_ = true;
-    busyCursorTimer_->start();
-    std::exception_ptr failure;
-    QEventLoop loop;
-    std::thread command([&] {
-        try {
-            dlg.WindowProc(message, wParam, lParam);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
+    Dialog& dlg = window.Logic();
+    if (&dlg == mainWindow_ && message != WM_DEVICECHANGE) {
+        runner_.Run([&] { dlg.WindowProc(message, wParam, lParam); });
+    } else {
+        // Device changes, and what reaches the dialogs and boxes a command shows, are handled at
+        // once, as a window procedure called from a nested message loop would handle them.
+        dlg.WindowProc(message, wParam, lParam);
+    }
+    SyncAll();
+}
+
+void QtUi::Wake() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            woken_ = true;
+            if (wakeLoop_ != nullptr) {
+                wakeLoop_->quit();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void QtUi::WaitForWake() {
     // Everything but user input to our windows (held off by eventFilter): paints, moves, the
     // desktop's liveness pings and the command's Ui calls.
-    loop.exec();
-    command.join();
-    commandRunning_ = false;
-    busyCursorTimer_->stop();
-    ShowBusyCursor(false);
-    SyncAll();
-    if (failure) {
-        std::rethrow_exception(failure);
+    if (!std::exchange(woken_, false)) {
+        QEventLoop loop;
+        wakeLoop_ = &loop;
+        loop.exec();
+        wakeLoop_ = nullptr;
+        woken_ = false;
+    }
+}
+
+void QtUi::InputHeldChanged(bool held) {
+    if (held) {
+        // The command holds the window off again from now.
+        busyCursorTimer_->start();
+    } else {
+        busyCursorTimer_->stop();
+        ShowBusyCursor(false);
     }
 }
 
@@ -187,6 +166,27 @@ void QtUi::ShowBusyCursor(bool show) {
 }
 
 bool QtUi::eventFilter(QObject* watched, QEvent* event) {
+    // Keys are looked at once, where the window system delivers them (to the window), before
+    // they are passed on to (and up from) the focused widget.
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+        watched->isWindowType()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyRelease) {
+            lastRelease_ = {key->key(), key->timestamp()};
+        } else if (key->isAutoRepeat() || lastRelease_ == std::pair(key->key(), key->timestamp())) {
+            // A key held down repeats (the X server sends a release and a press of the same time
+            // for each repeat) into whichever window has the focus, also into the main dialog once
+            // the box that took its first press has closed: Enter and Esc act on a press only.
+            switch (key->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Escape:
+                return true;
+            default:
+                break;
+            }
+        }
+    }
     if (InputHeld()) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
@@ -283,8 +283,8 @@ QDialog* QtUi::WindowOf(const Dialog& dlg) const {
 }
 
 INT_PTR QtUi::RunModal(Dialog& dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return RunModal(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return RunModal(dlg); });
     }
     const DialogTemplate& t = dlg.Template();
     const BaseUnits units = baseUnits_ ? *baseUnits_ : BaseUnitsOf(DialogFont(t.fontName, t.fontPoints));
@@ -302,6 +302,7 @@ INT_PTR QtUi::RunModal(Dialog& dlg) {
                                                          : QRect();
         if (area.isValid()) {
             window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+            FitToScreen(*window, owner);
         }
         window->FocusFirstTabStop();
         if (owner != nullptr) {
@@ -328,8 +329,8 @@ INT_PTR QtUi::RunModal(Dialog& dlg) {
 }
 
 void QtUi::DialogEnded(Dialog& dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { DialogEnded(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { DialogEnded(dlg); });
     }
     if (DialogWindow* window = Find(dlg)) {
         window->EndFromModel(dlg.Result());
@@ -337,8 +338,8 @@ void QtUi::DialogEnded(Dialog& dlg) {
 }
 
 void QtUi::SetMainWindow(Dialog* dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { SetMainWindow(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { SetMainWindow(dlg); });
     }
     mainWindow_ = dlg;
     if (dlg != nullptr) {
@@ -357,8 +358,7 @@ void QtUi::PollDevices() {
     // Not while a command is busy on its own thread: the platform is then the command's; the
     // change is seen at the next poll after it, or in a box the command shows. Nor while a
     // platform call on this thread waits for its service with the events running.
-    if (polling_ || mainWindow_ == nullptr || InputHeld() ||
-        QCoreApplication::instance()->property(PlatformWaitingProperty).toInt() > 0) {
+    if (polling_ || mainWindow_ == nullptr || InputHeld() || BusyWhileWaiting::Active()) {
         return;
     }
     polling_ = true;
@@ -398,7 +398,7 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view te
     box.setObjectName(QStringLiteral("messageBox"));
     box.setWindowTitle(QString::fromLatin1(MessageBoxCaption));
     box.setTextFormat(Qt::PlainText);
-    box.setText(QString::fromStdString(std::string(text)));
+    box.setText(WithBreaksInLongWords(QString::fromStdString(std::string(text))));
     box.setIcon(QMessageBox::NoIcon);
     QAbstractButton* first = nullptr;
     if (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) {
@@ -426,8 +426,8 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view te
 }
 
 int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return MessageBox(owner, text, type); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return MessageBox(owner, text, type); });
     }
     SyncAll(); // what the logic has set so far is on screen behind the box
     ArrowWhileAsking arrow(*this);
@@ -496,8 +496,8 @@ private:
 } // namespace
 
 BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return RunFileDialog(owner, request, save); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return RunFileDialog(owner, request, save); });
     }
     SyncAll();
     ArrowWhileAsking arrow(*this);
@@ -525,6 +525,7 @@ BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
     if (!preset.isEmpty() && !preset.contains(QLatin1Char('*')) && !preset.contains(QLatin1Char('?'))) {
         dialog.selectFile(preset);
     }
+    FitFileDialog(dialog, dialog.parentWidget());
     if (dialog.exec() != QDialog::Accepted) {
         return FALSE;
     }
@@ -539,8 +540,8 @@ BOOL QtUi::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
 }
 
 void QtUi::FormatDriveDialog(UINT driveNumber, Volumes& volumes) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { FormatDriveDialog(driveNumber, volumes); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { FormatDriveDialog(driveNumber, volumes); });
     }
     SyncAll();
     ArrowWhileAsking arrow(*this);
@@ -549,16 +550,16 @@ void QtUi::FormatDriveDialog(UINT driveNumber, Volumes& volumes) {
 }
 
 void QtUi::BeginWaitCursor() {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { BeginWaitCursor(); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { BeginWaitCursor(); });
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     ++waitDepth_;
 }
 
 void QtUi::EndWaitCursor() {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { EndWaitCursor(); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { EndWaitCursor(); });
     }
     // An unbalanced end is ignored rather than popping a cursor someone else set.
     if (waitDepth_ == 0) {
@@ -569,8 +570,8 @@ void QtUi::EndWaitCursor() {
 }
 
 void QtUi::UpdateWindow(Dialog& dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { UpdateWindow(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { UpdateWindow(dlg); });
     }
     if (DialogWindow* window = Find(dlg)) {
         window->Sync();
@@ -579,8 +580,8 @@ void QtUi::UpdateWindow(Dialog& dlg) {
 }
 
 Rect QtUi::GetClientRect(Dialog& dlg) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return GetClientRect(dlg); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return GetClientRect(dlg); });
     }
     if (DialogWindow* window = Find(dlg)) {
         return Rect{0, 0, window->width(), window->height()};
@@ -593,16 +594,16 @@ Rect QtUi::GetClientRect(Dialog& dlg) {
 }
 
 bool QtUi::ChildCreated(Dialog& dlg, Control& control) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { return ChildCreated(dlg, control); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return ChildCreated(dlg, control); });
     }
     DialogWindow* window = Find(dlg);
     return window != nullptr && window->AddChild(control);
 }
 
 void QtUi::ChildDestroyed(Dialog& dlg, Control& control) {
-    if (!OnOwnThread()) {
-        return OnUiThread([&] { ChildDestroyed(dlg, control); });
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { ChildDestroyed(dlg, control); });
     }
     if (DialogWindow* window = Find(dlg)) {
         window->RemoveChild(control);

@@ -5,20 +5,19 @@
 #include "platform/api/Dialog.h"
 #include "platform/api/Platform.h"
 #include "platform/api/Ui.h"
+#include "platform/common/CommandRunner.h"
 #include "platform/qt/DialogUnits.h"
 
 #include <QObject>
 #include <QPointer>
 
-#include <exception>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 class QDialog;
+class QEventLoop;
 class QMessageBox;
 class QTimer;
 class QWidget;
@@ -30,7 +29,7 @@ class DialogWindow;
 // The message box of QtUi::MessageBox, ready to run: text, caption, buttons, Esc rules and width.
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, std::string_view text, UINT type);
 
-class QtUi : public QObject, public Ui {
+class QtUi : public QObject, public Ui, private CommandRunner::EventLoop {
     Q_OBJECT
 public:
     // baseUnits: fixed base units for every dialog (tests); by default each dialog computes
@@ -66,23 +65,21 @@ public:
     // Syncs every open window with its models (after any event routed to the logic).
     void SyncAll();
 
-    // Sends a message to a dialog's logic. A command to the main dialog runs on a thread of its
-    // own while this thread keeps the windows alive (redrawn, movable, answering the desktop)
-    // and holds off user input; every Ui call the logic makes meanwhile is carried out here,
-    // one at a time, while the logic waits for it. Returns when the logic has handled it.
+    // Sends a message to a dialog's logic. A command to the main dialog runs on the command
+    // runner; while it is busy (not waiting for a Ui call) nothing reaches the logic. Returns
+    // when the logic has handled it.
     void Route(DialogWindow& window, UINT message, WPARAM wParam, LPARAM lParam);
     // True while a command runs and is not waiting for a Ui call (user input is held off then).
-    bool InputHeld() const { return commandRunning_ && uiCallDepth_ == 0; }
+    bool InputHeld() const { return runner_.InputHeld(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Runs f on the window's thread while the calling thread (a command's) waits, and gives its
-    // result; an exception f throws is thrown again on the calling thread.
-    template <class F> auto OnUiThread(F&& f) -> std::invoke_result_t<F&>;
-    void CallOnUiThread(const std::function<void()>& call);
-    bool OnOwnThread() const;
+    // CommandRunner::EventLoop: the Qt event loop, user input dropped by eventFilter.
+    void Wake() override;
+    void WaitForWake() override;
+    void InputHeldChanged(bool held) override;
     void ShowBusyCursor(bool show);
     BOOL RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save);
     QWidget* ParentFor(Dialog* owner) const;
@@ -99,9 +96,12 @@ private:
     QTimer* pollTimer_ = nullptr;
     bool polling_ = false;
     int waitDepth_ = 0;
-    // A command runs on its own thread; uiCallDepth_ counts its Ui calls being carried out here.
-    bool commandRunning_ = false;
-    int uiCallDepth_ = 0;
+    CommandRunner runner_{*this};
+    bool woken_ = false;
+    QEventLoop* wakeLoop_ = nullptr;
+    // The last key released and when: a press of the same key at the same time is the key held
+    // down (repeating), which never counts as a new Enter or Esc.
+    std::pair<int, quint64> lastRelease_{0, 0};
     // Runs out once the command has kept the window waiting for a while (since it began or since
     // its last Ui call); the wait cursor shown for it meanwhile.
     QTimer* busyCursorTimer_ = nullptr;

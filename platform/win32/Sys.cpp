@@ -44,8 +44,12 @@ void SetLastWin32Error(std::uint32_t code) {
 
 NativeHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
                          std::uint32_t disposition, std::uint32_t flags) {
-    return FromNative(::CreateFileA(path.c_str(), access, share, nullptr, disposition,
-                                    flags | FILE_ATTRIBUTE_NORMAL, nullptr));
+    // FILE_ATTRIBUTE_NORMAL is valid only alone.
+    constexpr std::uint32_t AttributeBits = 0xFFFF;
+    if ((flags & AttributeBits) == 0) {
+        flags |= FILE_ATTRIBUTE_NORMAL;
+    }
+    return FromNative(::CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
 }
 
 bool ReadFile(NativeHandle h, void* buffer, std::uint32_t count, std::uint32_t* got) {
@@ -192,6 +196,11 @@ bool FindNextFileA(NativeHandle h, FindEntry* entry) {
 }
 bool FindClose(NativeHandle h) {
     return ::FindClose(Native(h)) != FALSE;
+}
+
+FileCalls& SystemFileCalls() {
+    static FileCalls calls;
+    return calls;
 }
 
 std::uint32_t GetLogicalDrives() {

@@ -7,6 +7,10 @@
 //
 // Every function that fails leaves the Win32 error in the thread's Win32 last error; callers
 // read it with LastWin32Error() and hand it on as the platform's last error.
+//
+// FileCalls gathers the calls that name a path, for the file services: the system's own by
+// default; the tests put a strict double in its place that enforces documented Windows rules
+// the system underneath may not (Wine does not).
 #pragma once
 
 #include <cstddef>
@@ -23,7 +27,7 @@ inline constexpr NativeHandle InvalidNative = -1;
 std::uint32_t LastWin32Error();
 void SetLastWin32Error(std::uint32_t code);
 
-// Files.
+// Files. CreateFileA passes FILE_ATTRIBUTE_NORMAL unless flags carry attributes of their own.
 NativeHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
                          std::uint32_t disposition, std::uint32_t flags);
 bool ReadFile(NativeHandle h, void* buffer, std::uint32_t count, std::uint32_t* got);
@@ -60,6 +64,34 @@ struct FindEntry {
 NativeHandle FindFirstFileA(const std::string& pattern, FindEntry* entry);
 bool FindNextFileA(NativeHandle h, FindEntry* entry);
 bool FindClose(NativeHandle h);
+
+class FileCalls {
+public:
+    virtual ~FileCalls() = default;
+    virtual NativeHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
+                                     std::uint32_t disposition, std::uint32_t flags) {
+        return win32::CreateFileA(path, access, share, disposition, flags);
+    }
+    virtual std::uint32_t GetFileAttributesA(const std::string& path) {
+        return win32::GetFileAttributesA(path);
+    }
+    virtual bool SetFileAttributesA(const std::string& path, std::uint32_t attributes) {
+        return win32::SetFileAttributesA(path, attributes);
+    }
+    virtual bool CreateDirectoryA(const std::string& path) { return win32::CreateDirectoryA(path); }
+    virtual bool RemoveDirectoryA(const std::string& path) { return win32::RemoveDirectoryA(path); }
+    virtual bool DeleteFileA(const std::string& path) { return win32::DeleteFileA(path); }
+    virtual bool MoveFileReplace(const std::string& from, const std::string& to) {
+        return win32::MoveFileReplace(from, to);
+    }
+    virtual NativeHandle FindFirstFileA(const std::string& pattern, FindEntry* entry) {
+        return win32::FindFirstFileA(pattern, entry);
+    }
+    virtual bool FindNextFileA(NativeHandle h, FindEntry* entry) { return win32::FindNextFileA(h, entry); }
+    virtual bool FindClose(NativeHandle h) { return win32::FindClose(h); }
+};
+// The system's own calls.
+FileCalls& SystemFileCalls();
 
 // Drives and volumes.
 std::uint32_t GetLogicalDrives();

@@ -6,6 +6,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform::win32 {
@@ -20,7 +21,14 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, lParam);
         reinterpret_cast<WindowEvents*>(lParam)->Initialized(reinterpret_cast<NativeWindow>(hwnd));
-        return TRUE;
+        // The focus goes to the first tab stop through the dialog manager, which also makes a
+        // push button there the one Enter presses (a plain default focus does not).
+        if (IsWindow(hwnd)) {
+            if (HWND first = GetNextDlgTabItem(hwnd, nullptr, FALSE)) {
+                SendMessageA(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+            }
+        }
+        return FALSE;
     }
     auto* events = reinterpret_cast<WindowEvents*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     std::intptr_t result = 0;
@@ -32,6 +40,47 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     return FALSE;
 }
 
+bool IsOurDialog(HWND hwnd) {
+    return hwnd != nullptr && GetWindowLongPtrA(hwnd, DWLP_DLGPROC) == reinterpret_cast<LONG_PTR>(DialogProc);
+}
+
+bool IsPushButton(HWND hwnd) {
+    return (SendMessageA(hwnd, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+}
+
+// The command Enter gives in one of our dialogs: the focused push button, else the dialog's own.
+int EnterCommand(HWND dialog, HWND focus) {
+    if (focus != nullptr && IsChild(dialog, focus) && IsPushButton(focus) && IsWindowVisible(focus)) {
+        return GetDlgCtrlID(focus);
+    }
+    return reinterpret_cast<WindowEvents*>(GetWindowLongPtrA(dialog, GWLP_USERDATA))->EnterCommand();
+}
+
+// Runs in the modal loops of dialogs and message boxes before their keyboard handling.
+LRESULT CALLBACK KeyboardRules(int code, WPARAM wParam, LPARAM lParam) {
+    auto* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && msg != nullptr && msg->message == WM_KEYDOWN &&
+        (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE)) {
+        // Bit 30: the key was down already. A key held down repeats into whichever window has the
+        // focus, also into the main dialog once the box that took its first press has closed.
+        if ((msg->lParam & (1 << 30)) != 0) {
+            return 1;
+        }
+        HWND dialog = GetAncestor(msg->hwnd, GA_ROOT);
+        // A control that wants the key (an open drop-down list) keeps it.
+        const bool wanted = (SendMessageA(msg->hwnd, WM_GETDLGCODE, msg->wParam, lParam) &
+                             (DLGC_WANTMESSAGE | DLGC_WANTALLKEYS)) != 0;
+        if (msg->wParam == VK_RETURN && !wanted && IsOurDialog(dialog) &&
+            GetWindowLongPtrA(dialog, GWLP_USERDATA) != 0 && GetKeyState(VK_MENU) >= 0) {
+            const int id = EnterCommand(dialog, msg->hwnd);
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+            return 1;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 } // namespace
 
 void InitWindowing() {
@@ -39,6 +88,9 @@ void InitWindowing() {
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
+    static const HHOOK keyboardRules =
+        SetWindowsHookExA(WH_MSGFILTER, KeyboardRules, nullptr, GetCurrentThreadId());
+    static_cast<void>(keyboardRules); // for the life of the program
 }
 
 std::intptr_t RunDialog(const std::vector<std::uint8_t>& dialogTemplate, NativeWindow owner,
@@ -117,15 +169,41 @@ void SetButtonBitmap(NativeWindow hwnd, int id, int bitmapId) {
     if (button == nullptr || bitmapId == 0) {
         return;
     }
-    // Loaded once per button; the system frees the bitmaps when the program ends.
+    // Made once per button; the system frees the bitmaps when the program ends.
     if (SendMessageA(button, BM_GETIMAGE, IMAGE_BITMAP, 0) != 0) {
         return;
     }
-    HANDLE bitmap = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0,
-                               LR_LOADMAP3DCOLORS);
-    if (bitmap != nullptr) {
-        SendMessageA(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HBITMAP bitmap = static_cast<HBITMAP>(
+        LoadImageA(instance, MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    if (bitmap == nullptr) {
+        return;
     }
+    if ((GetWindowLongA(button, GWL_STYLE) & BS_BITMAP) == 0) {
+        // A text button: the picture above the caption in the bitmap (32 x 32 pixels from x = 5),
+        // scaled to the button's height less its frame, beside the text.
+        constexpr int PictureLeft = 5, PictureSide = 32, Frame = 6, Largest = 30;
+        RECT r{};
+        GetClientRect(button, &r);
+        const int side = std::max(8, std::min<int>(r.bottom - r.top - Frame, Largest));
+        HDC screen = GetDC(nullptr);
+        HDC from = CreateCompatibleDC(screen);
+        HDC to = CreateCompatibleDC(screen);
+        HBITMAP picture = CreateCompatibleBitmap(screen, side, side);
+        HGDIOBJ oldFrom = SelectObject(from, bitmap);
+        HGDIOBJ oldTo = SelectObject(to, picture);
+        SetStretchBltMode(to, HALFTONE);
+        SetBrushOrgEx(to, 0, 0, nullptr);
+        StretchBlt(to, 0, 0, side, side, from, PictureLeft, 0, PictureSide, PictureSide, SRCCOPY);
+        SelectObject(from, oldFrom);
+        SelectObject(to, oldTo);
+        DeleteDC(from);
+        DeleteDC(to);
+        ReleaseDC(nullptr, screen);
+        DeleteObject(bitmap);
+        bitmap = picture;
+    }
+    SendMessageA(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
 }
 
 void SetWindowIcon(NativeWindow hwnd, int iconId) {
@@ -150,6 +228,51 @@ void AppendSystemMenu(NativeWindow hwnd, std::uint32_t commandId, const std::str
     }
 }
 
+void FitStaticTexts(NativeWindow hwnd) {
+    HWND dialog = Hwnd(hwnd);
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    RECT client{};
+    GetClientRect(dialog, &client);
+    HDC dc = GetDC(dialog);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[16] = {};
+        GetClassNameA(child, className, sizeof className);
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        if (lstrcmpiA(className, "Static") != 0 || (style & SS_TYPEMASK) != SS_LEFT) {
+            continue;
+        }
+        char text[512] = {};
+        GetWindowTextA(child, text, sizeof text);
+        RECT have{};
+        GetClientRect(child, &have);
+        RECT need = have;
+        const UINT format =
+            DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0);
+        DrawTextA(dc, text, -1, &need, format);
+        if (need.bottom <= have.bottom && need.right <= have.right) {
+            continue;
+        }
+        // Wider until the wrapped text fits its height, at most to the dialog's right edge.
+        RECT at{};
+        GetWindowRect(child, &at);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&at), 2);
+        const int room = client.right - at.left - 2;
+        int width = have.right;
+        while (width < room) {
+            width = std::min(room, width + 4);
+            need = RECT{0, 0, width, 0};
+            DrawTextA(dc, text, -1, &need, format);
+            if (need.bottom <= have.bottom && need.right <= width) {
+                break;
+            }
+        }
+        SetWindowPos(child, nullptr, 0, 0, width, have.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    SelectObject(dc, oldFont);
+    ReleaseDC(dialog, dc);
+}
+
 void RedrawNow(NativeWindow hwnd) {
     UpdateWindow(Hwnd(hwnd));
 }
@@ -161,24 +284,21 @@ void ClientSize(NativeWindow hwnd, int* width, int* height) {
     *height = r.bottom - r.top;
 }
 
-bool CreateStatusBar(NativeWindow hwnd, int id, int minHeight) {
+NativeWindow CreateStatusBar(NativeWindow hwnd, int id, int minHeight) {
     HWND bar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, Hwnd(hwnd),
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr),
                                nullptr);
     if (bar == nullptr) {
-        return false;
+        return 0;
     }
     SendMessageA(bar, SB_SETMINHEIGHT, static_cast<WPARAM>(minHeight), 0);
     SendMessageA(bar, WM_SIZE, 0, 0);
-    return true;
+    return reinterpret_cast<NativeWindow>(bar);
 }
 
-void SetStatusBar(NativeWindow hwnd, int id, const std::vector<int>& rightEdges,
+void SetStatusBar(NativeWindow barWindow, const std::vector<int>& rightEdges,
                   const std::vector<std::string>& texts) {
-    HWND bar = GetDlgItem(Hwnd(hwnd), id);
-    if (bar == nullptr) {
-        return;
-    }
+    HWND bar = Hwnd(barWindow);
     std::vector<int> edges = rightEdges.empty() ? std::vector<int>{-1} : rightEdges;
     SendMessageA(bar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
     for (std::size_t part = 0; part < edges.size(); ++part) {
@@ -193,26 +313,26 @@ void SetStatusBar(NativeWindow hwnd, int id, const std::vector<int>& rightEdges,
     }
 }
 
-bool CreateProgressBar(NativeWindow hwnd, int id, int left, int top, int width, int height) {
-    return CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, left, top, width,
-                           height, Hwnd(hwnd), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                           GetModuleHandleA(nullptr), nullptr) != nullptr;
+NativeWindow CreateProgressBar(NativeWindow hwnd, int id, int left, int top, int width, int height) {
+    HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, left, top, width,
+                               height, Hwnd(hwnd), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleA(nullptr), nullptr);
+    if (bar != nullptr) {
+        // Above the status bar, which it partly covers.
+        SetWindowPos(bar, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    return reinterpret_cast<NativeWindow>(bar);
 }
 
-void SetProgressBar(NativeWindow hwnd, int id, int lower, int upper, int step, int pos) {
-    HWND bar = GetDlgItem(Hwnd(hwnd), id);
-    if (bar == nullptr) {
-        return;
-    }
+void SetProgressBar(NativeWindow barWindow, int lower, int upper, int step, int pos) {
+    HWND bar = Hwnd(barWindow);
     SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(lower), upper);
     SendMessageA(bar, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
     SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
 }
 
-void DestroyChild(NativeWindow hwnd, int id) {
-    if (HWND child = GetDlgItem(Hwnd(hwnd), id)) {
-        DestroyWindow(child);
-    }
+void DestroyChild(NativeWindow child) {
+    DestroyWindow(Hwnd(child));
 }
 
 int MessageBoxA(NativeWindow owner, const std::string& text, const std::string& caption, std::uint32_t type) {
@@ -246,12 +366,47 @@ bool GetFileName(NativeWindow owner, FileDialog& request, bool save) {
     return true;
 }
 
-void ShellFormatDrive(NativeWindow owner, std::uint32_t driveNumber) {
-    SHFormatDrive(Hwnd(owner), driveNumber, SHFMT_ID_DEFAULT, 0);
+void ShellFormatDrive(std::uint32_t driveNumber) {
+    // No owner: the main dialog stays enabled while the format dialog is open.
+    SHFormatDrive(nullptr, driveNumber, SHFMT_ID_DEFAULT, SHFMT_OPT_FULL);
 }
 
 void SetWaitCursor(bool wait) {
     SetCursor(LoadCursorA(nullptr, wait ? IDC_WAIT : IDC_ARROW));
+}
+
+WakeEvent::WakeEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+WakeEvent::~WakeEvent() {
+    CloseHandle(event_);
+}
+
+void WakeEvent::Set() {
+    SetEvent(event_);
+}
+
+void WakeEvent::ProcessMessagesUntilSet() {
+    for (;;) {
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(1, &event_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_OBJECT_0) {
+            return;
+        }
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam)); // for the loop that owns it
+                return;
+            }
+            const bool input = (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) ||
+                               (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST);
+            if (input) {
+                continue; // dropped rather than kept, so that nothing starts once the command ends
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
 }
 
 } // namespace platform::win32

@@ -74,10 +74,49 @@ private:
     bool directory_;
 };
 
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "\\server\share" of a UNC path ("\\server\share\rest", either separator), without the rest;
+// nothing for other paths, among them the device and long-path forms "\\.\" and "\\?\".
+std::optional<std::string> UncShareOf(std::string_view path) {
+    if (path.size() < 5 || !IsSeparator(path[0]) || !IsSeparator(path[1]) || path[2] == '.' ||
+        path[2] == '?') {
+        return std::nullopt;
+    }
+    std::size_t end = 2;
+    std::string share = "\\\\";
+    for (int part = 0; part < 2; ++part) {
+        const std::size_t start = end;
+        while (end < path.size() && !IsSeparator(path[end])) {
+            const char c = path[end];
+            if (static_cast<unsigned char>(c) < 0x20 ||
+                std::string_view("<>:\"|*?").find(c) != std::string_view::npos) {
+                return std::nullopt;
+            }
+            ++end;
+        }
+        const std::string_view name = path.substr(start, end - start);
+        if (name.empty() || name == "." || name == "..") {
+            return std::nullopt;
+        }
+        share.append(name);
+        if (part == 0) {
+            if (end == path.size()) {
+                return std::nullopt; // a server without a share
+            }
+            share += '\\';
+            ++end; // the separator between server and share
+        }
+    }
+    return share;
+}
+
 // A read-only file refuses being opened for writing, replaced or deleted. Windows checks this
 // itself; Wine leaves it to the Linux permission bits, which do not hold for root.
-bool IsReadOnlyFile(const std::string& native) {
-    const DWORD attributes = win32::GetFileAttributesA(native);
+bool IsReadOnlyFile(FileCalls& sys, const std::string& native) {
+    const DWORD attributes = sys.GetFileAttributesA(native);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
            (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
@@ -89,6 +128,26 @@ BOOL Win32Failed() {
 }
 
 DWORD NormalisePath(std::string_view path, std::string* out, bool allowWildcards, bool* inDriveRoot) {
+    if (const std::optional<std::string> share = UncShareOf(path)) {
+        // \\server\share\rest: the share stands where a drive would, the rest is checked as on a drive.
+        WinPath below;
+        if (const DWORD err =
+                ParseWinPath("X:" + std::string(path.substr(share->size())), &below, allowWildcards);
+            err != ERROR_SUCCESS) {
+            return err;
+        }
+        *out = *share;
+        for (const std::string& component : below.components) {
+            *out += "\\" + component;
+        }
+        if (below.components.empty()) {
+            *out += "\\";
+        }
+        if (inDriveRoot != nullptr) {
+            *inDriveRoot = false;
+        }
+        return ERROR_SUCCESS;
+    }
     WinPath parsed;
     const DWORD err = ParseWinPath(path, &parsed, allowWildcards);
     if (err != ERROR_SUCCESS) {
@@ -153,14 +212,14 @@ struct Win32FileSystem::Listing {
     bool root = false; // a drive root: its dot entries are not listed, as on a FAT card
 };
 
-Win32FileSystem::Win32FileSystem() = default;
+Win32FileSystem::Win32FileSystem(FileCalls& sys) : sys_(sys) {}
 
 Win32FileSystem::~Win32FileSystem() {
     for (auto& [h, file] : files_) {
         win32::CloseHandle(file->native);
     }
     for (auto& [h, listing] : listings_) {
-        win32::FindClose(listing->native);
+        sys_.FindClose(listing->native);
     }
 }
 
@@ -179,7 +238,7 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
         return FailHandle(err);
     }
-    if ((access & GENERIC_WRITE) != 0 && disposition != CREATE_NEW && IsReadOnlyFile(native)) {
+    if ((access & GENERIC_WRITE) != 0 && disposition != CREATE_NEW && IsReadOnlyFile(sys_, native)) {
         return FailHandle(ERROR_ACCESS_DENIED);
     }
     // Only reading goes around the cache; a write would need whole sectors from its caller.
@@ -187,7 +246,15 @@ Handle Win32FileSystem::CreateFile(std::string_view path, DWORD access, DWORD sh
     if (!unbuffered) {
         flags &= ~FILE_FLAG_NO_BUFFERING;
     }
-    const NativeHandle h = win32::CreateFileA(native, access, shareMode, disposition, flags);
+    if (disposition == CREATE_ALWAYS) {
+        // Windows refuses to replace a hidden or system file unless the call asks for the same
+        // attributes (Wine does not check this): a file a backup restores is often such a file.
+        const DWORD existing = sys_.GetFileAttributesA(native);
+        if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            flags |= existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        }
+    }
+    const NativeHandle h = sys_.CreateFileA(native, access, shareMode, disposition, flags);
     if (h == InvalidNative) {
         return FailHandle(LastWin32Error());
     }
@@ -292,7 +359,7 @@ DWORD Win32FileSystem::GetFileAttributes(std::string_view path) {
         SetLastError(err);
         return INVALID_FILE_ATTRIBUTES;
     }
-    const DWORD attributes = win32::GetFileAttributesA(native);
+    const DWORD attributes = sys_.GetFileAttributesA(native);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         Win32Failed();
     }
@@ -304,7 +371,7 @@ BOOL Win32FileSystem::SetFileAttributes(std::string_view path, DWORD attributes)
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
         return Fail(err);
     }
-    return win32::SetFileAttributesA(native, attributes) ? TRUE : Win32Failed();
+    return sys_.SetFileAttributesA(native, attributes) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
@@ -346,7 +413,7 @@ BOOL Win32FileSystem::CreateDirectory(std::string_view path) {
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
         return Fail(err);
     }
-    return win32::CreateDirectoryA(native) ? TRUE : Win32Failed();
+    return sys_.CreateDirectoryA(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::DeleteFile(std::string_view path) {
@@ -354,10 +421,10 @@ BOOL Win32FileSystem::DeleteFile(std::string_view path) {
     if (const DWORD err = NormalisePath(path, &native); err != ERROR_SUCCESS) {
         return Fail(err);
     }
-    if (IsReadOnlyFile(native)) {
+    if (IsReadOnlyFile(sys_, native)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    return win32::DeleteFileA(native) ? TRUE : Win32Failed();
+    return sys_.DeleteFileA(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to) {
@@ -369,10 +436,10 @@ BOOL Win32FileSystem::MoveFileReplace(std::string_view from, std::string_view to
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }
-    if (IsReadOnlyFile(dst)) {
+    if (IsReadOnlyFile(sys_, dst)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    return win32::MoveFileReplace(src, dst) ? TRUE : Win32Failed();
+    return sys_.MoveFileReplace(src, dst) ? TRUE : Win32Failed();
 }
 
 DWORD Win32FileSystem::DeleteTree(std::string_view path) {
@@ -384,22 +451,29 @@ DWORD Win32FileSystem::DeleteTree(std::string_view path) {
 }
 
 // Everything below first, then the folder itself; read-only entries are deleted too, as the
-// shell's silent delete does. Stops at the first entry that cannot be deleted.
+// shell's silent delete does. A junction or symbolic link is removed as the link it is: what it
+// points at (perhaps on another drive) is never entered. Stops at the first entry that cannot be
+// deleted.
 DWORD Win32FileSystem::DeleteTreeAt(const std::string& path) {
-    const DWORD attributes = win32::GetFileAttributesA(path);
+    const DWORD attributes = sys_.GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return LastWin32Error();
     }
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-        !win32::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        !sys_.SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
         return LastWin32Error();
     }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return win32::DeleteFileA(path) ? ERROR_SUCCESS : LastWin32Error();
+    const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        const bool removed = directory ? sys_.RemoveDirectoryA(path) : sys_.DeleteFileA(path);
+        return removed ? ERROR_SUCCESS : LastWin32Error();
+    }
+    if (!directory) {
+        return sys_.DeleteFileA(path) ? ERROR_SUCCESS : LastWin32Error();
     }
     std::vector<std::string> children;
     FindEntry entry;
-    const NativeHandle h = win32::FindFirstFileA(path + "\\*", &entry);
+    const NativeHandle h = sys_.FindFirstFileA(path + "\\*", &entry);
     if (h == InvalidNative) {
         if (LastWin32Error() != ERROR_FILE_NOT_FOUND) {
             return LastWin32Error();
@@ -409,9 +483,9 @@ DWORD Win32FileSystem::DeleteTreeAt(const std::string& path) {
             if (!IsDotEntry(entry.name)) {
                 children.push_back(path + "\\" + entry.name);
             }
-        } while (win32::FindNextFileA(h, &entry));
+        } while (sys_.FindNextFileA(h, &entry));
         const DWORD end = LastWin32Error();
-        win32::FindClose(h);
+        sys_.FindClose(h);
         if (end != ERROR_NO_MORE_FILES) {
             return end;
         }
@@ -421,7 +495,7 @@ DWORD Win32FileSystem::DeleteTreeAt(const std::string& path) {
             return err;
         }
     }
-    return win32::RemoveDirectoryA(path) ? ERROR_SUCCESS : LastWin32Error();
+    return sys_.RemoveDirectoryA(path) ? ERROR_SUCCESS : LastWin32Error();
 }
 
 Handle Win32FileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
@@ -443,7 +517,7 @@ Handle Win32FileSystem::FindFirstFileListing(std::string_view pattern, bool driv
 
 Handle Win32FileSystem::FindFirstNative(const std::string& pattern, bool driveRoot, FindData* data) {
     FindEntry entry;
-    const NativeHandle h = win32::FindFirstFileA(pattern, &entry);
+    const NativeHandle h = sys_.FindFirstFileA(pattern, &entry);
     if (h == InvalidNative) {
         return FailHandle(LastWin32Error());
     }
@@ -452,9 +526,9 @@ Handle Win32FileSystem::FindFirstNative(const std::string& pattern, bool driveRo
     listing->root = driveRoot;
     // A drive root has no dot entries on FAT; some file systems list them there all the same.
     while (listing->root && IsDotEntry(entry.name)) {
-        if (!win32::FindNextFileA(h, &entry)) {
+        if (!sys_.FindNextFileA(h, &entry)) {
             const DWORD err = LastWin32Error();
-            win32::FindClose(h);
+            sys_.FindClose(h);
             return FailHandle(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
         }
     }
@@ -470,7 +544,7 @@ BOOL Win32FileSystem::FindNextFile(Handle h, FindData* data) {
     }
     FindEntry entry;
     do {
-        if (!win32::FindNextFileA(it->second->native, &entry)) {
+        if (!sys_.FindNextFileA(it->second->native, &entry)) {
             return Win32Failed();
         }
     } while (it->second->root && IsDotEntry(entry.name));
@@ -485,7 +559,7 @@ BOOL Win32FileSystem::FindClose(Handle h) {
     }
     const NativeHandle native = it->second->native;
     listings_.erase(it);
-    return win32::FindClose(native) ? TRUE : Win32Failed();
+    return sys_.FindClose(native) ? TRUE : Win32Failed();
 }
 
 BOOL Win32FileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DWORD* read, BOOL abort,

@@ -16,7 +16,7 @@ namespace platform::win32 {
 
 class Win32FileSystem final : public FileSystem {
 public:
-    Win32FileSystem();
+    explicit Win32FileSystem(FileCalls& sys = SystemFileCalls());
     ~Win32FileSystem() override;
 
     Handle CreateFile(std::string_view path, DWORD access, DWORD shareMode, DWORD disposition,
@@ -55,6 +55,7 @@ private:
     Handle FindFirstNative(const std::string& pattern, bool driveRoot, FindData* data);
     DWORD DeleteTreeAt(const std::string& path);
 
+    FileCalls& sys_;
     std::map<Handle, std::unique_ptr<OpenFile>> files_;
     std::map<Handle, std::unique_ptr<Listing>> listings_;
 };

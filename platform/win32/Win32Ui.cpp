@@ -4,6 +4,7 @@
 #include "resources/Resources.h"
 
 #include <algorithm>
+#include <map>
 
 namespace platform::win32 {
 
@@ -38,7 +39,17 @@ public:
             }
         }
         Show();
+        FitStaticTexts(hwnd_);
         EndIfDone();
+    }
+
+    int EnterCommand() const override {
+        for (const ControlTemplate& t : dlg_.Template().controls) {
+            if (t.kind == ControlKind::PushButton && t.defaultButton) {
+                return t.id;
+            }
+        }
+        return IDOK;
     }
 
     bool Message(NativeWindow /*hwnd*/, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
@@ -46,6 +57,19 @@ public:
         if (showing_) {
             return false; // notifications of our own changes to the controls
         }
+        if (message == WM_SETCURSOR) {
+            if (!ui_.WaitCursorWanted()) {
+                return false;
+            }
+            SetWaitCursor(true);
+            *result = TRUE;
+            return true;
+        }
+        const bool main = &dlg_ == ui_.mainWindow_;
+        const bool deviceChange = main && message == WM_DEVICECHANGE;
+        const bool autoPlay = main && message == QueryCancelAutoPlayMessage();
+        // The logic knows the AutoPlay question by the identifier its platform registered.
+        const UINT logicMessage = autoPlay ? platform::RegisterWindowMessage("QueryCancelAutoPlay") : message;
         if (message == WM_COMMAND) {
             // Clicks (and Enter/Esc) and combo selections; the controls' other notifications
             // (focus, edit changes, drop-downs) are not the logic's business.
@@ -53,8 +77,6 @@ public:
             if (code != BN_CLICKED && code != CBN_SELCHANGE) {
                 return false;
             }
-            Collect();
-            *result = dlg_.WindowProc(message, wParam, lParam);
         } else if (message == WM_SYSCOMMAND) {
             const auto command = static_cast<std::uint32_t>(wParam);
             const bool ours = std::any_of(menuCommands_.begin(), menuCommands_.end(), [&](std::uint32_t id) {
@@ -63,14 +85,29 @@ public:
             if (!ours && (command & SystemCommandMask) != SC_CLOSE) {
                 return false; // move, minimise, ...: the window manager's
             }
-            *result = dlg_.WindowProc(message, wParam, lParam);
-        } else if (&dlg_ == ui_.mainWindow_ && message == WM_DEVICECHANGE) {
-            *result = dlg_.WindowProc(message, wParam, lParam);
-        } else if (&dlg_ == ui_.mainWindow_ && message == QueryCancelAutoPlayMessage()) {
-            // The logic knows the message by the identifier its platform registered.
-            *result = dlg_.WindowProc(platform::RegisterWindowMessage("QueryCancelAutoPlay"), wParam, lParam);
-        } else {
+        } else if (!deviceChange && !autoPlay) {
             return false;
+        }
+        if (ui_.runner_.InputHeld()) {
+            // A command is busy on its own thread: nothing else may run the logic beside it.
+            // Device changes wait for its next box or its end; the AutoPlay question is answered
+            // (refused) now, its forced re-scan waits too.
+            if (deviceChange || autoPlay) {
+                ui_.deferred_.push_back({logicMessage, wParam, lParam});
+            }
+            *result = autoPlay || deviceChange ? 1 : 0;
+            return true;
+        }
+        if (message == WM_COMMAND) {
+            Collect();
+        }
+        if (main && !deviceChange && !autoPlay) {
+            ui_.runner_.Run([&] { *result = dlg_.WindowProc(logicMessage, wParam, lParam); });
+            ui_.DeliverDeferred();
+        } else {
+            // Device changes, and what reaches the dialogs and boxes a command shows, are handled
+            // at once, as a nested message loop would hand them on.
+            *result = dlg_.WindowProc(logicMessage, wParam, lParam);
         }
         Show();
         EndIfDone();
@@ -97,16 +134,15 @@ public:
                 SetItemText(hwnd_, c->Id(), text->GetWindowText());
             }
         }
-        for (Control* child : children_) {
+        for (const auto& [child, window] : children_) {
             if (auto* bar = dynamic_cast<StatusBarControl*>(child)) {
                 std::vector<std::string> texts;
                 for (std::size_t part = 0; part < std::max<std::size_t>(1, bar->Parts().size()); ++part) {
                     texts.push_back(bar->GetText(static_cast<int>(part)));
                 }
-                SetStatusBar(hwnd_, bar->CreatedId(), bar->Parts(), texts);
+                SetStatusBar(window, bar->Parts(), texts);
             } else if (auto* progress = dynamic_cast<ProgressBarControl*>(child)) {
-                SetProgressBar(hwnd_, progress->Id(), progress->Lower(), progress->Upper(), 1,
-                               progress->GetPos());
+                SetProgressBar(window, progress->Lower(), progress->Upper(), 1, progress->GetPos());
             }
         }
         showing_ = false;
@@ -133,9 +169,28 @@ public:
         }
     }
 
-    void AddChild(Control& c) { children_.push_back(&c); }
+    // Run-time children, each reached through the window made for it (the progress bar carries
+    // the status bar's id).
+    bool AddChild(Control& c) {
+        NativeWindow window = 0;
+        if (auto* bar = dynamic_cast<StatusBarControl*>(&c)) {
+            window = CreateStatusBar(hwnd_, bar->CreatedId(), bar->MinHeight());
+        } else if (auto* progress = dynamic_cast<ProgressBarControl*>(&c)) {
+            const Rect& rc = progress->GetRect();
+            window = CreateProgressBar(hwnd_, progress->Id(), rc.left, rc.top, rc.Width(), rc.Height());
+        }
+        if (window == 0) {
+            return false;
+        }
+        children_[&c] = window;
+        Show();
+        return true;
+    }
     void RemoveChild(Control& c) {
-        children_.erase(std::remove(children_.begin(), children_.end(), &c), children_.end());
+        if (auto it = children_.find(&c); it != children_.end()) {
+            DestroyChild(it->second);
+            children_.erase(it);
+        }
     }
 
 private:
@@ -145,7 +200,7 @@ private:
     bool endedWindow_ = false;
     bool showing_ = false;
     std::vector<std::uint32_t> menuCommands_;
-    std::vector<Control*> children_;
+    std::map<Control*, NativeWindow> children_;
 };
 
 Win32Ui::Win32Ui(Platform& platform) : platform_(platform) {
@@ -153,6 +208,23 @@ Win32Ui::Win32Ui(Platform& platform) : platform_(platform) {
 }
 
 Win32Ui::~Win32Ui() = default;
+
+void Win32Ui::InputHeldChanged(bool held) {
+    if (!held && waitDepth_ == 0) {
+        SetWaitCursor(false);
+    }
+}
+
+void Win32Ui::DeliverDeferred() {
+    while (!deferred_.empty() && mainWindow_ != nullptr) {
+        const Deferred d = deferred_.front();
+        deferred_.erase(deferred_.begin());
+        if (Running* r = Find(mainWindow_)) {
+            mainWindow_->WindowProc(d.message, d.wParam, d.lParam);
+            r->Show();
+        }
+    }
+}
 
 Win32Ui::Running* Win32Ui::Find(const Dialog* dlg) const {
     for (Running* r : running_) {
@@ -171,6 +243,10 @@ NativeWindow Win32Ui::OwnerFor(const Dialog* owner) const {
 }
 
 INT_PTR Win32Ui::RunModal(Dialog& dlg) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return RunModal(dlg); });
+    }
+    DeliverDeferred();
     Running running(*this, dlg);
     const NativeWindow owner = OwnerFor(nullptr);
     running_.push_back(&running);
@@ -184,12 +260,27 @@ INT_PTR Win32Ui::RunModal(Dialog& dlg) {
 }
 
 void Win32Ui::DialogEnded(Dialog& dlg) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { DialogEnded(dlg); });
+    }
     if (Running* r = Find(&dlg)) {
         r->EndIfDone();
     }
 }
 
+void Win32Ui::SetMainWindow(Dialog* dlg) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { SetMainWindow(dlg); });
+    }
+    mainWindow_ = dlg;
+    deferred_.clear();
+}
+
 int Win32Ui::MessageBox(Dialog* owner, std::string_view text, UINT type) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return MessageBox(owner, text, type); });
+    }
+    DeliverDeferred();
     const bool waiting = waitDepth_ > 0;
     if (waiting) {
         SetWaitCursor(false);
@@ -201,9 +292,11 @@ int Win32Ui::MessageBox(Dialog* owner, std::string_view text, UINT type) {
     return answer;
 }
 
-namespace {
-
-BOOL RunFileDialog(NativeWindow owner, FileDialogRequest& request, bool save) {
+BOOL Win32Ui::RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return RunFileDialog(owner, request, save); });
+    }
+    DeliverDeferred();
     FileDialog d;
     d.filterDescription = request.filterDescription;
     d.filterPattern = request.filterPattern;
@@ -211,34 +304,42 @@ BOOL RunFileDialog(NativeWindow owner, FileDialogRequest& request, bool save) {
     d.fileName = request.fileName;
     d.defaultExt = request.defaultExt;
     d.flags = request.flags;
-    if (!GetFileName(owner, d, save)) {
+    if (!GetFileName(OwnerFor(owner), d, save)) {
         return FALSE;
     }
     request.path = d.path;
     return TRUE;
 }
 
-} // namespace
-
 BOOL Win32Ui::GetOpenFileName(Dialog* owner, FileDialogRequest& request) {
-    return RunFileDialog(OwnerFor(owner), request, false);
+    return RunFileDialog(owner, request, false);
 }
 
 BOOL Win32Ui::GetSaveFileName(Dialog* owner, FileDialogRequest& request) {
-    return RunFileDialog(OwnerFor(owner), request, true);
+    return RunFileDialog(owner, request, true);
 }
 
-void Win32Ui::FormatDriveDialog(UINT driveNumber, Volumes& /*volumes*/) {
-    // The shell formats the drive itself; it needs a window to centre on, the main one.
-    ShellFormatDrive(OwnerFor(mainWindow_), driveNumber);
+void Win32Ui::FormatDriveDialog(UINT driveNumber, Volumes& volumes) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { FormatDriveDialog(driveNumber, volumes); });
+    }
+    DeliverDeferred();
+    // The shell formats the drive itself, in a dialog without an owner.
+    ShellFormatDrive(driveNumber);
 }
 
 void Win32Ui::BeginWaitCursor() {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { BeginWaitCursor(); });
+    }
     ++waitDepth_;
     SetWaitCursor(true);
 }
 
 void Win32Ui::EndWaitCursor() {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { EndWaitCursor(); });
+    }
     waitDepth_ = std::max(0, waitDepth_ - 1);
     if (waitDepth_ == 0) {
         SetWaitCursor(false);
@@ -246,6 +347,9 @@ void Win32Ui::EndWaitCursor() {
 }
 
 void Win32Ui::UpdateWindow(Dialog& dlg) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { UpdateWindow(dlg); });
+    }
     if (Running* r = Find(&dlg)) {
         r->Show();
         RedrawNow(r->hwnd());
@@ -253,6 +357,9 @@ void Win32Ui::UpdateWindow(Dialog& dlg) {
 }
 
 Rect Win32Ui::GetClientRect(Dialog& dlg) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return GetClientRect(dlg); });
+    }
     Rect rect;
     if (Running* r = Find(&dlg)) {
         ClientSize(r->hwnd(), &rect.right, &rect.bottom);
@@ -261,31 +368,19 @@ Rect Win32Ui::GetClientRect(Dialog& dlg) {
 }
 
 bool Win32Ui::ChildCreated(Dialog& dlg, Control& control) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { return ChildCreated(dlg, control); });
+    }
     Running* r = Find(&dlg);
-    if (r == nullptr) {
-        return false;
-    }
-    bool made = false;
-    if (auto* bar = dynamic_cast<StatusBarControl*>(&control)) {
-        made = CreateStatusBar(r->hwnd(), bar->CreatedId(), bar->MinHeight());
-    } else if (auto* progress = dynamic_cast<ProgressBarControl*>(&control)) {
-        const Rect& rc = progress->GetRect();
-        made = CreateProgressBar(r->hwnd(), progress->Id(), rc.left, rc.top, rc.Width(), rc.Height());
-    }
-    if (made) {
-        r->AddChild(control);
-        r->Show();
-    }
-    return made;
+    return r != nullptr && r->AddChild(control);
 }
 
 void Win32Ui::ChildDestroyed(Dialog& dlg, Control& control) {
+    if (!runner_.OnWindowThread()) {
+        return runner_.Call([&] { ChildDestroyed(dlg, control); });
+    }
     if (Running* r = Find(&dlg)) {
         r->RemoveChild(control);
-        const int id = dynamic_cast<StatusBarControl*>(&control) != nullptr
-                           ? static_cast<StatusBarControl&>(control).CreatedId()
-                           : control.Id();
-        DestroyChild(r->hwnd(), id);
     }
 }
 

@@ -2,10 +2,15 @@
 """Draws the program's icon and button bitmaps and writes them as XPM sources.
 
 The pictures are built from a few shapes so that they can be reviewed and changed here; the
-generated .xpm files beside this script are what the build compiles in. Run it after a change:
+generated .xpm files beside this script are what the build compiles in. The icon is made of
+rectangles and one polygon only, so it is also written as an SVG and as smoothed PNGs at the
+sizes desktops look for (resources/icons/, installed under the hicolor theme). Run it after a
+change:
     python3 resources/bitmaps/draw_artwork.py
 """
 import os
+import struct
+import zlib
 
 # The 16 colours of the classic palette (space is transparent: the button face shows through).
 PALETTE = {
@@ -14,6 +19,9 @@ PALETTE = {
     'B': '#000080', 'y': '#FFFF00', 'Y': '#808000', 'c': '#00FFFF', 'C': '#008080',
     'm': '#800080',
 }
+
+# The sizes of the icon's PNGs (the hicolor theme's NxN folders).
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 
 # 5 x 7 capitals for the captions.
 FONT = {
@@ -99,6 +107,92 @@ class Picture:
         lines += ['    "%s",' % ''.join(row) for row in self.px[:-1]]
         lines += ['    "%s"};' % ''.join(self.px[-1])]
         return '\n'.join(lines) + '\n'
+
+
+class Shapes:
+    """A picture as shapes in pixel units, drawn in order: rectangles (inclusive pixel ranges, as
+    Picture.fill takes them) and polygons. Sampled at pixel centres it gives exactly the pixels
+    Picture would draw; it can also be written as an SVG, or smoothed at any size."""
+
+    def __init__(self, width, height):
+        self.w, self.h = width, height
+        self.shapes = []  # ('rect', (x0, y0, x1, y1) with x1, y1 exclusive, colour) or ('poly', points, colour)
+
+    def fill(self, x0, y0, x1, y1, c):
+        self.shapes.append(('rect', (x0, y0, x1 + 1, y1 + 1), c))
+
+    def frame(self, x0, y0, x1, y1, c):
+        self.fill(x0, y0, x1, y0, c)
+        self.fill(x0, y1, x1, y1, c)
+        self.fill(x0, y0, x0, y1, c)
+        self.fill(x1, y0, x1, y1, c)
+
+    def line(self, x0, y0, x1, y1, c):
+        assert x0 == x1 or y0 == y1, 'only straight lines are shapes'
+        self.fill(min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1), c)
+
+    def polygon(self, points, c):
+        self.shapes.append(('poly', points, c))
+
+    def pixels(self):
+        p = Picture(self.w, self.h)
+        for kind, geometry, c in self.shapes:
+            if kind == 'rect':
+                p.fill(geometry[0], geometry[1], geometry[2] - 1, geometry[3] - 1, c)
+            else:
+                p.polygon(geometry, c)
+        return p
+
+    def svg(self):
+        out = ['<?xml version="1.0" encoding="UTF-8"?>',
+               '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d">'
+               % (self.w * 8, self.h * 8, self.w, self.h)]
+        for kind, geometry, c in self.shapes:
+            if kind == 'rect':
+                x0, y0, x1, y1 = geometry
+                out.append('  <rect x="%d" y="%d" width="%d" height="%d" fill="%s"/>'
+                           % (x0, y0, x1 - x0, y1 - y0, PALETTE[c]))
+            else:
+                out.append('  <polygon points="%s" fill="%s"/>'
+                           % (' '.join('%d,%d' % pt for pt in geometry), PALETTE[c]))
+        return '\n'.join(out + ['</svg>']) + '\n'
+
+    def png(self, size):
+        """The picture smoothed to size x size pixels: each shape laid over the ones before by
+        the share of every pixel it covers (rectangles on whole pixels, polygons by 8 x 8 samples)."""
+        scale = self.w / size
+        rgba = [[(0.0, 0.0, 0.0, 0.0)] * size for _ in range(size)]
+        samples = [(i + 0.5) / 8 for i in range(8)]
+        for kind, geometry, c in self.shapes:
+            colour = tuple(int(PALETTE[c][i:i + 2], 16) / 255 for i in (1, 3, 5))
+            if kind == 'rect':
+                # Edges on whole pixels and at least a pixel wide: thin lines stay sharp and
+                # visible at every size instead of turning into a faint blur.
+                x0, y0, x1, y1 = (int(v / scale + 0.5) for v in geometry)
+                x1, y1 = max(x1, x0 + 1), max(y1, y0 + 1)
+            else:
+                xs, ys = [pt[0] / scale for pt in geometry], [pt[1] / scale for pt in geometry]
+                x0, y0, x1, y1 = min(xs), min(ys), max(xs), max(ys)
+            for py in range(max(0, int(y0)), min(size, int(y1) + 1)):
+                for px in range(max(0, int(x0)), min(size, int(x1) + 1)):
+                    if kind == 'rect':
+                        a = (max(0.0, min(px + 1, x1) - max(px, x0)) *
+                             max(0.0, min(py + 1, y1) - max(py, y0)))
+                    else:
+                        a = sum(inside(geometry, (px + sx) * scale, (py + sy) * scale)
+                                for sx in samples for sy in samples) / 64
+                    if a > 0:
+                        r, g, b, al = rgba[py][px]
+                        na = a + al * (1 - a)
+                        mix = [(colour[i] * a + v * al * (1 - a)) / na for i, v in enumerate((r, g, b))]
+                        rgba[py][px] = (mix[0], mix[1], mix[2], na)
+        raw = b''.join(b'\0' + bytes(round(v * 255) for px in row for v in px) for row in rgba)
+
+        def chunk(kind, data):
+            return (struct.pack('>I', len(data)) + kind + data +
+                    struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff))
+        return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)) +
+                chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
 def inside(points, x, y):
@@ -223,12 +317,12 @@ def init():
 
 
 def icon():
-    p = Picture(32, 32)
+    p = Shapes(32, 32)
     # A card with a voice on it: sound waves leaving a speaker.
     p.fill(3, 5, 28, 27, '#')
     p.frame(3, 5, 28, 27, '.')
     for i in range(5, 27, 3):
-        p.set(i, 6, 'y')
+        p.fill(i, 6, i, 6, 'y')
     p.fill(6, 10, 25, 24, 'c')
     p.frame(6, 10, 25, 24, 'B')
     p.fill(9, 15, 11, 19, 'B')
@@ -242,13 +336,21 @@ def icon():
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
+    shapes = icon()
     pictures = {
-        'icon_128': icon(), 'update_133': update(), 'exit_135': exit_door(), 'read_137': read(),
+        'icon_128': shapes.pixels(), 'update_133': update(), 'exit_135': exit_door(), 'read_137': read(),
         'restore_139': restore(), 'backup_140': backup(), 'init_141': init(),
     }
     for name, picture in pictures.items():
         with open(os.path.join(here, name + '.xpm'), 'w') as f:
             f.write(picture.xpm(name + '_xpm'))
+    icons = os.path.join(os.path.dirname(here), 'icons')
+    os.makedirs(icons, exist_ok=True)
+    with open(os.path.join(icons, 'flashkeeper3.svg'), 'w') as f:
+        f.write(shapes.svg())
+    for size in ICON_SIZES:
+        with open(os.path.join(icons, 'flashkeeper3_%d.png' % size), 'wb') as f:
+            f.write(shapes.png(size))
 
 
 if __name__ == '__main__':

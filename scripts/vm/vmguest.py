@@ -11,6 +11,11 @@ removable=on on a qemu-xhci controller, each on a raw card image of the host.
         g.unplug("reader0"); g.plug("reader0")      # USB hot-plug through QEMU's monitor
         g.power_cut()                               # QEMU stops at once; nothing is flushed
 
+A reader runs as fast as the host's page cache unless the guest is given a ReaderSpeed: then each
+reader's card goes through a QEMU throttle filter of its own (bandwidth for reads and writes, and
+commands per second), as a real USB CompactFlash reader is slow. card_stats(ident) gives what
+reached that reader's card (commands and bytes, read, written and flushed).
+
 Fixed disks (disks={"pc": "pc.img"}) are virtio disks, /dev/disk/by-id/virtio-ID in the guest.
 freeze() copies images while the guest is stopped: what a power cut at that instant leaves.
 
@@ -42,15 +47,32 @@ class GuestError(Exception):
     pass
 
 
+class ReaderSpeed:
+    """What a real USB CompactFlash reader manages: megabytes (10^6 bytes) per second read and
+    written, and commands per second of either kind."""
+
+    def __init__(self, read_mb=25.0, write_mb=12.0, iops=2000):
+        self.read_mb, self.write_mb, self.iops = read_mb, write_mb, iops
+
+    def limits(self):
+        return {"bps-read": int(self.read_mb * 1e6), "bps-write": int(self.write_mb * 1e6),
+                "iops-total": int(self.iops)}
+
+    def __str__(self):
+        return "%g MB/s read, %g MB/s write, %d commands/s" % (self.read_mb, self.write_mb, self.iops)
+
+
 class Guest:
     def __init__(self, build_dir, cards=None, spares=None, memory_mb=1024, boot_timeout=180, log=None,
-                 disks=None):
+                 disks=None, reader_speed=None):
         self.build_dir = os.path.abspath(build_dir)
         self.vm_dir = os.path.join(self.build_dir, "vm")
         self.cards = dict(cards or {})
         # A second card image per reader, for swapping cards in one reader.
         self.spares = dict(spares or {})
         self.disks = dict(disks or {})
+        # None: the cards are as fast as the host's page cache (the tests); else a ReaderSpeed.
+        self.reader_speed = reader_speed
         self.nodes = {ident: ident + "-card" for ident in self.cards}
         self.on_mark = None
         self.memory_mb = memory_mb
@@ -107,12 +129,15 @@ class Guest:
             args += ["-blockdev", "driver=raw,node-name=%s-disk,file.driver=file,file.filename=%s,file.locking=off"
                      % (ident, os.path.abspath(image))]
             args += ["-device", "virtio-blk-pci,drive=%s-disk,serial=%s" % (ident, ident)]
+        for ident in sorted(set(self.cards) | set(self.spares)):
+            if self.reader_speed is not None:
+                args += ["-object", json.dumps(dict(self._throttle_group(ident), **{"qom-type": "throttle-group"}))]
         for ident, image in self.cards.items():
-            args += ["-blockdev", self._blockdev(self.nodes[ident], image)]
+            args += self._blockdev_options(ident, self.nodes[ident], image)
             args += ["-device", self._reader(ident)]
             self.plugged.add(ident)
         for ident, image in self.spares.items():
-            args += ["-blockdev", self._blockdev(ident + "-spare", image)]
+            args += self._blockdev_options(ident, ident + "-spare", image)
         self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
@@ -253,7 +278,8 @@ class Guest:
             time.sleep(0.1)
         self._next_id += 1
         node = "%s-%d" % (ident, self._next_id)
-        self.qmp("blockdev-add", **_blockdev_args(node, image))
+        for node_args in self._blockdev_nodes(ident, node, image):
+            self.qmp("blockdev-add", **node_args)
         self.cards[ident] = os.path.abspath(image)
         self.nodes[ident] = node
         self.plug(ident)
@@ -321,10 +347,32 @@ class Guest:
         if findings:
             raise GuestError(" / ".join(findings[:6]))
 
-    @staticmethod
-    def _blockdev(node, image):
-        return "driver=raw,node-name=%s,file.driver=file,file.filename=%s,file.locking=off" % (
-            node, os.path.abspath(image))
+    def card_stats(self, ident):
+        """What has reached the card in reader ident since it was plugged in: a dict with the
+        commands (rd_operations, wr_operations, flush_operations) and bytes (rd_bytes, wr_bytes)
+        as QEMU's block statistics count them."""
+        for entry in self.qmp("query-blockstats"):
+            if entry.get("qdev", "").startswith("/machine/peripheral/%s/" % ident) or entry.get("qdev") == ident:
+                return entry["stats"]
+        raise GuestError("no block statistics for the reader %s" % ident)
+
+    def _throttle_group(self, ident):
+        return {"id": ident + "-speed", "limits": self.reader_speed.limits()}
+
+    def _blockdev_nodes(self, ident, node, image):
+        """The block nodes of a card image, the last one named node: the image, behind the reader's
+        throttle filter when the guest has a reader speed."""
+        if self.reader_speed is None:
+            return [_blockdev_args(node, image)]
+        return [_blockdev_args(node + "-image", image),
+                {"driver": "throttle", "node-name": node, "throttle-group": ident + "-speed",
+                 "file": node + "-image"}]
+
+    def _blockdev_options(self, ident, node, image):
+        options = []
+        for node_args in self._blockdev_nodes(ident, node, image):
+            options += ["-blockdev", json.dumps(node_args)]
+        return options
 
     def _reader_args(self, ident, spare=False):
         return {"driver": "usb-storage", "bus": "xhci.0", "drive": (ident + "-spare") if spare else self.nodes[ident],

@@ -4,153 +4,77 @@ person drives it: the mouse (and typing a file name) at screen positions through
 Results are read from outside: windows found by their titles, files on the simulated PC and
 screenshots (one per step, in --screenshots).
 
-  workflow  Select (Cancel; again, choose the card in the list, OK), Backup (type a name,
-            "Backup Complete."), Update (answer Yes), Restore (answer Yes), Initialize (format
-            dialog), About from the system menu, Close from the system menu.
+  workflow  Select (Cancel; Esc sent to the dialog itself; again, choose the card in the list,
+            OK), Backup (type a name, "Backup Complete."), Update (answer Yes), Restore (answer
+            Yes), Initialize (format dialog), About from the system menu, Close from the system
+            menu.
   liveness  A slow card (every file call delayed) makes a Backup take at least 10 s; meanwhile
             the window must answer the desktop's ping and repaint when uncovered within 200 ms,
             move when the window manager moves it, and ignore clicks.
+  fit       On screens of 1280x800 and 1024x768 at scale factors 1, 1.5 and 2: every window the
+            program opens (main window, About, Select and its list, Save As, Open, message boxes,
+            the format dialog) lies on the screen with its frame, and the message box naming a
+            251-character backup name keeps its text inside. Also saves the main window as the
+            picture of the program (main-window.png).
 
 Control positions come from gui_layout (the dialog templates in pixels, as the program computes
 them) plus the window's position on the screen; nothing is a guessed pixel position.
 """
-import argparse
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
-LIMIT_MS = 200.0
-
-
-class Failure(Exception):
-    pass
-
-
-class Desktop:
-    """Xvfb with openbox, on a display Xvfb picks itself."""
-
-    def __init__(self, shots):
-        self.shots = shots
-        self.pid = 0  # of the program being driven
-        read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        number = b""
-        with os.fdopen(read_fd, "rb") as pipe:
-            while not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    raise Failure("Xvfb did not start")
-                number += chunk
-        self.env = dict(os.environ)
-        self.env["DISPLAY"] = ":" + number.decode().strip()
-        self.env.pop("WAYLAND_DISPLAY", None)
-        self.env["QT_QPA_PLATFORM"] = "xcb"
-        self.wm = subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        self.wait(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run("xprop", "-root", check=False),
-                  "openbox to manage the screen")
-
-    def close(self):
-        for process in (self.wm, self.xvfb):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-
-    def run(self, *command, check=True):
-        result = subprocess.run(command, env=self.env, capture_output=True, text=True)
-        if check and result.returncode != 0:
-            raise Failure(f"{' '.join(command)} failed: {result.stderr.strip()}")
-        return result.stdout
-
-    @staticmethod
-    def wait(done, what, timeout=15.0):
-        deadline = time.monotonic() + timeout
-        while True:
-            value = done()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                raise Failure(f"timed out waiting for {what}")
-            time.sleep(0.05)
-
-    def windows(self, title):
-        """Visible windows whose title is exactly title."""
-        out = self.run("xdotool", "search", "--onlyvisible", "--name", f"^{title}$", check=False)
-        return [int(w) for w in out.split()]
-
-    def window(self, title, besides=(), timeout=15.0):
-        return self.wait(lambda: next((w for w in self.windows(title) if w not in besides), None),
-                         f'the window "{title}"', timeout)
-
-    def gone(self, window, timeout=15.0):
-        self.wait(lambda: window not in self.windows_any(), f"window {window} to close", timeout)
-
-    def windows_any(self):
-        """Visible windows of the program, popups included."""
-        out = self.run("xdotool", "search", "--onlyvisible", "--pid", str(self.pid), check=False)
-        return [int(w) for w in out.split()]
-
-    def geometry(self, window):
-        """Client area on the screen: x, y, width, height."""
-        values = {}
-        for line in self.run("xwininfo", "-id", str(window)).splitlines():
-            key, _, value = line.strip().partition(":")
-            values[key] = value.strip()
-        return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
-                int(values["Width"]), int(values["Height"]))
-
-    def click(self, x, y, button=1):
-        self.run("xdotool", "mousemove", "--sync", str(x), str(y), "click", str(button))
-
-    def type(self, text):
-        self.run("xdotool", "type", "--delay", "20", text)
-        self.run("xdotool", "key", "Return")
-
-    def shot(self, name):
-        os.makedirs(self.shots, exist_ok=True)
-        self.run("import", "-window", "root", os.path.join(self.shots, name + ".png"))
-
+from desktop import (Desktop, Failure, check_liveness, click_until, key_to_window, main, probes_see_a_stopped_program,
+                     release_key, watch_liveness)
 
 class Program:
     """flashkeeper3 on the simulated PC, with the control positions of its dialogs."""
 
-    def __init__(self, args, desktop, pc, delay_ms=0):
+    def __init__(self, args, desktop, pc, delay_ms=0, scale=1):
         self.desktop = desktop
+        self.scale = scale  # QT_SCALE_FACTOR: the layout's pixels are this many screen pixels
         layout = subprocess.run([args.layout], env=desktop.env, capture_output=True, text=True, check=True)
         self.layout = json.loads(layout.stdout)
         env = dict(desktop.env)
         env["VOXHARBOR_SIMULATED_PC"] = pc
         env["VOXHARBOR_SIM_CALL_DELAY_MS"] = str(delay_ms)
+        if scale != 1:
+            env["QT_SCALE_FACTOR"] = str(scale)
         self.process = subprocess.Popen([args.program], env=env)
         desktop.pid = self.process.pid
         self.main = desktop.window("ZEL VoxHarbor Utility", timeout=30)
         size = self.desktop.geometry(self.main)[2:]
-        if list(size) != self.layout["147"]["size"]:
-            raise Failure(f"main window is {size}, the layout helper computed {self.layout['147']['size']}")
+        expected = [round(v * scale) for v in self.layout["147"]["size"]]
+        if any(abs(a - b) > scale for a, b in zip(size, expected)):
+            raise Failure(f"main window is {size}, the layout helper computed {expected}")
 
     def control(self, window, template, control_id):
         """Screen position of the centre of a template control."""
         x, y, _, _ = self.desktop.geometry(window)
         cx, cy, cw, ch = self.layout[str(template)]["controls"][str(control_id)]
-        return x + cx + cw // 2, y + cy + ch // 2
+        return x + round((cx + cw // 2) * self.scale), y + round((cy + ch // 2) * self.scale)
 
     def click_control(self, window, template, control_id):
         self.desktop.click(*self.control(window, template, control_id))
 
+    def open_by(self, control_id, title):
+        """Clicks a button of the main window until the window it opens comes: a click made while
+        the last command is still ending is dropped, as the wait cursor says."""
+        for _ in range(20):
+            self.click_control(self.main, 147, control_id)
+            try:
+                return self.desktop.window(title, timeout=2)
+            except Failure:
+                pass
+        raise Failure(f'no window "{title}" came for button {control_id}')
+
     def click_button(self, window, kind, text):
         """A button of a window laid out by Qt (message box, format dialog)."""
         x, y, w, h = self.desktop.geometry(window)
-        from_middle, from_right, from_bottom = self.layout[kind][text]
+        from_middle, from_right, from_bottom = (round(v * self.scale) for v in self.layout[kind][text])
         bx = x + w - from_right if kind == "format" else x + w // 2 + from_middle
         self.desktop.click(bx, y + h - from_bottom)
 
@@ -170,15 +94,26 @@ class Program:
         menu = self.desktop.wait(lambda: next((w for w in self.desktop.windows_any() if w not in known), None),
                                  "the system menu")
         mx, my, mw, mh = self.desktop.geometry(menu)
-        return menu, (mx + mw // 2, my + mh - 8) if item_from_bottom else (mx + mw // 2, my + 10)
+        return menu, ((mx + mw // 2, my + mh - round(8 * self.scale)) if item_from_bottom
+                      else (mx + mw // 2, my + round(10 * self.scale)))
 
-    def select_card(self, shot_prefix, cancel_first=False):
+    def select_card(self, shot_prefix, cancel_first=False, fits=None):
         d = self.desktop
         if cancel_first:
             self.click_control(self.main, 147, 1025)
             select = d.window("Select VoxHarbor Card")
             self.click_control(select, 148, 2)  # Cancel
             d.gone(select)
+            # Esc sent to the dialog itself cancels it and never ends the main dialog, also when
+            # it stays held down and repeats into the main dialog.
+            self.click_control(self.main, 147, 1025)
+            select = d.window("Select VoxHarbor Card")
+            key_to_window(d, select, "Escape")
+            d.gone(select)
+            time.sleep(1.5)
+            release_key(d, "Escape")
+            if self.process.poll() is not None or self.main not in d.windows("ZEL VoxHarbor Utility"):
+                raise Failure("Esc sent to the drive selection dialog ended the program")
         self.click_control(self.main, 147, 1025)
         select = d.window("Select VoxHarbor Card")
         d.shot(shot_prefix + "select-dialog")
@@ -186,9 +121,12 @@ class Program:
         sx, sy, _, _ = d.geometry(select)
         lx, ly, lw, _ = self.layout["148"]["controls"]["1018"]
         known = set(d.windows_any())
-        d.click(sx + lx + lw // 2, sy + ly + 8)
+        d.click(sx + round((lx + lw // 2) * self.scale), sy + round((ly + 8) * self.scale))
         popup = d.wait(lambda: next((w for w in d.windows_any() if w not in known), None), "the drive list")
         d.shot(shot_prefix + "select-list")
+        if fits is not None:
+            fits["Select"] = d.check_on_screen(select, "the Select dialog")
+            fits["drive list"] = d.check_on_screen(popup, "the drive list")
         px, py, pw, ph = d.geometry(popup)
         d.click(px + pw // 2, py + ph // 4)  # the first of the two drives: the card E:
         d.gone(popup)
@@ -333,66 +271,23 @@ def workflow(args, d):
     print(f"workflow done; screenshots in {args.screenshots}")
 
 
-def measure(args, d, what, window, timeout_ms=2000):
-    out = subprocess.run([args.probe, what, str(window), str(timeout_ms)], env=d.env, capture_output=True,
-                         text=True)
-    text = out.stdout.strip()
-    return None if out.returncode != 0 else float(text)
-
-
 def liveness(args, d):
     pc = make_pc(args, "liveness-pc")
     p = Program(args, d, pc, delay_ms=args.delay_ms)
     try:
         p.select_card("live-01-")
-        # The probes measure: a stopped program answers neither.
-        os.kill(p.process.pid, signal.SIGSTOP)
-        try:
-            stopped = (measure(args, d, "ping", p.main, 500), measure(args, d, "expose", p.main, 500))
-        finally:
-            os.kill(p.process.pid, signal.SIGCONT)
-        if stopped != (None, None):
-            raise Failure(f"a stopped program seemed to answer: {stopped}")
-
-        # The selection goes on reading the slow card after its dialog closes, and clicks are
-        # dropped until it ends (the wait cursor shows it): click Backup until it answers.
-        deadline = time.monotonic() + 120
-        save = None
-        while save is None:
-            if time.monotonic() > deadline:
-                raise Failure("Backup never answered a click")
-            p.click_control(p.main, 147, 1014)
-            try:
-                save = d.window("Save As", timeout=1)
-            except Failure:
-                pass
+        probes_see_a_stopped_program(d, args.probe, p.process.pid, p.main)
+        # The selection goes on reading the slow card after its dialog closes: Backup answers
+        # once it has ended.
+        save = click_until(d, lambda: p.click_control(p.main, 147, 1014), "Save As", "Backup")
         d.shot("live-02-backup-save-dialog")
         d.type("SLOW")
         d.gone(save)
-        started = time.monotonic()
-        pings, exposes = [], []
-        moved = clicked = False
-        while not d.windows("flashkeeper3"):
-            if p.process.poll() is not None or time.monotonic() - started > 120:
-                raise Failure("the backup did not end with its box")
-            pings.append(measure(args, d, "ping", p.main))
-            if d.windows("flashkeeper3"):
-                break
-            exposes.append(measure(args, d, "expose", p.main))
-            if len(pings) < 3:
-                pass  # first let the backup get going
-            elif not moved:
-                x, y, _, _ = d.geometry(p.main)
-                d.run("xdotool", "windowmove", str(p.main), str(x + 40), str(y + 30))
-                d.wait(lambda: d.geometry(p.main)[:2] != (x, y), "the window to move", timeout=2)
-                d.shot("live-03-moved-during-backup")
-                moved = True
-            elif not clicked:
-                # A click on Restore while the backup runs is held off, not kept for later.
-                p.click_control(p.main, 147, 1016)
-                clicked = True
-            time.sleep(0.3)
-        took = time.monotonic() - started
+        # A click on Restore while the backup runs is held off, not kept for later.
+        figures = watch_liveness(d, args.probe, p.main, lambda: bool(d.windows("flashkeeper3")),
+                                 "live-03-moved-during-backup", lambda: p.click_control(p.main, 147, 1016))
+        if p.process.poll() is not None:
+            raise Failure("the program ended during the backup")
         d.shot("live-04-backup-complete")
         p.answer("MB_OK", "OK")
         time.sleep(1.0)
@@ -403,55 +298,101 @@ def liveness(args, d):
         p.wait_exit()
     finally:
         p.kill()
-
-    def summary(values):
-        answered = [v for v in values if v is not None]
-        return (f"{len(values)} samples, max {max(answered):.1f} ms, mean {sum(answered) / len(answered):.1f} ms"
-                if answered else f"{len(values)} samples, none answered")
-
-    print(f"backup on the slow card took {took:.1f} s (call delay {args.delay_ms} ms)")
-    print("ping:   " + summary(pings) + "  " + " ".join(f"{v:.1f}" if v else "timeout" for v in pings))
-    print("expose: " + summary(exposes) + "  " + " ".join(f"{v:.1f}" if v else "timeout" for v in exposes))
-    if took < 10.0:
-        raise Failure(f"the backup took only {took:.1f} s; raise --delay-ms")
-    if len(pings) < 5 or len(exposes) < 5:
-        raise Failure("too few samples during the backup")
-    late = [v for v in pings + exposes if v is None or v > LIMIT_MS]
-    if late:
-        raise Failure(f"the window answered later than {LIMIT_MS} ms: {late}")
-    if not moved or not clicked:
-        raise Failure("the backup ended before the move and the click were tried")
+    check_liveness(*figures, f"backup on the slow card (call delay {args.delay_ms} ms)")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["workflow", "liveness"])
-    for name in ("program", "simpc", "vhbtool", "layout", "probe", "installation", "work", "screenshots"):
-        parser.add_argument("--" + name, required=True)
-    parser.add_argument("--delay-ms", type=int, default=20)
-    args = parser.parse_args()
-    for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import"):
-        if shutil.which(tool) is None:
-            print(f"{tool} is missing (scripts/deps.sh installs it)", file=sys.stderr)
-            return 1
-    os.makedirs(args.work, exist_ok=True)
-    stale = os.path.join(args.screenshots, f"failed-{args.mode}.png")
-    if os.path.exists(stale):
-        os.remove(stale)
-    d = Desktop(args.screenshots)
+# The screens and scale factors the windows must fit, and the name of a backup whose path is
+# too long to be written (251 characters, with ".vhb" and ".tmp" more than a file name may be).
+FIT_SCREENS = ("1280x800", "1024x768")
+FIT_SCALES = (1, 1.5, 2)
+LONG_NAME = "B" * 251
+
+
+def fit_once(args, d, pc, scale, prefix):
+    """Opens every window on one screen at one scale; returns each window's frame on the screen."""
+    fits = {}
+    p = Program(args, d, pc, scale=scale)
     try:
-        workflow(args, d) if args.mode == "workflow" else liveness(args, d)
-    except Failure as failure:
-        try:
-            d.shot(f"failed-{args.mode}")
-        except Failure:
-            pass
-        print(f"FAILED: {failure}", file=sys.stderr)
-        return 1
+        fits["main window"] = d.check_on_screen(p.main, "the main window")
+        menu, about_item = p.system_menu(item_from_bottom=True)
+        fits["system menu"] = d.check_on_screen(menu, "the system menu")
+        d.click(*about_item)
+        about = d.window("About ZEL VoxHarbor Utility")
+        fits["About"] = d.check_on_screen(about, "the About box")
+        p.click_control(about, 100, 1)
+        d.gone(about)
+        p.select_card(prefix, fits=fits)
+        if scale == 1.5 and d.size == (1280, 800):
+            d.shot("main-window", window=p.main)
+
+        save = p.open_by(1014, "Save As")  # Backup, under a name too long to be written
+        fits["Save As"] = d.check_on_screen(save, "the Save As dialog")
+        d.shot(prefix + "save-as")
+        d.type(LONG_NAME, delay_ms=2)
+        d.gone(save)
+        box = d.window("flashkeeper3", timeout=60)
+        fits["message box"] = d.check_on_screen(box, "the message box")
+        # Its text is black on the grey face: some must show, and none may reach the right edge.
+        picture = d.shot(prefix + "long-path")
+        x, y, w, h = d.geometry(box)
+        text_height = h - round(45 * scale)  # above the button row
+        edge = round(5 * scale)
+        if d.darkest(picture, x + 2, y + 2, w // 2, text_height) > 0.3:
+            raise Failure("no text in the message box")
+        if d.darkest(picture, x + w - edge, y + 2, edge - 1, text_height) < 0.5:
+            raise Failure(f"the message box's text runs past its right edge (see {picture})")
+        p.click_button(box, "MB_OK", "OK")
+        d.gone(box)
+
+        opened = p.open_by(1016, "Open")  # Restore: the open dialog, cancelled
+        fits["Open"] = d.check_on_screen(opened, "the Open dialog")
+        d.shot(prefix + "open")
+        d.run("xdotool", "key", "Escape")
+        d.gone(opened)
+
+        box = p.open_by(1017, "flashkeeper3")  # Initialize: its question and advice, the format dialog
+        fits["question"] = d.check_on_screen(box, "the Initialize question")
+        p.click_button(box, "MB_YESNO", "Yes")
+        d.gone(box)
+        p.answer("MB_OK", "OK")
+        fmt = d.window("Format Removable Disk \\(E:\\)")
+        fits["format dialog"] = d.check_on_screen(fmt, "the format dialog")
+        d.shot(prefix + "format")
+        p.click_button(fmt, "format", "Close")
+        d.gone(fmt)
+
+        menu, close_item = p.system_menu(item_from_bottom=False)
+        d.click(*close_item)
+        p.wait_exit()
+    except Failure:
+        d.shot("failed-fit")
+        raise
     finally:
-        d.close()
-    return 0
+        p.kill()
+    return fits
+
+
+def fit(args):
+    pc = make_pc(args, "fit-pc")
+    # A backup for the file dialogs to list, with its size, type and date.
+    shutil.copy(os.path.join(args.installation, "InitializedFileStruct.vhb"),
+                os.path.join(pc, "C", "ZEL", "VoxHarbor", "Backup", "INITIAL.vhb"))
+    table = []
+    for size in FIT_SCREENS:
+        for scale in FIT_SCALES:
+            d = Desktop(args.screenshots, size)
+            try:
+                fits = fit_once(args, d, pc, scale, f"fit-{size}-{scale}-")
+            except Failure as failure:
+                raise Failure(f"{size} at scale {scale}: {failure}")
+            finally:
+                d.close()
+            table.append((size, scale, fits))
+    print("window frames on the screen (width x height + x + y):")
+    for size, scale, fits in table:
+        print(f"  {size} scale {scale}: " + ", ".join(f"{k} {v}" for k, v in fits.items()))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(("program", "simpc", "vhbtool", "layout", "probe", "installation", "work", "screenshots"),
+                  {"workflow": workflow, "liveness": liveness, "fit": fit}, standalone=("fit",)))

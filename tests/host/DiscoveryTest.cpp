@@ -24,12 +24,12 @@ using hosttest::WriteText;
 namespace {
 
 TEST(MountInfo, ParsesFieldsAndDecodesEscapes) {
-    const std::string text =
-        "26 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
-        "97 26 8:17 / /media/tech/MY\\040CARD rw,nosuid shared:52 master:3 - vfat /dev/sdb1 rw,uid=1000\n"
-        "garbage line without separator\n"
-        "98 26 0:50 /export /mnt/voice\\134share rw - nfs4 server:/export rw\n"
-        "99 26 8:33 / /x rw -\n";
+    const std::string text = "26 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                             "97 26 8:17 / /media/tech/MY\\040CARD rw,nosuid shared:52 master:3 - vfat "
+                             "/dev/sdb1 rw,uid=1000,flush\n"
+                             "garbage line without separator\n"
+                             "98 26 0:50 /export /mnt/voice\\134share rw - nfs4 server:/export rw\n"
+                             "99 26 8:33 / /x rw -\n";
     const auto entries = ParseMountInfo(text);
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[1].mountPoint, "/media/tech/MY CARD");
@@ -39,6 +39,10 @@ TEST(MountInfo, ParsesFieldsAndDecodesEscapes) {
     EXPECT_EQ(entries[1].minor, 17u);
     EXPECT_EQ(entries[2].mountPoint, "/mnt/voice\\share");
     EXPECT_EQ(entries[2].root, "/export");
+    // vfat's "flush" (every close of a written file waits) is one of the file system's own options.
+    EXPECT_TRUE(HasOption(entries[1], "flush"));
+    EXPECT_FALSE(HasOption(entries[1], "flus"));
+    EXPECT_FALSE(HasOption(entries[0], "flush"));
 
     EXPECT_EQ(DecodeUdevEscapes("MY\\x20CARD"), "MY CARD");
     EXPECT_EQ(DecodeUdevEscapes("A\\x2fB\\x5c"), "A/B\\");

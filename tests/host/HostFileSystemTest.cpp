@@ -3,10 +3,12 @@
 #include "HostTestSupport.h"
 
 #include "platform/api/LastError.h"
+#include "platform/host/BackgroundCloser.h"
 #include "platform/host/HostPlatform.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -190,6 +192,39 @@ TEST_F(HostFiles, HostPathsWhoseWindowsFormNamesAnotherFileStayHostPaths) {
 // A write that does not fit: nothing lands and the error is 112 (the backup stream passes the
 // file's error on, as BackupStream and the simulated full card show). Needs a small file system of
 // its own, which a tmpfs mount gives where this runs with the right to mount.
+// Every descriptor handed to the closer is closed once Wait returns, and once the closer is gone:
+// a flush of the card or its unmount must not overtake a close still under way. A pipe's read end
+// sees the end of its data only when its write end is closed.
+TEST(BackgroundCloser, EveryCloseHasEndedByWaitAndByTheEnd) {
+    auto handOver = [](host::BackgroundCloser& closer, std::vector<int>* readEnds) {
+        for (int i = 0; i < 40; ++i) {
+            int p[2];
+            ASSERT_EQ(pipe2(p, O_NONBLOCK | O_CLOEXEC), 0);
+            readEnds->push_back(p[0]);
+            closer.Close(p[1]);
+        }
+    };
+    auto allClosed = [](std::vector<int>* readEnds) {
+        bool all = true;
+        for (int fd : *readEnds) {
+            char c = 0;
+            all = all && read(fd, &c, 1) == 0;
+            close(fd);
+        }
+        readEnds->clear();
+        return all;
+    };
+    std::vector<int> readEnds;
+    {
+        host::BackgroundCloser closer(4);
+        handOver(closer, &readEnds);
+        closer.Wait();
+        EXPECT_TRUE(allClosed(&readEnds));
+        handOver(closer, &readEnds);
+    }
+    EXPECT_TRUE(allClosed(&readEnds));
+}
+
 TEST(HostDiskFull, WriteThatDoesNotFitWritesNothing) {
     TempDir dir;
     const std::string mountPoint = dir / "small";

@@ -4,6 +4,7 @@
 #include "HostTestSupport.h"
 
 #include "platform/api/LastError.h"
+#include "platform/common/CommandRunner.h"
 #include "platform/host/HostPlatform.h"
 
 #include <gtest/gtest.h>
@@ -320,14 +321,14 @@ TEST_F(UdisksMock, FormatUnmountsMakesFat16WithTheLabelAndMountsAgain) {
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
         ++ticks;
-        ticksWhileWaiting += QCoreApplication::instance()->property(PlatformWaitingProperty).toInt() > 0;
+        ticksWhileWaiting += BusyWhileWaiting::Active();
     });
     timer.start(20);
     request.label = "SLOW";
     EXPECT_EQ(p.Drives().FormatDrive(3, request), ERROR_SUCCESS);
     EXPECT_GE(ticksWhileWaiting, 10);
     EXPECT_EQ(ticks, ticksWhileWaiting);
-    EXPECT_EQ(QCoreApplication::instance()->property(PlatformWaitingProperty).toInt(), 0);
+    EXPECT_FALSE(BusyWhileWaiting::Active());
 }
 
 TEST_F(UdisksMock, CardsInsertedAndReadersUnpluggedAreReported) {

@@ -3,6 +3,7 @@
 #include "platform/qt/FormatDialog.h"
 #include "platform/qt/QtUi.h"
 #include "platform/sim/SimulatedPc.h"
+#include "platform/qt/ScreenFit.h"
 #include "resources/Resources.h"
 #include "tests/qt/QtTestSupport.h"
 
@@ -12,11 +13,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -97,6 +103,25 @@ TEST(MessageBoxes, CaptionTextButtonsAndTheWindowsEscapeRules) {
     EXPECT_EQ(ui.MessageBox(nullptr, "Restore the prompts?", MB_YESNOCANCEL), IDNO);
 }
 
+// A path longer than a line wraps inside the box, which fits the screen; the text is the
+// program's own, with breaks that do not show.
+TEST(MessageBoxes, LongPathWrapsInsideTheBox) {
+    const QString text = QStringLiteral("The backup file C:\\ZEL\\VoxHarbor\\Backup\\") +
+                         QString(251, QLatin1Char('B')) +
+                         QStringLiteral(".vhb could not be created (error 206). The backup is not complete.");
+    const std::unique_ptr<QMessageBox> box = MakeMessageBox(nullptr, text.toStdString(), MB_OK);
+    box->show();
+    QApplication::processEvents();
+    const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(label, nullptr);
+    // The narrowest the label can be (its longest unbreakable run) fits its width.
+    EXPECT_LE(label->minimumSizeHint().width(), label->width());
+    EXPECT_LE(label->heightForWidth(label->width()), label->height());
+    EXPECT_LE(box->frameGeometry().width(), box->screen()->availableGeometry().width());
+    EXPECT_EQ(QString(box->text()).remove(ZeroWidthSpace), text);
+    EXPECT_EQ(WithBreaksInLongWords(QStringLiteral("Backup Complete.")), QStringLiteral("Backup Complete."));
+}
+
 // A message box asked during an operation shows the arrow although the wait cursor is on; the
 // wait cursor comes back after it, and the cursor stack is balanced at the end.
 TEST(WaitCursor, BalancedAndSuspendedWhileAsking) {
@@ -123,6 +148,8 @@ TEST(WaitCursor, BalancedAndSuspendedWhileAsking) {
 class FileDialogs : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Each test starts as on a new machine: no column widths or folders kept by a dialog before.
+        QSettings(QSettings::UserScope, QStringLiteral("QtProject")).remove(QStringLiteral("FileDialog"));
         ASSERT_TRUE(temp.isValid());
         ASSERT_TRUE(QDir(temp.path()).mkpath(QStringLiteral("ZEL/VoxHarbor/Backup")));
     }
@@ -195,6 +222,34 @@ TEST_F(FileDialogs, ReplacingAFileOfTheNameInAnyCaseIsAskedFirst) {
     });
     ASSERT_EQ(ui.GetSaveFileName(nullptr, request), TRUE);
     EXPECT_EQ(request.path, "E:\\ZEL\\VoxHarbor\\Backup\\sitea.vhb");
+}
+
+// The save dialog fits the screen and shows each file's size, type and date whole.
+TEST_F(FileDialogs, FitTheScreenAndShowEveryColumnWhole) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    QFile backup(Backup() + QStringLiteral("/FRIDAY.vhb"));
+    ASSERT_TRUE(backup.open(QIODevice::WriteOnly));
+    backup.write(QByteArray(163840, 'x'));
+    backup.close();
+    FileDialogRequest request;
+    request.filterPattern = "*.vhb";
+    OnModal(QStringLiteral("saveDialog"), [&](QWidget* w) {
+        auto* dialog = static_cast<QFileDialog*>(w);
+        dialog->setDirectory(Backup());
+        auto* details = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+        ASSERT_NE(details, nullptr);
+        ASSERT_TRUE(WaitFor([&] { return details->model()->rowCount(details->rootIndex()) == 1; }));
+        QApplication::processEvents();
+        for (int column = 1; column < 4; ++column) {
+            EXPECT_GE(details->header()->sectionSize(column),
+                      static_cast<QAbstractItemView*>(details)->sizeHintForColumn(column))
+                << "column " << column;
+        }
+        EXPECT_TRUE(dialog->screen()->availableGeometry().contains(dialog->frameGeometry()));
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    EXPECT_EQ(ui.GetSaveFileName(nullptr, request), FALSE);
 }
 
 TEST_F(FileDialogs, OpenTakesOnlyAnExistingFile) {
@@ -320,6 +375,8 @@ TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
         });
         ticker.start(10);
         QTimer::singleShot(100, [&] { QTest::keyClick(w->focusWidget(), Qt::Key_Escape); });
+        // Nor does anything that is not input reach the logic beside the busy command.
+        QTimer::singleShot(150, [&] { static_cast<QDialog*>(w)->reject(); });
         AnswerBox(QStringLiteral("Backup Complete."), [&](QMessageBox* box) {
             EXPECT_TRUE(WaitFor([&] { return main.Received(WM_DEVICECHANGE, DBT_DEVICEARRIVAL); }));
             box->accept();
@@ -327,7 +384,7 @@ TEST(Commands, WindowLivesInputIsDroppedDeviceChangesWaitForABox) {
         static_cast<QPushButton*>(w->findChild<QWidget*>(QStringLiteral("id1014")))->click();
         EXPECT_GE(ticks, 10);
         EXPECT_FALSE(changeBeforeBox);
-        EXPECT_FALSE(main.Received(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED))); // the Esc
+        EXPECT_FALSE(main.Received(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED))); // the Esc, the reject
         EXPECT_EQ(ui.WaitCursorDepth(), 0);
         EXPECT_TRUE(busyCursorOfItsOwn); // the held window showed why
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);

@@ -178,6 +178,36 @@ TEST(AboutTemplate, IconVersionAndDefaultOk) {
     EXPECT_EQ(dlg.DoModal(), IDOK);
 }
 
+// In the fonts the program uses (not fixed base units), every label's text fits its rectangle:
+// wrapped where the label has room for more than one line, on one line otherwise.
+TEST(Labels, EveryTextFitsItsRectangleInTheDialogFont) {
+    FakePlatform pc;
+    QtUi ui(pc);
+    int checked = 0;
+    for (const int id :
+         {resources::IDD_CARDUTILITY_DIALOG, resources::IDD_DRIVESELECTION, resources::IDD_ABOUTBOX}) {
+        RecordingDialog dlg(ui, resources::GetDialogTemplate(id));
+        OnModal(QStringLiteral("dialog%1").arg(id), [&](QWidget* w) {
+            for (QLabel* label : w->findChildren<QLabel*>()) {
+                if (label->text().isEmpty() || label->isHidden()) {
+                    continue;
+                }
+                const QRect room = label->contentsRect();
+                const QRect needed = label->fontMetrics().boundingRect(
+                    room, Qt::AlignLeft | Qt::AlignTop | (label->wordWrap() ? Qt::TextWordWrap : 0),
+                    label->text());
+                EXPECT_TRUE(room.contains(needed))
+                    << label->text().toStdString() << " needs " << needed.width() << "x" << needed.height()
+                    << " in " << room.width() << "x" << room.height();
+                ++checked;
+            }
+            static_cast<QDialog*>(w)->reject();
+        });
+        dlg.DoModal();
+    }
+    EXPECT_EQ(checked, 9); // the main dialog's eight labels and the About box's version
+}
+
 // A dialog that ends during its initialisation is never shown and returns its result.
 TEST(RunModal, DialogEndedDuringInitialisationIsNotShown) {
     FakePlatform pc;

@@ -52,6 +52,8 @@ expect 2 "$tool" create --version 1234567 tree c.vhb
 expect 1 "$tool" create tree tree/inside.vhb
 expect 0 "$tool" --help
 grep -q 'vhbtool extract' out || fail "--help does not document extract"
+expect 0 "$tool" --version
+grep -qx 'vhbtool [0-9][0-9.]*' out || fail "--version: $(cat out)"
 
 # A damaged archive: the first problem and its offset.
 head -c 5000 a.vhb >cut.vhb

@@ -26,7 +26,7 @@ import subprocess
 import threading
 import time
 
-from vmguest import Guest, GuestError
+from vmguest import Guest, GuestError, ReaderSpeed
 
 # The smallest card FAT16 takes, as the system formats it, with the demo card's files and a few
 # messages: every check restores it, and a restore's time goes by the files more than by bytes.
@@ -35,6 +35,7 @@ MESSAGES = 6
 DISK_BYTES = 32 * 1024 * 1024
 # Cuts in the second run of each operation, spread evenly over the time the first run took (the
 # second backup is quicker: its card is read from memory); the restore's last is the real one.
+# The guest's card reader runs at a real reader's speed.
 CUTS = {"backup": 10, "initialize": 7, "restore": 8}
 # The Prompt field for each version file the operations write; "No Prompts" without one.
 VERSIONS = {b"0110\r\n": "1.10\r", b"0100\n": "1.00", None: "No Prompts"}
@@ -136,9 +137,13 @@ class Cutter:
         """Cuts at k / (n + 1) of the expected time, k = 1, 2, ...: while the operation lasts
         beyond n, on at the same pace. The restore's n-th cut is the real one."""
         n = CUTS[step]
+        # The restore's real cut, its last, ends the guest: the restore's cuts are spread over four
+        # fifths of its time, so that the real one comes well before the restore ends (it takes a
+        # second, and the closes on the card overlap, so the second run may be a little quicker).
+        span = 0.8 if step == "restore" else 1.0
         stood = 0.0  # the guest's clock stands still while it is stopped: so does the schedule
         for k in itertools.count(1):
-            fraction = k / (n + 1)
+            fraction = span * k / (n + 1)
             if self.stopping.wait(max(0.0, self.started + stood + fraction * expected - time.monotonic())):
                 return
             if step == "restore" and k == n:
@@ -180,7 +185,8 @@ def step(report, build, tests, vhbtool, work, compare):
     card, disk = make_images(work)
     cutter = None
     try:
-        with Guest(build, cards={"cut": card}, disks={"pc": disk}, boot_timeout=300, log=_Log(report)) as g:
+        with Guest(build, cards={"cut": card}, disks={"pc": disk}, boot_timeout=300, log=_Log(report),
+                   reader_speed=ReaderSpeed()) as g:
             cutter = run(report, g, tests, card, disk, work)
     except GuestError as e:
         report.result("powercut: the guest of the operations", False, str(e))
@@ -220,7 +226,8 @@ def cut_for_real(report, build, tests, operation, card, disk, earlier, after):
     """Runs the operation ("initialize", "backup" over the earlier archive) on the card in a
     guest of its own, with the C:\\ZEL tree on the disk, and ends QEMU after seconds into it."""
     try:
-        with Guest(build, cards={"cut": card}, disks={"pc": disk}, boot_timeout=300, log=_Log(report)) as g:
+        with Guest(build, cards={"cut": card}, disks={"pc": disk}, boot_timeout=300, log=_Log(report),
+                   reader_speed=ReaderSpeed()) as g:
             timer = threading.Timer(after, g.power_cut)
             g.on_mark = lambda step: timer.start()
             try:

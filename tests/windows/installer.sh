@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The installer under Wine, silently (/S):
-#   installer.sh PREFIX flashkeeper3-1.2-setup.exe ARCHIVE-FOLDER
-# It must put the whole tree in C:\ZEL\VoxHarbor\ with the archives the build made; the
-# uninstaller must keep Backup\ when it holds a backup and remove everything else. The program
-# is installed again at the end, for the window test that runs in the same prefix.
+# The installer under Wine, silently (/S), in a fresh prefix:
+#   installer.sh PREFIX flashkeeper3-1.2-setup.exe ARCHIVE-FOLDER window_probe.exe
+# It must put the whole tree in C:\ZEL\VoxHarbor\ with the archives the build made, and record
+# where and how large in its uninstall key; it carries version information. The uninstaller
+# must keep Backup\ when it holds a backup and remove everything else. The program is installed
+# again at the end, for the window tests that run in the same prefix.
 set -euo pipefail
-prefix=$1 setup=$2 archives=$3
+prefix=$1 setup=$2 archives=$3 probe=$4
 here=$(cd "$(dirname "$0")" && pwd)
 wine_run="$here/../../cmake/wine-run.sh"
 root=$prefix/drive_c/ZEL/VoxHarbor
@@ -18,7 +19,8 @@ install() {
     WINEPREFIX=$prefix wineserver -w
 }
 
-rm -rf "$prefix/drive_c/ZEL"
+WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+rm -rf "$prefix"
 install
 for f in flashkeeper3.exe vhbtool.exe Uninstall.exe; do
     [ -f "$root/$f" ] || fail "$f was not installed"
@@ -29,6 +31,21 @@ cmp "$root/Data/InitializedFileStruct.vhb" "$archives/InitializedFileStruct.vhb"
 link=$(find "$prefix/drive_c" -name "ZEL VoxHarbor Utility.lnk" | head -n1)
 [ -n "$link" ] || fail "no Start-menu entry"
 echo "installed: $(cd "$root" && find . -type f | sort | tr '\n' ' ')"
+
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\flashkeeper3'
+values=$("$wine_run" "$prefix" reg query "$key" | tr -d '\r')
+grep -Eq 'InstallLocation +REG_SZ +C:\\ZEL\\VoxHarbor$' <<<"$values" || fail "no InstallLocation: $values"
+size=$(sed -nE 's/.*EstimatedSize +REG_DWORD +0x([0-9a-f]+).*/\1/p' <<<"$values")
+installed_kb=$(du -sk --apparent-size "$root" | cut -f1)
+[ -n "$size" ] && [ $((16#$size)) -ge $((installed_kb * 9 / 10)) ] && [ $((16#$size)) -le $((installed_kb * 11 / 10)) ] ||
+    fail "EstimatedSize ${size:-missing} (hex KB) is not the installed $installed_kb KB"
+echo "uninstall key: InstallLocation C:\ZEL\VoxHarbor, EstimatedSize $((16#$size)) KB"
+# Wine's drive Z: is the build machine's root.
+version=$(echo "resources Z:$(realpath "$setup")" | "$wine_run" "$prefix" "$probe" | tr -d '\r')
+for part in "CompanyName=ZEL;" "FileVersion=1.2;" "ProductName=ZEL VoxHarbor Utility;"; do
+    grep -qF "$part" <<<"$version" || fail "the installer lacks $part in its version information: $version"
+done
+echo "installer version information: ${version%%manifest=*}"
 echo "Start-menu entry: ${link#"$prefix/drive_c/"}"
 
 # The installed vhbtool reads the installed archive.

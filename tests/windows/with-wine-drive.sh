@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under Wine with one drive letter mapped to a new empty folder:
+# Runs a Windows test program under Wine with one drive letter mapped to a new empty folder, which
+# is also the share \\localhost\fk:
 #   with-wine-drive.sh PREFIX LETTER TYPE PROGRAM.exe [ARGS...]
 # TYPE is Wine's drive type (hd, floppy for a removable drive, cdrom, network). The program
 # learns the letter from FK_WIN32_TEST_DRIVE. Wine reads its drives when its server starts, so
@@ -14,15 +15,18 @@ wine_run="$here/../../cmake/wine-run.sh"
 
 folder=$(mktemp -d "${TMPDIR:-/tmp}/fk-wine-$letter-XXXXXX")
 link="$prefix/dosdevices/$letter:"
+share="$prefix/dosdevices/unc/localhost/fk"
 cleanup() {
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-    rm -f "$link"
+    rm -f "$link" "$share"
     rm -rf "$folder"
 }
 trap cleanup EXIT
 "$wine_run" "$prefix" reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /t REG_SZ /d "$type" /f >/dev/null
-rm -f "$link"
+rm -f "$link" "$share"
 ln -s "$folder" "$link"
+mkdir -p "$(dirname "$share")"
+ln -s "$folder" "$share"
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 WINEPREFIX=$prefix wineserver -w
 FK_WIN32_TEST_DRIVE=${letter^^} "$wine_run" "$prefix" "$@"

@@ -1,6 +1,7 @@
 // vhbtool: the command-line companion for greeting & data archives (.vhb, .vhp).
 #include "Compare.h"
 #include "FixedTimeFileSystem.h"
+#include "Help.h"
 #include "archive/Archive.h"
 #include "archive/Check.h"
 #include "platform/api/LastError.h"
@@ -25,53 +26,6 @@
 namespace {
 
 namespace fsys = std::filesystem;
-
-constexpr const char* Usage = R"(usage: vhbtool COMMAND ...
-
-Greeting & data archives (.vhb backups, .vhp prompt updates): 1024-byte blocks, a version
-block, then per directory or file an entry header and the blocks of its backup stream.
-
-  vhbtool list [--json] ARCHIVE
-      The version, then one line per entry (a malformed archive is listed as far as it can
-      be made out, and the problem is reported as by verify): kind (d directory, f file, ? other:
-      an attribute word that marks neither, which the program passes over), attribute
-      word, data size, creation, last-access and last-write time (FILETIMEs), stored path.
-      --json prints {"version": str, "entries": [{"path": str, "attributes": int,
-      "kind": "directory"|"file"|"other", "creationTime": int, "lastAccessTime": int,
-      "lastWriteTime": int, "size": int}]}. An archive that verify refuses is listed, and
-      the exit status is 1.
-  vhbtool verify ARCHIVE
-      Exit 0 when the archive is well formed; otherwise names the first problem and its byte
-      offset, exit 1: every archive that the program refuses to restore is refused here. What
-      the program reads its own way (entries it passes over, bytes it ignores) is reported as a
-      warning. An archive with an integrity record (backups and archives made by create) is
-      also checked against its entry count, length and checksums.
-  vhbtool create [--version TEXT] [--root X:\] [--time FILETIME] FOLDER ARCHIVE
-      Writes the archive of a host folder as a card whose root is X:\ (default E:\) would be
-      written, with an integrity record after the version block; the version block holds TEXT (at most 6 characters, default empty). --time
-      (or the environment variable SOURCE_DATE_EPOCH, seconds since 1970) gives every entry
-      that time and a plain attribute word, so the same tree always gives the same archive.
-      Entries are taken in name order.
-  vhbtool extract [--keep-prompts] [--root X:\] ARCHIVE FOLDER
-      Restores the archive into a host folder treated as the card root X:\ (default E:\); the
-      folder is created when missing. --keep-prompts leaves out everything under VM\PROMPTS.
-      An archive that verify refuses is refused whole, before anything is written.
-  vhbtool compare [--root X:\] ARCHIVE FOLDER
-      Compares the archive with a card or folder treated as the card root X:\ (default E:\),
-      as a restore onto an empty card would leave it. Exit 0 when they agree; otherwise one
-      line per difference, exit 1: "PATH: only in the archive", "PATH: only in the folder",
-      "PATH: a directory in the archive, a file in the folder" (or the other way round),
-      "PATH: size N in the archive, M in the folder", "PATH: data differs from byte N",
-      "PATH: attributes 0xA in the archive, 0xB in the folder", "PATH: creation time T in the
-      archive, U in the folder", the same for the last-write time. Times are compared at a FAT
-      card's precision (10 ms, 2 s), creation times only where the folder keeps them (a FAT
-      card, Windows); last-access times are not compared, since every read moves them.
-  vhbtool --help
-      This text.
-
-Errors print one line on standard error; the exit status is 1 for a problem with the archive
-or the folders and 2 for a wrong command line.
-)";
 
 int UsageError(const std::string& text) {
     std::cerr << "vhbtool: " << text << " (see vhbtool --help)\n";
@@ -535,7 +489,11 @@ int main(int argc, char** argv) {
     const std::string command = args[0];
     args.erase(args.begin());
     if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << Usage;
+        std::cout << vhbtool::HelpText(FK_VERSION);
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << "vhbtool " << FK_VERSION << "\n";
         return 0;
     }
     if (command == "list") {

@@ -3,6 +3,7 @@
 #include "platform/host/Udisks.h"
 
 #include "platform/api/Platform.h"
+#include "platform/common/CommandRunner.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QEventLoop>
@@ -98,8 +99,8 @@ DWORD ErrorOf(const QDBusMessage& reply) {
 
 // Sends a call and waits for its reply (or the timeout's error). On the application's main
 // thread, which draws the windows, the wait processes the events other than user input, so that
-// the windows stay alive during a slow call (a format takes minutes); PlatformWaitingProperty
-// tells the view meanwhile not to start another platform call. Elsewhere the call just blocks.
+// the windows stay alive during a slow call (a format takes minutes); BusyWhileWaiting tells the
+// view meanwhile not to start another platform call. Elsewhere the call just blocks.
 QDBusMessage CallAndWait(QDBusConnection& bus, const QDBusMessage& call, int timeoutMs) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr || QThread::currentThread() != app->thread()) {
@@ -110,11 +111,10 @@ QDBusMessage CallAndWait(QDBusConnection& bus, const QDBusMessage& call, int tim
         QDBusPendingCallWatcher watcher(pending);
         QEventLoop loop;
         QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-        app->setProperty(PlatformWaitingProperty, app->property(PlatformWaitingProperty).toInt() + 1);
+        const BusyWhileWaiting busy;
         if (!pending.isFinished()) {
             loop.exec(QEventLoop::ExcludeUserInputEvents);
         }
-        app->setProperty(PlatformWaitingProperty, app->property(PlatformWaitingProperty).toInt() - 1);
     }
     return pending.reply();
 }

@@ -1,4 +1,4 @@
-#include "platform/sim/SlowFiles.h"
+#include "platform/common/SlowFiles.h"
 
 #include "platform/common/FaultInjection.h"
 
