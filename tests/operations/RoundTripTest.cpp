@@ -188,21 +188,34 @@ TEST_P(PowerCutOn, OperationsOnAFullCard) {
         return;
     }
     if (how == "stick") {
+        // The stick is found by its label and the card is the other removable drive: which of the
+        // two the system lists first depends on which USB device it saw first.
         std::string stick;
-        for (char letter = 'E'; letter <= 'Z' && stick.empty(); ++letter) {
-            std::string label;
+        char cardLetter = 0;
+        int cardItem = 0;
+        int removable = 0;
+        for (char letter = 'C'; letter <= 'Z'; ++letter) {
             const std::string root = std::string(1, letter) + ":\\";
+            if (s.platform().Drives().GetDriveType(root) != DRIVE_REMOVABLE) {
+                continue;
+            }
+            std::string label;
             if (s.platform().Drives().GetVolumeLabel(root, &label) && label == std::getenv("FK_VM_STICK")) {
                 stick = root;
+            } else if (cardLetter == 0) {
+                cardLetter = letter;
+                cardItem = removable;
             }
+            ++removable;
         }
         ASSERT_FALSE(stick.empty()) << "no drive labelled " << std::getenv("FK_VM_STICK");
-        FillDemoCard(s, 'E');
-        s.selectCard(0);
+        ASSERT_NE(cardLetter, 0) << "no card beside the stick";
+        FillDemoCard(s, cardLetter);
+        s.selectCard(cardItem);
         s.answerFile(ChoosePath(stick + "CARD.VHB"));
         s.click(ControlId::Backup);
         ASSERT_EQ(s.messages().back(), "Backup Complete.");
-        s.card('E').file("VM\\MSG\\300\\NEW.VOX", Audio(9, 70000));
+        s.card(cardLetter).file("VM\\MSG\\300\\NEW.VOX", Audio(9, 70000));
         s.answerMessage(IDOK, [&] { mark("stick"); });
         s.answerFile(ChoosePath(stick + "CARD.VHB"));
         s.click(ControlId::Backup);
