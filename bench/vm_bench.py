@@ -1,15 +1,14 @@
-#!/usr/bin/env python3
 """The benchmark on the real card stack: flashkeeper3_bench in the virtual PC, with two FAT16
 cards of a VoxHarbor size on USB readers (one filled and backed up, one restored onto), the
 archives in the guest's RAM.
 
-    bench/vm_bench.py [--megabytes 512] [--repeat 1] [--backup-turns 5] [--preset release]
+    python3 -m bench.vm_bench [--megabytes 512] [--repeat 1] [--backup-turns 5] [--preset release]
 
 compares the CPU time of Backup and Restore with tar's on fast cards (the host's page cache).
 Backup and tar -cf take seconds and run in turn (--backup-turns): one run of each is not enough
 under emulation, where the host's load moves every figure by 10 to 20 %.
 
-    bench/vm_bench.py --reader [--turns 3] [--read-mb 25] [--write-mb 12] [--iops 2000]
+    python3 -m bench.vm_bench --reader [--turns 3] [--read-mb 25] [--write-mb 12] [--iops 2000]
 
 measures what a technician waits for: the wall time of Backup, Restore (answered Yes), Prompt
 update and Initialize's install step with both cards behind a real reader's speed, against the
@@ -31,10 +30,8 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "scripts", "vm"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "vm"))
-from vmguest import Guest, ReaderSpeed  # noqa: E402
-from vm_stage import make_card  # noqa: E402
+from tests.vm.guest import Guest, ReaderSpeed
+from tests.vm.stage import make_card
 
 MOUNT_CARDS = r'''
 mounted=()

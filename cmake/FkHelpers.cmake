@@ -1,5 +1,4 @@
-# fk_library(NAME DIR... [DEPS ...]): a static library of every .cpp in the folders; the folders
-# grow file by file without editing this list.
+# fk_glob_sources(OUT DIR...): every .cpp in the folders (a new file joins at the next build).
 function(fk_glob_sources out)
     set(sources)
     foreach(dir IN LISTS ARGN)
@@ -13,9 +12,6 @@ endfunction()
 function(fk_test name dir)
     cmake_parse_arguments(T "" "" "DEPS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
-    if(NOT sources)
-        return()
-    endif()
     add_executable(${name} ${sources})
     target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest_main GTest::gmock)
     if(CMAKE_CROSSCOMPILING)
@@ -30,16 +26,10 @@ function(fk_test name dir)
     endif()
 endfunction()
 
-# fk_add_library(NAME DIR...): a static library of every .cpp in the folders (a folder that has
-# no sources yet still gives a library, so the layers can grow independently).
+# fk_add_library(NAME DIR...): a static library of every .cpp in the folders.
 function(fk_add_library name)
     fk_glob_sources(sources ${ARGN})
     # main.cpp files belong to executables, never to a library.
     list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
-    if(NOT sources)
-        set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-        file(WRITE ${stub} "// ${name} has no sources yet.\n")
-        set(sources ${stub})
-    endif()
     add_library(${name} STATIC ${sources})
 endfunction()

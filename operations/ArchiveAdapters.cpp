@@ -2,6 +2,7 @@
 // the status bar (path being written), the progress bar and the message boxes.
 #include "app/flashkeeper3dlg.h"
 #include "operations/OperationTexts.h"
+#include "operations/OperationUi.h"
 
 namespace {
 

@@ -6,7 +6,10 @@
 // never leaves a partial archive that looks complete.
 #include "app/flashkeeper3dlg.h"
 #include "archive/Check.h"
+#include "operations/ArchiveFile.h"
+#include "operations/OperationChecks.h"
 #include "operations/OperationTexts.h"
+#include "operations/OperationUi.h"
 #include "platform/api/LastError.h"
 
 #include <string>

@@ -1,6 +1,8 @@
 #include "operations/CheckedArchive.h"
 
+#include "operations/ArchiveFile.h"
 #include "operations/OperationTexts.h"
+#include "operations/OperationUi.h"
 #include "platform/api/LastError.h"
 
 #include <cstring>

@@ -1,8 +1,11 @@
 // Initialize: re-format the card through the platform's format dialog, then install the initial
 // file structure and system prompts from the archive in the local Data directory.
 #include "app/flashkeeper3dlg.h"
+#include "operations/ArchiveFile.h"
 #include "operations/CheckedArchive.h"
+#include "operations/OperationChecks.h"
 #include "operations/OperationTexts.h"
+#include "operations/OperationUi.h"
 #include "platform/api/LastError.h"
 
 using namespace operations;

@@ -1,8 +1,6 @@
 #include "operations/OperationTexts.h"
 
-#include "platform/api/LastError.h"
-
-#include <string_view>
+#include <string>
 
 namespace operations {
 
@@ -43,121 +41,9 @@ std::string ArchiveReadErrorMessage(const std::string& path, DWORD error) {
            ").  The VoxHarbor card has not been changed.";
 }
 
-platform::Handle OpenArchiveForExtraction(platform::FileSystem& fs, const std::string& path,
-                                          std::uint64_t* size, DWORD* error) {
-    *size = 0;
-    *error = ERROR_SUCCESS;
-    const platform::Handle h = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, 0);
-    if (h == platform::InvalidHandle) {
-        *error = platform::GetLastError();
-        return platform::InvalidHandle;
-    }
-    if (!fs.GetFileSize(h, size)) {
-        *error = platform::GetLastError();
-        CloseReadHandle(fs, h);
-        return platform::InvalidHandle;
-    }
-    return h;
-}
-
-void CloseReadHandle(platform::FileSystem& fs, platform::Handle h) {
-    if (h != platform::InvalidHandle) {
-        // Nothing was written through this handle; a failed close cannot lose data.
-        static_cast<void>(fs.CloseHandle(h));
-    }
-}
-
-platform::FileDialogRequest ArchiveFileRequest(const char* description, const char* pattern,
-                                               const char* initialDir, DWORD flags) {
-    platform::FileDialogRequest request;
-    request.filterDescription = description;
-    request.filterPattern = pattern;
-    request.initialDir = initialDir;
-    request.fileName = pattern;
-    request.flags = flags;
-    return request;
-}
-
-void ShowMessage(CardUtilityDialog& dlg, const std::string& text) {
-    dlg.GetUi().MessageBox(&dlg, text, MB_OK);
-}
-
-bool LocalDirectoryMissing(CardUtilityDialog& dlg, const char* path) {
-    return dlg.ProbePath(path) == ERROR_PATH_NOT_FOUND;
-}
-
-bool CardChecksPass(CardUtilityDialog& dlg, std::initializer_list<CardCheck> steps) {
-    for (const CardCheck step : steps) {
-        const char* failure = nullptr;
-        switch (step) {
-        case CardCheck::Selected:
-            failure = dlg.statusText == CardNotSelected ? SelectDeviceMessage : nullptr;
-            break;
-        case CardCheck::Media:
-            failure = dlg.ProbeMedia(dlg.CardRoot()) ? nullptr : NoMediaMessage;
-            break;
-        case CardCheck::Refresh:
-            dlg.RefreshCardStatus();
-            break;
-        case CardCheck::Redraw:
-            dlg.UpdateWindow();
-            break;
-        case CardCheck::ValidCard:
-            failure = dlg.SelectedDriveCode() == DriveCodeNone ? InsertValidCardMessage : nullptr;
-            break;
-        }
-        if (failure != nullptr) {
-            ShowMessage(dlg, failure);
-            return false;
-        }
-    }
-    return true;
-}
-
-std::optional<DWORD> CardSerial(CardUtilityDialog& dlg, const std::string& root) {
-    DWORD serial = 0;
-    if (root.empty() || !dlg.Drives().GetVolumeLabel(root, nullptr, 0, &serial)) {
-        return std::nullopt;
-    }
-    return serial;
-}
-
 std::string CardReplacedMessage(const std::string& root, const char* notDone) {
     return "The card in drive " + root.substr(0, 2) + " has been replaced by another card.  " + notDone +
            "  Please check the card and try again.";
-}
-
-bool SameCardAsAsked(CardUtilityDialog& dlg, const std::string& root, std::optional<DWORD> askedAbout,
-                     const char* notDone) {
-    if (!askedAbout) {
-        return true;
-    }
-    DWORD serial = 0;
-    const bool read = dlg.Drives().GetVolumeLabel(root, nullptr, 0, &serial) != FALSE;
-    if (!read && platform::GetLastError() == ERROR_NOT_READY) {
-        ShowMessage(dlg, NoMediaMessage);
-        return false;
-    }
-    // A volume that can no longer be read at all is not the card that was asked about either.
-    if (read && serial == *askedAbout) {
-        return true;
-    }
-    ShowMessage(dlg, CardReplacedMessage(root, notDone));
-    dlg.ShowSelectedCard();
-    return false;
-}
-
-bool LocalDirectoriesPresent(CardUtilityDialog& dlg, std::initializer_list<const char*> dirs) {
-    for (const char* dir : dirs) {
-        if (LocalDirectoryMissing(dlg, dir)) {
-            const std::string_view which(dir);
-            ShowMessage(dlg, which == LocalBackupDir    ? BackupDirMissingMessage
-                             : which == LocalPromptsDir ? PromptsDirMissingMessage
-                                                        : DataDirMissingMessage);
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace operations

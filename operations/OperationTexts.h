@@ -1,11 +1,9 @@
 // Fixed texts and local paths of the four card operations (Backup, Restore, Prompt update,
-// Initialize), and the pre-checks they share.
+// Initialize): the messages they show, the questions they ask and their status-bar states.
 #pragma once
 
-#include "app/flashkeeper3dlg.h"
+#include "platform/api/WinTypes.h"
 
-#include <initializer_list>
-#include <optional>
 #include <string>
 
 namespace operations {
@@ -81,79 +79,9 @@ std::string NotPromptUpdateMessage(const std::string& path);
 // The same for an archive whose check could not read it to its end.
 std::string ArchiveReadErrorMessage(const std::string& path, DWORD error);
 
-// Opens an archive for an extraction (generic read, no sharing, existing only) and takes its
-// size. On failure returns InvalidHandle and leaves the platform's error in *error.
-platform::Handle OpenArchiveForExtraction(platform::FileSystem& fs, const std::string& path,
-                                          std::uint64_t* size, DWORD* error);
-
-// Closes a handle the operation opened. A failed close of a file that was only read loses
-// nothing, so it is not reported.
-void CloseReadHandle(platform::FileSystem& fs, platform::Handle h);
-
-// The request of a file dialog for one kind of archive ("*.vhb" or "*.vhp"): the pattern is both
-// the filter and the initial name.
-platform::FileDialogRequest ArchiveFileRequest(const char* description, const char* pattern,
-                                               const char* initialDir, DWORD flags);
-
-// Shows text in an OK message box.
-void ShowMessage(CardUtilityDialog& dlg, const std::string& text);
-
-// The local directory check: a directory counts as missing only on the path-not-found error.
-// Opening an existing directory as a file gives the access-denied error, and a missing last
-// directory the file-not-found error; both pass.
-bool LocalDirectoryMissing(CardUtilityDialog& dlg, const char* path);
-
-// One step of an operation's card pre-checks. The operations run their own sequences of the same
-// steps, so each lists its steps in order and CardChecksPass runs them.
-enum class CardCheck {
-    Selected,  // a device is selected, else SelectDeviceMessage
-    Media,     // the card root has media, else NoMediaMessage
-    Refresh,   // re-reads the card's status; never fails
-    Redraw,    // shows the dialog's controls now; never fails
-    ValidCard, // the selected slot holds a drive, else InsertValidCardMessage
-};
-
-// Runs the steps in order; the first that fails shows its message and stops the run.
-bool CardChecksPass(CardUtilityDialog& dlg, std::initializer_list<CardCheck> steps);
-
-// Which card the user is asked about: the volume serial of the card in root, read before the
-// first question; nothing where it cannot be read (there is nothing to compare then).
-std::optional<DWORD> CardSerial(CardUtilityDialog& dlg, const std::string& root);
-
 // What a card swapped in during a question was spared, for CardReplacedMessage.
 inline constexpr const char* NothingWritten = "Nothing has been written to it.";
 inline constexpr const char* BackupNotMade = "The backup was not made.";
 std::string CardReplacedMessage(const std::string& root, const char* notDone);
-
-// After the user answered: whether the card in root is still the one asked about. Another card put
-// into the reader meanwhile must not receive what was meant for the first: the user is told (or
-// told that the reader is empty), the dialog shows the card now in the drive as a selection
-// would, and the result is false.
-bool SameCardAsAsked(CardUtilityDialog& dlg, const std::string& root, std::optional<DWORD> askedAbout,
-                     const char* notDone);
-
-// Checks the local directories in order (each one of LocalBackupDir, LocalPromptsDir and
-// LocalDataDir); the first missing one shows its message and stops the run.
-bool LocalDirectoriesPresent(CardUtilityDialog& dlg, std::initializer_list<const char*> dirs);
-
-// The wait cursor while it is held, or until End.
-class WaitCursor {
-public:
-    explicit WaitCursor(platform::Ui& ui) : ui_(ui) { ui_.BeginWaitCursor(); }
-    ~WaitCursor() { End(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-    void End() {
-        if (shown_) {
-            ui_.EndWaitCursor();
-            shown_ = false;
-        }
-    }
-
-private:
-    platform::Ui& ui_;
-    bool shown_ = true;
-};
 
 } // namespace operations

@@ -1,8 +1,11 @@
 // Prompt update: replaces the card's system prompts from a prompt-update archive, leaving
 // messages, greetings and recorded names alone.
 #include "app/flashkeeper3dlg.h"
+#include "operations/ArchiveFile.h"
 #include "operations/CheckedArchive.h"
+#include "operations/OperationChecks.h"
 #include "operations/OperationTexts.h"
+#include "operations/OperationUi.h"
 
 #include <algorithm>
 

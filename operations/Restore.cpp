@@ -1,7 +1,10 @@
 // Restore: a backup archive back onto the selected card, keeping or replacing the card's prompts.
 #include "app/flashkeeper3dlg.h"
+#include "operations/ArchiveFile.h"
 #include "operations/CheckedArchive.h"
+#include "operations/OperationChecks.h"
 #include "operations/OperationTexts.h"
+#include "operations/OperationUi.h"
 
 using namespace operations;
 

@@ -5,8 +5,10 @@
 //
 // Made for work that needs many fresh cards quickly (the fuzz targets make one per input) and
 // for checks that want to see every entry of a drive at once. Nothing reaches the host: a host
-// path names a drive's tree as /memory/<letter>/... and nothing else. Not thread-safe (the
-// program has one thread).
+// path names a drive's tree as /memory/<letter>/... and nothing else. Not thread-safe: the calls
+// must come one at a time. The program makes them so: a command's logic calls from the command
+// runner's worker thread, the window's thread only while no command runs or the command waits
+// for a Ui call (CommandRunner.h).
 #pragma once
 
 #include "platform/api/Platform.h"

@@ -26,7 +26,7 @@ import subprocess
 import threading
 import time
 
-from vmguest import Guest, GuestError, ReaderSpeed
+from .guest import Guest, GuestError, ReaderSpeed
 
 # The smallest card FAT16 takes, as the system formats it, with the demo card's files and a few
 # messages: every check restores it, and a restore's time goes by the files more than by bytes.

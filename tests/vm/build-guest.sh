@@ -3,10 +3,10 @@
 # only: the Debian kernel package fetched with apt-get download (kept in OUT/cache, so a second
 # run needs no registry) and busybox-static. Safe to run again; it does nothing when both exist.
 #
-#   scripts/vm/build-guest.sh [OUT]
+#   tests/vm/build-guest.sh [OUT]
 #
 # OUT/vmlinuz          the kernel
-# OUT/initrd.img       busybox, the modules for the 9p root, and stage 1 (scripts/vm/initramfs-init)
+# OUT/initrd.img       busybox, the modules for the 9p root, and stage 1 (tests/vm/initramfs-init)
 # OUT/modules/<K>      the kernel's modules with modules.dep, bind-mounted as /lib/modules in the
 #                      guest (the host's own /lib/modules belongs to another kernel)
 set -euo pipefail

@@ -1,7 +1,6 @@
-#!/usr/bin/env python3
 """The virtual PC with a USB card reader, for tests that need the real card stack.
 
-A guest from Debian packages (scripts/vm/build-guest.sh): the Debian kernel under QEMU (TCG), the
+A guest from Debian packages (tests/vm/build-guest.sh): the Debian kernel under QEMU (TCG), the
 host's root shared read-only over virtio-9p, the build tree shared read-write at the same path,
 udev, the system D-Bus, polkit and udisks2 inside. Card readers are usb-storage devices with
 removable=on on a qemu-xhci controller, each on a raw card image of the host.
@@ -25,7 +24,8 @@ put in) is answered "ok" once QEMU has done it, "check ID" (an unplugged reader)
 image passed fsck.fat -n, "mark STEP ID" once the on_mark callback (if any) has seen it; anything
 else is answered "error TEXT" (see serve_requests).
 
-As a command:  vmguest.py [--card ID=IMAGE ...] [--timeout S] BUILD_DIR -- COMMAND...
+As a command, from the top of the tree:
+    python3 -m tests.vm.guest [--card ID=IMAGE ...] [--timeout S] BUILD_DIR -- COMMAND...
 """
 
 import argparse

@@ -1,7 +1,6 @@
-#!/usr/bin/env python3
-"""The VM stage of ./test: the real card stack in the virtual PC (scripts/vm/vmguest.py).
+"""The VM stage of ./test: the real card stack in the virtual PC (tests/vm/guest.py).
 
-    tests/vm/vm_stage.py [--preset ci] [--only NAME ...]
+    python3 -m tests.vm.stage [--preset ci] [--only NAME ...]     (from the top of the tree)
 
 Boots one guest with a USB CompactFlash reader holding a FAT16 card image of a VoxHarbor size (and
 a spare image of the same size and label that the scenarios swap in) and runs, in order:
@@ -34,9 +33,11 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "scripts", "vm"))
-from vmguest import Guest, GuestError  # noqa: E402
-import powercut  # noqa: E402
+from . import powercut
+from .guest import Guest, GuestError
+
+# What the guests run, from the preset's build.
+GUEST_PROGRAMS = ["host_tests", "operations_tests", "fault_tests", "vhbtool"]
 
 # A VoxHarbor 4 Hour card: 64,028,672 bytes, FAT16 as the system formats it.
 CARD_BYTES = 64028672
@@ -202,6 +203,11 @@ def main():
     a = parser.parse_args()
     st = Stage(a.preset)
     want = lambda name: not a.only or name in a.only
+    # The guests' programs, built (or brought up to date) first: a clean clone needs nothing more.
+    if not os.path.exists(os.path.join(st.build, a.preset, "build.ninja")):
+        subprocess.run(["cmake", "--preset", a.preset], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "--preset", a.preset, "-j%d" % (os.cpu_count() or 2), "--target",
+                    *GUEST_PROGRAMS], cwd=ROOT, check=True)
 
     card = os.path.join(st.cards, "card4h.img")
     make_card(card)
@@ -214,7 +220,7 @@ def main():
     vhbtool = os.path.join(st.build, a.preset, "tools", "vhbtool", "vhbtool")
     cuts = None
     # Once, before guests start side by side.
-    subprocess.run([os.path.join(ROOT, "scripts", "vm", "build-guest.sh"), os.path.join(st.build, "vm")],
+    subprocess.run([os.path.join(ROOT, "tests", "vm", "build-guest.sh"), os.path.join(st.build, "vm")],
                    check=True)
     if want("powercut"):
         # In guests of its own, beside this one: the stage's time is the longer of the two.
