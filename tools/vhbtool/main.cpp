@@ -5,8 +5,12 @@
 #include "archive/Archive.h"
 #include "archive/Check.h"
 #include "platform/api/LastError.h"
-#include "platform/sim/SimulatedPc.h"
 
+#ifdef _WIN32
+#include "platform/win32/MappedFolder.h"
+#else
+#include "platform/sim/SimulatedPc.h"
+#endif
 #ifdef __linux__
 #include "platform/host/HostPlatform.h"
 
@@ -75,7 +79,11 @@ std::unique_ptr<platform::Platform> MapFolder(const std::string& folder, char le
                                                     folder, error);
     }
 #endif
+#ifdef _WIN32
+    return platform::win32::CreateMappedFolderPlatform(folder, letter, error);
+#else
     return platform::MapFolderAsDrive(folder, letter, error);
+#endif
 }
 
 // An archive opened for reading, with its size, on the platform of its command.
