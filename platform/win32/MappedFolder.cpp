@@ -29,7 +29,6 @@ public:
     std::string WindowsPathOf(std::string_view hostPath) override { return std::string(hostPath); }
 
     // SimulatedPc: nothing is simulated here.
-    void SetCallFault(SimCallFault /*hook*/) override {}
     void Refresh() override {}
     void Flush() override {}
     std::string DriveFolder(char letter) override { return letter == letter_ ? folder_ : std::string(); }

@@ -197,8 +197,8 @@ TEST_F(Extract, FullCardStopsOnceKeepingWhatWasRestored) {
 
     // Other write errors have their own message; a later extraction starts with the flag clear.
     LeaveFree('G', 60 * 1024 * 1024);
-    pc_->SetCallFault([](platform::SimCall call, std::string_view) {
-        return call == platform::SimCall::BackupWrite ? 29u : 0u;
+    pc_->SetCallFault([](platform::FileCall call, std::string_view) {
+        return call == platform::FileCall::BackupWrite ? 29u : 0u;
     });
     EXPECT_FALSE(Run(archive));
     EXPECT_EQ(messages.back(), archive::CardWriteErrorMessage);
@@ -226,9 +226,9 @@ TEST_F(Extract, VersionFilesAreWrittenLastAndSlotZerosLastOfAll) {
           "G:\\VM\\PROMPTS\\0\\0\\0", "G:\\VM\\PROMPTS\\0\\3", "G:\\VM\\PROMPTS\\0\\3\\0"}) {
         MakeDirectory(folder);
     }
-    pc_->SetCallFault([](platform::SimCall call, std::string_view path) {
-        return call == platform::SimCall::BackupWrite && path.find("\\3\\") != std::string_view::npos ? 29u
-                                                                                                      : 0u;
+    pc_->SetCallFault([](platform::FileCall call, std::string_view path) {
+        return call == platform::FileCall::BackupWrite && path.find("\\3\\") != std::string_view::npos ? 29u
+                                                                                                       : 0u;
     });
     EXPECT_FALSE(Run(archive));
     EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\0\\0\\P0001.VOX"), Bytes(3000, 7));

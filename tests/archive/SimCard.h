@@ -2,6 +2,7 @@
 // helpers to lay out a card and read it back.
 #pragma once
 
+#include "platform/common/FaultInjection.h"
 #include "platform/sim/SimulatedPc.h"
 
 #include <gtest/gtest.h>
@@ -44,11 +45,13 @@ protected:
         pc.drives = {local, e, g};
         std::string error;
         ASSERT_TRUE(platform::CreateSimulatedPcFolder(folder_, pc, &error)) << error;
-        pc_ = platform::OpenSimulatedPc(folder_, &error);
-        ASSERT_TRUE(pc_) << error;
+        sim_ = platform::OpenSimulatedPc(folder_, &error);
+        ASSERT_TRUE(sim_) << error;
+        pc_ = std::make_unique<platform::FaultInjectingPlatform>(*sim_);
     }
     void TearDown() override {
         pc_.reset();
+        sim_.reset();
         std::filesystem::remove_all(folder_);
     }
     platform::FileSystem& Fs() { return pc_->Files(); }
@@ -133,11 +136,13 @@ protected:
         platform::SimDriveConfig c;
         std::string error;
         ASSERT_TRUE(platform::SimFill(folder_, letter, c.Capacity() - bytes, &error)) << error;
-        pc_->Refresh();
+        sim_->Refresh();
     }
 
     std::string folder_;
-    std::unique_ptr<platform::SimulatedPc> pc_;
+    std::unique_ptr<platform::SimulatedPc> sim_;
+    // The simulated PC behind the fault decorator (the tests' call hooks are set on it).
+    std::unique_ptr<platform::FaultInjectingPlatform> pc_;
 };
 
 } // namespace test

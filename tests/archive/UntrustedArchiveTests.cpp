@@ -116,8 +116,8 @@ TEST_F(UntrustedFixture, TruncatedAndShortArchivesEndQuietly) {
 }
 
 TEST_F(UntrustedFixture, ArchiveReadFailureIsNotSuccess) {
-    pc_->SetCallFault([n = 0](platform::SimCall call, std::string_view path) mutable {
-        return call == platform::SimCall::Read && path.find("in.vhb") != std::string_view::npos && ++n == 2
+    pc_->SetCallFault([n = 0](platform::FileCall call, std::string_view path) mutable {
+        return call == platform::FileCall::Read && path.find("in.vhb") != std::string_view::npos && ++n == 2
                    ? 23u
                    : 0u;
     });
