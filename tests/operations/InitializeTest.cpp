@@ -176,8 +176,8 @@ TEST(Initialize, ACardInDriveZIsFormattedAsDriveNumber25) {
 TEST(Initialize, AFullCardStopsTheInstallWithItsMessageOnly) {
     Scenario s;
     Prepare(s);
-    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
-        return call == platform::SimCall::BackupWrite && path.ends_with("P001.WAV") ? ERROR_DISK_FULL : 0;
+    s.setCallFault([](platform::FileCall call, std::string_view path) -> DWORD {
+        return call == platform::FileCall::BackupWrite && path.ends_with("P001.WAV") ? ERROR_DISK_FULL : 0;
     });
     Initialize(s, FormatWith(Fat("NEWCARD")));
 

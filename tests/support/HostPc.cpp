@@ -69,7 +69,7 @@ HostPc::HostPc(std::string folder, std::string reader)
         ADD_FAILURE() << "the host platform: " << error;
         return;
     }
-    platform_ = std::make_unique<platform::FaultInjectingPlatform>(std::move(host));
+    platform_ = std::move(host);
 }
 
 HostPc::~HostPc() {
