@@ -4,6 +4,7 @@
 #include "OperationTestSupport.h"
 #include "platform/common/ForwardingFileSystem.h"
 #include "tests/support/ArchiveLayout.h"
+#include "tests/support/ScenarioPc.h"
 
 #include <gtest/gtest.h>
 
@@ -312,11 +313,9 @@ TEST(BackupFailures, AWriteThatSucceedsShortIsADiskFull) {
     s.start(
         [&](const std::string& folder, const platform::SimPcDescription& description, std::string* error) {
             std::unique_ptr<platform::Platform> pc;
-            if (platform::CreateSimulatedPcFolder(folder, description, error)) {
-                if (auto opened = platform::OpenSimulatedPc(folder, error)) {
-                    pc = std::make_unique<Pc>(std::move(opened));
-                    made = static_cast<Pc*>(pc.get());
-                }
+            if (auto opened = OpenScenarioSimPc(folder, description, error)) {
+                pc = std::make_unique<Pc>(std::move(opened));
+                made = static_cast<Pc*>(pc.get());
             }
             return pc;
         });

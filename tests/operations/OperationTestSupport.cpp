@@ -35,15 +35,20 @@ Tree Snapshot(Scenario& s, char letter) {
 }
 
 std::vector<std::string> Pcs() {
+#ifdef _WIN32
+    // The Windows build has no simulated PC: its scenarios run on the Win32 platform over Wine.
+    return {"Win32"};
+#else
     std::vector<std::string> pcs{"Sim"};
     if (std::getenv("FK_VM_READER") != nullptr) {
         pcs.push_back("Host");
     }
     return pcs;
+#endif
 }
 
 std::unique_ptr<Scenario> OnEachPc::NewScenario() const {
-    if (GetParam() == "Host") {
+    if (GetParam() == "Host" || GetParam() == "Win32") {
         auto host = fktest::HostPc::FromEnvironment();
         EXPECT_NE(host, nullptr);
         return std::make_unique<Scenario>(std::move(host));

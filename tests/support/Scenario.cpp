@@ -3,11 +3,13 @@
 #include "archive/Archive.h"
 #include "card/DriveSlots.h"
 #include "platform/api/LastError.h"
+#include "tests/support/ScenarioPc.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 namespace fktest {
@@ -18,13 +20,20 @@ constexpr const char* PromptUpdateFile = "ZEL\\VoxHarbor\\Prompts\\PromptUpdateV
 constexpr const char* InitialArchiveFile = "ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb";
 constexpr const char* BackupFolder = "ZEL\\VoxHarbor\\Backup";
 
+// A fresh folder of this scenario's own below the system's temporary folder.
 std::string MakeTempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fk-scenario-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "cannot create a temporary folder for the simulated PC";
-        return {};
+    const auto base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto folder = base / ("fk-scenario-" + std::to_string(random()));
+        if (std::filesystem::create_directory(folder, ec)) {
+            return folder.string();
+        }
     }
-    return pattern;
+    ADD_FAILURE() << "cannot create a temporary folder for the simulated PC in " << base << ": "
+                  << ec.message();
+    return {};
 }
 
 platform::SimDriveConfig DriveConfig(char letter, platform::SimDriveType type, bool media,
@@ -185,6 +194,9 @@ platform::SimDriveConfig& Scenario::Config(char letter) {
 }
 
 void Scenario::SaveDescription() {
+    if (host_ != nullptr) {
+        return; // the real PC's drives are its own
+    }
     std::string error;
     if (!description_.Save(folder_, &error)) {
         ADD_FAILURE() << "cannot write the simulated PC's description: " << error;
@@ -243,8 +255,7 @@ void Scenario::start() {
         OpenDialog();
         return;
     }
-    ASSERT_TRUE(platform::CreateSimulatedPcFolder(folder_, description_, &error)) << error;
-    pc_ = platform::OpenSimulatedPc(folder_, &error);
+    pc_ = OpenScenarioSimPc(folder_, description_, &error);
     ASSERT_NE(pc_, nullptr) << error;
     WritePendingFiles();
     pc_->Flush();
