@@ -137,6 +137,11 @@ TEST_P(BackupOn, TheStatusBarShowsEachPathAndEndsReady) {
     EXPECT_EQ(s.statusBar(1), "");
     EXPECT_EQ(s.ui().WaitCursorDepth(), 0);
     EXPECT_EQ(s.ui().WaitCursorBegins(), 1);
+    if (OnWin32()) {
+        // A Wine drive is a host folder: its used space is the whole host disk's, against which the
+        // card's files make no step of the bar.
+        return;
+    }
     // The progress bar counts the card's files against its used space, one step at a time.
     const std::vector<ProgressEvent>& bar = s.ui().ProgressEvents();
     ASSERT_GE(bar.size(), 3u);
