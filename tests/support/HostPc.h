@@ -7,6 +7,7 @@
 // FK_VM_KEEP=DIR copies the Backup folder there at the end, for checks from outside;
 // FK_VM_CARD_AS_FOUND=1 takes the card as it is instead of emptying it at the start (a card left
 // by a power cut).
+// The Windows build has the same class over the Win32 platform on Wine's drives (HostPc_win32.cpp).
 #pragma once
 
 #include "platform/api/Platform.h"
