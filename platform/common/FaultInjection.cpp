@@ -2,6 +2,7 @@
 
 #include "platform/api/LastError.h"
 
+#include <cctype>
 #include <optional>
 
 namespace platform {
@@ -234,6 +235,42 @@ BOOL FaultInjectingFileSystem::BackupWrite(Handle h, const std::uint8_t* buffer,
         }
     }
     return inner_.BackupWrite(h, buffer, toWrite, written, abort, context);
+}
+
+void FaultInjectingVolumes::SetFault(VolumeCall call, char letter, DWORD error) {
+    const auto key =
+        std::make_pair(call, static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
+    if (error == ERROR_SUCCESS) {
+        faults_.erase(key);
+    } else {
+        faults_[key] = error;
+    }
+}
+
+DWORD FaultInjectingVolumes::FaultOf(VolumeCall call, std::string_view root) const {
+    if (root.size() < 2 || root[1] != ':') {
+        return ERROR_SUCCESS;
+    }
+    const auto it = faults_.find(
+        std::make_pair(call, static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])))));
+    return it == faults_.end() ? ERROR_SUCCESS : it->second;
+}
+
+BOOL FaultInjectingVolumes::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength,
+                                           DWORD* serial) {
+    if (const DWORD error = FaultOf(VolumeCall::Label, root)) {
+        return Fail(error);
+    }
+    return inner_.GetVolumeLabel(root, label, maxLength, serial);
+}
+
+BOOL FaultInjectingVolumes::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster,
+                                             DWORD* bytesPerSector, DWORD* freeClusters,
+                                             DWORD* totalClusters) {
+    if (const DWORD error = FaultOf(VolumeCall::Geometry, root)) {
+        return Fail(error);
+    }
+    return inner_.GetDiskFreeSpace(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
 }
 
 } // namespace platform

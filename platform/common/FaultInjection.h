@@ -1,17 +1,21 @@
-// Fault injection as a decorator over any FileSystem: a hook sees every file call (with the
+// Fault injection as a decorator over any platform: a hook sees every file call (with the
 // Windows path it concerns) before the wrapped file services do, and may fail it with an error
-// code, in which case nothing is done. Used by the fault-injection tests on the simulated PC
-// and on the host alike; without a hook every call passes straight through.
+// code, in which case nothing is done; a drive's volume-label or geometry query can be made to
+// fail too. The one way the tests inject faults, on every PC (simulated, host, memory); without
+// a hook or a volume fault every call passes straight through.
 #pragma once
 
 #include "platform/api/FileSystem.h"
 #include "platform/api/Platform.h"
+#include "platform/api/Volumes.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace platform {
 
@@ -96,24 +100,69 @@ private:
     std::unordered_map<Handle, std::string> listings_;
 };
 
-// A platform whose file services go through a FaultInjectingFileSystem; the rest is the wrapped
-// platform's own.
+// The volume queries a fault can be set on: a drive's label (GetVolumeLabel) and its geometry
+// (GetDiskFreeSpace).
+enum class VolumeCall { Label, Geometry };
+
+// Volumes whose label and geometry queries fail, for the drives given a fault, with that error;
+// every other call goes to the wrapped volumes.
+class FaultInjectingVolumes final : public Volumes {
+public:
+    explicit FaultInjectingVolumes(Volumes& inner) : inner_(inner) {}
+
+    // The query of the drive (either case) fails with error from now on; 0 removes the fault.
+    void SetFault(VolumeCall call, char letter, DWORD error);
+
+    DWORD GetLogicalDrives() override { return inner_.GetLogicalDrives(); }
+    UINT GetDriveType(std::string_view root) override { return inner_.GetDriveType(root); }
+    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength, DWORD* serial) override;
+    BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                          DWORD* freeClusters, DWORD* totalClusters) override;
+    Handle FindFirstVolume(std::string* volumeName) override { return inner_.FindFirstVolume(volumeName); }
+    BOOL FindNextVolume(Handle h, std::string* volumeName) override {
+        return inner_.FindNextVolume(h, volumeName);
+    }
+    BOOL FindVolumeClose(Handle h) override { return inner_.FindVolumeClose(h); }
+    BOOL QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) override {
+        return inner_.QueryVolumeDiskExtents(volumeNameWithoutBackslash);
+    }
+    DWORD FormatDrive(UINT driveNumber, const FormatRequest& request) override {
+        return inner_.FormatDrive(driveNumber, request);
+    }
+
+private:
+    DWORD FaultOf(VolumeCall call, std::string_view root) const;
+
+    Volumes& inner_;
+    std::map<std::pair<VolumeCall, char>, DWORD> faults_;
+};
+
+// A platform whose file services and volumes go through the decorators above; the device
+// watcher and the path mapping are the wrapped platform's own. It owns the wrapped platform, or
+// (the reference form) leaves it to the caller, who keeps it alive as long as this.
 class FaultInjectingPlatform final : public Platform {
 public:
     explicit FaultInjectingPlatform(std::unique_ptr<Platform> inner)
-        : inner_(std::move(inner)), files_(inner_->Files()) {}
+        : owned_(std::move(inner)), inner_(*owned_), files_(inner_.Files()), volumes_(inner_.Drives()) {}
+    explicit FaultInjectingPlatform(Platform& inner)
+        : inner_(inner), files_(inner_.Files()), volumes_(inner_.Drives()) {}
 
     void SetCallFault(FileCallFault hook) { files_.SetCallFault(std::move(hook)); }
+    void SetVolumeFault(VolumeCall call, char letter, DWORD error) { volumes_.SetFault(call, letter, error); }
+    // The wrapped platform, without the faults.
+    Platform& Inner() { return inner_; }
 
     FileSystem& Files() override { return files_; }
-    Volumes& Drives() override { return inner_->Drives(); }
-    DeviceWatcher& Devices() override { return inner_->Devices(); }
-    std::string HostPathOf(std::string_view windowsPath) override { return inner_->HostPathOf(windowsPath); }
-    std::string WindowsPathOf(std::string_view hostPath) override { return inner_->WindowsPathOf(hostPath); }
+    Volumes& Drives() override { return volumes_; }
+    DeviceWatcher& Devices() override { return inner_.Devices(); }
+    std::string HostPathOf(std::string_view windowsPath) override { return inner_.HostPathOf(windowsPath); }
+    std::string WindowsPathOf(std::string_view hostPath) override { return inner_.WindowsPathOf(hostPath); }
 
 private:
-    std::unique_ptr<Platform> inner_;
+    std::unique_ptr<Platform> owned_;
+    Platform& inner_;
     FaultInjectingFileSystem files_;
+    FaultInjectingVolumes volumes_;
 };
 
 } // namespace platform

@@ -1,6 +1,7 @@
 // File services with Windows semantics over host folders (HostPaths.h resolves the paths).
-// The calls are spread over three files: HostFiles.cpp (open files and their descriptors),
-// HostEntries.cpp (creating, deleting and moving entries) and HostListing.cpp (listings).
+// The calls are spread over four files: HostFiles.cpp (open files and their descriptors),
+// HostFileMeta.cpp (attribute words and times), HostEntries.cpp (creating, deleting and moving
+// entries) and HostListing.cpp (listings).
 #pragma once
 
 #include "platform/api/FileSystem.h"
@@ -46,7 +47,7 @@ public:
     explicit HostFileSystem(DriveMap& drives);
     ~HostFileSystem() override;
 
-    // Open files (HostFiles.cpp).
+    // Open files (HostFiles.cpp; attributes and times: HostFileMeta.cpp).
     Handle CreateFile(std::string_view path, DWORD access, DWORD shareMode, DWORD disposition,
                       DWORD flags) override;
     BOOL ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read) override;

@@ -3,6 +3,7 @@
 #include "platform/host/HostFileSystem.h"
 
 #include "platform/api/LastError.h"
+#include "platform/common/WinPath.h"
 #include "platform/host/HostAttributes.h"
 #include "platform/posix/Errno.h"
 #include "platform/posix/HostTree.h"
@@ -114,6 +115,7 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
             }
         }
     } else if (DIR* d = opendir(dir.host.c_str())) {
+        const std::size_t firstEntry = listing->items.size();
         while (dirent* ent = readdir(d)) {
             const std::string name = ent->d_name;
             if (name == "." || name == ".." || !matches(name)) {
@@ -135,7 +137,20 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
                 break;
             }
         }
-        if (wildcard && !parsed.isHost && IsVfat(dirfd(d))) {
+        // A FAT folder lists its entries in the order they were made, as the card keeps them;
+        // any other file system's own order depends on its hashing, so those are listed by name
+        // (an archive made from a plain folder comes out the same on every machine).
+        const bool onFat = IsVfat(dirfd(d));
+        if (!onFat) {
+            std::sort(listing->items.begin() + static_cast<std::ptrdiff_t>(firstEntry), listing->items.end(),
+                      [](const FindData& a, const FindData& b) {
+                          if (!EqualNoCase(a.fileName, b.fileName)) {
+                              return LessNoCase(a.fileName, b.fileName);
+                          }
+                          return a.fileName < b.fileName;
+                      });
+        }
+        if (wildcard && !parsed.isHost && onFat) {
             listing->folder = d;
             listing->folderText = std::string(pattern.substr(0, pattern.find_last_of("\\/") + 1));
             listing->hostFolder = dir.host;

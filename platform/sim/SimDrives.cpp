@@ -7,9 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <limits>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 
 namespace platform::sim {
 
@@ -44,13 +42,6 @@ constexpr std::string_view VolumeTag = "sim";
 } // namespace
 
 std::uint64_t Drive::FreeBytes() const {
-    if (hostSized) {
-        struct statvfs vfs {};
-        if (::statvfs(hostRoot.c_str(), &vfs) != 0) {
-            return 0;
-        }
-        return std::uint64_t{vfs.f_bavail} * vfs.f_frsize;
-    }
     const std::uint64_t capacity = config.Capacity();
     const std::uint64_t taken = used + config.reserved;
     return taken >= capacity ? 0 : capacity - taken;
@@ -72,39 +63,6 @@ bool SimDrives::OpenPc(const std::string& folder, std::string* error) {
     if (!Apply(description, error)) {
         return false;
     }
-    snapshot_ = Snapshot();
-    return true;
-}
-
-bool SimDrives::OpenMapped(const std::string& hostFolder, char letter, std::string* error) {
-    const std::string root = RealPath(hostFolder);
-    struct stat st {};
-    if (root.empty() || ::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        *error = "not a folder: " + hostFolder;
-        return false;
-    }
-    letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
-    if (letter < 'A' || letter > 'Z') {
-        *error = "not a drive letter";
-        return false;
-    }
-    auto drive = std::make_unique<Drive>();
-    drive->config.letter = letter;
-    drive->config.type = SimDriveType::Removable;
-    drive->config.folder = root;
-    drive->hostRoot = root;
-    drive->hostSized = true;
-    struct statvfs vfs {};
-    if (::statvfs(root.c_str(), &vfs) == 0) {
-        drive->config.bytesPerSector = 512;
-        drive->config.sectorsPerCluster = static_cast<DWORD>(std::max<unsigned long>(1, vfs.f_frsize / 512));
-        const std::uint64_t clusters = std::uint64_t{vfs.f_blocks} * vfs.f_frsize / drive->ClusterBytes();
-        drive->config.totalClusters =
-            static_cast<DWORD>(std::min<std::uint64_t>(clusters, std::numeric_limits<DWORD>::max()));
-    }
-    // Metadata stays in memory: nothing but the files themselves goes into the folder.
-    drives_[static_cast<size_t>(letter - 'A')] = std::move(drive);
-    mapped_ = true;
     snapshot_ = Snapshot();
     return true;
 }
@@ -240,7 +198,7 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
     }
     // A format writes a new volume ID.
     const DWORD serial = NextVolumeSerial(d->config.VolumeSerial());
-    if (!mapped_) {
+    {
         // The label is part of the description; write it first so that a failure leaves
         // the drive as it was.
         SimPcDescription description;
@@ -315,9 +273,6 @@ SimDrives::DescriptionStamp SimDrives::Stamp() const {
 }
 
 void SimDrives::RefreshIfDue() {
-    if (mapped_) {
-        return;
-    }
     const auto now = std::chrono::steady_clock::now();
     if (now - lastCheck_ < DescriptionCheckInterval) {
         return;
@@ -326,9 +281,6 @@ void SimDrives::RefreshIfDue() {
 }
 
 void SimDrives::CheckDescription() {
-    if (mapped_) {
-        return;
-    }
     lastCheck_ = std::chrono::steady_clock::now();
     const DescriptionStamp stamp = Stamp();
     if (stamp == descriptionStamp_) {

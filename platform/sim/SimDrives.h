@@ -1,4 +1,4 @@
-// The simulated PC's drives: what pc.ini describes (or one mapped host folder), re-read when the
+// The simulated PC's drives: what pc.ini describes, re-read when the
 // description changes, answering the volume queries and turning changes into device-change
 // events. Free space is counted in clusters of each drive's geometry.
 #pragma once
@@ -26,8 +26,6 @@ struct Drive {
     std::uint64_t used = 0;
     // Bumped whenever the medium goes away: handles opened before fail from then on.
     std::uint64_t mediaGeneration = 0;
-    // A mapped host folder: capacity and free space follow the host file system.
-    bool hostSized = false;
 
     std::uint64_t ClusterBytes() const { return std::max<std::uint64_t>(1, config.ClusterBytes()); }
     std::uint64_t Clusters(std::uint64_t bytes) const {
@@ -60,9 +58,8 @@ public:
 
 class SimDrives final : public Volumes, public DeviceWatcher {
 public:
-    // A PC folder with pc.ini, or one host folder as the drive letter.
+    // A PC folder with pc.ini.
     bool OpenPc(const std::string& folder, std::string* error);
-    bool OpenMapped(const std::string& hostFolder, char letter, std::string* error);
     void SetUsers(DriveUsers* users) { users_ = users; }
 
     // The drives and their volumes.
@@ -122,7 +119,6 @@ private:
 
     DriveUsers* users_ = nullptr;
     std::string pcFolder_;
-    bool mapped_ = false;
     std::array<std::unique_ptr<Drive>, 26> drives_;
     std::unordered_map<Handle, std::unique_ptr<Enumeration<std::string>>> volumes_;
     // Volume enumerations are numbered apart from the file services' handles.

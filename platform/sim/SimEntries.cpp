@@ -32,7 +32,7 @@ BOOL SimFiles::CreateDirectory(std::string_view path) {
     if (SimDrives::IsWriteProtected(loc.drive)) {
         return Fail(ERROR_WRITE_PROTECT);
     }
-    if (loc.drive != nullptr && !loc.drive->hostSized && loc.drive->FreeBytes() < loc.drive->ClusterBytes()) {
+    if (loc.drive != nullptr && loc.drive->FreeBytes() < loc.drive->ClusterBytes()) {
         return Fail(ERROR_DISK_FULL);
     }
     if (::mkdir(loc.host.c_str(), 0777) != 0) {

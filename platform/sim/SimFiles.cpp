@@ -443,8 +443,7 @@ DWORD SimFiles::WriteAt(FileObject& f, const std::uint8_t* data, std::uint32_t c
     if (d != nullptr && end > oldSize) {
         grown = d->Rounded(end) - d->Rounded(oldSize);
         // A write that does not fit writes nothing.
-        // (A mapped host folder has no count of its own: the host reports a full disk.)
-        if (grown > 0 && !d->hostSized && grown > d->FreeBytes()) {
+        if (grown > 0 && grown > d->FreeBytes()) {
             return ERROR_DISK_FULL;
         }
     }

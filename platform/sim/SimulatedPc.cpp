@@ -1,5 +1,5 @@
-// The simulated PC as the program sees it: its drives (SimDrives), its file services (SimFiles)
-// and the fault-injection decorator the tests put in front of them.
+// The simulated PC as the program sees it: its drives (SimDrives) and its file services (SimFiles).
+// Tests that inject faults put FaultInjectingPlatform in front of it.
 #include "platform/sim/SimulatedPc.h"
 
 #include "platform/sim/SimDrives.h"
@@ -14,17 +14,13 @@ public:
     SimPc() { drives_.SetUsers(&files_); }
 
     bool OpenPc(const std::string& folder, std::string* error) { return drives_.OpenPc(folder, error); }
-    bool OpenMapped(const std::string& hostFolder, char letter, std::string* error) {
-        return drives_.OpenMapped(hostFolder, letter, error);
-    }
 
-    FileSystem& Files() override { return faults_; }
+    FileSystem& Files() override { return files_; }
     Volumes& Drives() override { return drives_; }
     DeviceWatcher& Devices() override { return drives_; }
     std::string HostPathOf(std::string_view windowsPath) override { return files_.HostPathOf(windowsPath); }
     std::string WindowsPathOf(std::string_view hostPath) override { return files_.WindowsPathOf(hostPath); }
 
-    void SetCallFault(SimCallFault hook) override { faults_.SetCallFault(std::move(hook)); }
     void Refresh() override { drives_.CheckDescription(); }
     void Flush() override { files_.FlushAll(); }
     std::string DriveFolder(char letter) override {
@@ -41,7 +37,6 @@ private:
     // Declared in this order so that the file services (which flush into the drives) go first.
     sim::SimDrives drives_;
     sim::SimFiles files_{drives_};
-    FaultInjectingFileSystem faults_{files_};
 };
 
 } // namespace
@@ -49,15 +44,6 @@ private:
 std::unique_ptr<SimulatedPc> OpenSimulatedPc(const std::string& folder, std::string* error) {
     auto pc = std::make_unique<SimPc>();
     if (!pc->OpenPc(folder, error)) {
-        return nullptr;
-    }
-    return pc;
-}
-
-std::unique_ptr<SimulatedPc> MapFolderAsDrive(const std::string& hostFolder, char letter,
-                                              std::string* error) {
-    auto pc = std::make_unique<SimPc>();
-    if (!pc->OpenMapped(hostFolder, letter, error)) {
         return nullptr;
     }
     return pc;

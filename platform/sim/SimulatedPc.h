@@ -27,7 +27,6 @@
 #pragma once
 
 #include "platform/api/Platform.h"
-#include "platform/common/FaultInjection.h"
 
 #include <functional>
 #include <memory>
@@ -104,15 +103,8 @@ bool SimSwapCard(const std::string& pcFolder, char letter, std::string* error);
 // A volume serial other than the given one and never 0: what a format or another card gets.
 DWORD NextVolumeSerial(DWORD serial);
 
-// The per-call fault hook of the fault-injection tests (FaultInjection.h), under the names the
-// simulated PC has always given it.
-using SimCall = FileCall;
-using SimCallFault = FileCallFault;
-
 class SimulatedPc : public Platform {
 public:
-    // The fault hook for fault-injection tests; an empty function removes it.
-    virtual void SetCallFault(SimCallFault hook) = 0;
     // Re-reads pc.ini now (instead of within ~100 ms), e.g. after a test edited it.
     virtual void Refresh() = 0;
     // Writes pending data and metadata (also done when handles close and at destruction).
@@ -121,18 +113,18 @@ public:
     virtual std::string DriveFolder(char letter) = 0;
     // Bytes of a drive's capacity in use by files and folders (cluster-rounded), without reserved.
     virtual std::uint64_t UsedBytes(char letter) = 0;
-    // The PC folder ("" for a mapped folder).
+    // The PC folder.
     virtual std::string PcFolder() const = 0;
 };
 
 // Opens the simulated PC in folder; null with *error set when its description cannot be read.
 std::unique_ptr<SimulatedPc> OpenSimulatedPc(const std::string& folder, std::string* error);
 
-// A platform whose one drive (removable, with media, the given letter) is an existing host
-// folder, e.g. for archiving or extracting plain folders. Nothing is written into the folder
-// but the files themselves: attributes and creation times are kept in memory, last-write and
-// last-access times also go to the host files. Capacity and free space follow the host file
-// system. Host absolute paths work as on the simulated PC.
+#ifdef _WIN32
+// A platform whose one drive (removable, with media, the given letter) is an existing folder,
+// through the Win32 file services (vhbtool on Windows; platform/win32/MappedFolder.cpp). On Linux
+// the host's folder platform does this (host::CreateFolderPlatform).
 std::unique_ptr<SimulatedPc> MapFolderAsDrive(const std::string& hostFolder, char letter, std::string* error);
+#endif
 
 } // namespace platform

@@ -1,20 +1,20 @@
-// MapFolderAsDrive on Windows (for vhbtool): a folder seen as one drive letter through the
-// Win32 file services, every other path being the PC's own. Windows keeps attributes and
-// times itself, so nothing is kept beside the files.
+// A folder seen as one drive letter through the Win32 file services, every other path being the
+// PC's own. Windows keeps attributes and times itself, so nothing is kept beside the files.
+#include "platform/win32/MappedFolder.h"
+
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
-#include "platform/sim/SimulatedPc.h"
 #include "platform/win32/Sys.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Platform.h"
 
 #include <cctype>
 
-namespace platform {
+namespace platform::win32 {
 
 namespace {
 
-class MappedFolder final : public SimulatedPc, private FileSystem {
+class MappedFolder final : public Platform, private FileSystem {
 public:
     MappedFolder(std::string folder, char letter) : folder_(std::move(folder)), letter_(letter) {}
 
@@ -28,17 +28,10 @@ public:
     }
     std::string WindowsPathOf(std::string_view hostPath) override { return std::string(hostPath); }
 
-    // SimulatedPc: nothing is simulated here.
-    void SetCallFault(SimCallFault /*hook*/) override {}
-    void Refresh() override {}
-    void Flush() override {}
-    std::string DriveFolder(char letter) override { return letter == letter_ ? folder_ : std::string(); }
-    std::uint64_t UsedBytes(char /*letter*/) override { return 0; }
-    std::string PcFolder() const override { return {}; }
-
 private:
-    // The mapped letter's paths into the folder; the others unchanged. *inDriveRoot (when asked
-    // for): the path names an entry of a drive's root, the mapped folder being its drive's.
+    // The mapped letter's paths into the folder (the parser refuses "..", so none leaves it); the
+    // others unchanged. *inDriveRoot (when asked for): the path names an entry of a drive's root,
+    // the mapped folder being its drive's.
     DWORD Translate(std::string_view path, std::string* out, bool wildcards = false,
                     bool* inDriveRoot = nullptr) {
         WinPath parsed;
@@ -46,7 +39,7 @@ private:
             return err;
         }
         if (parsed.isHost || parsed.drive != letter_) {
-            return win32::NormalisePath(path, out, wildcards, inDriveRoot);
+            return NormalisePath(path, out, wildcards, inDriveRoot);
         }
         if (inDriveRoot != nullptr) {
             *inDriveRoot = parsed.components.size() == 1;
@@ -150,15 +143,15 @@ private:
 
     std::string folder_;
     char letter_;
-    win32::Win32FileSystem files_;
-    win32::Win32Volumes volumes_;
-    win32::NoPollWatcher watcher_;
+    Win32FileSystem files_;
+    Win32Volumes volumes_;
+    NoPollWatcher watcher_;
 };
 
 } // namespace
 
-std::unique_ptr<SimulatedPc> MapFolderAsDrive(const std::string& hostFolder, char letter,
-                                              std::string* error) {
+std::unique_ptr<Platform> CreateMappedFolderPlatform(const std::string& hostFolder, char letter,
+                                                     std::string* error) {
     std::string folder = hostFolder;
     while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) {
         folder.pop_back();
@@ -175,4 +168,4 @@ std::unique_ptr<SimulatedPc> MapFolderAsDrive(const std::string& hostFolder, cha
         folder, static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
 }
 
-} // namespace platform
+} // namespace platform::win32

@@ -1,7 +1,7 @@
 // The whole-archive check that runs before a card is changed, and the integrity record of our own
 // archives: what is refused, what is only warned about, and that a reader which knows nothing of
 // the record restores such an archive exactly.
-#include "SimCard.h"
+#include "MemoryCard.h"
 #include "archive/Archive.h"
 #include "archive/Check.h"
 #include "platform/api/LastError.h"
@@ -17,7 +17,7 @@ using namespace test;
 
 namespace {
 
-struct Check : SimCard {
+struct Check : MemoryCard {
     // A card E: whose streams end at every kind of block position: mid-block, 1 to 19 bytes
     // short of a block (a partial record header of padding), exactly on a block, and empty.
     void FillCard() {

@@ -1,5 +1,5 @@
-// The extractors on a simulated card, fed archives laid out by hand.
-#include "SimCard.h"
+// The extractors on a card in memory, fed archives laid out by hand.
+#include "MemoryCard.h"
 #include "archive/Archive.h"
 #include "tests/support/ArchiveLayout.h"
 
@@ -9,7 +9,7 @@ using namespace test;
 
 namespace {
 
-struct Extract : SimCard {
+struct Extract : MemoryCard {
     std::vector<std::string> messages;
     int deletes = 0;
     int steps = 0;
@@ -19,7 +19,7 @@ struct Extract : SimCard {
     bool versionSeen = false; // kept across the extractions of one operation, as the dialog does
     const archive::ArchiveSums* checked = nullptr;
 
-    void SetUp() override { SimCard::SetUp(); }
+    void SetUp() override { MemoryCard::SetUp(); }
     bool Run(const Bytes& bytes, const std::string& cardVersion = "", bool keepPrompts = false) {
         MakeFile("C:\\in.vhb", bytes);
         const platform::Handle h = Fs().CreateFile("C:\\in.vhb", GENERIC_READ, 0, OPEN_EXISTING, 0);
@@ -197,12 +197,12 @@ TEST_F(Extract, FullCardStopsOnceKeepingWhatWasRestored) {
 
     // Other write errors have their own message; a later extraction starts with the flag clear.
     LeaveFree('G', 60 * 1024 * 1024);
-    pc_->SetCallFault([](platform::SimCall call, std::string_view) {
-        return call == platform::SimCall::BackupWrite ? 29u : 0u;
+    SetCallFault([](platform::FileCall call, std::string_view) {
+        return call == platform::FileCall::BackupWrite ? 29u : 0u;
     });
     EXPECT_FALSE(Run(archive));
     EXPECT_EQ(messages.back(), archive::CardWriteErrorMessage);
-    pc_->SetCallFault(nullptr);
+    SetCallFault(nullptr);
     EXPECT_TRUE(Run(archive));
     EXPECT_FALSE(stats.failed);
     EXPECT_EQ(Contents("G:\\SECOND"), Bytes(3000000, 2));
@@ -226,14 +226,14 @@ TEST_F(Extract, VersionFilesAreWrittenLastAndSlotZerosLastOfAll) {
           "G:\\VM\\PROMPTS\\0\\0\\0", "G:\\VM\\PROMPTS\\0\\3", "G:\\VM\\PROMPTS\\0\\3\\0"}) {
         MakeDirectory(folder);
     }
-    pc_->SetCallFault([](platform::SimCall call, std::string_view path) {
-        return call == platform::SimCall::BackupWrite && path.find("\\3\\") != std::string_view::npos ? 29u
-                                                                                                      : 0u;
+    SetCallFault([](platform::FileCall call, std::string_view path) {
+        return call == platform::FileCall::BackupWrite && path.find("\\3\\") != std::string_view::npos ? 29u
+                                                                                                       : 0u;
     });
     EXPECT_FALSE(Run(archive));
     EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\0\\0\\P0001.VOX"), Bytes(3000, 7));
     EXPECT_FALSE(Exists("G:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT"));
-    pc_->SetCallFault(nullptr);
+    SetCallFault(nullptr);
     EXPECT_TRUE(Run(archive));
     EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\0\\0\\VERSION.TXT"), (Bytes{'0', '1', '1', '0'}));
     EXPECT_EQ(Contents("G:\\VM\\PROMPTS\\0\\3\\0\\VERSION.TXT"), (Bytes{'0', '1', '1', '1'}));

@@ -1,5 +1,5 @@
-// The writer on a simulated card, compared byte for byte with archives laid out by hand.
-#include "SimCard.h"
+// The writer on a card in memory, compared byte for byte with archives laid out by hand.
+#include "MemoryCard.h"
 #include "archive/Archive.h"
 #include "tests/support/ArchiveLayout.h"
 
@@ -11,7 +11,7 @@ namespace {
 
 constexpr FILETIME T1{4294967295u, 30000000u};
 
-struct Writer : SimCard {
+struct Writer : MemoryCard {
     std::vector<std::string> shown;
     archive::WriteProblem problem;
     Bytes written;

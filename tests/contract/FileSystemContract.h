@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,17 @@ inline void PrintTo(const ContractParam& param, std::ostream* out) {
 class FileSystemContract : public ::testing::TestWithParam<ContractParam> {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fkcontract-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        temp_ = pattern;
+        // A fresh folder of this process's own below the system's temporary folder.
+        const auto base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        std::error_code ec;
+        for (int attempt = 0; attempt < 100 && temp_.empty(); ++attempt) {
+            const auto folder = base / ("fkcontract-" + std::to_string(random()));
+            if (std::filesystem::create_directory(folder, ec)) {
+                temp_ = folder.string();
+            }
+        }
+        ASSERT_FALSE(temp_.empty()) << "no temporary folder in " << base << ": " << ec.message();
         env_ = GetParam().make(temp_);
         ASSERT_NE(env_.platform, nullptr);
         fs_ = &env_.platform->Files();

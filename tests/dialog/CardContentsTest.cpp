@@ -102,8 +102,8 @@ TEST(PromptVersion, AVersionFileThatCannotBeReadIsUnd) {
     Scenario s;
     s.card('E').prompts("0110");
     s.start();
-    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
-        return call == platform::SimCall::Open && path.find("\\2\\0\\VERSION.TXT") != std::string_view::npos
+    s.setCallFault([](platform::FileCall call, std::string_view path) -> DWORD {
+        return call == platform::FileCall::Open && path.find("\\2\\0\\VERSION.TXT") != std::string_view::npos
                    ? ERROR_SHARING_VIOLATION
                    : 0;
     });
@@ -191,14 +191,14 @@ TEST(CardCleanup, WithoutACardRootNothingIsDeleted) {
     Scenario s;
     s.start();
     std::vector<std::string> deleted;
-    s.pc().SetCallFault([&deleted](platform::SimCall call, std::string_view path) -> DWORD {
-        if (call == platform::SimCall::Delete) {
+    s.setCallFault([&deleted](platform::FileCall call, std::string_view path) -> DWORD {
+        if (call == platform::FileCall::Delete) {
             deleted.emplace_back(path);
         }
         return 0;
     });
     s.dialog().deviceIndex = -1;
     s.dialog().DeleteCardPrompts();
-    s.pc().SetCallFault({});
+    s.setCallFault({});
     EXPECT_EQ(deleted, std::vector<std::string>{});
 }

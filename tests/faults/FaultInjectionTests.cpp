@@ -37,7 +37,7 @@ namespace {
 using fktest::ChoosePath;
 using fktest::Scenario;
 using fktest::Texts;
-using platform::SimCall;
+using platform::FileCall;
 
 // Where a walk runs: the simulated PC; the host's file services with each described drive a
 // folder and C:'s installation tree in folders of its own; or the real PC of the virtual PC
@@ -112,7 +112,7 @@ void Start(Scenario& s, Where where) {
 constexpr const char* Target = "C:\\ZEL\\VoxHarbor\\Backup\\CARD.VHB";
 constexpr const char* BackupDir = "C:\\ZEL\\VoxHarbor\\Backup\\";
 
-const char* CallName(SimCall call) {
+const char* CallName(FileCall call) {
     static const char* const names[] = {
         "open",           "read",      "write",          "close",     "backup read",      "backup write",
         "set attributes", "set times", "get attributes", "get times", "create directory", "find first",
@@ -121,16 +121,16 @@ const char* CallName(SimCall call) {
 }
 
 // The error a failing call reports: what a card reader or disk would say for that kind of call.
-DWORD TypicalError(SimCall call) {
+DWORD TypicalError(FileCall call) {
     switch (call) {
-    case SimCall::Open:
+    case FileCall::Open:
         return ERROR_ACCESS_DENIED;
-    case SimCall::Read:
-    case SimCall::BackupRead:
-    case SimCall::GetAttributes:
-    case SimCall::GetTimes:
-    case SimCall::FindFirst:
-    case SimCall::FindNext:
+    case FileCall::Read:
+    case FileCall::BackupRead:
+    case FileCall::GetAttributes:
+    case FileCall::GetTimes:
+    case FileCall::FindFirst:
+    case FileCall::FindNext:
         return ERROR_READ_FAULT;
     default:
         return ERROR_WRITE_FAULT;
@@ -138,7 +138,7 @@ DWORD TypicalError(SimCall call) {
 }
 
 struct Call {
-    SimCall call;
+    FileCall call;
     std::string path;
 };
 
@@ -148,8 +148,8 @@ struct CallScript {
     int failAt = -1;
     DWORD error = 0;
 
-    platform::SimCallFault Hook() {
-        return [this](SimCall call, std::string_view path) -> DWORD {
+    platform::FileCallFault Hook() {
+        return [this](FileCall call, std::string_view path) -> DWORD {
             const int index = static_cast<int>(calls.size());
             calls.push_back({call, std::string(path)});
             return index == failAt ? error : ERROR_SUCCESS;
@@ -307,8 +307,8 @@ bool Walks(Where where, const std::vector<Call>& calls, std::size_t i) {
 // failed; stops at the first failing case, since it says enough. Returns the kinds of call
 // walked through.
 template <typename Run>
-std::set<SimCall> FailEachCall(const char* operation, Where where, const std::vector<Call>& calls, Run run) {
-    std::set<SimCall> seen;
+std::set<FileCall> FailEachCall(const char* operation, Where where, const std::vector<Call>& calls, Run run) {
+    std::set<FileCall> seen;
     int failed = 0;
     for (std::size_t i = 0; i < calls.size(); ++i) {
         if (!Walks(where, calls, i)) {
@@ -379,10 +379,10 @@ BackupRun RunBackup(Where where, int failAt, DWORD error) {
         failAt >= 0 && failAt < static_cast<int>(run.calls.size()) ? &run.calls[failAt] : nullptr;
     const bool archiveWrite =
         failed != nullptr && failed->path.ends_with(".tmp") &&
-        (failed->call == SimCall::Write || failed->call == SimCall::Flush ||
-         (failed->call == SimCall::Close &&
+        (failed->call == FileCall::Write || failed->call == FileCall::Flush ||
+         (failed->call == FileCall::Close &&
           std::none_of(run.calls.begin(), run.calls.begin() + failAt,
-                       [&](const Call& c) { return c.call == SimCall::Close && c.path == failed->path; })));
+                       [&](const Call& c) { return c.call == FileCall::Close && c.path == failed->path; })));
     if (archiveWrite) {
         EXPECT_EQ(message,
                   error == ERROR_DISK_FULL
@@ -422,17 +422,17 @@ TEST_P(FaultWalk, EveryFailingBackupCallIsReportedAndKeepsTheEarlierArchive) {
     const Where where = GetParam();
     const BackupRun clean = RunBackup(where, -1, 0);
     ASSERT_EQ(clean.messages, Texts{operations::BackupCompleteMessage});
-    const std::set<SimCall> seen = FailEachCall("Backup", where, clean.calls, [where](int i, SimCall call) {
+    const std::set<FileCall> seen = FailEachCall("Backup", where, clean.calls, [where](int i, FileCall call) {
         RunBackup(where, i, TypicalError(call));
         // A full disk takes the same paths on every place; the virtual PC's time goes to the others.
-        if (call == SimCall::Write && where != Where::VmCard) {
+        if (call == FileCall::Write && where != Where::VmCard) {
             RunBackup(where, i, ERROR_DISK_FULL);
         }
     });
     // The walk really went through the calls this test is about.
-    for (SimCall call : {SimCall::Open, SimCall::Read, SimCall::Write, SimCall::Close, SimCall::BackupRead,
-                         SimCall::GetAttributes, SimCall::GetTimes, SimCall::FindFirst, SimCall::FindNext,
-                         SimCall::Move, SimCall::Flush}) {
+    for (FileCall call : {FileCall::Open, FileCall::Read, FileCall::Write, FileCall::Close,
+                          FileCall::BackupRead, FileCall::GetAttributes, FileCall::GetTimes,
+                          FileCall::FindFirst, FileCall::FindNext, FileCall::Move, FileCall::Flush}) {
         EXPECT_EQ(seen.count(call), 1u) << CallName(call);
     }
 }
@@ -500,7 +500,7 @@ RestoreRun RunRestore(Where where, const std::string& archive, int failAt, DWORD
         if (cleanCalls != nullptr && failAt >= 0) {
             for (int i = 0; i < failAt && i < static_cast<int>(cleanCalls->size()); ++i) {
                 const Call& c = (*cleanCalls)[static_cast<std::size_t>(i)];
-                if (c.call != SimCall::Close || c.path.rfind(root, 0) != 0) {
+                if (c.call != FileCall::Close || c.path.rfind(root, 0) != 0) {
                     continue;
                 }
                 const std::string rel = Collapse(c.path);
@@ -541,15 +541,16 @@ TEST_P(FaultWalk, EveryFailingRestoreCallIsReportedAndKeepsWhatWasRestored) {
         ASSERT_EQ(clean.messages, Texts{operations::RestoreCompleteMessage});
         ASSERT_TRUE(clean.asked);
         const char* operation = answer == IDYES ? "Restore (Yes)" : "Restore (No)";
-        const std::set<SimCall> seen = FailEachCall(operation, where, clean.calls, [&](int i, SimCall call) {
-            RunRestore(where, archive, i, TypicalError(call), &clean.calls, answer);
-            if (answer == IDYES && where != Where::VmCard &&
-                (call == SimCall::BackupWrite || call == SimCall::CreateDirectory)) {
-                RunRestore(where, archive, i, ERROR_DISK_FULL, &clean.calls, answer);
-            }
-        });
-        for (SimCall call : {SimCall::Open, SimCall::Read, SimCall::Close, SimCall::BackupWrite,
-                             SimCall::SetAttributes, SimCall::SetTimes, SimCall::CreateDirectory}) {
+        const std::set<FileCall> seen =
+            FailEachCall(operation, where, clean.calls, [&](int i, FileCall call) {
+                RunRestore(where, archive, i, TypicalError(call), &clean.calls, answer);
+                if (answer == IDYES && where != Where::VmCard &&
+                    (call == FileCall::BackupWrite || call == FileCall::CreateDirectory)) {
+                    RunRestore(where, archive, i, ERROR_DISK_FULL, &clean.calls, answer);
+                }
+            });
+        for (FileCall call : {FileCall::Open, FileCall::Read, FileCall::Close, FileCall::BackupWrite,
+                              FileCall::SetAttributes, FileCall::SetTimes, FileCall::CreateDirectory}) {
             EXPECT_EQ(seen.count(call), 1u) << CallName(call);
         }
         if (::testing::Test::HasFailure()) {

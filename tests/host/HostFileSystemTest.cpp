@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -128,6 +129,37 @@ TEST_F(HostFiles, LinksAndFifosOnTheCardAreNeverFollowed) {
     // A fifo is refused at once instead of blocking the program.
     ASSERT_EQ(mkfifo((dir / "card/PIPE").c_str(), 0600), 0);
     EXPECT_EQ(OpenError("E:\\PIPE", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
+}
+
+// A folder seen as a drive (what vhbtool works on): nothing is written into it but the files
+// themselves (attribute words and creation times go to extended attributes), the times set
+// through a handle reach the host file, and it lists by name whatever order the host file system
+// keeps (so an archive made of it is the same on every machine).
+TEST_F(HostFiles, AFolderAsADriveKeepsTheFolderCleanListsByNameAndGivesTimesToTheHost) {
+    for (const char* name : {"zeta", "EXISTING.TXT", "Beta", "alpha"}) {
+        WriteText(dir / (std::string("card/") + name), "old");
+    }
+    const Handle h = fs().CreateFile("E:\\NEW.BIN", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    ASSERT_NE(h, InvalidHandle);
+    // 2001-09-09 01:46:40 UTC = 1,000,000,000 s after 1970.
+    const FILETIME when = FILETIME::From(116444736000000000ULL + 1000000000ULL * 10000000ULL);
+    ASSERT_TRUE(fs().SetFileTime(h, &when, &when, &when));
+    DWORD n = 0;
+    ASSERT_TRUE(fs().WriteFile(h, "new", 3, &n));
+    ASSERT_TRUE(fs().CloseHandle(h));
+    ASSERT_TRUE(fs().SetFileAttributes("E:\\NEW.BIN", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(List("E:\\*"), (std::vector<std::string>{"alpha", "Beta", "EXISTING.TXT", "NEW.BIN", "zeta"}));
+    platform_.reset();
+
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "card")) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Beta", "EXISTING.TXT", "NEW.BIN", "alpha", "zeta"}));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "card/NEW.BIN").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
 }
 
 TEST_F(HostFiles, InstallationTreeMapsToDataAndUserFolders) {

@@ -145,13 +145,13 @@ TEST(DamagedArchive, RestoreRefusesItBeforeAnyQuestionAndTheCardStaysAsItWas) {
     EXPECT_FALSE(s.exists("C:\\ZEL\\ESCAPE.VOX"));
 
     // An archive that cannot be read to its end is no damaged one: the message says which it is.
-    s.pc().SetCallFault([](platform::SimCall call, std::string_view path) -> DWORD {
-        return call == platform::SimCall::Read && path.ends_with("good.vhb") ? ERROR_READ_FAULT : 0;
+    s.setCallFault([](platform::FileCall call, std::string_view path) -> DWORD {
+        return call == platform::FileCall::Read && path.ends_with("good.vhb") ? ERROR_READ_FAULT : 0;
     });
     std::size_t before = s.messages().size();
     s.answerFile(ChoosePath(Good));
     s.click(ControlId::Restore);
-    s.pc().SetCallFault({});
+    s.setCallFault({});
     EXPECT_EQ(Since(s, before),
               Texts{"The file " + Good +
                     " could not be read (error 30).  The VoxHarbor card has not been changed."});
@@ -236,8 +236,8 @@ TEST(DamagedArchive, AFileChangedAfterItsCheckEndsTheRestoreWithoutCompletion) {
     const std::string host = s.pc().DriveFolder('C') + "/ZEL/VoxHarbor/Backup/good.vhb";
     const auto size = static_cast<std::streamoff>(std::filesystem::file_size(host));
     // Once the card is being written, something else changes the archive's last blocks.
-    s.pc().SetCallFault([&, done = false](platform::SimCall call, std::string_view path) mutable -> DWORD {
-        if (call == platform::SimCall::BackupWrite && path.starts_with("E:") && !done) {
+    s.setCallFault([&, done = false](platform::FileCall call, std::string_view path) mutable -> DWORD {
+        if (call == platform::FileCall::BackupWrite && path.starts_with("E:") && !done) {
             done = true;
             std::fstream file(host, std::ios::in | std::ios::out | std::ios::binary);
             file.seekp(size - 2000);
@@ -249,7 +249,7 @@ TEST(DamagedArchive, AFileChangedAfterItsCheckEndsTheRestoreWithoutCompletion) {
     s.answerMessage(IDYES);
     s.answerFile(ChoosePath(Good));
     s.click(ControlId::Restore);
-    s.pc().SetCallFault({});
+    s.setCallFault({});
     EXPECT_EQ(Since(s, before),
               (Texts{Question("1.10\r", "1.20\r"), "The archive file changed while it was being read.  The "
                                                    "VoxHarbor card may hold only part of it."}));

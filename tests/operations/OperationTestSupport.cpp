@@ -35,15 +35,20 @@ Tree Snapshot(Scenario& s, char letter) {
 }
 
 std::vector<std::string> Pcs() {
+#ifdef _WIN32
+    // The Windows build has no simulated PC: its scenarios run on the Win32 platform over Wine.
+    return {"Win32"};
+#else
     std::vector<std::string> pcs{"Sim"};
     if (std::getenv("FK_VM_READER") != nullptr) {
         pcs.push_back("Host");
     }
     return pcs;
+#endif
 }
 
 std::unique_ptr<Scenario> OnEachPc::NewScenario() const {
-    if (GetParam() == "Host") {
+    if (GetParam() == "Host" || GetParam() == "Win32") {
         auto host = fktest::HostPc::FromEnvironment();
         EXPECT_NE(host, nullptr);
         return std::make_unique<Scenario>(std::move(host));
@@ -153,8 +158,8 @@ void SetUpRung(Scenario& s, Rung rung) {
         break;
     case Rung::NoMediaSecondProbe: {
         auto opens = std::make_shared<int>(0);
-        s.pc().SetCallFault([opens](platform::SimCall call, std::string_view path) -> DWORD {
-            if (call == platform::SimCall::Open && path == "E:\\" && ++*opens >= 2) {
+        s.setCallFault([opens](platform::FileCall call, std::string_view path) -> DWORD {
+            if (call == platform::FileCall::Open && path == "E:\\" && ++*opens >= 2) {
                 return ERROR_NOT_READY;
             }
             return 0;
@@ -171,8 +176,8 @@ void SetUpRung(Scenario& s, Rung rung) {
     case Rung::DataDirMissing: {
         const std::string dir =
             rung == Rung::PromptsDirMissing ? "C:\\ZEL\\VoxHarbor\\Prompts" : "C:\\ZEL\\VoxHarbor\\Data";
-        s.pc().SetCallFault([dir](platform::SimCall call, std::string_view path) -> DWORD {
-            return call == platform::SimCall::Open && path == dir ? ERROR_PATH_NOT_FOUND : 0;
+        s.setCallFault([dir](platform::FileCall call, std::string_view path) -> DWORD {
+            return call == platform::FileCall::Open && path == dir ? ERROR_PATH_NOT_FOUND : 0;
         });
         break;
     }

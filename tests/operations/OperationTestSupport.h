@@ -19,12 +19,16 @@ using fktest::EntryState;
 using fktest::Tree;
 
 // The PCs a scenario can run on: "Sim" always; "Host" (the real host platform on the USB card
-// reader) when the process runs in the virtual PC. Cases that hold on both are TEST_P of a suite
-// derived from OnEachPc and instantiated with FK_ON_EACH_PC.
+// reader) when the process runs in the virtual PC. The Windows build has only "Win32": the Win32
+// platform over Wine's drives. Cases that hold on each are TEST_P of a suite derived from OnEachPc
+// and instantiated with FK_ON_EACH_PC.
 std::vector<std::string> Pcs();
 class OnEachPc : public ::testing::TestWithParam<std::string> {
 protected:
     std::unique_ptr<fktest::Scenario> NewScenario() const;
+    // A Wine drive cannot be unplugged or given another card, and the Win32 platform leaves
+    // formatting to the shell's format dialog: cases that need these skip on the Win32 PC.
+    bool OnWin32() const { return GetParam() == "Win32"; }
 };
 #define FK_ON_EACH_PC(Suite)                                                                                 \
     INSTANTIATE_TEST_SUITE_P(On, Suite, ::testing::ValuesIn(optest::Pcs()),                                  \

@@ -63,6 +63,9 @@ class RoundTripOn : public OnEachPc {};
 FK_ON_EACH_PC(RoundTripOn);
 
 TEST_P(RoundTripOn, BackUpInitialiseRestoreGivesTheOriginalCard) {
+    if (OnWin32()) {
+        GTEST_SKIP() << "the Win32 platform leaves formatting to the shell's format dialog";
+    }
     const auto scenario = NewScenario();
     Scenario& s = *scenario;
     s.localFile("ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb", InitialCard());

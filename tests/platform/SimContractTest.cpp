@@ -1,4 +1,5 @@
-// The file-service contract on the simulated PC, on a mapped folder and on the in-memory PC.
+// The file-service contract on the simulated PC and on the in-memory PC (the host's folders:
+// HostContractTest).
 #include "platform/memory/MemoryPc.h"
 #include "platform/sim/SimulatedPc.h"
 #include "tests/contract/FileSystemContract.h"
@@ -41,14 +42,6 @@ fk_contract::ContractPlatform MakeSimulatedPc(const std::string& tempDir) {
     return result;
 }
 
-fk_contract::ContractPlatform MakeMappedFolder(const std::string& tempDir) {
-    const std::string folder = tempDir + "/mapped";
-    std::filesystem::create_directories(folder);
-    std::string error;
-    auto sim = platform::MapFolderAsDrive(folder, 'E', &error);
-    return Wrap(std::move(sim), error);
-}
-
 fk_contract::ContractPlatform MakeMemoryPc(const std::string&) {
     platform::MemoryDriveConfig c;
     c.letter = 'C';
@@ -66,7 +59,6 @@ fk_contract::ContractPlatform MakeMemoryPc(const std::string&) {
 namespace fk_contract {
 INSTANTIATE_TEST_SUITE_P(Platforms, FileSystemContract,
                          ::testing::Values(ContractParam{"SimulatedPc", MakeSimulatedPc},
-                                           ContractParam{"MappedFolder", MakeMappedFolder},
                                            ContractParam{"MemoryPc", MakeMemoryPc}),
                          [](const ::testing::TestParamInfo<ContractParam>& info) { return info.param.name; });
 } // namespace fk_contract

@@ -491,36 +491,4 @@ TEST(SimulatedPcDescription, BrokenDescriptionsAreRefusedWithTheLine) {
     EXPECT_FALSE(error.empty());
 }
 
-TEST(MappedFolder, KeepsTheFolderCleanAndGivesTimesToTheHost) {
-    std::string pattern = (fsys::temp_directory_path() / "fkmapped-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const std::string folder = pattern;
-    { std::ofstream(folder + "/EXISTING.TXT") << "old"; }
-    std::string error;
-    auto pc = MapFolderAsDrive(folder, 'F', &error);
-    ASSERT_NE(pc, nullptr) << error;
-    FileSystem& fs = pc->Files();
-
-    const Handle h = fs.CreateFile("F:\\NEW.BIN", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
-    ASSERT_NE(h, InvalidHandle);
-    // 2001-09-09 01:46:40 UTC = 1,000,000,000 s after 1970.
-    const FILETIME when = FILETIME::From(116444736000000000ULL + 1000000000ULL * 10000000ULL);
-    ASSERT_TRUE(fs.SetFileTime(h, &when, &when, &when));
-    DWORD n = 0;
-    ASSERT_TRUE(fs.WriteFile(h, "new", 3, &n));
-    ASSERT_TRUE(fs.CloseHandle(h));
-    pc.reset();
-
-    std::vector<std::string> names;
-    for (const auto& e : fsys::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"EXISTING.TXT", "NEW.BIN"}));
-    struct stat st {};
-    ASSERT_EQ(::stat((folder + "/NEW.BIN").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
-    fsys::remove_all(folder);
-}
-
 } // namespace

@@ -2,8 +2,8 @@
 // device-change poll.
 #include "platform/qt/FormatDialog.h"
 #include "platform/qt/QtUi.h"
-#include "platform/sim/SimulatedPc.h"
 #include "platform/qt/ScreenFit.h"
+#include "platform/sim/SimulatedPc.h"
 #include "resources/Resources.h"
 #include "tests/qt/QtTestSupport.h"
 
@@ -192,7 +192,16 @@ TEST_F(FileDialogs, OverwritePromptOnlyWhenAskedAndCancelReturnsFalse) {
 // would replace, so the dialog asks first; No keeps it open.
 TEST_F(FileDialogs, ReplacingAFileOfTheNameInAnyCaseIsAskedFirst) {
     std::string error;
-    const auto pc = platform::MapFolderAsDrive(temp.path().toStdString(), 'E', &error);
+    // A simulated PC whose card E: is the temporary folder.
+    QTemporaryDir pcFolder;
+    platform::SimPcDescription description;
+    platform::SimDriveConfig card;
+    card.letter = 'E';
+    card.folder = temp.path().toStdString();
+    description.drives = {card};
+    ASSERT_TRUE(platform::CreateSimulatedPcFolder(pcFolder.path().toStdString(), description, &error))
+        << error;
+    const auto pc = platform::OpenSimulatedPc(pcFolder.path().toStdString(), &error);
     ASSERT_NE(pc, nullptr) << error;
     QtUi ui(*pc);
     FileDialogRequest request;

@@ -1,53 +1,6 @@
 #include "tests/support/HostPc.h"
 
 #include "platform/api/LastError.h"
-
-// The real card stack is the Linux host in the virtual PC; the Windows build of the suites runs
-// on the simulated PC alone, so there no scenario is ever given a host PC.
-#ifdef _WIN32
-
-namespace fktest {
-
-std::unique_ptr<HostPc> HostPc::FromEnvironment() {
-    return nullptr;
-}
-HostPc::~HostPc() = default;
-static bool NoHostPc(std::string* why) {
-    *why = "there is no virtual PC on Windows";
-    return false;
-}
-bool HostPc::EmptyCard(std::string* why) {
-    return NoHostPc(why);
-}
-bool HostPc::Unplug(std::string* why) {
-    return NoHostPc(why);
-}
-bool HostPc::Plug(std::string* why) {
-    return NoHostPc(why);
-}
-bool HostPc::PlugOtherCard(std::string* why) {
-    return NoHostPc(why);
-}
-bool HostPc::CheckCardFromOutside(std::string* why) {
-    return NoHostPc(why);
-}
-bool HostPc::Ask(const std::string&, std::string* why) {
-    return NoHostPc(why);
-}
-std::vector<UINT> HostPc::PollDeviceChanges() {
-    return {};
-}
-std::vector<UINT> HostPc::WaitForDeviceChanges(int) {
-    return {};
-}
-bool HostPc::WaitForCard(int) {
-    return false;
-}
-
-} // namespace fktest
-
-#else
-
 #include "platform/host/HostPlatform.h"
 
 #ifdef FK_HOST_UDISKS
@@ -116,7 +69,7 @@ HostPc::HostPc(std::string folder, std::string reader)
         ADD_FAILURE() << "the host platform: " << error;
         return;
     }
-    platform_ = std::make_unique<platform::FaultInjectingPlatform>(std::move(host));
+    platform_ = std::move(host);
 }
 
 HostPc::~HostPc() {
@@ -240,5 +193,3 @@ std::vector<UINT> HostPc::WaitForDeviceChanges(int timeoutMs) {
 }
 
 } // namespace fktest
-
-#endif

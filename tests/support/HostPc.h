@@ -2,15 +2,15 @@
 // found, no simulated PC), on the virtual PC's USB card reader. Its C:\ZEL\VoxHarbor tree is a
 // temporary folder, D: an empty CD-ROM drive (so that the reader gets E: as the simulated PC's
 // card has it), H: a local folder drive where a test may put what it reads back, and card changes
-// are USB hot-plug asked of the host through /dev/ttyS2. File calls go through the fault
-// decorator, so a test may fail any of them.
+// are USB hot-plug asked of the host through /dev/ttyS2. A scenario puts the fault decorator in
+// front of it, so a test may fail any file call.
 // FK_VM_KEEP=DIR copies the Backup folder there at the end, for checks from outside;
 // FK_VM_CARD_AS_FOUND=1 takes the card as it is instead of emptying it at the start (a card left
 // by a power cut).
+// The Windows build has the same class over the Win32 platform on Wine's drives (HostPc_win32.cpp).
 #pragma once
 
 #include "platform/api/Platform.h"
-#include "platform/common/FaultInjection.h"
 
 #include <memory>
 #include <string>
@@ -27,8 +27,6 @@ public:
     HostPc& operator=(const HostPc&) = delete;
 
     platform::Platform& platform() { return *platform_; }
-    // The per-call fault hook of the file services (an empty function removes it).
-    void SetCallFault(platform::FileCallFault hook) { platform_->SetCallFault(std::move(hook)); }
     // Deletes everything on the card (mounting it first when needed); false when it cannot.
     bool EmptyCard(std::string* why);
     bool KeepsCardAsFound() const { return keepCard_; }
@@ -57,7 +55,7 @@ private:
 
     std::string folder_;
     std::string reader_;
-    std::unique_ptr<platform::FaultInjectingPlatform> platform_;
+    std::unique_ptr<platform::Platform> platform_;
     bool unplugged_ = false;
     bool spareIn_ = false; // the reader holds the spare card image
     bool keepCard_ = false;

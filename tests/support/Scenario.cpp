@@ -3,12 +3,13 @@
 #include "archive/Archive.h"
 #include "card/DriveSlots.h"
 #include "platform/api/LastError.h"
+#include "tests/support/ScenarioPc.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 namespace fktest {
@@ -19,13 +20,20 @@ constexpr const char* PromptUpdateFile = "ZEL\\VoxHarbor\\Prompts\\PromptUpdateV
 constexpr const char* InitialArchiveFile = "ZEL\\VoxHarbor\\Data\\InitializedFileStruct.vhb";
 constexpr const char* BackupFolder = "ZEL\\VoxHarbor\\Backup";
 
+// A fresh folder of this scenario's own below the system's temporary folder.
 std::string MakeTempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fk-scenario-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "cannot create a temporary folder for the simulated PC";
-        return {};
+    const auto base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto folder = base / ("fk-scenario-" + std::to_string(random()));
+        if (std::filesystem::create_directory(folder, ec)) {
+            return folder.string();
+        }
     }
-    return pattern;
+    ADD_FAILURE() << "cannot create a temporary folder for the simulated PC in " << base << ": "
+                  << ec.message();
+    return {};
 }
 
 platform::SimDriveConfig DriveConfig(char letter, platform::SimDriveType type, bool media,
@@ -47,75 +55,6 @@ std::string OnDrive(char letter, const std::string& path) {
     }
     return std::string(1, letter) + ":\\" + rel;
 }
-
-// The simulated PC as the dialog sees it: every call goes to the PC, except volume-label and
-// geometry queries of drives given a fault, which fail with that error.
-class FaultyVolumes : public platform::Volumes {
-public:
-    FaultyVolumes(platform::Volumes& inner, const std::map<char, DWORD>& labelFaults,
-                  const std::map<char, DWORD>& geometryFaults)
-        : inner_(inner), labelFaults_(labelFaults), geometryFaults_(geometryFaults) {}
-
-    DWORD GetLogicalDrives() override { return inner_.GetLogicalDrives(); }
-    UINT GetDriveType(std::string_view root) override { return inner_.GetDriveType(root); }
-    BOOL GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength, DWORD* serial) override {
-        if (const DWORD error = FaultOf(labelFaults_, root)) {
-            platform::SetLastError(error);
-            return FALSE;
-        }
-        return inner_.GetVolumeLabel(root, label, maxLength, serial);
-    }
-    BOOL GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
-                          DWORD* freeClusters, DWORD* totalClusters) override {
-        if (const DWORD error = FaultOf(geometryFaults_, root)) {
-            platform::SetLastError(error);
-            return FALSE;
-        }
-        return inner_.GetDiskFreeSpace(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
-    }
-    platform::Handle FindFirstVolume(std::string* volumeName) override {
-        return inner_.FindFirstVolume(volumeName);
-    }
-    BOOL FindNextVolume(platform::Handle h, std::string* volumeName) override {
-        return inner_.FindNextVolume(h, volumeName);
-    }
-    BOOL FindVolumeClose(platform::Handle h) override { return inner_.FindVolumeClose(h); }
-    BOOL QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) override {
-        return inner_.QueryVolumeDiskExtents(volumeNameWithoutBackslash);
-    }
-    DWORD FormatDrive(UINT driveNumber, const platform::FormatRequest& request) override {
-        return inner_.FormatDrive(driveNumber, request);
-    }
-
-private:
-    static DWORD FaultOf(const std::map<char, DWORD>& faults, std::string_view root) {
-        if (root.size() < 2 || root[1] != ':') {
-            return 0;
-        }
-        const auto it = faults.find(static_cast<char>(std::toupper(static_cast<unsigned char>(root[0]))));
-        return it == faults.end() ? 0 : it->second;
-    }
-
-    platform::Volumes& inner_;
-    const std::map<char, DWORD>& labelFaults_;
-    const std::map<char, DWORD>& geometryFaults_;
-};
-
-class FaultyPlatform : public platform::Platform {
-public:
-    FaultyPlatform(platform::Platform& inner, const std::map<char, DWORD>& labelFaults,
-                   const std::map<char, DWORD>& geometryFaults)
-        : inner_(inner), volumes_(inner.Drives(), labelFaults, geometryFaults) {}
-    platform::FileSystem& Files() override { return inner_.Files(); }
-    platform::Volumes& Drives() override { return volumes_; }
-    platform::DeviceWatcher& Devices() override { return inner_.Devices(); }
-    std::string HostPathOf(std::string_view windowsPath) override { return inner_.HostPathOf(windowsPath); }
-    std::string WindowsPathOf(std::string_view hostPath) override { return inner_.WindowsPathOf(hostPath); }
-
-private:
-    platform::Platform& inner_;
-    FaultyVolumes volumes_;
-};
 
 } // namespace
 
@@ -233,7 +172,7 @@ Scenario::Scenario(std::unique_ptr<HostPc> host) : Scenario() {
 
 Scenario::~Scenario() {
     dialog_.reset();
-    view_.reset();
+    faults_.reset();
     other_.reset();
     pc_.reset();
     host_.reset();
@@ -255,6 +194,9 @@ platform::SimDriveConfig& Scenario::Config(char letter) {
 }
 
 void Scenario::SaveDescription() {
+    if (host_ != nullptr) {
+        return; // the real PC's drives are its own
+    }
     std::string error;
     if (!description_.Save(folder_, &error)) {
         ADD_FAILURE() << "cannot write the simulated PC's description: " << error;
@@ -313,8 +255,7 @@ void Scenario::start() {
         OpenDialog();
         return;
     }
-    ASSERT_TRUE(platform::CreateSimulatedPcFolder(folder_, description_, &error)) << error;
-    pc_ = platform::OpenSimulatedPc(folder_, &error);
+    pc_ = OpenScenarioSimPc(folder_, description_, &error);
     ASSERT_NE(pc_, nullptr) << error;
     WritePendingFiles();
     pc_->Flush();
@@ -326,7 +267,7 @@ void Scenario::start(const PlatformMaker& make) {
     std::string error;
     std::unique_ptr<platform::Platform> made = make(folder_, description_, &error);
     ASSERT_NE(made, nullptr) << error;
-    other_ = std::make_unique<platform::FaultInjectingPlatform>(std::move(made));
+    other_ = std::move(made);
     WritePendingFiles();
     OpenDialog();
 }
@@ -356,8 +297,7 @@ void Scenario::WritePendingFiles() {
 
 void Scenario::OpenDialog() {
     platform().Devices().Poll(); // whatever the set-up looked like is the state the program starts in
-    view_ = std::make_unique<FaultyPlatform>(platform(), labelFaults_, geometryFaults_);
-    dialog_ = std::make_unique<CardUtilityDialog>(ui_, *view_);
+    dialog_ = std::make_unique<CardUtilityDialog>(ui_, platform());
     ui_.SetMainWindow(dialog_.get());
     dialog_->DoModal();
 }
@@ -392,23 +332,35 @@ platform::SimulatedPc& Scenario::pc() {
     return *pc_;
 }
 
-platform::Platform& Scenario::platform() {
-    if (other_ != nullptr) {
-        return *other_;
+platform::FaultInjectingPlatform& Scenario::platform() {
+    if (faults_ == nullptr) {
+        platform::Platform& inner = other_ != nullptr ? *other_ : host_ != nullptr ? host_->platform() : pc();
+        faults_ = std::make_unique<platform::FaultInjectingPlatform>(inner);
+        for (const auto& [letter, error] : labelFaults_) {
+            faults_->SetVolumeFault(platform::VolumeCall::Label, letter, error);
+        }
+        for (const auto& [letter, error] : geometryFaults_) {
+            faults_->SetVolumeFault(platform::VolumeCall::Geometry, letter, error);
+        }
     }
-    if (host_ != nullptr) {
-        return host_->platform();
-    }
-    return pc();
+    return *faults_;
 }
 
 void Scenario::setCallFault(platform::FileCallFault hook) {
-    if (other_ != nullptr) {
-        other_->SetCallFault(std::move(hook));
-    } else if (host_ != nullptr) {
-        host_->SetCallFault(std::move(hook));
-    } else {
-        pc().SetCallFault(std::move(hook));
+    platform().SetCallFault(std::move(hook));
+}
+
+void Scenario::failVolumeLabel(char letter, DWORD error) {
+    labelFaults_[letter] = error;
+    if (faults_ != nullptr) {
+        faults_->SetVolumeFault(platform::VolumeCall::Label, letter, error);
+    }
+}
+
+void Scenario::failDiskGeometry(char letter, DWORD error) {
+    geometryFaults_[letter] = error;
+    if (faults_ != nullptr) {
+        faults_->SetVolumeFault(platform::VolumeCall::Geometry, letter, error);
     }
 }
 
@@ -500,7 +452,8 @@ void Scenario::swapCard(char letter) {
         return;
     }
     DWORD serial = 0;
-    ASSERT_TRUE(platform().Drives().GetVolumeLabel(std::string(1, letter) + ":\\", nullptr, 0, &serial));
+    ASSERT_TRUE(
+        platform().Inner().Drives().GetVolumeLabel(std::string(1, letter) + ":\\", nullptr, 0, &serial));
     EditRunning(letter, [serial](platform::SimDriveConfig& c) {
         c.media = true;
         c.serial = platform::NextVolumeSerial(serial);

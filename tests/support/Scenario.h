@@ -14,6 +14,7 @@
 #pragma once
 
 #include "app/flashkeeper3dlg.h"
+#include "platform/common/FaultInjection.h"
 #include "platform/sim/SimulatedPc.h"
 #include "tests/support/HostPc.h"
 #include "tests/support/ScriptedUi.h"
@@ -132,8 +133,8 @@ public:
 
     // Volume queries of a drive that fail with an error (e.g. a card without a file system has
     // no label); 0 lets them work again. Takes effect at once, started or not.
-    void failVolumeLabel(char letter, DWORD error) { labelFaults_[letter] = error; }
-    void failDiskGeometry(char letter, DWORD error) { geometryFaults_[letter] = error; }
+    void failVolumeLabel(char letter, DWORD error);
+    void failDiskGeometry(char letter, DWORD error);
 
     // --- what the technician sees ---
     std::string field(int controlId);
@@ -153,9 +154,10 @@ public:
     ScriptedUi& ui() { return ui_; }
     // The simulated PC (a test that needs it runs on the simulated PC only).
     platform::SimulatedPc& pc();
-    // The platform the dialog runs on (the simulated PC, the one start(make) built, or the real
-    // PC), and its per-call fault hook (an empty function removes it).
-    platform::Platform& platform();
+    // The platform the dialog runs on: the simulated PC, the one start(make) built, or the real
+    // PC, behind the fault decorator that the call hook and the volume faults are set on.
+    platform::FaultInjectingPlatform& platform();
+    // The per-call fault hook of the file services (an empty function removes it).
     void setCallFault(platform::FileCallFault hook);
     bool onHost() const { return host_ != nullptr; }
     // The real PC (a test that needs it runs on the host only).
@@ -178,13 +180,14 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> pendingFiles_;
     ScriptedUi ui_;
     std::unique_ptr<platform::SimulatedPc> pc_;
-    std::unique_ptr<platform::FaultInjectingPlatform> other_; // what start(make) built
+    std::unique_ptr<platform::Platform> other_; // what start(make) built
     std::unique_ptr<HostPc> host_;
     std::unique_ptr<CardUtilityDialog> dialog_;
+    // The volume faults set so far, applied to faults_ when it is made.
     std::map<char, DWORD> labelFaults_;
     std::map<char, DWORD> geometryFaults_;
-    // What the dialog sees: the simulated PC with the volume-query faults above.
-    std::unique_ptr<platform::Platform> view_;
+    // What the dialog and the test's own calls see: the PC behind the fault decorator.
+    std::unique_ptr<platform::FaultInjectingPlatform> faults_;
 };
 
 } // namespace fktest

@@ -1,11 +1,12 @@
 // The Win32 platform on a drive of the machine the tests run on: the file-service contract, the
-// backup stream against the system's own, and the drive queries.
+// backup stream against the system's own, the drive queries, and a folder mapped as a drive.
 //
 // The drive is FK_WIN32_TEST_DRIVE (a letter, E): its whole content is deleted before every
 // case, so the runner names a drive made for the tests (under Wine, tests/windows/with-wine-drive.sh
 // maps E: to an empty temporary folder and marks it removable). Without it the cases are skipped.
 #include "platform/win32/Win32Platform.h"
 #include "platform/api/LastError.h"
+#include "platform/win32/MappedFolder.h"
 #include "tests/contract/FileSystemContract.h"
 #include "tests/windows/NativeBackup.h"
 
@@ -147,6 +148,60 @@ TEST_F(Win32Drive, DriveQueriesAnswerForTheTestDriveAndTheSystemDrive) {
     EXPECT_TRUE(v.GetVolumeLabel(root_, &label, 11)) << GetLastError();
     EXPECT_LE(label.size(), 11u);
     EXPECT_EQ(v.GetDriveType("Q:\\"), DRIVE_NO_ROOT_DIR);
+}
+
+// A folder mapped as X: (as vhbtool maps its card folders): X:'s paths land in the folder and
+// none leaves it, its root lists as a drive's does, and the other drives stay the PC's own.
+TEST_F(Win32Drive, AFolderMappedAsADriveKeepsItsPathsInside) {
+    FileSystem& pc = platform_->Files();
+    ASSERT_TRUE(pc.CreateDirectory(root_ + "CARD"));
+    const Handle outside =
+        pc.CreateFile(root_ + "OUTSIDE.TXT", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    ASSERT_NE(outside, InvalidHandle);
+    ASSERT_TRUE(pc.CloseHandle(outside));
+
+    std::string error;
+    EXPECT_EQ(win32::CreateMappedFolderPlatform(root_ + "OUTSIDE.TXT", 'X', &error), nullptr);
+    EXPECT_EQ(error, root_ + "OUTSIDE.TXT: not a folder");
+    std::unique_ptr<Platform> mapped = win32::CreateMappedFolderPlatform(root_ + "CARD\\", 'x', &error);
+    ASSERT_NE(mapped, nullptr) << error;
+    FileSystem& fs = mapped->Files();
+
+    ASSERT_TRUE(fs.CreateDirectory("X:\\VM"));
+    const Handle h = fs.CreateFile("X:\\VM\\A.TXT", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    ASSERT_NE(h, InvalidHandle) << GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(fs.WriteFile(h, "abc", 3, &written));
+    ASSERT_TRUE(fs.CloseHandle(h));
+    EXPECT_EQ(pc.GetFileAttributes(root_ + "CARD\\VM\\A.TXT") & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(mapped->HostPathOf("X:\\VM\\A.TXT"), root_ + "CARD\\VM\\A.TXT");
+
+    // ".." never climbs out of the folder, whatever the call.
+    for (const std::string& escape :
+         {std::string("X:\\..\\OUTSIDE.TXT"), std::string("X:\\VM\\..\\..\\ESCAPE")}) {
+        EXPECT_EQ(fs.GetFileAttributes(escape), INVALID_FILE_ATTRIBUTES) << escape;
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << escape;
+        EXPECT_EQ(fs.CreateFile(escape, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0), InvalidHandle)
+            << escape;
+        EXPECT_FALSE(fs.CreateDirectory(escape)) << escape;
+        EXPECT_FALSE(fs.MoveFileReplace("X:\\VM\\A.TXT", escape)) << escape;
+        EXPECT_NE(fs.DeleteTree(escape), 0u) << escape;
+    }
+    EXPECT_EQ(pc.GetFileAttributes(root_ + "ESCAPE"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(pc.GetFileAttributes(root_ + "OUTSIDE.TXT"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(pc.GetFileAttributes(root_ + "CARD\\VM\\A.TXT"), INVALID_FILE_ATTRIBUTES);
+
+    // The mapped root lists without dot entries; the test drive is still itself through it.
+    std::vector<std::string> names;
+    FindData data;
+    const Handle list = fs.FindFirstFile("X:\\*", &data);
+    ASSERT_NE(list, InvalidHandle) << GetLastError();
+    do {
+        names.push_back(data.fileName);
+    } while (fs.FindNextFile(list, &data));
+    fs.FindClose(list);
+    EXPECT_EQ(names, std::vector<std::string>{"VM"});
+    EXPECT_NE(fs.GetFileAttributes(root_ + "OUTSIDE.TXT"), INVALID_FILE_ATTRIBUTES);
 }
 
 } // namespace

@@ -5,13 +5,13 @@
 #include "archive/Archive.h"
 #include "archive/Check.h"
 #include "platform/api/LastError.h"
-#include "platform/sim/SimulatedPc.h"
-
 #ifdef __linux__
 #include "platform/host/HostPlatform.h"
 
 #include <linux/magic.h>
 #include <sys/vfs.h>
+#elif defined(_WIN32)
+#include "platform/win32/MappedFolder.h"
 #endif
 
 #include <cstdio>
@@ -55,7 +55,7 @@ std::string ErrorText(DWORD code) {
 }
 
 #ifdef __linux__
-// Whether the folder is on a FAT volume (a mounted card).
+// Whether the folder is on a FAT volume (a mounted card), which keeps creation times of its own.
 bool OnFatVolume(const std::string& folder) {
     struct statfs st {};
     return statfs(folder.c_str(), &st) == 0 && st.f_type == MSDOS_SUPER_MAGIC;
@@ -63,19 +63,18 @@ bool OnFatVolume(const std::string& folder) {
 #endif
 
 // The platform of one command: a folder seen as drive X: (host paths work beside it); null with
-// the reason in *error. A folder on a FAT volume goes through the host's file services, which read
-// and write the card's own attribute bytes and times; any other folder is a mapped folder, whose
-// attribute words and creation times live in memory.
+// the reason in *error. On Linux the host's file services read and write a card's own attribute
+// bytes and times, and keep them in extended attributes on any other file system; on Windows the
+// Win32 file services do.
 std::unique_ptr<platform::Platform> MapFolder(const std::string& folder, char letter, std::string* error) {
 #ifdef __linux__
-    if (OnFatVolume(folder)) {
-        // C:\ZEL\VoxHarbor plays no part in a vhbtool command; the folder itself exists, so
-        // nothing is created for it.
-        return platform::host::CreateFolderPlatform({{letter, folder, DRIVE_REMOVABLE, true, ""}}, folder,
-                                                    folder, error);
-    }
+    // C:\ZEL\VoxHarbor plays no part in a vhbtool command; the folder itself exists, so nothing
+    // is created for it.
+    return platform::host::CreateFolderPlatform({{letter, folder, DRIVE_REMOVABLE, true, ""}}, folder, folder,
+                                                error);
+#else
+    return platform::win32::CreateMappedFolderPlatform(folder, letter, error);
 #endif
-    return platform::MapFolderAsDrive(folder, letter, error);
 }
 
 // An archive opened for reading, with its size, on the platform of its command.
@@ -461,7 +460,8 @@ int Compare(const std::vector<std::string>& args) {
         return Error(refused);
     }
 #ifdef __linux__
-    // A plain folder keeps creation times only while it is mapped: on a FAT card they are its own.
+    // On a FAT card creation times are the card's own; a plain folder has them only where a writer
+    // put them in its extended attributes (others show the birth time), so they are not compared.
     const bool withCreation = OnFatVolume(folder);
 #else
     const bool withCreation = true;

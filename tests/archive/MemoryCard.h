@@ -1,13 +1,13 @@
-// A simulated PC for the archive tests: local drive C: (the archives) and cards E: and G:, with
-// helpers to lay out a card and read it back.
+// A PC in memory for the archive tests: local drive C: (the archives) and cards E: and G:, with
+// helpers to lay out a card and read it back. Its file calls go through the fault decorator, so
+// a test may fail any of them.
 #pragma once
 
-#include "platform/sim/SimulatedPc.h"
+#include "platform/common/FaultInjection.h"
+#include "platform/memory/MemoryPc.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,35 +23,26 @@ struct Info {
     Bytes data;
 };
 
-class SimCard : public ::testing::Test {
+class MemoryCard : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ =
-            (std::filesystem::temp_directory_path() /
-             ("fk-archive-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
-              "-" + info->test_suite_name() + "-" + info->name()))
-                .string();
-        std::filesystem::remove_all(folder_);
-        platform::SimPcDescription pc;
-        platform::SimDriveConfig local;
+        platform::MemoryDriveConfig local;
         local.letter = 'C';
-        local.type = platform::SimDriveType::Fixed;
+        local.type = DRIVE_FIXED;
         local.totalClusters = 400000;
-        platform::SimDriveConfig e, g;
+        platform::MemoryDriveConfig e, g;
         e.letter = 'E';
         g.letter = 'G';
-        pc.drives = {local, e, g};
-        std::string error;
-        ASSERT_TRUE(platform::CreateSimulatedPcFolder(folder_, pc, &error)) << error;
-        pc_ = platform::OpenSimulatedPc(folder_, &error);
-        ASSERT_TRUE(pc_) << error;
+        pc_ = platform::CreateMemoryPc({local, e, g});
+        faults_ = std::make_unique<platform::FaultInjectingFileSystem>(pc_->Files());
     }
     void TearDown() override {
+        faults_.reset();
         pc_.reset();
-        std::filesystem::remove_all(folder_);
     }
-    platform::FileSystem& Fs() { return pc_->Files(); }
+    // The hook that may fail the file calls (an empty function removes it).
+    void SetCallFault(platform::FileCallFault hook) { faults_->SetCallFault(std::move(hook)); }
+    platform::FileSystem& Fs() { return *faults_; }
 
     void MakeDirectory(const std::string& path, DWORD attributes = FILE_ATTRIBUTE_DIRECTORY,
                        FILETIME t = {1, 1}) {
@@ -128,16 +119,17 @@ protected:
         return out;
     }
 
-    // Leaves only about `bytes` free on a drive.
+    // Leaves only about `bytes` free on a drive: a file FILLER.BIN in its root takes the rest.
     void LeaveFree(char letter, std::uint64_t bytes) {
-        platform::SimDriveConfig c;
-        std::string error;
-        ASSERT_TRUE(platform::SimFill(folder_, letter, c.Capacity() - bytes, &error)) << error;
-        pc_->Refresh();
+        const std::string filler = std::string(1, letter) + ":\\FILLER.BIN";
+        Fs().DeleteFile(filler); // may not exist yet
+        const std::uint64_t free = pc_->CapacityBytes(letter) - pc_->UsedBytes(letter);
+        ASSERT_GT(free, bytes) << letter << ": has less free already";
+        MakeFile(filler, Bytes(free - bytes, 0xF1));
     }
 
-    std::string folder_;
-    std::unique_ptr<platform::SimulatedPc> pc_;
+    std::unique_ptr<platform::MemoryPc> pc_;
+    std::unique_ptr<platform::FaultInjectingFileSystem> faults_;
 };
 
 } // namespace test
