@@ -95,32 +95,6 @@ HostPc::~HostPc() {
     std::filesystem::remove_all(folder_, ignored);
 }
 
-bool HostPc::EmptyCard(std::string* why) {
-    platform::FileSystem& fs = platform_->Files();
-    platform::FindData data;
-    const platform::Handle h = fs.FindFirstFile("E:\\*", &data);
-    if (h == platform::InvalidHandle) {
-        // An empty root has no entries at all (no "." or "..").
-        if (platform::GetLastError() == ERROR_FILE_NOT_FOUND) {
-            return true;
-        }
-        *why = "cannot list E:\\, error " + std::to_string(platform::GetLastError());
-        return false;
-    }
-    std::vector<std::string> names;
-    do {
-        names.push_back(data.fileName);
-    } while (fs.FindNextFile(h, &data));
-    fs.FindClose(h);
-    for (const std::string& name : names) {
-        if (const DWORD error = fs.DeleteTree("E:\\" + name)) {
-            *why = "cannot delete E:\\" + name + ", error " + std::to_string(error);
-            return false;
-        }
-    }
-    return true;
-}
-
 bool HostPc::Ask(const std::string& request, std::string* why) {
     const char* port = std::getenv("FK_VM_REQUESTS");
     std::fstream channel(port != nullptr ? port : "/dev/ttyS2");

@@ -48,33 +48,6 @@ HostPc::~HostPc() {
     }
 }
 
-bool HostPc::EmptyCard(std::string* why) {
-    platform::FileSystem& fs = platform_->Files();
-    platform::FindData data;
-    const platform::Handle h = fs.FindFirstFile("E:\\*", &data);
-    if (h == platform::InvalidHandle) {
-        if (platform::GetLastError() == ERROR_FILE_NOT_FOUND) {
-            return true;
-        }
-        *why = "cannot list E:\\, error " + std::to_string(platform::GetLastError());
-        return false;
-    }
-    std::vector<std::string> names;
-    do {
-        if (data.fileName != "." && data.fileName != "..") {
-            names.push_back(data.fileName);
-        }
-    } while (fs.FindNextFile(h, &data));
-    fs.FindClose(h);
-    for (const std::string& name : names) {
-        if (const DWORD error = fs.DeleteTree("E:\\" + name)) {
-            *why = "cannot delete E:\\" + name + ", error " + std::to_string(error);
-            return false;
-        }
-    }
-    return true;
-}
-
 // Nothing outside the process answers: every request to the host is refused with its reason.
 bool HostPc::Ask(const std::string& request, std::string* why) {
     *why = request + ": a Wine drive cannot be unplugged, given another card, or checked from outside";
