@@ -85,9 +85,11 @@ public:
     // the progress bar and the message boxes ---
     bool WriteArchiveEntry(const std::string& storedPath, platform::Handle archive);
     // With a tally, also counts what is written for the archive's integrity record. With
-    // usedBytes (the card's used space), shows the progress bar meanwhile.
+    // usedBytes (the card's used space), shows the progress bar meanwhile. entryWritten is told
+    // after each whole entry (see archive::WriterCallbacks).
     bool WriteArchiveTree(const std::string& directoryPath, platform::Handle archive,
-                          archive::ArchiveTally* tally = nullptr, std::uint64_t usedBytes = 0);
+                          archive::ArchiveTally* tally = nullptr, std::uint64_t usedBytes = 0,
+                          std::function<bool(archive::WriteProblem*)> entryWritten = {});
     // Sets archivePromptVersion to the version of the archive just checked and clears
     // extractionFailed.
     void SetArchiveVersion(const std::string& version);

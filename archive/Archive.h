@@ -28,7 +28,9 @@ inline constexpr const char* CardWriteErrorMessage =
 // Why a write stopped. The walk stops at the first problem, so the archive never silently
 // misses an entry.
 struct WriteProblem {
-    enum class Kind { None, PathTooLong, CardReadFailed, ArchiveWriteFailed };
+    // ReadBack: the archive did not read back from its medium as it was written (error: the
+    // read's error; 0 when it read back other bytes than were written).
+    enum class Kind { None, PathTooLong, CardReadFailed, ArchiveWriteFailed, ReadBack };
     Kind kind = Kind::None;
     std::string path; // the entry concerned (stored path form)
     DWORD error = 0;  // the platform's error code, where there is one
@@ -66,6 +68,8 @@ struct WriterCallbacks {
     std::function<void(std::uint64_t bytes)> dataRead;
     // When set, counts every entry and byte written.
     ArchiveTally* tally = nullptr;
+    // Told after each whole entry; false stops the walk with the problem it filled in.
+    std::function<bool(WriteProblem* problem)> entryWritten;
 };
 
 // Writes the version block: the first 6 characters of promptVersion, NUL-padded, then zeros.

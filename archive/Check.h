@@ -40,6 +40,9 @@ bool IsIntegrityBlock(const std::uint8_t* block);
 // The record's fields; nullopt when one of them is not a decimal number.
 std::optional<IntegrityRecord> DecodeIntegrityRecord(const std::uint8_t* block);
 
+// The version block that WriteVersionBlock writes.
+Block VersionBlockOf(const std::string& promptVersion);
+
 // Writes the record's block at the archive's current position (block 1, a placeholder until the
 // tally is complete).
 bool WriteIntegrityBlock(platform::FileSystem& fs, platform::Handle archive, const IntegrityRecord& record,

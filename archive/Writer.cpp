@@ -94,12 +94,22 @@ struct OpenEntry {
     }
 };
 
+bool EntryWritten(const WriterCallbacks& callbacks, WriteProblem* problem) {
+    WriteProblem ignored;
+    return !callbacks.entryWritten || callbacks.entryWritten(problem != nullptr ? problem : &ignored);
+}
+
 } // namespace
+
+Block VersionBlockOf(const std::string& promptVersion) {
+    Block block{};
+    std::memcpy(block.data(), promptVersion.data(), std::min(promptVersion.size(), VersionFieldSize));
+    return block;
+}
 
 bool WriteVersionBlock(platform::FileSystem& fs, platform::Handle archive, const std::string& promptVersion,
                        WriteProblem* problem, ArchiveTally* tally) {
-    Block block{};
-    std::memcpy(block.data(), promptVersion.data(), std::min(promptVersion.size(), VersionFieldSize));
+    const Block block = VersionBlockOf(promptVersion);
     return WriteAll(fs, archive, block.data(), BlockSize, "", problem, tally);
 }
 
@@ -237,7 +247,8 @@ bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath
                 if (path.size() > PathFieldSize) {
                     return Fail(problem, Kind::PathTooLong, path, ERROR_FILENAME_EXCED_RANGE);
                 }
-                if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally, &callbacks)) {
+                if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally, &callbacks) ||
+                    !EntryWritten(callbacks, problem)) {
                     return false;
                 }
                 if (callbacks.showPath) {
@@ -255,7 +266,8 @@ bool WriteArchiveTree(platform::FileSystem& fs, const std::string& directoryPath
             if (callbacks.showPath) {
                 callbacks.showPath(path);
             }
-            if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally, &callbacks)) {
+            if (!WriteArchiveEntry(fs, path, archive, problem, callbacks.tally, &callbacks) ||
+                !EntryWritten(callbacks, problem)) {
                 return false;
             }
         }

@@ -141,11 +141,13 @@ private:
 } // namespace
 
 bool CardUtilityDialog::WriteArchiveTree(const std::string& directoryPath, platform::Handle archive,
-                                         archive::ArchiveTally* tally, std::uint64_t usedBytes) {
+                                         archive::ArchiveTally* tally, std::uint64_t usedBytes,
+                                         std::function<bool(archive::WriteProblem*)> entryWritten) {
     writeProblem_ = {};
     ProgressBinding bar(*this, progressBar_);
     archive::WriterCallbacks callbacks;
     callbacks.tally = tally;
+    callbacks.entryWritten = std::move(entryWritten);
     callbacks.showPath = [this](const std::string& path) {
         statusBar.SetText(1, path);
         UpdateWindow();

@@ -1,11 +1,12 @@
 // Backup: the whole card into one greeting & data archive on the PC.
 //
 // The archive is written to a temporary file beside the chosen one and put in its place only
-// once the whole card is in it, it is on its medium and it reads back from there as it was
-// written, so a failed backup never costs the user an earlier archive of the same name, and
+// once the whole card is in it, it is on its medium and every byte of it read back from there
+// is what was written, so a failed backup never costs the user an earlier archive of the same name, and
 // never leaves a partial archive that looks complete.
 #include "app/flashkeeper3dlg.h"
 #include "archive/Check.h"
+#include "archive/ReadBack.h"
 #include "operations/ArchiveFile.h"
 #include "operations/OperationChecks.h"
 #include "operations/OperationTexts.h"
@@ -48,6 +49,12 @@ std::string WriteProblemMessage(const archive::WriteProblem& problem) {
                BackupNotComplete;
     case archive::WriteProblem::Kind::CardReadFailed:
         return std::string("An error has occurred while reading the VoxHarbor card.") + BackupNotComplete;
+    case archive::WriteProblem::Kind::ReadBack:
+        if (problem.error != ERROR_SUCCESS) {
+            return std::string("An error has occurred while reading back the backup file.") +
+                   BackupNotComplete;
+        }
+        return std::string("The backup file did not read back as it was written.") + BackupNotComplete;
     case archive::WriteProblem::Kind::ArchiveWriteFailed:
     case archive::WriteProblem::Kind::None:
         break;
@@ -79,30 +86,6 @@ std::string TemporaryFor(platform::FileSystem& fs, const std::string& target) {
             return name;
         }
     }
-}
-
-// Reads the archive back from its medium, not from what the system keeps of it in memory, and
-// checks every byte against its record; empty when it reads back as it was written.
-std::string ReadBackProblem(platform::FileSystem& fs, const std::string& path) {
-    platform::SetLastError(ERROR_SUCCESS);
-    const platform::Handle h =
-        fs.CreateFile(path, GENERIC_READ, FILE_SHARE_NONE, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
-    std::uint64_t size = 0;
-    archive::ArchiveCheck check;
-    if (h == platform::InvalidHandle || !fs.GetFileSize(h, &size)) {
-        check.readError =
-            platform::GetLastError() != ERROR_SUCCESS ? platform::GetLastError() : ERROR_READ_FAULT;
-    } else {
-        check = archive::CheckArchive(fs, h, size, true);
-    }
-    CloseReadHandle(fs, h);
-    if (check.readError != ERROR_SUCCESS) {
-        return std::string("An error has occurred while reading back the backup file.") + BackupNotComplete;
-    }
-    if (!check.checksumVerified) {
-        return std::string("The backup file did not read back as it was written.") + BackupNotComplete;
-    }
-    return {};
 }
 
 // The card's used space from the volume query: the whole of the progress bar (0: unknown).
@@ -158,7 +141,7 @@ void CardUtilityDialog::BackupCard() {
     const std::string temporary = TemporaryFor(fs, target);
     platform::SetLastError(ERROR_SUCCESS);
     const platform::Handle archive =
-        fs.CreateFile(temporary, GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+        fs.CreateFile(temporary, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, 0); // read back meanwhile
     if (archive == platform::InvalidHandle) {
         ShowMessage(*this, "The backup file " + target + " could not be created (error " +
                                std::to_string(platform::GetLastError()) + ")." + BackupNotComplete);
@@ -181,13 +164,17 @@ void CardUtilityDialog::BackupCard() {
     SetStateText(StateBackingUp);
 
     // The version block, the integrity record's place (filled in once the walk is done), then
-    // the card; then the record, and the whole file on its medium.
+    // the card, read back from the disk part by part meanwhile; then the record, the whole file
+    // on its medium, and the rest of it read back.
     writeProblem_ = {};
     archive::ArchiveTally tally;
-    const bool written = archive::WriteVersionBlock(fs, archive, promptVersion, &writeProblem_, &tally) &&
-                         archive::WriteIntegrityBlock(fs, archive, {}, &writeProblem_) &&
-                         WriteArchiveTree(cardRoot, archive, &tally, UsedBytes(Drives(), cardRoot)) &&
-                         archive::SealArchive(fs, archive, promptVersion, tally, &writeProblem_);
+    archive::ArchiveReadBack readBack(fs, archive, temporary, archive::VersionBlockOf(promptVersion));
+    const bool written =
+        archive::WriteVersionBlock(fs, archive, promptVersion, &writeProblem_, &tally) &&
+        archive::WriteIntegrityBlock(fs, archive, {}, &writeProblem_) &&
+        WriteArchiveTree(cardRoot, archive, &tally, UsedBytes(Drives(), cardRoot),
+                         [&](archive::WriteProblem* problem) { return readBack.Written(tally, problem); }) &&
+        archive::SealArchive(fs, archive, promptVersion, tally, &writeProblem_);
     statusBar.SetText(1, "");
 
     std::string failure;
@@ -197,9 +184,10 @@ void CardUtilityDialog::BackupCard() {
     } else if (!fs.CloseHandle(archive)) {
         // A close that fails may have lost buffered data.
         failure = ArchiveWriteFailedMessage(platform::GetLastError());
-    } else {
-        failure = ReadBackProblem(fs, temporary);
+    } else if (!readBack.Finish(tally, &writeProblem_)) {
+        failure = WriteProblemMessage(writeProblem_);
     }
+    readBack.Close(); // before the file is removed or moved
     if (!failure.empty()) {
         failure += DiscardTemporary(fs, temporary);
     } else if (!fs.MoveFileReplace(temporary, target)) {
