@@ -1,8 +1,8 @@
 #include "platform/host/HostAttributes.h"
 
 #include "platform/common/FileRules.h"
-#include "platform/posix/Errno.h"
-#include "platform/posix/FileTime.h"
+#include "platform/host/Errno.h"
+#include "platform/host/FileTime.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -24,9 +24,6 @@ namespace {
 // extended attributes (as 4 and 8 little-endian bytes) when it has them.
 constexpr const char* AttributesXattr = "user.flashkeeper3.attributes";
 constexpr const char* CreationXattr = "user.flashkeeper3.creation";
-
-using posix::ErrorFromErrno;
-using posix::IoDirection;
 
 class Fd {
 public:
@@ -77,7 +74,7 @@ timespec TimespecOf(const struct statx_timestamp& t) {
 }
 
 FILETIME FromStatx(const struct statx_timestamp& t) {
-    return posix::FileTimeOf(TimespecOf(t));
+    return FileTimeOf(TimespecOf(t));
 }
 
 // Creation: what we stored where the file system cannot set it (not on FAT, which keeps its own),
@@ -85,8 +82,8 @@ FILETIME FromStatx(const struct statx_timestamp& t) {
 // time (the closest a file system without one has).
 FileTimes TimesFrom(int fd, const struct stat& st, bool fat, const struct statx* known) {
     FileTimes t;
-    t.lastAccess = posix::FileTimeOf(st.st_atim);
-    t.lastWrite = posix::FileTimeOf(st.st_mtim);
+    t.lastAccess = FileTimeOf(st.st_atim);
+    t.lastWrite = FileTimeOf(st.st_mtim);
     std::uint64_t stored = 0;
     struct statx sx {};
     if (!fat && fd >= 0 && ReadXattr(fd, CreationXattr, &stored, 8)) {
@@ -290,7 +287,7 @@ DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, c
             out->tv_nsec = UTIME_OMIT;
             return;
         }
-        *out = posix::TimespecFromFileTime(ft->Value());
+        *out = TimespecFromFileTime(ft->Value());
     };
     fill(lastAccess, &ts[0]);
     fill(lastWrite, &ts[1]);

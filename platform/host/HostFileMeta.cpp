@@ -3,18 +3,15 @@
 #include "platform/host/HostFileSystem.h"
 
 #include "platform/api/LastError.h"
+#include "platform/host/Errno.h"
+#include "platform/host/FileTime.h"
 #include "platform/host/HostAttributes.h"
-#include "platform/posix/Errno.h"
-#include "platform/posix/FileTime.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace platform::host {
-
-using posix::FailWithErrno;
-using posix::IoDirection;
 
 void StickyTimes::Reapply(int fd) {
     if (active && fd >= 0) {
@@ -68,7 +65,7 @@ DWORD HostFileSystem::GetFileAttributes(std::string_view path) {
     if (e.isVirtual) {
         return FILE_ATTRIBUTE_DIRECTORY;
     }
-    return ReadAttributes(e.host, e.st);
+    return hooks_.Attributes(e.host, e.st);
 }
 
 BOOL HostFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) {
@@ -88,14 +85,17 @@ BOOL HostFileSystem::SetFileAttributes(std::string_view path, DWORD attributes) 
     }
     ReleaseHeldFile();
     HostEntry e;
-    const DWORD err = paths_.ResolveExisting(path, &e);
+    DWORD err = paths_.ResolveExisting(path, &e);
+    if (err == ERROR_SUCCESS && !e.path.isHost) {
+        err = hooks_.CheckChangeable(e.path.drive);
+    }
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }
     if (e.isVirtual) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    const DWORD result = WriteAttributes(e.host, e.st, attributes);
+    const DWORD result = hooks_.SetAttributes(e.host, e.st, attributes);
     return result == ERROR_SUCCESS ? TRUE : Fail(result);
 }
 
@@ -105,8 +105,11 @@ BOOL HostFileSystem::GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAcc
     if (f == nullptr) {
         return Fail(ERROR_INVALID_HANDLE);
     }
+    if (DWORD err = CheckHandle(*f, Use::Metadata)) {
+        return Fail(err);
+    }
     FileTimes times{};
-    if (!f->isVirtual && !ReadTimes(f->fd, &times, f->onFat)) {
+    if (!f->isVirtual && !hooks_.Times(f->fd, f->host, f->onFat, &times)) {
         return FailWithErrno(errno, IoDirection::Read);
     }
     StoreTimes(times.creation, times.lastAccess, times.lastWrite, creation, lastAccess, lastWrite);
@@ -123,20 +126,25 @@ BOOL HostFileSystem::SetFileTime(Handle h, const FILETIME* creation, const FILET
     if (f->isVirtual || !(f->access & GENERIC_WRITE)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    const DWORD err = WriteTimes(f->fd, creation, lastAccess, lastWrite, f->onFat);
+    if (DWORD err = CheckHandle(*f, Use::Metadata)) {
+        return Fail(err);
+    }
+    const DWORD err = hooks_.SetTimes(f->fd, f->host, f->onFat, creation, lastAccess, lastWrite);
     if (err != ERROR_SUCCESS) {
         return Fail(err);
     }
-    if (lastAccess != nullptr || lastWrite != nullptr) {
+    f->timesSet.access = f->timesSet.access || lastAccess != nullptr;
+    f->timesSet.write = f->timesSet.write || lastWrite != nullptr;
+    if ((lastAccess != nullptr || lastWrite != nullptr) && hooks_.TimesOnTheFile()) {
         // Put back after writes as given: the file system rounds them again as it did now
         // (FAT to 2 s and to the day).
         f->sticky.active = true;
         f->sticky.written = false;
         if (lastAccess != nullptr) {
-            f->sticky.times[0] = posix::TimespecFromFileTime(lastAccess->Value());
+            f->sticky.times[0] = TimespecFromFileTime(lastAccess->Value());
         }
         if (lastWrite != nullptr) {
-            f->sticky.times[1] = posix::TimespecFromFileTime(lastWrite->Value());
+            f->sticky.times[1] = TimespecFromFileTime(lastWrite->Value());
         }
     }
     return TRUE;

@@ -7,6 +7,7 @@
 #include "platform/api/FileSystem.h"
 #include "platform/common/FileRules.h"
 #include "platform/host/BackgroundCloser.h"
+#include "platform/host/FileHooks.h"
 #include "platform/host/HostPaths.h"
 
 #include <dirent.h>
@@ -44,7 +45,8 @@ struct WriteCursor {
 
 class HostFileSystem final : public FileSystem {
 public:
-    explicit HostFileSystem(DriveMap& drives);
+    // hooks: what the PC decides for itself (null: the host's own rules); not owned.
+    explicit HostFileSystem(DriveMap& drives, FileHooks* hooks = nullptr);
     ~HostFileSystem() override;
 
     // Open files (HostFiles.cpp; attributes and times: HostFileMeta.cpp).
@@ -78,6 +80,11 @@ public:
 
     // Host path that a Windows path resolves to ("" when it names no host folder or file).
     std::string HostPathOf(std::string_view windowsPath);
+    // Whether a handle is open on host or on anything below it.
+    bool IsOpenBelow(const std::string& host) const;
+    // Writes what every handle gathered (FileHooks::BuffersWrites); a failure stays with its
+    // handle, whose next write or close reports it.
+    void FlushAllPending();
 
     // Closes the descriptor of a file whose close is held back (see ClosedFile), and waits for
     // the closes still under way, before a drive is unmounted: nothing of these services keeps a
@@ -85,6 +92,8 @@ public:
     void ReleaseCard();
 
 private:
+    friend class HostBackupFile;
+
     struct OpenFile {
         int fd = -1;
         bool isDirectory = false;
@@ -101,18 +110,44 @@ private:
         bool onFat = false;
         // A write through the handle failed: its close is not held back (see ClosedFile).
         bool writeFailed = false;
+        // Opened with FILE_FLAG_NO_BUFFERING for reading: read around the page cache (O_DIRECT,
+        // or where the file system has none, each read's range let go of first).
+        enum class Uncached { No, Direct, Dropped } uncached = Uncached::No;
         StickyTimes sticky;
         WriteCursor cursor;
         std::unique_ptr<HostBackupFile> backup;
+        // The drive and its medium when the handle was opened (FileHooks::MediumOf).
+        char drive = 0;
+        std::uint64_t medium = 0;
+        bool wroteData = false;
+        // The handle made its file, or set times through SetFileTime (FileHooks::Closed).
+        bool created = false;
+        TimesSet timesSet;
+        // Writes gathered for one large write at the cursor's position (FileHooks::BuffersWrites),
+        // and a failure of theirs that the handle's next write or its close reports.
+        std::vector<std::uint8_t> pending;
+        DWORD deferredError = ERROR_SUCCESS;
 
         OpenFile();
         ~OpenFile();
     };
 
     OpenFile* FileOf(Handle h);
+    // A read of a file opened with FILE_FLAG_NO_BUFFERING (see OpenFile::uncached).
+    static DWORD ReadUncached(OpenFile& f, void* buffer, std::size_t size, std::size_t* done);
     // The file (not a directory) behind h for reading or writing its data, opened with access:
     // ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED otherwise.
     DWORD DataFileOf(Handle h, DWORD access, OpenFile** file);
+    // The medium check of a call through f (FileHooks::CheckMedium).
+    DWORD CheckHandle(const OpenFile& f, Use use);
+    // Writes through f, gathered where the hooks want it, with the drive's space checked first.
+    DWORD WriteData(OpenFile& f, const void* buffer, std::uint32_t count);
+    // Writes what f gathered; the failure is also kept for the handle's next write or close.
+    DWORD FlushPending(OpenFile& f);
+    // Every handle's gathered writes to the file of f (before it is read), or to any file.
+    DWORD FlushPendingOf(const OpenFile& f);
+    // Tells the hooks what an open did to an entry: made it, emptied it or replaced it.
+    DWORD RecordOpen(const HostEntry& e, bool existed, DWORD disposition);
     bool ShareConflict(const OpenFile& candidate) const;
     bool InUse(std::uint64_t dev, std::uint64_t ino) const;
 
@@ -160,6 +195,9 @@ private:
         std::string folderText; // the pattern up to its last separator, as the caller wrote it
         std::string hostFolder;
         char drive = 0;
+        // The drive and medium of the listed folder, for the medium check of FindNextFile.
+        char mediumDrive = 0;
+        std::uint64_t medium = 0;
         Listing() = default;
         Listing(const Listing&) = delete;
         Listing& operator=(const Listing&) = delete;
@@ -173,6 +211,8 @@ private:
     bool OpenReturnedFile(std::string_view path, HostEntry* e, int* fd, struct stat* st);
 
     DriveMap& drives_;
+    FileHooks hostHooks_;
+    FileHooks& hooks_;
     HostPathResolver paths_;
     std::map<Handle, std::unique_ptr<OpenFile>> files_;
     std::map<Handle, std::unique_ptr<Listing>> listings_;

@@ -5,12 +5,12 @@
 #include "platform/api/LastError.h"
 #include "platform/common/BackupStream.h"
 #include "platform/common/FileRules.h"
+#include "platform/host/Errno.h"
+#include "platform/host/FileTime.h"
 #include "platform/host/HostAttributes.h"
+#include "platform/host/HostTree.h"
+#include "platform/host/IoLoops.h"
 #include "platform/host/MountTable.h"
-#include "platform/posix/Errno.h"
-#include "platform/posix/FileTime.h"
-#include "platform/posix/HostTree.h"
-#include "platform/posix/IoLoops.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -20,92 +20,137 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string_view>
 #include <utility>
 
 namespace platform::host {
 
-using posix::FailWithErrno;
-using posix::IoDirection;
-
 namespace {
 
-// All writes go through here: either every byte lands or nothing does. A drive that fills up
-// during the write fails it with ERROR_DISK_FULL, and what it took of this write is taken back.
-// (Asking the file system for its free space before every write would cost a call per write, for
-// an answer the write gives anyway.) The cursor saves asking for the position and size again
-// between writes that follow each other.
-DWORD WriteWhole(int fd, const void* buffer, std::uint32_t count, WriteCursor* cursor) {
-    if (count == 0) {
-        return ERROR_SUCCESS;
+// Direct reads move whole aligned blocks into aligned memory: 4 KB is a multiple of every
+// sector size a disk has.
+constexpr std::uint64_t DirectAlignment = 4096;
+constexpr std::size_t BounceBytes = 256 * 1024;
+
+// One pread(2): a direct read that comes back short has met the end of the file, and one more
+// from the unaligned position after it would be refused.
+DWORD PreadOnce(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t* got) {
+    ssize_t n = 0;
+    do {
+        n = pread(fd, data, size, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    *got = n > 0 ? static_cast<std::size_t>(n) : 0;
+    return n < 0 ? ErrorFromErrno(errno, IoDirection::Read) : ERROR_SUCCESS;
+}
+
+// Reads through a descriptor opened with O_DIRECT: what begins and ends aligned (position, memory
+// and length) goes straight into the caller's memory; the rest through aligned memory of its
+// own. Reads at the descriptor's position and moves it as read(2) does.
+DWORD ReadDirect(int fd, std::uint8_t* out, std::size_t size, std::size_t* done) {
+    *done = 0;
+    const off_t start = lseek(fd, 0, SEEK_CUR);
+    if (start < 0) {
+        return ErrorFromErrno(errno, IoDirection::Read);
     }
-    if (!cursor->known) {
-        struct stat st {};
-        const off_t position = lseek(fd, 0, SEEK_CUR);
-        if (position < 0 || fstat(fd, &st) != 0) {
-            return posix::ErrorFromErrno(errno, IoDirection::Write);
+    thread_local std::unique_ptr<std::uint8_t, decltype(&std::free)> bounce(nullptr, &std::free);
+    auto position = static_cast<std::uint64_t>(start);
+    DWORD err = ERROR_SUCCESS;
+    while (*done < size) {
+        std::uint8_t* to = out + *done;
+        const std::size_t left = size - *done;
+        const std::size_t skew = static_cast<std::size_t>(position % DirectAlignment);
+        std::size_t got = 0;
+        if (skew == 0 && reinterpret_cast<std::uintptr_t>(to) % DirectAlignment == 0 &&
+            left >= DirectAlignment) {
+            err = PreadOnce(fd, to, left - left % DirectAlignment, position, &got);
+        } else {
+            if (!bounce) {
+                bounce.reset(static_cast<std::uint8_t*>(std::aligned_alloc(DirectAlignment, BounceBytes)));
+                if (!bounce) {
+                    err = ERROR_NOT_ENOUGH_MEMORY;
+                    break;
+                }
+            }
+            const std::size_t span = std::min<std::size_t>(
+                BounceBytes, (skew + left + DirectAlignment - 1) / DirectAlignment * DirectAlignment);
+            std::size_t read = 0;
+            err = PreadOnce(fd, bounce.get(), span, position - skew, &read);
+            got = read > skew ? std::min(read - skew, left) : 0;
+            std::memcpy(to, bounce.get() + skew, got);
         }
-        cursor->position = static_cast<std::uint64_t>(position);
-        cursor->size = static_cast<std::uint64_t>(st.st_size);
-        cursor->known = true;
-    }
-    std::size_t done = 0;
-    const DWORD err = posix::WriteAll(fd, buffer, count, &done);
-    if (err != ERROR_SUCCESS) {
-        cursor->known = false;
-        // Take back what this call added so that a failed write leaves no partial data.
-        if (ftruncate(fd, static_cast<off_t>(std::max(cursor->size, cursor->position))) != 0 ||
-            lseek(fd, static_cast<off_t>(cursor->position), SEEK_SET) < 0) {
-            return posix::ErrorFromErrno(errno, IoDirection::Write);
+        *done += got;
+        position += got;
+        if (err != ERROR_SUCCESS || got == 0) {
+            break;
         }
-        return err;
     }
-    cursor->position += count;
-    cursor->size = std::max(cursor->size, cursor->position);
-    return ERROR_SUCCESS;
+    if (lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0 && err == ERROR_SUCCESS) {
+        err = ErrorFromErrno(errno, IoDirection::Read);
+    }
+    return err;
 }
 
 } // namespace
 
+DWORD HostFileSystem::ReadUncached(OpenFile& f, void* buffer, std::size_t size, std::size_t* done) {
+    if (f.uncached == OpenFile::Uncached::Direct) {
+        const DWORD err = ReadDirect(f.fd, static_cast<std::uint8_t*>(buffer), size, done);
+        if (err != ERROR_INVALID_PARAMETER || *done != 0) {
+            return err;
+        }
+        // Some file systems take O_DIRECT at the open and refuse it at the first read (overlayfs
+        // over tmpfs): read as where there is none.
+        const int status = fcntl(f.fd, F_GETFL);
+        if (status < 0 || fcntl(f.fd, F_SETFL, status & ~O_DIRECT) != 0) {
+            return err;
+        }
+        f.uncached = OpenFile::Uncached::Dropped;
+        (void)posix_fadvise(f.fd, 0, 0, POSIX_FADV_RANDOM); // advice: nothing fails by it
+    }
+    const off_t position = lseek(f.fd, 0, SEEK_CUR);
+    if (position >= 0) {
+        (void)posix_fadvise(f.fd, position, static_cast<off_t>(size), POSIX_FADV_DONTNEED); // advice only
+    }
+    return ReadAll(f.fd, buffer, size, done);
+}
+
 class HostBackupFile final : public BackupFile {
 public:
-    HostBackupFile(int fd, bool directory, StickyTimes* sticky, WriteCursor* cursor, bool* writeFailed)
-        : fd_(fd), directory_(directory), sticky_(sticky), cursor_(cursor), writeFailed_(writeFailed) {}
-    bool IsDirectory() const override { return directory_; }
+    HostBackupFile(HostFileSystem& files, HostFileSystem::OpenFile& file) : files_(files), file_(file) {}
+    bool IsDirectory() const override { return file_.isDirectory; }
     DWORD Size(std::uint64_t* size) override {
-        if (cursor_->known) {
+        if (file_.cursor.known) {
             // What the open found (or this handle's writes left): a stream begins right after
             // the open, and the archive writer asks for the size again once the stream has ended.
-            *size = cursor_->size;
+            *size = file_.cursor.size;
             return ERROR_SUCCESS;
         }
         struct stat st {};
-        if (fstat(fd_, &st) != 0) {
-            return posix::ErrorFromErrno(errno, IoDirection::Read);
+        if (fstat(file_.fd, &st) != 0) {
+            return ErrorFromErrno(errno, IoDirection::Read);
         }
         *size = static_cast<std::uint64_t>(st.st_size);
         return ERROR_SUCCESS;
     }
     DWORD ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got) override {
+        *got = 0;
+        if (DWORD err = files_.FlushPendingOf(file_)) {
+            return err;
+        }
         std::size_t n = 0;
-        const DWORD err = posix::PreadAll(fd_, buffer, count, offset, &n);
+        const DWORD err = PreadAll(file_.fd, buffer, count, offset, &n);
         *got = static_cast<std::uint32_t>(n);
         return err;
     }
     DWORD Write(const void* buffer, std::uint32_t count) override {
-        const DWORD err = WriteWhole(fd_, buffer, count, cursor_);
-        sticky_->Reapply(fd_);
-        *writeFailed_ = *writeFailed_ || err != ERROR_SUCCESS;
-        return err;
+        return files_.WriteData(file_, buffer, count);
     }
 
 private:
-    int fd_;
-    bool directory_;
-    StickyTimes* sticky_;
-    WriteCursor* cursor_;
-    bool* writeFailed_;
+    HostFileSystem& files_;
+    HostFileSystem::OpenFile& file_;
 };
 
 HostFileSystem::OpenFile::OpenFile() = default;
@@ -126,9 +171,15 @@ bool FlushEachOnCard() {
 
 } // namespace
 
-HostFileSystem::HostFileSystem(DriveMap& drives) : drives_(drives), paths_(drives) {}
+HostFileSystem::HostFileSystem(DriveMap& drives, FileHooks* hooks)
+    : drives_(drives), hooks_(hooks != nullptr ? *hooks : hostHooks_), paths_(drives) {
+    if (hooks_.KeepsFolderNames()) {
+        paths_.KeepFolderNames();
+    }
+}
 
 HostFileSystem::~HostFileSystem() {
+    FlushAllPending(); // a failure has no caller left to go to
     ReleaseCard();
     for (auto& [h, f] : files_) {
         if (f->fd >= 0) {
@@ -241,7 +292,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         // A file restored onto a card is new: the exclusive create is its only look-up.
         created = open(e.host.c_str(), mode | O_CLOEXEC | O_NOFOLLOW | O_CREAT | O_EXCL, 0666);
         if (created < 0 && errno != EEXIST) {
-            Fail(posix::ErrorFromErrno(errno));
+            Fail(ErrorFromErrno(errno));
             return InvalidHandle;
         }
         if (created < 0) {
@@ -313,8 +364,12 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
         const bool writes =
             (access & GENERIC_WRITE) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-        if (writes && (ReadAttributes(e.host, e.st) & FILE_ATTRIBUTE_READONLY)) {
+        if (writes && (hooks_.Attributes(e.host, e.st) & FILE_ATTRIBUTE_READONLY)) {
             Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
+        if (const DWORD refused = writes ? hooks_.CheckChangeable(e.path.drive) : ERROR_SUCCESS) {
+            Fail(refused);
             return InvalidHandle;
         }
         file->dev = e.st.st_dev;
@@ -333,6 +388,10 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
         if (e.parentVirtual || e.isRoot) {
             Fail(ERROR_ACCESS_DENIED);
+            return InvalidHandle;
+        }
+        if (const DWORD refused = hooks_.CheckChangeable(e.path.drive)) {
+            Fail(refused);
             return InvalidHandle;
         }
     }
@@ -365,6 +424,14 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         file->ino = st.st_ino;
         // A file just opened is written from its start: the first write need not ask.
         file->cursor = WriteCursor{true, 0, static_cast<std::uint64_t>(st.st_size)};
+        if (const DWORD recorded = RecordOpen(e, existed, disposition)) {
+            ::close(file->fd);
+            Fail(recorded);
+            return InvalidHandle;
+        }
+        // A truncated file counts as written: its last write time is now.
+        file->wroteData = existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
+        file->created = !existed;
     } else if (file->fd >= 0) {
         struct stat st {};
         if (fstat(file->fd, &st) != 0) {
@@ -381,16 +448,25 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
             return InvalidHandle;
         }
     }
-    if ((flags & FILE_FLAG_NO_BUFFERING) && access == GENERIC_READ && !file->isDirectory && file->fd >= 0) {
-        // What the system keeps of the file in memory is let go, so that its reads come from the
-        // medium. Pages not yet written back stay; a file flushed before has none.
-        (void)posix_fadvise(file->fd, 0, 0, POSIX_FADV_DONTNEED);
+    if ((flags & FILE_FLAG_NO_BUFFERING) && hooks_.Durable() && access == GENERIC_READ &&
+        !file->isDirectory && file->fd >= 0) {
+        // Reads come from the medium, also of what another handle writes and flushes later:
+        // O_DIRECT where the file system has it; elsewhere (tmpfs) no read-ahead, and each read
+        // lets go of what the system keeps of its range first (pages not yet written back stay).
+        const int status = fcntl(file->fd, F_GETFL);
+        if (status >= 0 && fcntl(file->fd, F_SETFL, status | O_DIRECT) == 0) {
+            file->uncached = OpenFile::Uncached::Direct;
+        } else {
+            file->uncached = OpenFile::Uncached::Dropped;
+            (void)posix_fadvise(file->fd, 0, 0, POSIX_FADV_RANDOM); // advice: nothing fails by it
+        }
     }
     file->host = e.host;
     file->windowsPath = std::string(path);
     file->onCard = !e.path.isHost && e.path.drive != 'C';
-    file->backup = std::make_unique<HostBackupFile>(file->fd, file->isDirectory, &file->sticky, &file->cursor,
-                                                    &file->writeFailed);
+    file->drive = e.path.isHost ? 0 : e.path.drive;
+    file->medium = hooks_.MediumOf(file->drive);
+    file->backup = std::make_unique<HostBackupFile>(*this, *file);
     const Handle h = nextHandle_++;
     files_.emplace(h, std::move(file));
     SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
@@ -431,9 +507,13 @@ BOOL HostFileSystem::ReadFile(Handle h, void* buffer, DWORD toRead, DWORD* read)
     if (DWORD err = DataFileOf(h, GENERIC_READ, &f)) {
         return Fail(err);
     }
+    if (DWORD err = CheckHandle(*f, Use::Reading); err != ERROR_SUCCESS || (err = FlushPendingOf(*f))) {
+        return Fail(err);
+    }
     std::size_t done = 0;
     f->cursor.known = false; // the read moves the position
-    const DWORD err = posix::ReadAll(f->fd, buffer, toRead, &done);
+    const DWORD err = f->uncached == OpenFile::Uncached::No ? ReadAll(f->fd, buffer, toRead, &done)
+                                                            : ReadUncached(*f, buffer, toRead, &done);
     if (read != nullptr) {
         *read = static_cast<DWORD>(done);
     }
@@ -449,10 +529,8 @@ BOOL HostFileSystem::WriteFile(Handle h, const void* buffer, DWORD toWrite, DWOR
     if (DWORD err = DataFileOf(h, GENERIC_WRITE, &f)) {
         return Fail(err);
     }
-    const DWORD err = WriteWhole(f->fd, buffer, toWrite, &f->cursor);
-    f->sticky.Reapply(f->fd);
-    f->writeFailed = f->writeFailed || err != ERROR_SUCCESS;
-    if (err != ERROR_SUCCESS) {
+    if (DWORD err = CheckHandle(*f, Use::Writing);
+        err != ERROR_SUCCESS || (err = WriteData(*f, buffer, toWrite))) {
         return Fail(err);
     }
     if (written != nullptr) {
@@ -468,9 +546,21 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     const int fd = it->second->fd;
+    // The handle goes whatever happens; the first failure is reported.
+    DWORD failed = FlushPending(*it->second);
+    if (failed == ERROR_SUCCESS) {
+        failed = std::exchange(it->second->deferredError, ERROR_SUCCESS);
+    }
+    const OpenFile& f = *it->second;
+    if ((f.wroteData || f.created || f.timesSet.access || f.timesSet.write) &&
+        CheckHandle(f, Use::Metadata) == ERROR_SUCCESS) {
+        const DWORD recorded = hooks_.Closed(f.host, f.wroteData, f.timesSet);
+        failed = failed != ERROR_SUCCESS ? failed : recorded;
+    }
     it->second->sticky.ReapplyAtClose(fd);
     int err = 0;
-    if (fd >= 0 && (it->second->access & GENERIC_WRITE) && (!it->second->onCard || FlushEachOnCard())) {
+    if (fd >= 0 && (it->second->access & GENERIC_WRITE) && (!it->second->onCard || FlushEachOnCard()) &&
+        hooks_.Durable()) {
         // Windows writes through to removable drives; Linux keeps the data in memory for a while.
         // A file written outside a card (a backup archive) is on its disk when its handle
         // closes, with its directory entry. What goes to a card is put on it once at the end of
@@ -480,12 +570,13 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
         if (fsync(fd) != 0) {
             err = errno;
         }
-        posix::SyncParent(it->second->host);
+        SyncParent(it->second->host);
     }
     const OpenFile& closing = *it->second;
     const bool hold = fd >= 0 && !closing.isDirectory && (closing.access & GENERIC_WRITE) && closing.onCard &&
                       closing.onFat && !closing.writeFailed && !FlushEachOnCard();
-    if (fd >= 0 && !closing.isDirectory) {
+    // Only where the word goes onto the file itself: other hooks keep it elsewhere.
+    if (fd >= 0 && !closing.isDirectory && &hooks_ == &hostHooks_) {
         justClosed_ = ClosedFile{closing.windowsPath, closing.host, closing.dev, closing.ino, hold ? fd : -1};
     }
     files_.erase(it);
@@ -494,6 +585,9 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
     }
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR && err == 0) {
         err = errno;
+    }
+    if (failed != ERROR_SUCCESS) {
+        return Fail(failed);
     }
     // A failing flush or close on a card is a write that did not reach it.
     return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
@@ -505,18 +599,29 @@ BOOL HostFileSystem::FlushFileBuffers(Handle h) {
     if (DWORD err = DataFileOf(h, GENERIC_WRITE, &f)) {
         return Fail(err);
     }
+    if (DWORD err = CheckHandle(*f, Use::Writing); err != ERROR_SUCCESS || (err = FlushPending(*f)) ||
+                                                   (err = std::exchange(f->deferredError, ERROR_SUCCESS))) {
+        return Fail(err);
+    }
+    if (!hooks_.Durable()) {
+        return TRUE;
+    }
     // The file's data, then its entry in its folder, on whatever drive holds it: a backup on a
     // stick is no card, whose files go on it once per operation (FlushVolume).
     if (fsync(f->fd) != 0) {
         return FailWithErrno(errno, IoDirection::Write);
     }
-    const int err = posix::SyncParent(f->host);
+    const int err = SyncParent(f->host);
     return err == 0 ? TRUE : FailWithErrno(err, IoDirection::Write);
 }
 
 BOOL HostFileSystem::FlushVolume(std::string_view root) {
     // The closes still under way start the write-back of their files; they end before the flush.
     ReleaseCard();
+    FlushAllPending(); // a failure stays with its handle, whose next write or close reports it
+    if (!hooks_.Durable()) {
+        return TRUE;
+    }
     WinPath wp;
     if (ParseWinPath(root, &wp) != ERROR_SUCCESS || wp.isHost) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -550,6 +655,9 @@ BOOL HostFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
     if (f->isVirtual || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    if (DWORD err = FlushPending(*f)) {
+        return Fail(err);
+    }
     f->cursor.known = false;
     if (lseek(f->fd, static_cast<off_t>(position), SEEK_SET) < 0) {
         return FailWithErrno(errno, IoDirection::Read);
@@ -567,6 +675,9 @@ BOOL HostFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
         *size = 0;
         return TRUE;
     }
+    if (DWORD err = CheckHandle(*f, Use::Metadata); err != ERROR_SUCCESS || (err = FlushPendingOf(*f))) {
+        return Fail(err);
+    }
     struct stat st {};
     if (fstat(f->fd, &st) != 0) {
         return FailWithErrno(errno, IoDirection::Read);
@@ -582,6 +693,12 @@ BOOL HostFileSystem::BackupRead(Handle h, std::uint8_t* buffer, DWORD toRead, DW
     if (f != nullptr && !abort && (f->isVirtual || !(f->access & GENERIC_READ))) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    if (DWORD err = f != nullptr && !abort ? CheckHandle(*f, Use::Reading) : ERROR_SUCCESS) {
+        if (read != nullptr) {
+            *read = 0;
+        }
+        return Fail(err);
+    }
     return BackupReadStream(f == nullptr ? nullptr : f->backup.get(), buffer, toRead, read, abort, context);
 }
 
@@ -591,6 +708,12 @@ BOOL HostFileSystem::BackupWrite(Handle h, const std::uint8_t* buffer, DWORD toW
     OpenFile* f = FileOf(h);
     if (f != nullptr && !abort && (f->isVirtual || !(f->access & GENERIC_WRITE))) {
         return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (DWORD err = f != nullptr && !abort ? CheckHandle(*f, Use::Writing) : ERROR_SUCCESS) {
+        if (written != nullptr) {
+            *written = 0;
+        }
+        return Fail(err);
     }
     return BackupWriteStream(f == nullptr ? nullptr : f->backup.get(), buffer, toWrite, written, abort,
                              context);

@@ -4,9 +4,9 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
+#include "platform/host/Errno.h"
 #include "platform/host/HostAttributes.h"
-#include "platform/posix/Errno.h"
-#include "platform/posix/HostTree.h"
+#include "platform/host/HostTree.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -15,9 +15,6 @@
 #include <algorithm>
 
 namespace platform::host {
-
-using posix::FailWithErrno;
-using posix::IoDirection;
 
 namespace {
 
@@ -33,10 +30,11 @@ FindData FindDataOf(const std::string& name, const struct stat& st, DWORD attrib
     return d;
 }
 
-FindData FindDataOf(const std::string& host, const std::string& name, const struct stat& st) {
+FindData FindDataOf(FileHooks& hooks, const std::string& host, const std::string& name,
+                    const struct stat& st) {
     DWORD attributes = 0;
     FileTimes times{};
-    ReadMetadata(host, st, &attributes, &times);
+    hooks.Metadata(host, st, &attributes, &times);
     return FindDataOf(name, st, attributes, times);
 }
 
@@ -49,8 +47,25 @@ FindData VirtualFolderData(const std::string& name) {
 
 } // namespace
 
+bool FileHooks::Order(int dirFd, const std::string& /*folder*/, std::vector<FindData>* entries) {
+    // A FAT folder lists its entries in the order they were made, as the card keeps them; any
+    // other file system's own order depends on its hashing, so those are listed by name (an
+    // archive made from a plain folder comes out the same on every machine).
+    if (IsVfat(dirFd)) {
+        return true;
+    }
+    std::sort(entries->begin(), entries->end(), [](const FindData& a, const FindData& b) {
+        if (!EqualNoCase(a.fileName, b.fileName)) {
+            return LessNoCase(a.fileName, b.fileName);
+        }
+        return a.fileName < b.fileName;
+    });
+    return false;
+}
+
 Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
     ReleaseHeldFile();
+    FlushAllPending(); // the sizes listed include what handles gathered
     WinPath parsed;
     DWORD err = ParseWinPath(pattern, &parsed, true);
     if (err != ERROR_SUCCESS) {
@@ -92,7 +107,7 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
         return wildcard ? MatchesPattern(name, namePattern) : EqualNoCase(name, namePattern);
     };
     auto listing = std::make_unique<Listing>();
-    FindData self = dir.isVirtual ? VirtualFolderData(".") : FindDataOf(dir.host, ".", dir.st);
+    FindData self = dir.isVirtual ? VirtualFolderData(".") : FindDataOf(hooks_, dir.host, ".", dir.st);
     if (!dir.isRoot && wildcard) {
         for (const char* dot : {".", ".."}) {
             if (matches(dot)) {
@@ -109,13 +124,13 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
             HostEntry sub;
             const std::string childPath = (dir.isRoot ? folder : folder + "\\") + child;
             if (paths_.Resolve(childPath, &sub) == ERROR_SUCCESS && sub.exists && !sub.isVirtual) {
-                listing->items.push_back(FindDataOf(sub.host, child, sub.st));
+                listing->items.push_back(FindDataOf(hooks_, sub.host, child, sub.st));
             } else {
                 listing->items.push_back(VirtualFolderData(child));
             }
         }
     } else if (DIR* d = opendir(dir.host.c_str())) {
-        const std::size_t firstEntry = listing->items.size();
+        std::vector<FindData> entries;
         while (dirent* ent = readdir(d)) {
             const std::string name = ent->d_name;
             if (name == "." || name == ".." || !matches(name)) {
@@ -128,28 +143,17 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
             FileTimes times{};
             // Only files and folders are a card's entries; symlinks, devices and the like are
             // passed over so nothing outside the drive is ever reached through a listing.
-            if (!ReadEntryMetadata(dirfd(d), name, &st, &attributes, &times) ||
+            if (!hooks_.EntryMetadata(dirfd(d), dir.host, name, &st, &attributes, &times) ||
                 !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
                 continue;
             }
-            listing->items.push_back(FindDataOf(name, st, attributes, times));
+            entries.push_back(FindDataOf(name, st, attributes, times));
             if (!wildcard) {
                 break;
             }
         }
-        // A FAT folder lists its entries in the order they were made, as the card keeps them;
-        // any other file system's own order depends on its hashing, so those are listed by name
-        // (an archive made from a plain folder comes out the same on every machine).
-        const bool onFat = IsVfat(dirfd(d));
-        if (!onFat) {
-            std::sort(listing->items.begin() + static_cast<std::ptrdiff_t>(firstEntry), listing->items.end(),
-                      [](const FindData& a, const FindData& b) {
-                          if (!EqualNoCase(a.fileName, b.fileName)) {
-                              return LessNoCase(a.fileName, b.fileName);
-                          }
-                          return a.fileName < b.fileName;
-                      });
-        }
+        const bool onFat = hooks_.Order(dirfd(d), dir.host, &entries);
+        listing->items.insert(listing->items.end(), entries.begin(), entries.end());
         if (wildcard && !parsed.isHost && onFat) {
             listing->folder = d;
             listing->folderText = std::string(pattern.substr(0, pattern.find_last_of("\\/") + 1));
@@ -166,6 +170,8 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
         Fail(ERROR_FILE_NOT_FOUND);
         return InvalidHandle;
     }
+    listing->mediumDrive = parsed.isHost ? 0 : parsed.drive;
+    listing->medium = hooks_.MediumOf(listing->mediumDrive);
     *data = listing->items[0];
     listing->next = 1;
     const Handle h = nextHandle_++;
@@ -177,7 +183,14 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
 BOOL HostFileSystem::FindNextFile(Handle h, FindData* data) {
     ReleaseHeldFile();
     const auto it = listings_.find(h);
-    return it == listings_.end() ? Fail(ERROR_INVALID_HANDLE) : it->second->Next(data);
+    if (it == listings_.end()) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    // A listing of a card that was pulled meanwhile ends as every other call on it does.
+    if (DWORD err = hooks_.CheckMedium(it->second->mediumDrive, it->second->medium, Use::Metadata)) {
+        return Fail(err);
+    }
+    return it->second->Next(data);
 }
 
 BOOL HostFileSystem::FindClose(Handle h) {

@@ -1,6 +1,6 @@
 #include "platform/host/HostPaths.h"
 
-#include "platform/posix/Errno.h"
+#include "platform/host/Errno.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -80,7 +80,7 @@ DWORD HostPathResolver::ResolveHostPath(HostEntry* entry) {
         return ERROR_SUCCESS;
     }
     if (errno != ENOENT) {
-        return posix::ErrorFromErrno(errno);
+        return ErrorFromErrno(errno);
     }
     struct stat parent {};
     const std::string dir = host.substr(0, std::max<size_t>(1, host.rfind('/')));
@@ -132,6 +132,13 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
     DWORD err = ParseWinPath(text, &entry->path, allowWildcards);
     if (err != ERROR_SUCCESS) {
         return err;
+    }
+    if (std::string drivePath; entry->path.isHost && drives_.DrivePathOf(entry->path.hostPath, &drivePath)) {
+        const bool trailing = entry->path.trailingSeparator || (text.size() > 1 && text.back() == '/');
+        if (err = ParseWinPath(drivePath, &entry->path, allowWildcards); err != ERROR_SUCCESS) {
+            return err;
+        }
+        entry->path.trailingSeparator = entry->path.trailingSeparator || trailing;
     }
     const WinPath& wp = entry->path;
     if (wp.isHost) {
@@ -207,7 +214,7 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
         foldsCase = cachedFolds;
         if (forCreate && cachedFolds) {
             entry->existenceUnknown = entry->onFoldingFolder = true;
-            entry->host = posix::JoinHost(current, comps.back());
+            entry->host = JoinHost(current, comps.back());
             entry->name = comps.back();
             return ERROR_SUCCESS;
         }
@@ -217,24 +224,24 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
         const bool last = i + 1 == comps.size();
         std::string found;
         struct stat st {};
-        const int e = children_.Find(current, comps[i], &found, &st, foldsCase);
+        const int e = FindChild(current, comps[i], &found, &st, foldsCase, keepNames_ ? &names_ : nullptr);
         if (e == ENOENT) {
             if (!last) {
                 return ERROR_PATH_NOT_FOUND;
             }
-            entry->host = posix::JoinHost(current, comps[i]);
+            entry->host = JoinHost(current, comps[i]);
             entry->name = comps[i];
             entry->onFoldingFolder = foldsCase.value_or(false);
             return ERROR_SUCCESS;
         }
         if (e != 0) {
-            return posix::ErrorFromErrno(e); // ENOTDIR: ERROR_PATH_NOT_FOUND
+            return ErrorFromErrno(e); // ENOTDIR: ERROR_PATH_NOT_FOUND
         }
         if (S_ISLNK(st.st_mode)) {
             // A symlink could lead out of the drive: refused, never followed.
             return ERROR_ACCESS_DENIED;
         }
-        current = posix::JoinHost(current, found);
+        current = JoinHost(current, found);
         if (!last && !S_ISDIR(st.st_mode)) {
             return ERROR_PATH_NOT_FOUND;
         }
@@ -245,7 +252,7 @@ DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool al
         }
         if (exact && !last && first == best->prefix.size()) {
             if (!foldsCase.has_value()) {
-                foldsCase = posix::KernelFoldsCase(current);
+                foldsCase = KernelFoldsCase(current);
             }
             folders_.Remember(FolderKey(mountFolder, comps, best->prefix.size(), i + 1), current, st,
                               *foldsCase);

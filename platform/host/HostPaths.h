@@ -6,7 +6,7 @@
 
 #include "platform/api/WinTypes.h"
 #include "platform/common/WinPath.h"
-#include "platform/posix/HostTree.h"
+#include "platform/host/HostTree.h"
 
 #include <string>
 #include <string_view>
@@ -42,6 +42,9 @@ public:
     virtual DWORD UncheckedMountsOf(char drive, std::vector<DriveMount>* mounts) {
         return MountsOf(drive, mounts);
     }
+    // The drive path of a host path inside a drive's folder, where this map's drives take such
+    // paths by their drive's rules; false: a host path is taken as it is.
+    virtual bool DrivePathOf(const std::string& /*hostPath*/, std::string* /*drivePath*/) { return false; }
 };
 
 // Where a path leads.
@@ -89,6 +92,19 @@ private:
 class HostPathResolver {
 public:
     explicit HostPathResolver(DriveMap& drives) : drives_(drives) {}
+    // Keeps the names of folders between look-ups (FileHooks::KeepsFolderNames).
+    void KeepFolderNames() { keepNames_ = true; }
+    // The file services made hostPath, or are about to remove or rename it (kept names only).
+    void Created(const std::string& hostPath) {
+        if (keepNames_) {
+            names_.Created(hostPath);
+        }
+    }
+    void Forget(const std::string& hostPath) {
+        if (keepNames_) {
+            names_.Forget(hostPath);
+        }
+    }
 
     DWORD Resolve(std::string_view path, HostEntry* entry, bool allowWildcards = false);
     // Resolve for a path the caller opens next: where the last name's folder folds case itself and
@@ -105,9 +121,9 @@ private:
     DWORD ResolveAboveMounts(const std::vector<DriveMount>& mounts, HostEntry* entry);
 
     DriveMap& drives_;
-    // The host sees changes by other programs at any time: every look-up reads the folder.
-    posix::ChildLookup children_{false};
     FolderCache folders_;
+    bool keepNames_ = false;
+    FolderNames names_;
 };
 
 } // namespace platform::host

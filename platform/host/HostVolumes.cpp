@@ -2,8 +2,8 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
+#include "platform/host/Errno.h"
 #include "platform/host/VolumeProbe.h"
-#include "platform/posix/Errno.h"
 
 #include <cerrno>
 #include <fstream>
@@ -17,9 +17,6 @@
 #include <set>
 
 namespace platform::host {
-
-using posix::FailWithErrno;
-using posix::IoDirection;
 
 namespace {
 

@@ -2,8 +2,7 @@
 
 #include "platform/api/LastError.h"
 #include "platform/common/WinPath.h"
-#include "platform/posix/HostTree.h"
-#include "platform/sim/SimErrors.h"
+#include "platform/host/HostTree.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,8 +10,10 @@
 
 namespace platform::sim {
 
-using posix::JoinHost;
-using posix::RealPath;
+using host::BaseName;
+using host::JoinHost;
+using host::ParentOf;
+using host::RealPath;
 
 namespace {
 
@@ -187,7 +188,7 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
     if (d->config.fault == SimFault::Write) {
         return ERROR_WRITE_FAULT;
     }
-    if (users_->IsOpenBelow(d->hostRoot)) {
+    if (openBelow_ && openBelow_(d->hostRoot)) {
         return ERROR_SHARING_VIOLATION; // the volume cannot be locked
     }
     // The label is kept in the description file, where '#' would start a comment.
@@ -219,13 +220,12 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
     // The device-change poll knows the card by its serial; a format is not another card.
     snapshot_[static_cast<std::size_t>(d->config.letter - 'A')].serial = serial;
     std::vector<std::string> names;
-    if (DWORD listed = posix::ListNames(d->hostRoot, &names)) {
+    if (DWORD listed = host::ListNames(d->hostRoot, &names)) {
         return listed;
     }
     DWORD err = ERROR_SUCCESS;
     for (const std::string& name : names) {
         std::uint64_t freed = 0;
-        users_->ForgetNames(JoinHost(d->hostRoot, name));
         const DWORD e = RemoveTree(nullptr, JoinHost(d->hostRoot, name), &freed);
         if (err == ERROR_SUCCESS) {
             err = e;
@@ -310,9 +310,6 @@ bool SimDrives::Apply(const SimPcDescription& description, std::string* error) {
         }
         std::unique_ptr<Drive>& slot = drives_[index];
         if (slot == nullptr || slot->hostRoot != root) {
-            if (slot != nullptr) {
-                users_->FlushDrive(slot->config.letter);
-            }
             auto drive = std::make_unique<Drive>();
             drive->config = config;
             drive->hostRoot = root;
@@ -342,7 +339,6 @@ bool SimDrives::Apply(const SimPcDescription& description, std::string* error) {
     }
     for (size_t i = 0; i < drives_.size(); ++i) {
         if (!described[i] && drives_[i] != nullptr) {
-            users_->FlushDrive(drives_[i]->config.letter);
             drives_[i].reset();
         }
     }
@@ -390,7 +386,7 @@ std::uint64_t SimDrives::ScanUsed(const Drive& d) const {
 
 void SimDrives::ScanUsedBelow(const Drive& d, const std::string& dir, std::uint64_t* used) const {
     std::vector<std::string> names;
-    if (posix::ListNames(dir, &names) != ERROR_SUCCESS) {
+    if (host::ListNames(dir, &names) != ERROR_SUCCESS) {
         return; // an unreadable folder counts as empty
     }
     for (const std::string& name : names) {
@@ -407,12 +403,61 @@ void SimDrives::ScanUsedBelow(const Drive& d, const std::string& dir, std::uint6
 }
 
 DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed) {
-    const DWORD err = posix::RemoveTree(path, [&](const struct stat& st) {
+    const DWORD err = host::RemoveTree(path, [&](const struct stat& st) {
         if (d != nullptr) {
             *freed += d->Footprint(st);
         }
     });
-    return SimErrorOf(err);
+    // A busy host entry is another program of the simulated PC holding it.
+    return err == ERROR_BUSY ? ERROR_SHARING_VIOLATION : err;
+}
+
+DWORD SimDrives::MountsOf(char drive, std::vector<host::DriveMount>* mounts) {
+    RefreshIfDue();
+    const Drive* d = DriveOf(drive);
+    if (d == nullptr) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (!d->config.media) {
+        return ERROR_NOT_READY;
+    }
+    mounts->assign(1, host::DriveMount{{}, d->hostRoot});
+    return ERROR_SUCCESS;
+}
+
+Drive* SimDrives::DriveOfHost(const std::string& hostPath, std::string* rel) {
+    for (const std::unique_ptr<Drive>& d : drives_) {
+        const std::string& root = d == nullptr ? std::string() : d->hostRoot;
+        if (!root.empty() && hostPath.starts_with(root) &&
+            (hostPath.size() == root.size() || hostPath[root.size()] == '/')) {
+            *rel = hostPath.substr(std::min(hostPath.size(), root.size() + 1));
+            return d.get();
+        }
+    }
+    return nullptr;
+}
+
+bool SimDrives::DrivePathOf(const std::string& hostPath, std::string* drivePath) {
+    RefreshIfDue();
+    // The folder holding the entry with its links resolved, so that the drive's folder is seen
+    // however the path reaches it.
+    const std::string parent = ParentOf(hostPath);
+    const std::string name = BaseName(hostPath);
+    const std::string realParent = RealPath(parent.empty() ? "/" : parent);
+    if (realParent.empty()) {
+        return false;
+    }
+    const std::string canonical = name.empty() || name == "." ? realParent
+                                  : name == ".."              ? ParentOf(realParent)
+                                                              : JoinHost(realParent, name);
+    std::string rel;
+    const Drive* d = DriveOfHost(canonical, &rel);
+    if (d == nullptr) {
+        return false;
+    }
+    std::replace(rel.begin(), rel.end(), '/', '\\');
+    *drivePath = std::string(1, d->config.letter) + ":\\" + rel;
+    return true;
 }
 
 } // namespace platform::sim

@@ -1,16 +1,19 @@
-// The simulated PC's drives: what pc.ini describes, re-read when the
-// description changes, answering the volume queries and turning changes into device-change
-// events. Free space is counted in clusters of each drive's geometry.
+// The simulated PC's drives: what pc.ini describes, re-read when the description changes,
+// answering the volume queries, turning changes into device-change events, and telling the host's
+// file services where each drive's folder is (a host::DriveMap). Free space is counted in
+// clusters of each drive's geometry.
 #pragma once
 
 #include "platform/api/Volumes.h"
 #include "platform/common/FileRules.h"
+#include "platform/host/HostPaths.h"
 #include "platform/sim/SimMetadata.h"
 #include "platform/sim/SimulatedPc.h"
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -44,23 +47,15 @@ struct Drive {
     std::uint64_t FreeBytes() const;
 };
 
-// What the drives need of the file services when a drive changes under them.
-class DriveUsers {
-public:
-    virtual ~DriveUsers() = default;
-    // Something below host is open (the volume cannot be locked for formatting).
-    virtual bool IsOpenBelow(const std::string& host) const = 0;
-    // Buffered writes of the handles on the drive reach its folder (before it goes away).
-    virtual void FlushDrive(char letter) = 0;
-    // Entries at or below host are about to go.
-    virtual void ForgetNames(const std::string& host) = 0;
-};
-
-class SimDrives final : public Volumes, public DeviceWatcher {
+class SimDrives final : public Volumes, public DeviceWatcher, public host::DriveMap {
 public:
     // A PC folder with pc.ini.
     bool OpenPc(const std::string& folder, std::string* error);
-    void SetUsers(DriveUsers* users) { users_ = users; }
+    // Whether a handle of the file services is open on a host path or below it (a volume with
+    // one cannot be locked for formatting).
+    void SetOpenBelow(std::function<bool(const std::string&)> openBelow) {
+        openBelow_ = std::move(openBelow);
+    }
 
     // The drives and their volumes.
     DWORD GetLogicalDrives() override;
@@ -77,6 +72,14 @@ public:
 
     // Device changes: what pc.ini says now against what was last reported.
     std::vector<UINT> Poll() override;
+
+    // The drive's folder; ERROR_NOT_READY without a medium, ERROR_PATH_NOT_FOUND for no drive.
+    DWORD MountsOf(char drive, std::vector<host::DriveMount>* mounts) override;
+    // A host path inside a drive's folder is that drive's path, with the drive's rules.
+    bool DrivePathOf(const std::string& hostPath, std::string* drivePath) override;
+    // The drive of a host path inside its folder, and the path relative to it ('/'-separated,
+    // "" for the folder itself); null when the path is in no drive's folder.
+    Drive* DriveOfHost(const std::string& hostPath, std::string* rel);
 
     // The drive of a letter (either case), null when there is none.
     Drive* DriveOf(char letter);
@@ -117,7 +120,7 @@ private:
     std::uint64_t ScanUsed(const Drive& d) const;
     void ScanUsedBelow(const Drive& d, const std::string& dir, std::uint64_t* used) const;
 
-    DriveUsers* users_ = nullptr;
+    std::function<bool(const std::string&)> openBelow_;
     std::string pcFolder_;
     std::array<std::unique_ptr<Drive>, 26> drives_;
     std::unordered_map<Handle, std::unique_ptr<Enumeration<std::string>>> volumes_;

@@ -1,9 +1,12 @@
-// The simulated PC as the program sees it: its drives (SimDrives) and its file services (SimFiles).
-// Tests that inject faults put FaultInjectingPlatform in front of it.
+// The simulated PC as the program sees it: its drives (SimDrives) and the host's file services
+// over their folders, with what only the simulated PC does in its hooks (SimHooks). Tests that
+// inject faults put FaultInjectingPlatform in front of it.
 #include "platform/sim/SimulatedPc.h"
 
+#include "platform/common/WinPath.h"
+#include "platform/host/HostFileSystem.h"
 #include "platform/sim/SimDrives.h"
-#include "platform/sim/SimFiles.h"
+#include "platform/sim/SimHooks.h"
 
 namespace platform {
 
@@ -11,7 +14,9 @@ namespace {
 
 class SimPc final : public SimulatedPc {
 public:
-    SimPc() { drives_.SetUsers(&files_); }
+    SimPc() {
+        drives_.SetOpenBelow([this](const std::string& host) { return files_.IsOpenBelow(host); });
+    }
 
     bool OpenPc(const std::string& folder, std::string* error) { return drives_.OpenPc(folder, error); }
 
@@ -19,10 +24,14 @@ public:
     Volumes& Drives() override { return drives_; }
     DeviceWatcher& Devices() override { return drives_; }
     std::string HostPathOf(std::string_view windowsPath) override { return files_.HostPathOf(windowsPath); }
-    std::string WindowsPathOf(std::string_view hostPath) override { return files_.WindowsPathOf(hostPath); }
+    std::string WindowsPathOf(std::string_view hostPath) override {
+        std::string text(hostPath);
+        std::string windows;
+        return IsHostAbsolute(text) && drives_.DrivePathOf(text, &windows) ? windows : text;
+    }
 
     void Refresh() override { drives_.CheckDescription(); }
-    void Flush() override { files_.FlushAll(); }
+    void Flush() override { files_.FlushAllPending(); }
     std::string DriveFolder(char letter) override {
         const sim::Drive* d = drives_.DriveOf(letter);
         return d == nullptr ? std::string() : d->hostRoot;
@@ -34,9 +43,10 @@ public:
     std::string PcFolder() const override { return drives_.PcFolder(); }
 
 private:
-    // Declared in this order so that the file services (which flush into the drives) go first.
+    // Declared in this order so that the file services (which write into the drives) go first.
     sim::SimDrives drives_;
-    sim::SimFiles files_{drives_};
+    sim::SimHooks hooks_{drives_};
+    host::HostFileSystem files_{drives_, &hooks_};
 };
 
 } // namespace

@@ -355,6 +355,35 @@ TEST_P(FileSystemContract, TheFilePositionMovesForReadsAndWrites) {
     ASSERT_TRUE(fs_->ReadFile(h, back.data(), 7, &read));
     EXPECT_EQ(back.substr(0, read), big.substr(4097, 7));
     fs_->CloseHandle(h);
+
+    // A backup read back while it is written: the reading handle, opened first, sees what the
+    // writing one wrote and flushed after it, also in memory and at positions aligned as
+    // unbuffered reads want them.
+    h = fs_->CreateFile("E:\\P.TXT", GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, 0);
+    ASSERT_NE(h, InvalidHandle);
+    ASSERT_TRUE(fs_->WriteFile(h, big.data(), 5000, &written));
+    ASSERT_TRUE(fs_->FlushFileBuffers(h));
+    const Handle r = fs_->CreateFile("E:\\P.TXT", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
+    ASSERT_NE(r, InvalidHandle);
+    ASSERT_TRUE(fs_->ReadFile(r, back.data(), 12000, &read));
+    EXPECT_EQ(back.substr(0, read), big.substr(0, 5000));
+    ASSERT_TRUE(fs_->WriteFile(h, big.data() + 5000, 5000, &written));
+    ASSERT_TRUE(fs_->FlushFileBuffers(h));
+    ASSERT_TRUE(fs_->ReadFile(r, back.data(), 12000, &read));
+    EXPECT_EQ(back.substr(0, read), big.substr(5000));
+    struct alignas(4096) Page {
+        char bytes[4096];
+    };
+    const auto pages = std::make_unique<Page[]>(2);
+    char* const aligned = pages[0].bytes;
+    ASSERT_TRUE(fs_->SetFilePointer(r, 4096));
+    ASSERT_TRUE(fs_->ReadFile(r, aligned, 8192, &read));
+    EXPECT_EQ(std::string(aligned, read), big.substr(4096));
+    ASSERT_TRUE(fs_->ReadFile(r, aligned, 4096, &read));
+    EXPECT_EQ(read, 0u);
+    EXPECT_TRUE(fs_->CloseHandle(r));
+    EXPECT_TRUE(fs_->CloseHandle(h));
 }
 
 TEST_P(FileSystemContract, PathsAreCaseInsensitiveAndTolerateDoubledSeparators) {

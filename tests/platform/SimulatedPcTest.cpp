@@ -441,6 +441,65 @@ TEST_F(SimulatedPcTest, CaseInsensitiveLookupSeesFilesAddedBehindItsBack) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(SimulatedPcTest, SmallWritesGatheredPerHandleAreSeenByEveryReader) {
+    // Written in small pieces, as the extractor writes: another handle, the size, a listing and
+    // the writer itself after a seek see every byte at once.
+    const Handle w =
+        fs_->CreateFile("E:\\G.BIN", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, 0);
+    ASSERT_NE(w, InvalidHandle);
+    DWORD n = 0;
+    for (const char* piece : {"abc", "def", "ghi"}) {
+        ASSERT_TRUE(fs_->WriteFile(w, piece, 3, &n));
+    }
+    const Handle r =
+        fs_->CreateFile("E:\\G.BIN", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    ASSERT_NE(r, InvalidHandle);
+    char buffer[16] = {};
+    ASSERT_TRUE(fs_->ReadFile(r, buffer, sizeof buffer, &n));
+    EXPECT_EQ(std::string(buffer, n), "abcdefghi");
+    ASSERT_TRUE(fs_->WriteFile(w, "jk", 2, &n));
+    std::uint64_t size = 0;
+    EXPECT_TRUE(fs_->GetFileSize(r, &size));
+    EXPECT_EQ(size, 11u);
+    ASSERT_TRUE(fs_->WriteFile(w, "lm", 2, &n));
+    FindData data;
+    const Handle listing = fs_->FindFirstFile("E:\\G.BIN", &data);
+    ASSERT_NE(listing, InvalidHandle);
+    EXPECT_EQ(data.fileSize, 13u);
+    fs_->FindClose(listing);
+    // Back to the start through the writer: its own bytes, then an overwrite in the middle.
+    ASSERT_TRUE(fs_->SetFilePointer(w, 0));
+    ASSERT_TRUE(fs_->ReadFile(w, buffer, 4, &n));
+    EXPECT_EQ(std::string(buffer, n), "abcd");
+    ASSERT_TRUE(fs_->WriteFile(w, "XY", 2, &n));
+    EXPECT_TRUE(fs_->CloseHandle(w));
+    ASSERT_TRUE(fs_->SetFilePointer(r, 0));
+    ASSERT_TRUE(fs_->ReadFile(r, buffer, sizeof buffer, &n));
+    EXPECT_EQ(std::string(buffer, n), "abcdXYghijklm");
+    EXPECT_TRUE(fs_->CloseHandle(r));
+    // The space the file takes is counted once, however it was written.
+    EXPECT_EQ(pc_->UsedBytes('E'), 2048u);
+}
+
+TEST_F(SimulatedPcTest, DrivesAreVolumesOfTheirOwnAndOpenFilesKeepTheirFolders) {
+    // The drives' folders share one host disk, yet a move between two letters is one between
+    // two volumes.
+    ASSERT_TRUE(fs_->CreateDirectory("E:\\VM"));
+    Put("E:\\VM\\A.VOX", "a");
+    EXPECT_FALSE(fs_->MoveFileReplace("E:\\VM\\A.VOX", "C:\\A.VOX"));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SAME_DEVICE);
+    // A folder holding an open file is neither moved nor deleted, and keeps the file.
+    const Handle open = fs_->CreateFile("E:\\VM\\A.VOX", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    ASSERT_NE(open, InvalidHandle);
+    EXPECT_FALSE(fs_->MoveFileReplace("E:\\VM", "E:\\OLD"));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(fs_->DeleteTree("E:\\VM"), DWORD{ERROR_SHARING_VIOLATION});
+    EXPECT_TRUE(fs_->CloseHandle(open));
+    EXPECT_EQ(fs_->GetFileAttributes("E:\\VM\\A.VOX"), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+    EXPECT_EQ(fs_->DeleteTree("E:\\VM"), 0u);
+    EXPECT_EQ(pc_->UsedBytes('E'), 0u);
+}
+
 TEST_F(SimulatedPcTest, HostPathsOutsideTheDrivesWorkAsChosen) {
     // A backup saved where the technician chose, outside the simulated drives.
     const std::string dir = temp_ + "/chosen";

@@ -1,7 +1,7 @@
-#include "platform/posix/HostTree.h"
+#include "platform/host/HostTree.h"
 
 #include "platform/common/WinPath.h"
-#include "platform/posix/Errno.h"
+#include "platform/host/Errno.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,18 +14,7 @@
 #include <sys/statfs.h>
 #endif
 
-namespace platform::posix {
-
-namespace {
-
-std::int64_t MtimeNs(const struct stat& st) {
-    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
-
-// Folders whose name tables are kept at most; tables are cheap to rebuild.
-constexpr std::size_t MaxTables = 256;
-
-} // namespace
+namespace platform::host {
 
 // Whether the kernel itself looks names up in dir without regard to case, so that a name it does
 // not find has no twin in another case either. FAT (vfat, as cards are mounted) does, unless it
@@ -145,41 +134,10 @@ DWORD RemoveTree(const std::string& path, const std::function<void(const struct 
     return first;
 }
 
-int ChildLookup::Find(const std::string& dir, const std::string& name, std::string* actual, struct stat* st,
-                      std::optional<bool> kernelFoldsCase) {
-    const std::string exact = JoinHost(dir, name);
-    if (::lstat(exact.c_str(), st) == 0) {
-        *actual = name;
-        return 0;
-    }
-    if (errno != ENOENT) {
-        return errno;
-    }
-    // A new file in a card's folder: reading the whole folder for every one of them would cost
-    // time that grows with the square of the folder's size. (With name tables the folder is read
-    // once anyway.)
-    if (!cacheNames_ && (kernelFoldsCase.has_value() ? *kernelFoldsCase : KernelFoldsCase(dir))) {
-        return ENOENT;
-    }
-    if (const int err = Scan(dir, name, actual)) {
-        return err;
-    }
-    return ::lstat(JoinHost(dir, *actual).c_str(), st) == 0 ? 0 : errno;
-}
+namespace {
 
-int ChildLookup::Scan(const std::string& dir, const std::string& name, std::string* actual) {
-    if (cacheNames_) {
-        const Names* names = NamesOf(dir);
-        if (names == nullptr) {
-            return errno;
-        }
-        auto it = names->byLower.find(ToLowerAscii(name));
-        if (it == names->byLower.end()) {
-            return ENOENT;
-        }
-        *actual = it->second;
-        return 0;
-    }
+// The first entry of dir equal to name without regard to case.
+int ScanFolder(const std::string& dir, const std::string& name, std::string* actual) {
     DIR* handle = ::opendir(dir.c_str());
     if (handle == nullptr) {
         return errno;
@@ -202,60 +160,86 @@ int ChildLookup::Scan(const std::string& dir, const std::string& name, std::stri
     return 0;
 }
 
-const ChildLookup::Names* ChildLookup::NamesOf(const std::string& dir) {
+} // namespace
+
+int FolderNames::Find(const std::string& dir, const std::string& name, std::string* actual) {
     struct stat ds {};
     if (::stat(dir.c_str(), &ds) != 0) {
-        return nullptr;
+        return errno;
     }
+    const std::int64_t mtimeNs = std::int64_t{ds.st_mtim.tv_sec} * 1000000000 + ds.st_mtim.tv_nsec;
     auto it = tables_.find(dir);
-    if (it != tables_.end() && it->second.mtimeNs == MtimeNs(ds) && it->second.inode == ds.st_ino) {
-        return &it->second;
-    }
-    DIR* handle = ::opendir(dir.c_str());
-    if (handle == nullptr) {
-        return nullptr;
-    }
-    if (tables_.size() >= MaxTables) {
-        tables_.clear();
-    }
-    Names& names = tables_[dir];
-    names.byLower.clear();
-    names.mtimeNs = MtimeNs(ds);
-    names.inode = ds.st_ino;
-    while (dirent* e = ::readdir(handle)) {
-        const std::string entry = e->d_name;
-        if (entry != "." && entry != "..") {
-            names.byLower.emplace(ToLowerAscii(entry), entry);
+    if (it == tables_.end() || it->second.mtimeNs != mtimeNs || it->second.inode != ds.st_ino) {
+        DIR* handle = ::opendir(dir.c_str());
+        if (handle == nullptr) {
+            return errno;
         }
+        if (tables_.size() >= 256) {
+            tables_.clear(); // cheap to read again
+        }
+        Names& names = tables_[dir];
+        names = Names{mtimeNs, ds.st_ino, {}};
+        while (dirent* e = ::readdir(handle)) {
+            const std::string entry = e->d_name;
+            if (entry != "." && entry != "..") {
+                names.byLower.emplace(ToLowerAscii(entry), entry);
+            }
+        }
+        ::closedir(handle);
+        it = tables_.find(dir);
     }
-    ::closedir(handle);
-    return &names;
+    const auto found = it->second.byLower.find(ToLowerAscii(name));
+    if (found == it->second.byLower.end()) {
+        return ENOENT;
+    }
+    *actual = found->second;
+    return 0;
 }
 
-void ChildLookup::NoteCreated(const std::string& hostPath) {
-    const std::string dir = ParentOf(hostPath);
-    auto it = tables_.find(dir);
+void FolderNames::Created(const std::string& hostPath) {
+    const auto it = tables_.find(ParentOf(hostPath));
+    struct stat ds {};
     if (it == tables_.end()) {
         return;
     }
-    struct stat ds {};
-    if (::stat(dir.c_str(), &ds) != 0) {
+    if (::stat(it->first.c_str(), &ds) != 0) {
         tables_.erase(it);
         return;
     }
     const std::string base = BaseName(hostPath);
     it->second.byLower.emplace(ToLowerAscii(base), base);
-    it->second.mtimeNs = MtimeNs(ds);
+    it->second.mtimeNs = std::int64_t{ds.st_mtim.tv_sec} * 1000000000 + ds.st_mtim.tv_nsec;
     it->second.inode = ds.st_ino;
 }
 
-void ChildLookup::Forget(const std::string& hostPath) {
+void FolderNames::Forget(const std::string& hostPath) {
     const std::string parent = ParentOf(hostPath);
     std::erase_if(tables_, [&](const auto& e) {
         return e.first == parent || e.first == hostPath ||
-               (e.first.size() > hostPath.size() && e.first.compare(0, hostPath.size(), hostPath) == 0 &&
+               (e.first.starts_with(hostPath) && e.first.size() > hostPath.size() &&
                 e.first[hostPath.size()] == '/');
     });
 }
 
-} // namespace platform::posix
+int FindChild(const std::string& dir, const std::string& name, std::string* actual, struct stat* st,
+              std::optional<bool> kernelFoldsCase, FolderNames* kept) {
+    const std::string exact = JoinHost(dir, name);
+    if (::lstat(exact.c_str(), st) == 0) {
+        *actual = name;
+        return 0;
+    }
+    if (errno != ENOENT) {
+        return errno;
+    }
+    // A new file in a card's folder: reading the whole folder for every one of them would cost
+    // time that grows with the square of the folder's size.
+    if (kernelFoldsCase.has_value() ? *kernelFoldsCase : KernelFoldsCase(dir)) {
+        return ENOENT;
+    }
+    if (const int err = kept != nullptr ? kept->Find(dir, name, actual) : ScanFolder(dir, name, actual)) {
+        return err;
+    }
+    return ::lstat(JoinHost(dir, *actual).c_str(), st) == 0 ? 0 : errno;
+}
+
+} // namespace platform::host

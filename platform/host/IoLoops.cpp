@@ -1,12 +1,12 @@
-#include "platform/posix/IoLoops.h"
+#include "platform/host/IoLoops.h"
 
-#include "platform/posix/Errno.h"
+#include "platform/host/Errno.h"
 
 #include <cerrno>
 #include <sys/types.h>
 #include <unistd.h>
 
-namespace platform::posix {
+namespace platform::host {
 
 namespace {
 
@@ -58,4 +58,4 @@ DWORD WriteAll(int fd, const void* data, std::size_t size, std::size_t* done) {
                   [&](std::size_t moved) { return ::write(fd, bytes + moved, size - moved); });
 }
 
-} // namespace platform::posix
+} // namespace platform::host

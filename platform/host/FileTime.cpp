@@ -1,8 +1,8 @@
-#include "platform/posix/FileTime.h"
+#include "platform/host/FileTime.h"
 
 #include <algorithm>
 
-namespace platform::posix {
+namespace platform::host {
 
 namespace {
 
@@ -44,4 +44,4 @@ std::uint64_t NowFileTime() {
     return FileTimeFromTimespec(ts);
 }
 
-} // namespace platform::posix
+} // namespace platform::host

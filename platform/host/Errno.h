@@ -4,7 +4,7 @@
 
 #include "platform/api/WinTypes.h"
 
-namespace platform::posix {
+namespace platform::host {
 
 // What the failing call was doing decides how EIO and an unknown errno read: a read fault, a
 // write fault or a general failure.
@@ -15,4 +15,4 @@ DWORD ErrorFromErrno(int err, IoDirection direction = IoDirection::Other);
 // Sets the last error from errno and returns FALSE, for "return FailWithErrno(errno);".
 BOOL FailWithErrno(int err, IoDirection direction = IoDirection::Other);
 
-} // namespace platform::posix
+} // namespace platform::host

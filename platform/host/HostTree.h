@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace platform::posix {
+namespace platform::host {
 
 // Whether the kernel itself looks names up in dir without regard to case (FAT), so that a name it
 // does not find has no twin in another case either.
@@ -42,22 +42,16 @@ int SyncFile(const std::string& path);
 // removed(st) for every entry that went. Goes on past a failure; returns the first error.
 DWORD RemoveTree(const std::string& path, const std::function<void(const struct stat&)>& removed = {});
 
-// The case-insensitive child lookup. With cached names, each folder's names are kept in a
-// table that is rebuilt when the folder changed behind our back (its mtime or inode), so that
-// creating many files in one folder does not scan it once per file; the owner reports its own
-// changes (NoteCreated, Forget), which can come faster than the mtime moves. Without them, a
-// folder whose file system folds case itself (FAT) is not read for a name the kernel did not find.
-class ChildLookup {
+// The names of folders kept between look-ups, so that making many files in one folder does not
+// read it once per file. A table is read again when its folder changed behind our back (its mtime
+// or inode); the owner reports its own changes (Created, Forget), which can come faster than the
+// mtime moves.
+class FolderNames {
 public:
-    explicit ChildLookup(bool cacheNames) : cacheNames_(cacheNames) {}
-
-    // Finds name in dir: fills the name on disk and its lstat. Returns 0, ENOENT when there is
-    // no such entry, or the errno that stopped the search. kernelFoldsCase is KernelFoldsCase(dir)
-    // where the caller knows it already.
-    int Find(const std::string& dir, const std::string& name, std::string* actual, struct stat* st,
-             std::optional<bool> kernelFoldsCase = std::nullopt);
-    // hostPath was just created by us.
-    void NoteCreated(const std::string& hostPath);
+    // The entry of dir equal to name without regard to case: 0, ENOENT or the errno that stopped it.
+    int Find(const std::string& dir, const std::string& name, std::string* actual);
+    // hostPath was just made by the owner.
+    void Created(const std::string& hostPath);
     // Entries at or below hostPath are going away or being renamed.
     void Forget(const std::string& hostPath);
 
@@ -67,11 +61,15 @@ private:
         ino_t inode = 0;
         std::unordered_map<std::string, std::string> byLower;
     };
-    const Names* NamesOf(const std::string& dir);
-    int Scan(const std::string& dir, const std::string& name, std::string* actual);
-
-    bool cacheNames_;
     std::unordered_map<std::string, Names> tables_;
 };
 
-} // namespace platform::posix
+// Finds name in dir the way Windows does: the name as given, else the first entry equal to it
+// without regard to case (in a folder whose file system folds case itself, FAT, the kernel's
+// answer is taken and the folder is not read; with kept names, from their table). Fills the name
+// on disk and its lstat. Returns 0, ENOENT when there is no such entry, or the errno that stopped
+// the search. kernelFoldsCase is KernelFoldsCase(dir) where the caller knows it already.
+int FindChild(const std::string& dir, const std::string& name, std::string* actual, struct stat* st,
+              std::optional<bool> kernelFoldsCase = std::nullopt, FolderNames* kept = nullptr);
+
+} // namespace platform::host

@@ -1,10 +1,10 @@
-#include "platform/posix/Errno.h"
+#include "platform/host/Errno.h"
 
 #include "platform/api/LastError.h"
 
 #include <cerrno>
 
-namespace platform::posix {
+namespace platform::host {
 
 DWORD ErrorFromErrno(int err, IoDirection direction) {
     switch (err) {
@@ -66,4 +66,4 @@ BOOL FailWithErrno(int err, IoDirection direction) {
     return Fail(ErrorFromErrno(err, direction));
 }
 
-} // namespace platform::posix
+} // namespace platform::host

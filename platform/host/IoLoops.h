@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform::posix {
+namespace platform::host {
 
 // Reads until size bytes arrived or the file ends, at offset (Pread) or at the descriptor's
 // position (Read). *got is what arrived, also when a read fails. ERROR_SUCCESS or the error.
@@ -19,4 +19,4 @@ DWORD ReadAll(int fd, void* data, std::size_t size, std::size_t* got);
 DWORD PwriteAll(int fd, const void* data, std::size_t size, std::uint64_t offset, std::size_t* done);
 DWORD WriteAll(int fd, const void* data, std::size_t size, std::size_t* done);
 
-} // namespace platform::posix
+} // namespace platform::host

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <ctime>
 
-namespace platform::posix {
+namespace platform::host {
 
 std::uint64_t FileTimeFromTimespec(const timespec& ts);
 timespec TimespecFromFileTime(std::uint64_t fileTime);
@@ -19,4 +19,4 @@ inline FILETIME FileTimeOf(const timespec& ts) {
     return FILETIME::From(FileTimeFromTimespec(ts));
 }
 
-} // namespace platform::posix
+} // namespace platform::host
