@@ -1,12 +1,13 @@
 // Fault injection: every platform call that Backup and Restore make is failed in turn through the
 // per-call hook in front of the file services, on the simulated PC, on the host's file services
-// over plain folders, and (in the virtual PC) on the host platform with the vfat card that udisks2
-// mounted. Whatever fails, the technician must be told the truth (no completion message while
-// data is missing), an earlier archive must survive a failed backup byte for byte, nothing but
-// the card and the chosen archive may change, what a failed restore finished before the failure
-// must stay on the card, and a Restore afterwards must bring the card back.
+// over plain folders, (in the virtual PC) on the host platform with the vfat card that udisks2
+// mounted, and on the Windows build on the Win32 platform over Wine's drives. Whatever fails, the technician
+// must be told the truth (no completion message while data is missing), an earlier archive must survive a
+// failed backup byte for byte, nothing but the card and the chosen archive may change, what a failed restore
+// finished before the failure must stay on the card, and a Restore afterwards must bring the card back.
 #include "archive/Archive.h"
 #include "operations/OperationTexts.h"
+#include "platform/memory/MemoryPc.h"
 #ifndef _WIN32
 #include "platform/host/HostPlatform.h"
 #endif
@@ -21,10 +22,13 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace {
 
+#ifndef _WIN32
 // Each case below builds a fresh simulated PC, some hundreds in all: on a RAM disk when the
 // machine has one and the caller chose no other place.
 [[maybe_unused]] const bool temporaryInMemory = [] {
@@ -33,6 +37,7 @@ namespace {
     }
     return false;
 }();
+#endif
 
 using fktest::ChoosePath;
 using fktest::Scenario;
@@ -40,35 +45,50 @@ using fktest::Texts;
 using platform::FileCall;
 
 // Where a walk runs: the simulated PC; the host's file services with each described drive a
-// folder and C:'s installation tree in folders of its own; or the real PC of the virtual PC
-// (FK_VM_READER), whose only card E: is the vfat card in its USB reader.
-enum class Where { SimulatedPc, HostFolders, VmCard };
+// folder and C:'s installation tree in folders of its own; the real PC of the virtual PC
+// (FK_VM_READER), whose only card E: is the vfat card in its USB reader; or the Win32 PC, the
+// Windows platform over Wine's C: and a removable E: (FK_WIN32_TEST_DRIVE).
+enum class Where { SimulatedPc, HostFolders, VmCard, Win32Pc };
 
 const char* PlaceName(Where where) {
-    return where == Where::SimulatedPc   ? "SimulatedPc"
-           : where == Where::HostFolders ? "HostFolders"
-                                         : "VmCard";
+    switch (where) {
+    case Where::SimulatedPc:
+        return "SimulatedPc";
+    case Where::HostFolders:
+        return "HostFolders";
+    case Where::VmCard:
+        return "VmCard";
+    case Where::Win32Pc:
+        break;
+    }
+    return "Win32Pc";
 }
 
-// The simulated PC; the host's file services where this is the Linux platform (Windows has its
-// own); the virtual PC's card when this runs in it.
+// The simulated PC and the host's file services on Linux, with the virtual PC's card when this
+// runs in it; the Win32 PC on Windows, which has no simulated PC.
 std::vector<Where> Places() {
-    std::vector<Where> places{Where::SimulatedPc};
-#ifndef _WIN32
-    places.push_back(Where::HostFolders);
+#ifdef _WIN32
+    return {Where::Win32Pc};
+#else
+    std::vector<Where> places{Where::SimulatedPc, Where::HostFolders};
     if (std::getenv("FK_VM_READER") != nullptr) {
         places.push_back(Where::VmCard);
     }
-#endif
     return places;
+#endif
+}
+
+// A real PC: the program's own platform over the system's drives.
+bool OnRealPc(Where where) {
+    return where == Where::VmCard || where == Where::Win32Pc;
 }
 
 class FaultWalk : public ::testing::TestWithParam<Where> {};
 
 std::unique_ptr<Scenario> NewScenario(Where where) {
-    if (where == Where::VmCard) {
+    if (OnRealPc(where)) {
         auto host = fktest::HostPc::FromEnvironment();
-        EXPECT_NE(host, nullptr) << "FK_VM_READER names no card reader";
+        EXPECT_NE(host, nullptr) << "no card reader for the real PC";
         return std::make_unique<Scenario>(std::move(host));
     }
     return std::make_unique<Scenario>();
@@ -248,17 +268,32 @@ std::string Missing(const fktest::Tree& got, bool withPrompts = true) {
     return missing;
 }
 
-// The archive at path extracted onto the empty card H:, as the card then holds it.
+// The archive at path as a card holds it once it is extracted: onto an empty card of a PC in
+// memory, so that the check reads what the file holds the same way on every place.
 fktest::Tree Restored(Scenario& s, const std::string& path) {
-    platform::FileSystem& fs = s.platform().Files();
-    const platform::Handle h = fs.CreateFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-    std::uint64_t size = 0;
-    EXPECT_TRUE(fs.GetFileSize(h, &size));
-    const archive::ExtractResult stats = archive::ExtractArchive(fs, h, size, "H:\\", "", false, {});
+    const std::optional<std::string> bytes = s.readFile(path);
+    EXPECT_TRUE(bytes.has_value()) << path;
+    platform::MemoryDriveConfig local, card;
+    local.letter = 'C';
+    local.type = DRIVE_FIXED;
+    card.letter = 'H';
+    const std::unique_ptr<platform::MemoryPc> pc = platform::CreateMemoryPc({local, card});
+    platform::FileSystem& fs = pc->Files();
+    platform::Handle h = fs.CreateFile("C:\\A.VHB", GENERIC_WRITE, FILE_SHARE_NONE, CREATE_ALWAYS, 0);
+    DWORD written = 0;
+    const std::string data = bytes.value_or("");
+    EXPECT_TRUE(fs.WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written));
+    fs.CloseHandle(h);
+    h = fs.CreateFile("C:\\A.VHB", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    const archive::ExtractResult stats = archive::ExtractArchive(fs, h, data.size(), "H:\\", "", false, {});
     EXPECT_TRUE(stats.completed);
     fs.CloseHandle(h);
     EXPECT_EQ(stats.filesIncomplete + stats.entriesDamaged + stats.entriesRefused, 0u);
-    return Settled(s, "H:\\");
+    fktest::Tree tree = fktest::SnapshotTree(fs, "H:\\");
+    for (auto& [name, entry] : tree) {
+        entry.lastAccess = FILETIME{};
+    }
+    return tree;
 }
 
 std::string Join(const std::vector<std::string>& v) {
@@ -288,6 +323,10 @@ fktest::Tree LocalTree(Scenario& s, bool withArchive) {
     if (!withArchive) {
         std::erase_if(tree, [](const auto& entry) { return entry.first.rfind("Backup\\CARD.VHB", 0) == 0; });
         tree["Backup"].lastWrite = FILETIME{}; // the archive is written in there
+#ifdef _WIN32
+        // Wine keeps no creation time: it shows a folder's status-change time, which its writes move.
+        tree["Backup"].creation = FILETIME{};
+#endif
     }
     return tree;
 }
@@ -347,7 +386,6 @@ BackupRun RunBackup(Where where, int failAt, DWORD error) {
     const std::unique_ptr<Scenario> owned = NewScenario(where);
     Scenario& s = *owned;
     SetUpCard(s);
-    s.card('H').label("SPARE"); // where a complete backup is read back
     s.localFile("ZEL\\VoxHarbor\\Backup\\CARD.VHB", EarlierArchive());
     Start(s, where);
     s.selectCard(0);

@@ -12,8 +12,9 @@ removable=on on a qemu-xhci controller, each on a raw card image of the host.
 
 A reader runs as fast as the host's page cache unless the guest is given a ReaderSpeed: then each
 reader's card goes through a QEMU throttle filter of its own (bandwidth for reads and writes, and
-commands per second), as a real USB CompactFlash reader is slow. card_stats(ident) gives what
-reached that reader's card (commands and bytes, read, written and flushed).
+commands per second), as a real USB CompactFlash reader is slow; set_reader_speed(ident, speed)
+changes it while the guest runs (None: no limit). card_stats(ident) gives what reached that
+reader's card (commands and bytes, read, written and flushed).
 
 Fixed disks (disks={"pc": "pc.img"}) are virtio disks, /dev/disk/by-id/virtio-ID in the guest.
 freeze() copies images while the guest is stopped: what a power cut at that instant leaves.
@@ -47,6 +48,10 @@ import time
 PULL_LEFTOVER = re.compile(r"^(Reclaimed \d+ unused clusters? \(\d+ bytes\)\.?|"
                            r"FATs differ but appear to be intact\.?.*|Using first FAT\.?)$")
 
+# What fsck.fat -n says of a file whose write a pull cut short (on the line after its path).
+WRITE_CUT_SHORT = re.compile(r"File size is \d+ bytes, cluster chain length is \d+|Contains a free cluster|"
+                             r"Truncating file to \d+ bytes")
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -71,7 +76,7 @@ class ReaderSpeed:
 
 class Guest:
     def __init__(self, build_dir, cards=None, spares=None, memory_mb=1024, boot_timeout=180, log=None,
-                 disks=None, reader_speed=None):
+                 disks=None, reader_speed=None, cpus=1, cpu_model="max"):
         self.build_dir = os.path.abspath(build_dir)
         self.vm_dir = os.path.join(self.build_dir, "vm")
         self.cards = dict(cards or {})
@@ -83,6 +88,8 @@ class Guest:
         self.nodes = {ident: ident + "-card" for ident in self.cards}
         self.on_mark = None
         self.memory_mb = memory_mb
+        self.cpus = cpus
+        self.cpu_model = cpu_model
         self.boot_timeout = boot_timeout
         self.log = log or sys.stderr
         self.proc = None
@@ -116,7 +123,7 @@ class Guest:
         sock = lambda name: os.path.join(self.run_dir, name)
         self.console_log = sock("console.log")
         args = [
-            "qemu-system-x86_64", "-machine", "pc,accel=tcg", "-cpu", "max", "-smp", "1",
+            "qemu-system-x86_64", "-machine", "pc,accel=tcg", "-cpu", self.cpu_model, "-smp", str(self.cpus),
             "-m", str(self.memory_mb), "-nodefaults", "-display", "none", "-no-reboot",
             "-kernel", os.path.join(self.vm_dir, "vmlinuz"),
             "-initrd", os.path.join(self.vm_dir, "initrd.img"),
@@ -355,8 +362,23 @@ class Guest:
                     if l.strip() and "Dirty bit" not in l and "removing dirty bit" not in l
                     and "Leaving filesystem unchanged" not in l and not l.startswith(self.cards[ident])
                     and not PULL_LEFTOVER.match(l.strip())]
+        # A file whose write the pull cut short: its folder entry on the card before its FAT
+        # chain, or the other way round (vfat orders neither). The program has said the operation
+        # failed; a disk check repairs such a card, so it passes when a repaired copy is clean.
+        cut_short = [l for l in findings if not l.startswith("/") and not WRITE_CUT_SHORT.search(l)]
+        if findings and not cut_short and self._repairs_to_clean(self.cards[ident]):
+            return
         if findings:
             raise GuestError(" / ".join(findings[:6]))
+
+    @staticmethod
+    def _repairs_to_clean(image):
+        with tempfile.TemporaryDirectory() as work:
+            copy = os.path.join(work, "card.img")
+            shutil.copyfile(image, copy)
+            subprocess.run(["fsck.fat", "-a", "-w", copy], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            return subprocess.run(["fsck.fat", "-n", copy], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL).returncode == 0
 
     def card_stats(self, ident):
         """What has reached the card in reader ident since it was plugged in: a dict with the
@@ -366,6 +388,13 @@ class Guest:
             if entry.get("qdev", "").startswith("/machine/peripheral/%s/" % ident) or entry.get("qdev") == ident:
                 return entry["stats"]
         raise GuestError("no block statistics for the reader %s" % ident)
+
+    def set_reader_speed(self, ident, speed):
+        """Changes the speed of reader ident's card while the guest runs (the guest must have been
+        given a reader speed): a ReaderSpeed, or None for no limit at all. What is under way
+        goes on at the new speed."""
+        limits = speed.limits() if speed is not None else {k: 0 for k in ReaderSpeed().limits()}
+        self.qmp("qom-set", path="/objects/%s-speed" % ident, property="limits", value=limits)
 
     def _throttle_group(self, ident):
         return {"id": ident + "-speed", "limits": self.reader_speed.limits()}

@@ -67,6 +67,9 @@ fk_contract::ContractPlatform MakeWin32(const std::string& /*tempDir*/) {
     }
     // Links are the host's business under Wine; a FAT card has none.
     env.symlinks = false;
+    // A drive on a volume of its own (with-wine-drive.sh) is small enough to fill.
+    const char* ownVolume = std::getenv("FK_WIN32_TEST_DRIVE_OWN_VOLUME");
+    env.fillable = ownVolume != nullptr && std::string(ownVolume) == "1";
     env.hostPathsAreWindowsPaths = true;
     return env;
 }
