@@ -43,8 +43,10 @@ class Desktop:
         self.env["QT_QPA_PLATFORM"] = "xcb"
         self.wm = subprocess.Popen(["openbox"] + (["--config-file", wm_config] if wm_config else []),
                                    env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Start-up, not a measured answer: on a loaded machine (several window tests start their
+        # desktops at once beside a build) openbox can take far longer than a window's answer may.
         self.wait(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run("xprop", "-root", check=False),
-                  "openbox to manage the screen")
+                  "openbox to manage the screen", timeout=90.0)
 
     def close(self):
         for stop in reversed(self.on_close):
