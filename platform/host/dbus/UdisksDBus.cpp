@@ -168,16 +168,11 @@ public:
                 block.idUuid = b.value(QStringLiteral("IdUUID")).toString().toStdString();
                 block.hintIgnore = b.value(QStringLiteral("HintIgnore")).toBool();
                 block.hintSystem = b.value(QStringLiteral("HintSystem")).toBool();
-                if (ifaces.contains(FilesystemInterface)) {
-                    block.hasFilesystem = true;
-                    block.mountPoints =
-                        ByteStrings(ifaces[FilesystemInterface].value(QStringLiteral("MountPoints")));
-                }
-                if (ifaces.contains(PartitionInterface)) {
-                    block.isPartition = true;
-                    block.partitionTable =
-                        ObjectPath(ifaces[PartitionInterface].value(QStringLiteral("Table")));
-                }
+                block.hasFilesystem = ifaces.contains(FilesystemInterface);
+                // None without a file system: the missing interface gives an empty list.
+                block.mountPoints =
+                    ByteStrings(ifaces.value(FilesystemInterface).value(QStringLiteral("MountPoints")));
+                block.isPartition = ifaces.contains(PartitionInterface);
                 out->blocks.push_back(std::move(block));
             }
             if (ifaces.contains(DriveInterface)) {
