@@ -11,15 +11,8 @@ namespace platform::host {
 namespace {
 
 bool StartsWithNoCase(const std::vector<std::string>& path, const std::vector<std::string>& prefix) {
-    if (prefix.size() > path.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (!EqualNoCase(path[i], prefix[i])) {
-            return false;
-        }
-    }
-    return true;
+    return prefix.size() <= path.size() &&
+           std::equal(prefix.begin(), prefix.end(), path.begin(), EqualNoCase);
 }
 
 // The key of the folder that components [first, end) lead to below a mount's host folder.

@@ -4,10 +4,12 @@
 #include "platform/host/Errno.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
 
 #ifdef __linux__
 #include <linux/magic.h>
@@ -51,13 +53,8 @@ std::string BaseName(const std::string& path) {
 }
 
 std::string RealPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        return {};
-    }
-    std::string s(resolved);
-    std::free(resolved);
-    return s;
+    std::error_code missing; // the path comes back empty
+    return std::filesystem::canonical(path, missing).string();
 }
 
 DWORD ListNames(const std::string& dir, std::vector<std::string>* names) {

@@ -6,9 +6,6 @@
 #include "platform/host/VolumeProbe.h"
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -19,13 +16,6 @@
 namespace platform::host {
 
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A Windows-looking volume name, derived from the drive's key so it stays the same while the
 // drive stays attached.
@@ -78,7 +68,7 @@ void HostVolumes::Refresh() {
             found = DrivesFromUdisks(snapshot);
             viaUdisks_ = true;
         }
-        const std::vector<MountEntry> mounts = ParseMountInfo(ReadWholeFile(config_.roots.mountInfo));
+        const std::vector<MountEntry> mounts = ReadMountInfo(config_.roots.mountInfo);
         if (!viaUdisks_) {
             found = DiscoverBlockDrives(config_.roots.blockDevices(), mounts);
         }
@@ -115,12 +105,10 @@ char HostVolumes::LetterOf(std::string_view root) const {
         if (name.back() != '\\') {
             name += '\\';
         }
-        for (const Volume& v : Volumes()) {
-            if (v.name == name) {
-                return v.letter;
-            }
-        }
-        return 0;
+        const std::vector<Volume> volumes = Volumes();
+        const auto it =
+            std::find_if(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.name == name; });
+        return it == volumes.end() ? 0 : it->letter;
     }
     if (root.size() >= 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]))) {
         return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
