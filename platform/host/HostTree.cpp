@@ -151,10 +151,7 @@ int ScanFolder(const std::string& dir, const std::string& name, std::string* act
     }
     const int readError = errno;
     ::closedir(handle);
-    if (!found) {
-        return readError != 0 ? readError : ENOENT;
-    }
-    return 0;
+    return found ? 0 : readError != 0 ? readError : ENOENT;
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "platform/host/HostVolumes.h"
 
 #include "platform/api/LastError.h"
-#include "platform/common/WinPath.h"
 #include "platform/host/Errno.h"
 #include "platform/host/VolumeProbe.h"
 
@@ -72,9 +71,8 @@ void HostVolumes::Refresh() {
         if (!viaUdisks_) {
             found = DiscoverBlockDrives(config_.roots.blockDevices(), mounts);
         }
-        for (HostDrive& d : DiscoverNetworkMounts(mounts)) {
-            found.push_back(std::move(d));
-        }
+        const std::vector<HostDrive> network = DiscoverNetworkMounts(mounts);
+        found.insert(found.end(), network.begin(), network.end());
     }
     std::set<char> reserved = {'A', 'B', 'C'};
     for (const FolderDrive& f : config_.folderDrives) {

@@ -2,7 +2,6 @@
 // when that changed.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -181,11 +181,9 @@ public:
                 drive.object = path;
                 drive.mediaRemovable = d.value(QStringLiteral("MediaRemovable")).toBool();
                 drive.mediaAvailable = d.value(QStringLiteral("MediaAvailable")).toBool();
+                const QStringList media = d.value(QStringLiteral("MediaCompatibility")).toStringList();
                 drive.optical = d.value(QStringLiteral("Optical")).toBool() ||
-                                d.value(QStringLiteral("MediaCompatibility"))
-                                    .toStringList()
-                                    .join(',')
-                                    .contains(QStringLiteral("optical"));
+                                !media.filter(QStringLiteral("optical")).isEmpty();
                 drive.size = d.value(QStringLiteral("Size")).toULongLong();
                 out->drives.push_back(std::move(drive));
             }
