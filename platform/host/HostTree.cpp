@@ -106,9 +106,7 @@ DWORD RemoveTree(const std::string& path, const std::function<void(const struct 
         if (::unlink(path.c_str()) != 0) {
             return ErrorFromErrno(errno, IoDirection::Write);
         }
-        if (removed) {
-            removed(st);
-        }
+        removed(st);
         return ERROR_SUCCESS;
     }
     std::vector<std::string> names;
@@ -125,9 +123,7 @@ DWORD RemoveTree(const std::string& path, const std::function<void(const struct 
     if (::rmdir(path.c_str()) != 0) {
         return first != ERROR_SUCCESS ? first : ErrorFromErrno(errno, IoDirection::Write);
     }
-    if (removed) {
-        removed(st);
-    }
+    removed(st);
     return first;
 }
 
