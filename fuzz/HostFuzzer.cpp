@@ -140,7 +140,6 @@ void CheckUdisks(FuzzedDataProvider& in) {
                                     in.ConsumeRandomLengthString(12));
         }
         b.isPartition = in.ConsumeBool();
-        b.partitionTable = pick("/block/b", 8);
         snapshot.blocks.push_back(b);
     }
     const std::vector<HostDrive> drives = DrivesFromUdisks(snapshot);

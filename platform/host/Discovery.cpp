@@ -1,52 +1,34 @@
 #include "platform/host/Discovery.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
-#include <fstream>
+#include <charconv>
 #include <set>
-#include <sstream>
 
 namespace platform::host {
 
 namespace {
 
-bool StartsWith(std::string_view s, std::string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
-
 // Mount points where desktops and technicians put user volumes; other mounts of fixed disks
 // (/, /boot, /home) are the system's and get no letter.
 bool IsUserMountPoint(std::string_view mountPoint) {
-    return StartsWith(mountPoint, "/media/") || StartsWith(mountPoint, "/run/media/") ||
-           StartsWith(mountPoint, "/mnt/");
+    return mountPoint.starts_with("/media/") || mountPoint.starts_with("/run/media/") ||
+           mountPoint.starts_with("/mnt/");
 }
 
 } // namespace
 
 std::string DecodeUdevEscapes(std::string_view name) {
     std::string out;
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    };
     for (size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' && hex(name[i + 2]) >= 0 &&
-            hex(name[i + 3]) >= 0) {
-            out += static_cast<char>(hex(name[i + 2]) * 16 + hex(name[i + 3]));
+        // A backslash, "x" and two hex digits of either case (an unsigned value takes no sign).
+        unsigned byte = 0;
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' &&
+            std::from_chars(name.data() + i + 2, name.data() + i + 4, byte, 16).ptr == name.data() + i + 4) {
+            out += static_cast<char>(byte);
             i += 3;
             continue;
         }
@@ -62,16 +44,16 @@ std::vector<HostDrive> DiscoverBlockDrives(const BlockDevices& devices,
     std::vector<HostDrive> drives;
     for (const BlockDisk& disk : disks) {
         const std::string& name = disk.name;
-        if (StartsWith(name, "loop") || StartsWith(name, "ram") || StartsWith(name, "zram") ||
-            StartsWith(name, "dm-") || StartsWith(name, "md") || StartsWith(name, "nbd") ||
-            StartsWith(name, "fd")) {
+        if (name.starts_with("loop") || name.starts_with("ram") || name.starts_with("zram") ||
+            name.starts_with("dm-") || name.starts_with("md") || name.starts_with("nbd") ||
+            name.starts_with("fd")) {
             continue;
         }
         HostDrive d;
         d.key = "/dev/" + name;
-        const bool optical = StartsWith(name, "sr") || disk.optical;
+        const bool optical = name.starts_with("sr") || disk.optical;
         // SD/MMC slots report removable 0, but their cards are removable media all the same.
-        const bool removable = disk.removable || StartsWith(name, "mmcblk");
+        const bool removable = disk.removable || name.starts_with("mmcblk");
         d.type = optical ? DRIVE_CDROM : removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
         d.size = disk.sectors * 512;
         d.mediaPresent = d.size > 0;
@@ -87,17 +69,14 @@ std::vector<HostDrive> DiscoverBlockDrives(const BlockDevices& devices,
         const BlockPartition* chosen = &volumes.front();
         const MountEntry* mount = nullptr;
         for (const BlockPartition& c : volumes) {
-            for (const MountEntry& m : mounts) {
-                // The device number decides; the source name only where udev gave no number.
-                if (c.deviceNumber != 0 ? makedev(m.major, m.minor) == c.deviceNumber
-                                        : m.source == "/dev/" + c.name) {
-                    if (m.root == "/" && (mount == nullptr)) {
-                        mount = &m;
-                        chosen = &c;
-                    }
-                }
-            }
-            if (mount != nullptr) {
+            // The device number decides; the source name only where udev gave no number.
+            const auto m = std::find_if(mounts.begin(), mounts.end(), [&](const MountEntry& m) {
+                return m.root == "/" && (c.deviceNumber != 0 ? makedev(m.major, m.minor) == c.deviceNumber
+                                                             : m.source == "/dev/" + c.name);
+            });
+            if (m != mounts.end()) {
+                mount = &*m;
+                chosen = &c;
                 break;
             }
         }
@@ -174,17 +153,15 @@ std::vector<HostDrive> DrivesFromUdisks(const UdisksSnapshot& snapshot) {
         // and then of the whole medium.
         std::vector<const UdisksBlock*> candidates = partitions;
         candidates.push_back(whole);
-        const UdisksBlock* volume = nullptr;
-        for (const UdisksBlock* b : candidates) {
-            if (b->hasFilesystem && !b->mountPoints.empty()) {
-                volume = b;
-                break;
-            }
-        }
-        for (const UdisksBlock* b : candidates) {
-            if (volume == nullptr && (b->hasFilesystem || b->idUsage == "filesystem")) {
-                volume = b;
-            }
+        auto first = [&](auto wanted) {
+            const auto it = std::find_if(candidates.begin(), candidates.end(), wanted);
+            return it == candidates.end() ? nullptr : *it;
+        };
+        const UdisksBlock* volume =
+            first([](const UdisksBlock* b) { return b->hasFilesystem && !b->mountPoints.empty(); });
+        if (volume == nullptr) {
+            volume =
+                first([](const UdisksBlock* b) { return b->hasFilesystem || b->idUsage == "filesystem"; });
         }
         const UdisksBlock* target = volume != nullptr ? volume : candidates.front();
         d.volumeDevice = target->device;
@@ -212,13 +189,11 @@ std::vector<HostDrive> DrivesFromUdisks(const UdisksSnapshot& snapshot) {
 
 std::map<char, HostDrive> LetterTable::Assign(std::vector<HostDrive> drives, const std::set<char>& reserved) {
     std::sort(drives.begin(), drives.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
-    std::set<std::string> present;
-    for (const HostDrive& d : drives) {
-        present.insert(d.key);
-    }
-    for (auto it = letters_.begin(); it != letters_.end();) {
-        it = present.count(it->first) != 0 ? std::next(it) : letters_.erase(it);
-    }
+    // A drive that went away gives its letter up.
+    std::erase_if(letters_, [&](const auto& entry) {
+        return std::none_of(drives.begin(), drives.end(),
+                            [&](const HostDrive& d) { return d.key == entry.first; });
+    });
     std::map<char, HostDrive> byLetter;
     std::set<char> used = reserved;
     for (const auto& [key, letter] : letters_) {

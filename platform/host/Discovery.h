@@ -86,7 +86,6 @@ struct UdisksBlock {
     bool hasFilesystem = false;
     std::vector<std::string> mountPoints;
     bool isPartition = false;
-    std::string partitionTable; // object of the whole-disk block of a partition
 };
 
 struct UdisksDrive {

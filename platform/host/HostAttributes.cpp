@@ -14,8 +14,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstring>
-
 namespace platform::host {
 
 namespace {
@@ -41,9 +39,11 @@ private:
     int fd_;
 };
 
-int OpenForMetadata(const std::string& host, const struct stat& st) {
-    return open(host.c_str(),
-                O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
+// The entry at host (relative to dirFd) opened for its metadata: never through a link, and never
+// waiting for the other end of a fifo.
+int OpenForMetadata(int dirFd, const std::string& host, const struct stat& st) {
+    return openat(dirFd, host.c_str(),
+                  O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
 }
 
 void PutLe(std::uint8_t* p, std::uint64_t v, int bytes) {
@@ -73,10 +73,6 @@ timespec TimespecOf(const struct statx_timestamp& t) {
     return timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)};
 }
 
-FILETIME FromStatx(const struct statx_timestamp& t) {
-    return FileTimeOf(TimespecOf(t));
-}
-
 // Creation: what we stored where the file system cannot set it (not on FAT, which keeps its own),
 // else the birth time the kernel reports (btime, when the caller has it), else the last write
 // time (the closest a file system without one has).
@@ -89,10 +85,10 @@ FileTimes TimesFrom(int fd, const struct stat& st, bool fat, const struct statx*
     if (!fat && fd >= 0 && ReadXattr(fd, CreationXattr, &stored, 8)) {
         t.creation = FILETIME::From(stored);
     } else if (known != nullptr && (known->stx_mask & STATX_BTIME)) {
-        t.creation = FromStatx(known->stx_btime);
+        t.creation = FileTimeOf(TimespecOf(known->stx_btime));
     } else if (known == nullptr && fd >= 0 && statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 &&
                (sx.stx_mask & STATX_BTIME)) {
-        t.creation = FromStatx(sx.stx_btime);
+        t.creation = FileTimeOf(TimespecOf(sx.stx_btime));
     } else {
         t.creation = t.lastWrite;
     }
@@ -153,7 +149,7 @@ bool IsVfat(int fd) {
 }
 
 DWORD ReadAttributes(const std::string& host, const struct stat& st) {
-    Fd fd(OpenForMetadata(host, st));
+    Fd fd(OpenForMetadata(AT_FDCWD, host, st));
     bool fat = false;
     return AttributesOf(fd.get(), st, &fat);
 }
@@ -169,7 +165,7 @@ int ReadFatAttributes(int dirFd, const std::string& host, DWORD* attributes) {
 }
 
 void ReadMetadata(const std::string& host, const struct stat& st, DWORD* attributes, FileTimes* times) {
-    Fd fd(OpenForMetadata(host, st));
+    Fd fd(OpenForMetadata(AT_FDCWD, host, st));
     bool fat = false;
     *attributes = AttributesOf(fd.get(), st, &fat);
     *times = TimesFrom(fd.get(), st, fat, nullptr);
@@ -192,8 +188,7 @@ bool ReadEntryMetadata(int dirFd, const std::string& name, struct stat* st, DWOR
     if (!(S_ISREG(st->st_mode) || S_ISDIR(st->st_mode))) {
         return true; // not a card's entry: the caller passes it over
     }
-    Fd fd(openat(dirFd, name.c_str(),
-                 O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (S_ISDIR(st->st_mode) ? O_DIRECTORY : 0)));
+    Fd fd(OpenForMetadata(dirFd, name, *st));
     bool fat = false;
     *attributes = AttributesOf(fd.get(), *st, &fat);
     *times = TimesFrom(fd.get(), *st, fat, &sx);
@@ -244,7 +239,7 @@ DWORD WriteAttributesThrough(int fd, const struct stat& st, DWORD attributes) {
 } // namespace
 
 DWORD WriteAttributes(const std::string& host, const struct stat& st, DWORD attributes) {
-    Fd fd(OpenForMetadata(host, st));
+    Fd fd(OpenForMetadata(AT_FDCWD, host, st));
     if (fd.get() < 0) {
         return ErrorFromErrno(errno);
     }
@@ -280,17 +275,10 @@ bool ReadTimes(int fd, FileTimes* times, bool knownOnVfat) {
 
 DWORD WriteTimes(int fd, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite,
                  bool knownOnVfat) {
-    struct timespec ts[2];
-    auto fill = [](const FILETIME* ft, struct timespec* out) {
-        if (ft == nullptr) {
-            out->tv_sec = 0;
-            out->tv_nsec = UTIME_OMIT;
-            return;
-        }
-        *out = TimespecFromFileTime(ft->Value());
+    auto timespecOf = [](const FILETIME* ft) {
+        return ft == nullptr ? timespec{0, UTIME_OMIT} : TimespecFromFileTime(ft->Value());
     };
-    fill(lastAccess, &ts[0]);
-    fill(lastWrite, &ts[1]);
+    const struct timespec ts[2] = {timespecOf(lastAccess), timespecOf(lastWrite)};
     if ((lastAccess != nullptr || lastWrite != nullptr) && futimens(fd, ts) != 0) {
         return ErrorFromErrno(errno, IoDirection::Write);
     }

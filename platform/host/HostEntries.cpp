@@ -5,7 +5,6 @@
 
 #include "platform/api/LastError.h"
 #include "platform/host/Errno.h"
-#include "platform/host/HostAttributes.h"
 #include "platform/host/HostTree.h"
 
 #include <cerrno>

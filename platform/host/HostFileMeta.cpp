@@ -49,11 +49,8 @@ DWORD HostFileSystem::GetFileAttributes(std::string_view path) {
         if (result == 0) {
             return attributes;
         }
-        if (result == ENOENT) {
-            Fail(ERROR_FILE_NOT_FOUND);
-            return INVALID_FILE_ATTRIBUTES;
-        }
-        err = paths_.Resolve(path, &e); // the ordinary look-up says what stopped it
+        // Not there, or the ordinary look-up says what stopped it.
+        err = result == ENOENT ? ERROR_FILE_NOT_FOUND : paths_.Resolve(path, &e);
     }
     if (err == ERROR_SUCCESS && !e.exists) {
         err = ERROR_FILE_NOT_FOUND;

@@ -1,5 +1,6 @@
 // File services with Windows semantics over host folders (HostPaths.h resolves the paths).
-// The calls are spread over four files: HostFiles.cpp (open files and their descriptors),
+// The calls are spread over six files: HostFiles.cpp (open files and their descriptors),
+// HostWrites.cpp (writing through a handle), HostUncachedReads.cpp (reads past the page cache),
 // HostFileMeta.cpp (attribute words and times), HostEntries.cpp (creating, deleting and moving
 // entries) and HostListing.cpp (listings).
 #pragma once
@@ -133,7 +134,8 @@ private:
     };
 
     OpenFile* FileOf(Handle h);
-    // A read of a file opened with FILE_FLAG_NO_BUFFERING (see OpenFile::uncached).
+    // A read of a file opened with FILE_FLAG_NO_BUFFERING (see OpenFile::uncached;
+    // HostUncachedReads.cpp).
     static DWORD ReadUncached(OpenFile& f, void* buffer, std::size_t size, std::size_t* done);
     // The file (not a directory) behind h for reading or writing its data, opened with access:
     // ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED otherwise.

@@ -6,8 +6,6 @@
 #include "platform/common/BackupStream.h"
 #include "platform/common/FileRules.h"
 #include "platform/host/Errno.h"
-#include "platform/host/FileTime.h"
-#include "platform/host/HostAttributes.h"
 #include "platform/host/HostTree.h"
 #include "platform/host/IoLoops.h"
 #include "platform/host/MountTable.h"
@@ -20,101 +18,11 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <string_view>
 #include <utility>
 
 namespace platform::host {
-
-namespace {
-
-// Direct reads move whole aligned blocks into aligned memory: 4 KB is a multiple of every
-// sector size a disk has.
-constexpr std::uint64_t DirectAlignment = 4096;
-constexpr std::size_t BounceBytes = 256 * 1024;
-
-// One pread(2): a direct read that comes back short has met the end of the file, and one more
-// from the unaligned position after it would be refused.
-DWORD PreadOnce(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t* got) {
-    ssize_t n = 0;
-    do {
-        n = pread(fd, data, size, static_cast<off_t>(offset));
-    } while (n < 0 && errno == EINTR);
-    *got = n > 0 ? static_cast<std::size_t>(n) : 0;
-    return n < 0 ? ErrorFromErrno(errno, IoDirection::Read) : ERROR_SUCCESS;
-}
-
-// Reads through a descriptor opened with O_DIRECT: what begins and ends aligned (position, memory
-// and length) goes straight into the caller's memory; the rest through aligned memory of its
-// own. Reads at the descriptor's position and moves it as read(2) does.
-DWORD ReadDirect(int fd, std::uint8_t* out, std::size_t size, std::size_t* done) {
-    *done = 0;
-    const off_t start = lseek(fd, 0, SEEK_CUR);
-    if (start < 0) {
-        return ErrorFromErrno(errno, IoDirection::Read);
-    }
-    thread_local std::unique_ptr<std::uint8_t, decltype(&std::free)> bounce(nullptr, &std::free);
-    auto position = static_cast<std::uint64_t>(start);
-    DWORD err = ERROR_SUCCESS;
-    while (*done < size) {
-        std::uint8_t* to = out + *done;
-        const std::size_t left = size - *done;
-        const std::size_t skew = static_cast<std::size_t>(position % DirectAlignment);
-        std::size_t got = 0;
-        if (skew == 0 && reinterpret_cast<std::uintptr_t>(to) % DirectAlignment == 0 &&
-            left >= DirectAlignment) {
-            err = PreadOnce(fd, to, left - left % DirectAlignment, position, &got);
-        } else {
-            if (!bounce) {
-                bounce.reset(static_cast<std::uint8_t*>(std::aligned_alloc(DirectAlignment, BounceBytes)));
-                if (!bounce) {
-                    err = ERROR_NOT_ENOUGH_MEMORY;
-                    break;
-                }
-            }
-            const std::size_t span = std::min<std::size_t>(
-                BounceBytes, (skew + left + DirectAlignment - 1) / DirectAlignment * DirectAlignment);
-            std::size_t read = 0;
-            err = PreadOnce(fd, bounce.get(), span, position - skew, &read);
-            got = read > skew ? std::min(read - skew, left) : 0;
-            std::memcpy(to, bounce.get() + skew, got);
-        }
-        *done += got;
-        position += got;
-        if (err != ERROR_SUCCESS || got == 0) {
-            break;
-        }
-    }
-    if (lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0 && err == ERROR_SUCCESS) {
-        err = ErrorFromErrno(errno, IoDirection::Read);
-    }
-    return err;
-}
-
-} // namespace
-
-DWORD HostFileSystem::ReadUncached(OpenFile& f, void* buffer, std::size_t size, std::size_t* done) {
-    if (f.uncached == OpenFile::Uncached::Direct) {
-        const DWORD err = ReadDirect(f.fd, static_cast<std::uint8_t*>(buffer), size, done);
-        if (err != ERROR_INVALID_PARAMETER || *done != 0) {
-            return err;
-        }
-        // Some file systems take O_DIRECT at the open and refuse it at the first read (overlayfs
-        // over tmpfs): read as where there is none.
-        const int status = fcntl(f.fd, F_GETFL);
-        if (status < 0 || fcntl(f.fd, F_SETFL, status & ~O_DIRECT) != 0) {
-            return err;
-        }
-        f.uncached = OpenFile::Uncached::Dropped;
-        (void)posix_fadvise(f.fd, 0, 0, POSIX_FADV_RANDOM); // advice: nothing fails by it
-    }
-    const off_t position = lseek(f.fd, 0, SEEK_CUR);
-    if (position >= 0) {
-        (void)posix_fadvise(f.fd, position, static_cast<off_t>(size), POSIX_FADV_DONTNEED); // advice only
-    }
-    return ReadAll(f.fd, buffer, size, done);
-}
 
 class HostBackupFile final : public BackupFile {
 public:
@@ -263,8 +171,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
                                   DWORD flags) {
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
         (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE))) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return InvalidHandle;
+        return FailHandle(ERROR_INVALID_PARAMETER);
     }
     // A file backed up from a card is read as it is: its open can be its look-up too.
     const bool plainRead =
@@ -274,12 +181,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     struct stat createdStat {}; // when known: createdStatKnown
     bool createdStatKnown = false;
     ForgetClosedFile();
-    int mode = O_RDONLY;
-    if ((access & GENERIC_WRITE) && (access & GENERIC_READ)) {
-        mode = O_RDWR;
-    } else if (access & GENERIC_WRITE) {
-        mode = O_WRONLY;
-    }
+    const int mode = !(access & GENERIC_WRITE) ? O_RDONLY : (access & GENERIC_READ) ? O_RDWR : O_WRONLY;
     const bool mayCreate =
         disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
     DWORD err = ERROR_SUCCESS;
@@ -292,8 +194,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         // A file restored onto a card is new: the exclusive create is its only look-up.
         created = open(e.host.c_str(), mode | O_CLOEXEC | O_NOFOLLOW | O_CREAT | O_EXCL, 0666);
         if (created < 0 && errno != EEXIST) {
-            Fail(ErrorFromErrno(errno));
-            return InvalidHandle;
+            return FailHandle(ErrorFromErrno(errno));
         }
         if (created < 0) {
             err = paths_.Resolve(path, &e); // it exists: the ordinary checks apply
@@ -301,8 +202,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
     } else if (err == ERROR_SUCCESS && e.existenceUnknown) {
         created = open(e.host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (created < 0 && errno == ENOENT) {
-            Fail(ERROR_FILE_NOT_FOUND);
-            return InvalidHandle;
+            return FailHandle(ERROR_FILE_NOT_FOUND);
         }
         createdStatKnown = created >= 0 && fstat(created, &createdStat) == 0;
         if (createdStatKnown && S_ISREG(createdStat.st_mode)) {
@@ -319,8 +219,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
     }
     if (err != ERROR_SUCCESS) {
-        Fail(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     auto file = std::make_unique<OpenFile>();
     file->access = access;
@@ -330,16 +229,13 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
 
     if (e.exists && e.isDirectory) {
         if (!(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
-            Fail(ERROR_ACCESS_DENIED);
-            return InvalidHandle;
+            return FailHandle(ERROR_ACCESS_DENIED);
         }
         if (disposition == CREATE_NEW) {
-            Fail(ERROR_FILE_EXISTS);
-            return InvalidHandle;
+            return FailHandle(ERROR_FILE_EXISTS);
         }
         if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
-            Fail(ERROR_ACCESS_DENIED);
-            return InvalidHandle;
+            return FailHandle(ERROR_ACCESS_DENIED);
         }
         file->isDirectory = true;
         if (e.isVirtual) {
@@ -348,29 +244,24 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
             file->fd =
                 open(e.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (e.path.isHost ? 0 : O_NOFOLLOW));
             if (file->fd < 0) {
-                FailWithErrno(errno);
-                return InvalidHandle;
+                return FailHandle(ErrorFromErrno(errno));
             }
         }
     } else if (e.exists) {
         if (!e.isVirtual && !S_ISREG(e.st.st_mode)) {
             // Devices, fifos and sockets are no files of a card; opening a fifo would block.
-            Fail(ERROR_ACCESS_DENIED);
-            return InvalidHandle;
+            return FailHandle(ERROR_ACCESS_DENIED);
         }
         if (disposition == CREATE_NEW) {
-            Fail(ERROR_FILE_EXISTS);
-            return InvalidHandle;
+            return FailHandle(ERROR_FILE_EXISTS);
         }
         const bool writes =
             (access & GENERIC_WRITE) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
         if (writes && (hooks_.Attributes(e.host, e.st) & FILE_ATTRIBUTE_READONLY)) {
-            Fail(ERROR_ACCESS_DENIED);
-            return InvalidHandle;
+            return FailHandle(ERROR_ACCESS_DENIED);
         }
         if (const DWORD refused = writes ? hooks_.CheckChangeable(e.path.drive) : ERROR_SUCCESS) {
-            Fail(refused);
-            return InvalidHandle;
+            return FailHandle(refused);
         }
         file->dev = e.st.st_dev;
         file->ino = e.st.st_ino;
@@ -378,21 +269,17 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
             if (created >= 0) {
                 ::close(created); // opened as its look-up: never handed out
             }
-            Fail(ERROR_SHARING_VIOLATION);
-            return InvalidHandle;
+            return FailHandle(ERROR_SHARING_VIOLATION);
         }
     } else {
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-            Fail(ERROR_FILE_NOT_FOUND);
-            return InvalidHandle;
+            return FailHandle(ERROR_FILE_NOT_FOUND);
         }
         if (e.parentVirtual || e.isRoot) {
-            Fail(ERROR_ACCESS_DENIED);
-            return InvalidHandle;
+            return FailHandle(ERROR_ACCESS_DENIED);
         }
         if (const DWORD refused = hooks_.CheckChangeable(e.path.drive)) {
-            Fail(refused);
-            return InvalidHandle;
+            return FailHandle(refused);
         }
     }
 
@@ -406,19 +293,16 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         }
         file->fd = created >= 0 ? created : open(e.host.c_str(), oflags, 0666);
         if (file->fd < 0 && errno == EEXIST && !existed) {
-            Fail(ERROR_FILE_EXISTS);
-            return InvalidHandle;
+            return FailHandle(ERROR_FILE_EXISTS);
         }
         if (file->fd < 0) {
-            FailWithErrno(errno);
-            return InvalidHandle;
+            return FailHandle(ErrorFromErrno(errno));
         }
         struct stat st = createdStat;
         if ((!createdStatKnown && fstat(file->fd, &st) != 0) || !S_ISREG(st.st_mode)) {
             // Devices, fifos and sockets are no files of a card.
             ::close(file->fd);
-            Fail(ERROR_ACCESS_DENIED);
-            return InvalidHandle;
+            return FailHandle(ERROR_ACCESS_DENIED);
         }
         file->dev = st.st_dev;
         file->ino = st.st_ino;
@@ -426,8 +310,7 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         file->cursor = WriteCursor{true, 0, static_cast<std::uint64_t>(st.st_size)};
         if (const DWORD recorded = RecordOpen(e, existed, disposition)) {
             ::close(file->fd);
-            Fail(recorded);
-            return InvalidHandle;
+            return FailHandle(recorded);
         }
         // A truncated file counts as written: its last write time is now.
         file->wroteData = existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
@@ -437,15 +320,13 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         if (fstat(file->fd, &st) != 0) {
             const int err = errno;
             ::close(file->fd);
-            FailWithErrno(err, IoDirection::Read);
-            return InvalidHandle;
+            return FailHandle(ErrorFromErrno(err, IoDirection::Read));
         }
         file->dev = st.st_dev;
         file->ino = st.st_ino;
         if (ShareConflict(*file)) {
             ::close(file->fd);
-            Fail(ERROR_SHARING_VIOLATION);
-            return InvalidHandle;
+            return FailHandle(ERROR_SHARING_VIOLATION);
         }
     }
     if ((flags & FILE_FLAG_NO_BUFFERING) && hooks_.Durable() && access == GENERIC_READ &&
@@ -545,22 +426,21 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
     if (it == files_.end()) {
         return Fail(ERROR_INVALID_HANDLE);
     }
-    const int fd = it->second->fd;
+    OpenFile& f = *it->second;
+    const int fd = f.fd;
     // The handle goes whatever happens; the first failure is reported.
-    DWORD failed = FlushPending(*it->second);
+    DWORD failed = FlushPending(f);
     if (failed == ERROR_SUCCESS) {
-        failed = std::exchange(it->second->deferredError, ERROR_SUCCESS);
+        failed = std::exchange(f.deferredError, ERROR_SUCCESS);
     }
-    const OpenFile& f = *it->second;
     if ((f.wroteData || f.created || f.timesSet.access || f.timesSet.write) &&
         CheckHandle(f, Use::Metadata) == ERROR_SUCCESS) {
         const DWORD recorded = hooks_.Closed(f.host, f.wroteData, f.timesSet);
         failed = failed != ERROR_SUCCESS ? failed : recorded;
     }
-    it->second->sticky.ReapplyAtClose(fd);
+    f.sticky.ReapplyAtClose(fd);
     int err = 0;
-    if (fd >= 0 && (it->second->access & GENERIC_WRITE) && (!it->second->onCard || FlushEachOnCard()) &&
-        hooks_.Durable()) {
+    if (fd >= 0 && (f.access & GENERIC_WRITE) && (!f.onCard || FlushEachOnCard()) && hooks_.Durable()) {
         // Windows writes through to removable drives; Linux keeps the data in memory for a while.
         // A file written outside a card (a backup archive) is on its disk when its handle
         // closes, with its directory entry. What goes to a card is put on it once at the end of
@@ -570,16 +450,15 @@ BOOL HostFileSystem::CloseHandle(Handle h) {
         if (fsync(fd) != 0) {
             err = errno;
         }
-        SyncParent(it->second->host);
+        SyncParent(f.host);
     }
-    const OpenFile& closing = *it->second;
-    const bool hold = fd >= 0 && !closing.isDirectory && (closing.access & GENERIC_WRITE) && closing.onCard &&
-                      closing.onFat && !closing.writeFailed && !FlushEachOnCard();
+    const bool hold = fd >= 0 && !f.isDirectory && (f.access & GENERIC_WRITE) && f.onCard && f.onFat &&
+                      !f.writeFailed && !FlushEachOnCard();
     // Only where the word goes onto the file itself: other hooks keep it elsewhere.
-    if (fd >= 0 && !closing.isDirectory && &hooks_ == &hostHooks_) {
-        justClosed_ = ClosedFile{closing.windowsPath, closing.host, closing.dev, closing.ino, hold ? fd : -1};
+    if (fd >= 0 && !f.isDirectory && &hooks_ == &hostHooks_) {
+        justClosed_ = ClosedFile{f.windowsPath, f.host, f.dev, f.ino, hold ? fd : -1};
     }
-    files_.erase(it);
+    files_.erase(it); // f goes with it
     if (hold) {
         return TRUE; // closed by the next call (see ClosedFile)
     }

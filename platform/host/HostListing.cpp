@@ -69,8 +69,7 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
     WinPath parsed;
     DWORD err = ParseWinPath(pattern, &parsed, true);
     if (err != ERROR_SUCCESS) {
-        Fail(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     // Split into the folder to list and the name pattern.
     std::string folder;
@@ -81,26 +80,22 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
         namePattern = parsed.hostPath.substr(slash + 1);
     } else {
         if (parsed.components.empty() || parsed.trailingSeparator) {
-            Fail(ERROR_FILE_NOT_FOUND);
-            return InvalidHandle;
+            return FailHandle(ERROR_FILE_NOT_FOUND);
         }
         namePattern = parsed.components.back();
         parsed.components.pop_back();
         folder = parsed.ToString();
     }
     if (namePattern.empty()) {
-        Fail(ERROR_FILE_NOT_FOUND);
-        return InvalidHandle;
+        return FailHandle(ERROR_FILE_NOT_FOUND);
     }
     HostEntry dir;
     err = paths_.Resolve(folder, &dir);
     if (err != ERROR_SUCCESS) {
-        Fail(err);
-        return InvalidHandle;
+        return FailHandle(err);
     }
     if (!dir.exists || !dir.isDirectory) {
-        Fail(ERROR_PATH_NOT_FOUND);
-        return InvalidHandle;
+        return FailHandle(ERROR_PATH_NOT_FOUND);
     }
     const bool wildcard = HasWildcards(namePattern);
     auto matches = [&](const std::string& name) {
@@ -163,12 +158,10 @@ Handle HostFileSystem::FindFirstFile(std::string_view pattern, FindData* data) {
             closedir(d);
         }
     } else {
-        FailWithErrno(errno, IoDirection::Read);
-        return InvalidHandle;
+        return FailHandle(ErrorFromErrno(errno, IoDirection::Read));
     }
     if (listing->items.empty()) {
-        Fail(ERROR_FILE_NOT_FOUND);
-        return InvalidHandle;
+        return FailHandle(ERROR_FILE_NOT_FOUND);
     }
     listing->mediumDrive = parsed.isHost ? 0 : parsed.drive;
     listing->medium = hooks_.MediumOf(listing->mediumDrive);

@@ -11,15 +11,8 @@ namespace platform::host {
 namespace {
 
 bool StartsWithNoCase(const std::vector<std::string>& path, const std::vector<std::string>& prefix) {
-    if (prefix.size() > path.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (!EqualNoCase(path[i], prefix[i])) {
-            return false;
-        }
-    }
-    return true;
+    return prefix.size() <= path.size() &&
+           std::equal(prefix.begin(), prefix.end(), path.begin(), EqualNoCase);
 }
 
 // The key of the folder that components [first, end) lead to below a mount's host folder.
@@ -118,24 +111,23 @@ DWORD HostPathResolver::ResolveAboveMounts(const std::vector<DriveMount>& mounts
     return ERROR_PATH_NOT_FOUND;
 }
 
-DWORD HostPathResolver::Resolve(std::string_view path, HostEntry* entry, bool allowWildcards) {
-    return Resolve(path, entry, allowWildcards, false);
+DWORD HostPathResolver::Resolve(std::string_view path, HostEntry* entry) {
+    return Resolve(path, entry, false);
 }
 
 DWORD HostPathResolver::ResolveForOpen(std::string_view path, HostEntry* entry) {
-    return Resolve(path, entry, false, true);
+    return Resolve(path, entry, true);
 }
 
-DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool allowWildcards,
-                                bool forCreate) {
+DWORD HostPathResolver::Resolve(std::string_view text, HostEntry* entry, bool forCreate) {
     *entry = HostEntry{};
-    DWORD err = ParseWinPath(text, &entry->path, allowWildcards);
+    DWORD err = ParseWinPath(text, &entry->path);
     if (err != ERROR_SUCCESS) {
         return err;
     }
     if (std::string drivePath; entry->path.isHost && drives_.DrivePathOf(entry->path.hostPath, &drivePath)) {
         const bool trailing = entry->path.trailingSeparator || (text.size() > 1 && text.back() == '/');
-        if (err = ParseWinPath(drivePath, &entry->path, allowWildcards); err != ERROR_SUCCESS) {
+        if (err = ParseWinPath(drivePath, &entry->path); err != ERROR_SUCCESS) {
             return err;
         }
         entry->path.trailingSeparator = entry->path.trailingSeparator || trailing;

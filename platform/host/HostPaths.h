@@ -106,7 +106,7 @@ public:
         }
     }
 
-    DWORD Resolve(std::string_view path, HostEntry* entry, bool allowWildcards = false);
+    DWORD Resolve(std::string_view path, HostEntry* entry);
     // Resolve for a path the caller opens next: where the last name's folder folds case itself and
     // was found before, the name is not looked for (existenceUnknown), and the open (an exclusive
     // create, or a plain open of an existing file) is the look-up. A FAT look-up of a missing
@@ -116,7 +116,7 @@ public:
     DWORD ResolveExisting(std::string_view path, HostEntry* entry);
 
 private:
-    DWORD Resolve(std::string_view path, HostEntry* entry, bool allowWildcards, bool forCreate);
+    DWORD Resolve(std::string_view path, HostEntry* entry, bool forCreate);
     DWORD ResolveHostPath(HostEntry* entry);
     DWORD ResolveAboveMounts(const std::vector<DriveMount>& mounts, HostEntry* entry);
 

@@ -2,14 +2,16 @@
 
 #include "platform/common/WinPath.h"
 #include "platform/host/HostFileSystem.h"
+#include "platform/host/HostTree.h"
 #include "platform/host/HostWatcher.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #ifndef FK_INSTALL_DATADIR
 #define FK_INSTALL_DATADIR "/usr/share/flashkeeper3"
@@ -20,31 +22,6 @@ namespace platform {
 namespace host {
 
 namespace {
-
-// mkdir -p; false with errno set when a level cannot be made.
-bool MakeDirectories(const std::string& path) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (partial.empty()) {
-            continue;
-        }
-        if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
-        return false;
-    }
-    return true;
-}
 
 bool InsideFolder(const std::string& path, const std::string& folder, std::string* rest) {
     if (folder.empty() || path.compare(0, folder.size(), folder) != 0) {
@@ -81,17 +58,13 @@ bool SameFileInWindowsForm(const std::string& folder, const std::string& rest) {
         if (name.find_first_of(":\\*?\"<>|") != std::string::npos) {
             return false;
         }
-        if (DIR* d = opendir(dir.c_str())) {
-            bool twin = false;
-            while (const dirent* e = readdir(d)) {
-                if (!twin && name != e->d_name && EqualNoCase(name, e->d_name)) {
-                    twin = true;
-                }
-            }
-            closedir(d);
-            if (twin) {
-                return false;
-            }
+        // A folder that cannot be read (or read to its end) shows the twins it can.
+        std::vector<std::string> names;
+        (void)ListNames(dir, &names);
+        if (std::any_of(names.begin(), names.end(), [&](const std::string& other) {
+                return other != name && EqualNoCase(other, name);
+            })) {
+            return false;
         }
         dir += "/" + name;
         struct stat st {};
@@ -131,9 +104,7 @@ public:
                     return;
                 }
                 best = windowsFolder;
-                for (char& c : rest) {
-                    c = c == '/' ? '\\' : c;
-                }
+                std::replace(rest.begin(), rest.end(), '/', '\\');
                 if (!rest.empty()) {
                     best += (best.back() == '\\' ? "" : "\\") + rest;
                 }
@@ -216,8 +187,11 @@ std::unique_ptr<Platform> CreateHostPlatform(HostConfig config, std::unique_ptr<
         *error = "No folder for backups: neither XDG_DATA_HOME nor HOME is set.";
         return nullptr;
     }
-    if (!MakeDirectories(config.backupDir)) {
-        *error = "Cannot create the backup folder " + config.backupDir + ": " + std::strerror(errno);
+    // mkdir -p; a file in the way is ENOTDIR.
+    std::error_code made;
+    std::filesystem::create_directories(config.backupDir, made);
+    if (made) {
+        *error = "Cannot create the backup folder " + config.backupDir + ": " + made.message();
         return nullptr;
     }
     if (udisks == nullptr && config.useUdisks) {

@@ -4,10 +4,12 @@
 #include "platform/host/Errno.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
 
 #ifdef __linux__
 #include <linux/magic.h>
@@ -51,13 +53,8 @@ std::string BaseName(const std::string& path) {
 }
 
 std::string RealPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        return {};
-    }
-    std::string s(resolved);
-    std::free(resolved);
-    return s;
+    std::error_code missing; // the path comes back empty
+    return std::filesystem::canonical(path, missing).string();
 }
 
 DWORD ListNames(const std::string& dir, std::vector<std::string>* names) {
@@ -109,9 +106,7 @@ DWORD RemoveTree(const std::string& path, const std::function<void(const struct 
         if (::unlink(path.c_str()) != 0) {
             return ErrorFromErrno(errno, IoDirection::Write);
         }
-        if (removed) {
-            removed(st);
-        }
+        removed(st);
         return ERROR_SUCCESS;
     }
     std::vector<std::string> names;
@@ -128,9 +123,7 @@ DWORD RemoveTree(const std::string& path, const std::function<void(const struct 
     if (::rmdir(path.c_str()) != 0) {
         return first != ERROR_SUCCESS ? first : ErrorFromErrno(errno, IoDirection::Write);
     }
-    if (removed) {
-        removed(st);
-    }
+    removed(st);
     return first;
 }
 
@@ -154,10 +147,7 @@ int ScanFolder(const std::string& dir, const std::string& name, std::string* act
     }
     const int readError = errno;
     ::closedir(handle);
-    if (!found) {
-        return readError != 0 ? readError : ENOENT;
-    }
-    return 0;
+    return found ? 0 : readError != 0 ? readError : ENOENT;
 }
 
 } // namespace

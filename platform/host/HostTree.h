@@ -40,7 +40,7 @@ int SyncFile(const std::string& path);
 
 // Removes a file or a whole tree below and including path, never following a link, and calls
 // removed(st) for every entry that went. Goes on past a failure; returns the first error.
-DWORD RemoveTree(const std::string& path, const std::function<void(const struct stat&)>& removed = {});
+DWORD RemoveTree(const std::string& path, const std::function<void(const struct stat&)>& removed);
 
 // The names of folders kept between look-ups, so that making many files in one folder does not
 // read it once per file. A table is read again when its folder changed behind our back (its mtime

@@ -1,14 +1,10 @@
 #include "platform/host/HostVolumes.h"
 
 #include "platform/api/LastError.h"
-#include "platform/common/WinPath.h"
 #include "platform/host/Errno.h"
 #include "platform/host/VolumeProbe.h"
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -19,13 +15,6 @@
 namespace platform::host {
 
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A Windows-looking volume name, derived from the drive's key so it stays the same while the
 // drive stays attached.
@@ -78,13 +67,12 @@ void HostVolumes::Refresh() {
             found = DrivesFromUdisks(snapshot);
             viaUdisks_ = true;
         }
-        const std::vector<MountEntry> mounts = ParseMountInfo(ReadWholeFile(config_.roots.mountInfo));
+        const std::vector<MountEntry> mounts = ReadMountInfo(config_.roots.mountInfo);
         if (!viaUdisks_) {
             found = DiscoverBlockDrives(config_.roots.blockDevices(), mounts);
         }
-        for (HostDrive& d : DiscoverNetworkMounts(mounts)) {
-            found.push_back(std::move(d));
-        }
+        const std::vector<HostDrive> network = DiscoverNetworkMounts(mounts);
+        found.insert(found.end(), network.begin(), network.end());
     }
     std::set<char> reserved = {'A', 'B', 'C'};
     for (const FolderDrive& f : config_.folderDrives) {
@@ -115,12 +103,10 @@ char HostVolumes::LetterOf(std::string_view root) const {
         if (name.back() != '\\') {
             name += '\\';
         }
-        for (const Volume& v : Volumes()) {
-            if (v.name == name) {
-                return v.letter;
-            }
-        }
-        return 0;
+        const std::vector<Volume> volumes = Volumes();
+        const auto it =
+            std::find_if(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.name == name; });
+        return it == volumes.end() ? 0 : it->letter;
     }
     if (root.size() >= 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]))) {
         return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));

@@ -1,5 +1,7 @@
 #include "platform/host/HostWatcher.h"
 
+#include <algorithm>
+
 namespace platform::host {
 
 HostWatcher::HostWatcher(HostVolumes& volumes, std::chrono::milliseconds pollInterval, bool watchSystem)
@@ -47,11 +49,8 @@ std::vector<UINT> HostWatcher::Poll() {
             arrived = true;
         }
     }
-    for (const auto& entry : state) {
-        if (reported_.count(entry.first) == 0) {
-            arrived = true;
-        }
-    }
+    arrived = arrived || std::any_of(state.begin(), state.end(),
+                                     [&](const auto& entry) { return reported_.count(entry.first) == 0; });
     // The first look only establishes what is there.
     const bool first = !lastReportValid_;
     reported_ = std::move(state);

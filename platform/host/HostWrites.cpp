@@ -40,15 +40,9 @@ DWORD KnowCursor(int fd, WriteCursor* cursor) {
 // Either every byte lands or nothing does. A drive that fills up during the write fails it with
 // ERROR_DISK_FULL, and what it took of this write is taken back. (Asking the file system for its
 // free space before every write would cost a call per write, for an answer the write gives
-// anyway.) The cursor saves asking for the position and size again between writes that follow
-// each other.
+// anyway.) The cursor, known here, saves asking for the position and size again between writes
+// that follow each other.
 DWORD WriteWhole(int fd, const void* buffer, std::size_t count, WriteCursor* cursor) {
-    if (count == 0) {
-        return ERROR_SUCCESS;
-    }
-    if (DWORD err = KnowCursor(fd, cursor)) {
-        return err;
-    }
     std::size_t done = 0;
     const DWORD err = WriteAll(fd, buffer, count, &done);
     if (err != ERROR_SUCCESS) {

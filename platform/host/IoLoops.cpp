@@ -45,13 +45,6 @@ DWORD ReadAll(int fd, void* data, std::size_t size, std::size_t* got) {
                   [&](std::size_t done) { return ::read(fd, bytes + done, size - done); });
 }
 
-DWORD PwriteAll(int fd, const void* data, std::size_t size, std::uint64_t offset, std::size_t* done) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    return Repeat(size, done, IoDirection::Write, [&](std::size_t moved) {
-        return ::pwrite(fd, bytes + moved, size - moved, static_cast<off_t>(offset + moved));
-    });
-}
-
 DWORD WriteAll(int fd, const void* data, std::size_t size, std::size_t* done) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     return Repeat(size, done, IoDirection::Write,

@@ -14,9 +14,8 @@ namespace platform::host {
 DWORD PreadAll(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t* got);
 DWORD ReadAll(int fd, void* data, std::size_t size, std::size_t* got);
 
-// Writes every byte, at offset (Pwrite) or at the descriptor's position (Write). A write that
-// moves nothing counts as a full disk. *done is what was written, also when a write fails.
-DWORD PwriteAll(int fd, const void* data, std::size_t size, std::uint64_t offset, std::size_t* done);
+// Writes every byte at the descriptor's position. A write that moves nothing counts as a full
+// disk. *done is what was written, also when a write fails.
 DWORD WriteAll(int fd, const void* data, std::size_t size, std::size_t* done);
 
 } // namespace platform::host

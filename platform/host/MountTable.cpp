@@ -55,6 +55,13 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     return entries;
 }
 
+std::vector<MountEntry> ReadMountInfo(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return ParseMountInfo(text.str());
+}
+
 bool HasOption(const MountEntry& entry, std::string_view name) {
     std::string_view rest = entry.options;
     while (!rest.empty()) {
@@ -68,10 +75,7 @@ bool HasOption(const MountEntry& entry, std::string_view name) {
 }
 
 bool FatFlushesEachClose(unsigned major, unsigned minor) {
-    std::ifstream in("/proc/self/mountinfo");
-    std::ostringstream text;
-    text << in.rdbuf();
-    for (const MountEntry& m : ParseMountInfo(text.str())) {
+    for (const MountEntry& m : ReadMountInfo("/proc/self/mountinfo")) {
         if (m.major == major && m.minor == minor && (m.fsType == "vfat" || m.fsType == "msdos")) {
             return HasOption(m, "flush");
         }

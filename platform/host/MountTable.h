@@ -2,7 +2,6 @@
 // when that changed.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +30,8 @@ bool FatFlushesEachClose(unsigned major, unsigned minor);
 
 // Parses mountinfo text; escapes (\040 for a blank) are decoded. Malformed lines are skipped.
 std::vector<MountEntry> ParseMountInfo(std::string_view text);
+// Reads and parses a mountinfo file; an unreadable one has no mounts.
+std::vector<MountEntry> ReadMountInfo(const std::string& path);
 
 // Changes of this process's mount table. Where the monitor cannot be set up, it never reports a
 // change and the watcher's regular re-reading is what notices mounts.

@@ -168,16 +168,11 @@ public:
                 block.idUuid = b.value(QStringLiteral("IdUUID")).toString().toStdString();
                 block.hintIgnore = b.value(QStringLiteral("HintIgnore")).toBool();
                 block.hintSystem = b.value(QStringLiteral("HintSystem")).toBool();
-                if (ifaces.contains(FilesystemInterface)) {
-                    block.hasFilesystem = true;
-                    block.mountPoints =
-                        ByteStrings(ifaces[FilesystemInterface].value(QStringLiteral("MountPoints")));
-                }
-                if (ifaces.contains(PartitionInterface)) {
-                    block.isPartition = true;
-                    block.partitionTable =
-                        ObjectPath(ifaces[PartitionInterface].value(QStringLiteral("Table")));
-                }
+                block.hasFilesystem = ifaces.contains(FilesystemInterface);
+                // None without a file system: the missing interface gives an empty list.
+                block.mountPoints =
+                    ByteStrings(ifaces.value(FilesystemInterface).value(QStringLiteral("MountPoints")));
+                block.isPartition = ifaces.contains(PartitionInterface);
                 out->blocks.push_back(std::move(block));
             }
             if (ifaces.contains(DriveInterface)) {
@@ -186,11 +181,9 @@ public:
                 drive.object = path;
                 drive.mediaRemovable = d.value(QStringLiteral("MediaRemovable")).toBool();
                 drive.mediaAvailable = d.value(QStringLiteral("MediaAvailable")).toBool();
+                const QStringList media = d.value(QStringLiteral("MediaCompatibility")).toStringList();
                 drive.optical = d.value(QStringLiteral("Optical")).toBool() ||
-                                d.value(QStringLiteral("MediaCompatibility"))
-                                    .toStringList()
-                                    .join(',')
-                                    .contains(QStringLiteral("optical"));
+                                !media.filter(QStringLiteral("optical")).isEmpty();
                 drive.size = d.value(QStringLiteral("Size")).toULongLong();
                 out->drives.push_back(std::move(drive));
             }
