@@ -28,6 +28,7 @@
 
 #include "platform/api/Platform.h"
 
+#include <charconv>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,9 +47,12 @@ const char* SimDriveTypeName(SimDriveType type);
 bool ParseSimDriveType(std::string_view text, SimDriveType* out);
 const char* SimFaultName(SimFault fault);
 bool ParseSimFault(std::string_view text, SimFault* out);
-// A decimal number that is the whole text (no sign, blanks or anything else).
-bool ParseSimNumber(std::string_view text, DWORD* out);
-bool ParseSimNumber(std::string_view text, std::uint64_t* out);
+// A decimal number that is the whole text (no sign, blanks or anything else); T is unsigned.
+template <typename T> bool ParseSimNumber(std::string_view text, T* out) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, *out);
+    return ec == std::errc() && ptr == end;
+}
 
 struct SimDriveConfig {
     char letter = 'E';
