@@ -3,7 +3,6 @@
 #include "platform/qt/Artwork.h"
 #include "platform/qt/QtUi.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -16,7 +15,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStyle>
 #include <qdrawutil.h>
 
 namespace platform::qt {
@@ -54,13 +52,12 @@ void StatusBarWidget::TakeModel() {
 }
 
 QRect StatusBarWidget::PartRect(int part) const {
-    const std::vector<int>& edges = edges_;
-    if (part < 0 || static_cast<std::size_t>(part) >= edges.size()) {
+    if (part < 0 || static_cast<std::size_t>(part) >= edges_.size()) {
         return {};
     }
     // A part runs from the previous part's edge to its own right edge; -1 runs to the end.
-    const int left = part == 0 ? 0 : edges[static_cast<std::size_t>(part) - 1];
-    int right = edges[static_cast<std::size_t>(part)];
+    const int left = part == 0 ? 0 : edges_[static_cast<std::size_t>(part) - 1];
+    int right = edges_[static_cast<std::size_t>(part)];
     if (right < 0) {
         right = width();
     }
@@ -111,15 +108,12 @@ DialogWindow::DialogWindow(Dialog& dlg, BaseUnits units, QtUi& ui, QWidget* pare
         widgets_.push_back(CreateControl(t.controls[i], *models[i]));
     }
     // Frames go to the bottom of the stack: a group box made after the controls it surrounds
-    // would otherwise lie above them.
+    // would otherwise lie above them. Tab order is the template order of the tab stops.
+    QWidget* previous = nullptr;
     for (std::size_t i = 0; i < widgets_.size(); ++i) {
         if (t.controls[i].kind == ControlKind::GroupBox) {
             widgets_[i]->lower();
         }
-    }
-    // Tab order is the template order of the tab stops.
-    QWidget* previous = nullptr;
-    for (std::size_t i = 0; i < widgets_.size(); ++i) {
         if (t.controls[i].tabStop) {
             if (previous != nullptr) {
                 setTabOrder(previous, widgets_[i]);
@@ -223,21 +217,6 @@ QWidget* DialogWindow::CreateControl(const ControlTemplate& t, Control& model) {
     }
     widget->setHidden(!model.IsVisible());
     return widget;
-}
-
-QWidget* DialogWindow::WidgetById(int id) const {
-    const std::vector<Control*>& models = dlg_.Controls();
-    for (std::size_t i = 0; i < models.size() && i < widgets_.size(); ++i) {
-        if (models[i]->Id() == id) {
-            return widgets_[i];
-        }
-    }
-    for (const auto& [control, widget] : children_) {
-        if (control->Id() == id) {
-            return widget;
-        }
-    }
-    return nullptr;
 }
 
 void DialogWindow::Sync() {
@@ -402,9 +381,8 @@ bool DialogWindow::AddChild(Control& control) {
     }
     widget->setProperty(ControlIdProperty, control.Id());
     children_[&control] = widget;
-    Sync();
+    Sync(); // places and shows it as its model says
     widget->raise();
-    widget->setHidden(!control.IsVisible());
     return true;
 }
 

@@ -82,7 +82,6 @@ FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
     fileSystem_ = new QComboBox(this);
     fileSystem_->setObjectName(QStringLiteral("fileSystem"));
     fileSystem_->addItems({QStringLiteral("FAT"), QStringLiteral("FAT32")});
-    fileSystem_->setCurrentIndex(0);
     allocation_ = new QComboBox(this);
     allocation_->addItem(QStringLiteral("Default allocation size"));
     label_ = new QLineEdit(this);
@@ -167,7 +166,6 @@ void FormatDialog::Start() {
     }
     const FormatRequest request = Request();
     setEnabled(false);
-    progress_->setValue(0);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The format may take minutes while the window stays alive; it cannot be closed meanwhile.
     formatting_ = true;
@@ -184,7 +182,6 @@ void FormatDialog::Start() {
         QMessageBox::information(this, title, QStringLiteral("Format Complete."));
         capacity_->setItemText(0, CapacityText(volumes_, root_));
     } else {
-        progress_->setValue(0);
         QMessageBox::critical(this, title,
                               QStringLiteral("The format could not be completed.\n") + FailureText(error));
     }

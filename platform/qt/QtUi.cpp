@@ -18,12 +18,7 @@
 #include <QScreen>
 #include <QSpacerItem>
 #include <QStyleFactory>
-#include <QThread>
 #include <QTimer>
-
-#include <algorithm>
-#include <optional>
-#include <utility>
 
 namespace platform::qt {
 
@@ -269,17 +264,13 @@ void QtUi::ApplyClassicLook() {
     QApplication::setFont(DialogFont("MS Sans Serif", 8));
 }
 
-DialogWindow* QtUi::Find(const Dialog& dlg) const {
+DialogWindow* QtUi::WindowOf(const Dialog& dlg) const {
     for (const auto& [logic, window] : running_) {
         if (logic == &dlg) {
             return window.data();
         }
     }
     return nullptr;
-}
-
-QDialog* QtUi::WindowOf(const Dialog& dlg) const {
-    return Find(dlg);
 }
 
 INT_PTR QtUi::RunModal(Dialog& dlg) {
@@ -320,9 +311,7 @@ INT_PTR QtUi::RunModal(Dialog& dlg) {
         }
     }
     const INT_PTR result = dlg.IsEnded() ? dlg.Result() : IDCANCEL;
-    running_.erase(std::remove_if(running_.begin(), running_.end(),
-                                  [&dlg](const auto& entry) { return entry.first == &dlg; }),
-                   running_.end());
+    std::erase_if(running_, [&dlg](const auto& entry) { return entry.first == &dlg; });
     // The logic may destroy the dialog as soon as this returns: the window goes first.
     delete window;
     return result;
@@ -332,7 +321,7 @@ void QtUi::DialogEnded(Dialog& dlg) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { DialogEnded(dlg); });
     }
-    if (DialogWindow* window = Find(dlg)) {
+    if (DialogWindow* window = WindowOf(dlg)) {
         window->EndFromModel(dlg.Result());
     }
 }
@@ -365,7 +354,7 @@ void QtUi::PollDevices() {
     const std::vector<UINT> events = platform_.Devices().Poll();
     for (UINT event : events) {
         // Delivered only while the main dialog's window exists, as a window message would be.
-        DialogWindow* window = Find(*mainWindow_);
+        DialogWindow* window = WindowOf(*mainWindow_);
         if (window == nullptr) {
             break;
         }
@@ -384,7 +373,7 @@ void QtUi::SyncAll() {
 
 QWidget* QtUi::ParentFor(Dialog* owner) const {
     if (owner != nullptr) {
-        if (DialogWindow* window = Find(*owner)) {
+        if (DialogWindow* window = WindowOf(*owner)) {
             return window;
         }
     }
@@ -573,7 +562,7 @@ void QtUi::UpdateWindow(Dialog& dlg) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { UpdateWindow(dlg); });
     }
-    if (DialogWindow* window = Find(dlg)) {
+    if (DialogWindow* window = WindowOf(dlg)) {
         window->Sync();
         window->repaint(); // paints now, without processing events
     }
@@ -583,7 +572,7 @@ Rect QtUi::GetClientRect(Dialog& dlg) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { return GetClientRect(dlg); });
     }
-    if (DialogWindow* window = Find(dlg)) {
+    if (DialogWindow* window = WindowOf(dlg)) {
         return Rect{0, 0, window->width(), window->height()};
     }
     // Not on screen: the size its window would have.
@@ -597,7 +586,7 @@ bool QtUi::ChildCreated(Dialog& dlg, Control& control) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { return ChildCreated(dlg, control); });
     }
-    DialogWindow* window = Find(dlg);
+    DialogWindow* window = WindowOf(dlg);
     return window != nullptr && window->AddChild(control);
 }
 
@@ -605,7 +594,7 @@ void QtUi::ChildDestroyed(Dialog& dlg, Control& control) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { ChildDestroyed(dlg, control); });
     }
-    if (DialogWindow* window = Find(dlg)) {
+    if (DialogWindow* window = WindowOf(dlg)) {
         window->RemoveChild(control);
         window->repaint();
     }
