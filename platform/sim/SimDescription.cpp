@@ -90,12 +90,9 @@ bool ParseSimFault(std::string_view text, SimFault* out) {
 
 SimDriveConfig* SimPcDescription::Find(char letter) {
     const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
-    for (SimDriveConfig& d : drives) {
-        if (d.letter == upper) {
-            return &d;
-        }
-    }
-    return nullptr;
+    const auto it = std::find_if(drives.begin(), drives.end(),
+                                 [&](const SimDriveConfig& d) { return d.letter == upper; });
+    return it == drives.end() ? nullptr : &*it;
 }
 
 const SimDriveConfig* SimPcDescription::Find(char letter) const {

@@ -90,7 +90,6 @@ public:
     // Re-reads pc.ini when it changed, at most every ~100 ms (RefreshIfDue) or now.
     void RefreshIfDue();
     void CheckDescription();
-    const std::string& PcFolder() const { return pcFolder_; }
 
     static bool IsWriteProtected(const Drive* d) {
         return d != nullptr && d->config.type == SimDriveType::Cdrom;

@@ -117,18 +117,9 @@ public:
     virtual std::string DriveFolder(char letter) = 0;
     // Bytes of a drive's capacity in use by files and folders (cluster-rounded), without reserved.
     virtual std::uint64_t UsedBytes(char letter) = 0;
-    // The PC folder.
-    virtual std::string PcFolder() const = 0;
 };
 
 // Opens the simulated PC in folder; null with *error set when its description cannot be read.
 std::unique_ptr<SimulatedPc> OpenSimulatedPc(const std::string& folder, std::string* error);
-
-#ifdef _WIN32
-// A platform whose one drive (removable, with media, the given letter) is an existing folder,
-// through the Win32 file services (vhbtool on Windows; platform/win32/MappedFolder.cpp). On Linux
-// the host's folder platform does this (host::CreateFolderPlatform).
-std::unique_ptr<SimulatedPc> MapFolderAsDrive(const std::string& hostFolder, char letter, std::string* error);
-#endif
 
 } // namespace platform
