@@ -73,7 +73,7 @@ FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
       driveNumber_(driveNumber), volumes_(volumes) {
     root_ = std::string(1, static_cast<char>('A' + std::min<UINT>(driveNumber, 25))) + ":\\";
     setObjectName(QStringLiteral("formatDialog"));
-    setWindowTitle(QStringLiteral("Format ") + DriveText());
+    setWindowTitle(QStringLiteral("Format Removable Disk (%1:)").arg(QChar(QLatin1Char(root_[0]))));
     setWindowIcon(ApplicationIcon());
     setModal(false);
 
@@ -129,10 +129,6 @@ FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
 
     connect(start_, &QPushButton::clicked, this, &FormatDialog::Start);
     connect(close_, &QPushButton::clicked, this, &QDialog::reject);
-}
-
-QString FormatDialog::DriveText() const {
-    return QStringLiteral("Removable Disk (%1:)").arg(QChar(QLatin1Char(root_[0])));
 }
 
 FormatRequest FormatDialog::Request() const {

@@ -172,13 +172,8 @@ bool QtUi::eventFilter(QObject* watched, QEvent* event) {
             // A key held down repeats (the X server sends a release and a press of the same time
             // for each repeat) into whichever window has the focus, also into the main dialog once
             // the box that took its first press has closed: Enter and Esc act on a press only.
-            switch (key->key()) {
-            case Qt::Key_Return:
-            case Qt::Key_Enter:
-            case Qt::Key_Escape:
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Escape) {
                 return true;
-            default:
-                break;
             }
         }
     }
@@ -421,10 +416,9 @@ int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
     SyncAll(); // what the logic has set so far is on screen behind the box
     ArrowWhileAsking arrow(*this);
     const UINT buttons = type & 0xF;
-    const std::unique_ptr<QMessageBox> made = MakeMessageBox(ParentFor(owner), text, type);
-    QMessageBox& box = *made;
-    box.exec();
-    switch (box.standardButton(box.clickedButton())) {
+    const std::unique_ptr<QMessageBox> box = MakeMessageBox(ParentFor(owner), text, type);
+    box->exec();
+    switch (box->standardButton(box->clickedButton())) {
     case QMessageBox::Yes:
         return IDYES;
     case QMessageBox::No:
