@@ -73,7 +73,7 @@ bool Edit(const std::string& pcFolder, char letter, std::string* error,
 } // namespace
 
 const char* SimDriveTypeName(SimDriveType type) {
-    return DriveTypeWords[static_cast<std::size_t>(type)];
+    return DriveTypeWords.at(static_cast<std::size_t>(type));
 }
 
 bool ParseSimDriveType(std::string_view text, SimDriveType* out) {
@@ -81,7 +81,7 @@ bool ParseSimDriveType(std::string_view text, SimDriveType* out) {
 }
 
 const char* SimFaultName(SimFault fault) {
-    return FaultWords[static_cast<std::size_t>(fault)];
+    return FaultWords.at(static_cast<std::size_t>(fault));
 }
 
 bool ParseSimFault(std::string_view text, SimFault* out) {

@@ -5,6 +5,7 @@
 #include "platform/host/HostTree.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace platform::sim {
@@ -20,9 +21,9 @@ constexpr auto DescriptionCheckInterval = std::chrono::milliseconds(100);
 
 UINT DriveTypeCode(SimDriveType type) {
     // In the order of SimDriveType.
-    constexpr UINT Codes[] = {DRIVE_REMOVABLE, DRIVE_FIXED,   DRIVE_CDROM,
-                              DRIVE_REMOTE,    DRIVE_RAMDISK, DRIVE_UNKNOWN};
-    return Codes[static_cast<std::size_t>(type)];
+    constexpr std::array<UINT, 6> Codes = {DRIVE_REMOVABLE, DRIVE_FIXED,   DRIVE_CDROM,
+                                           DRIVE_REMOTE,    DRIVE_RAMDISK, DRIVE_UNKNOWN};
+    return Codes.at(static_cast<std::size_t>(type));
 }
 
 // The tag of the simulated drives' volume names.
