@@ -11,13 +11,11 @@ QPixmap BitmapPixmap(int id) {
     // Like the program-wide bitmap objects: made once, kept for the life of the program.
     static std::map<int, QPixmap> cache;
     auto it = cache.find(id);
-    if (it != cache.end()) {
-        return it->second;
+    if (it == cache.end()) {
+        const char* const* xpm = resources::ArtworkXpm(id);
+        it = cache.emplace(id, xpm != nullptr ? QPixmap(xpm) : QPixmap()).first;
     }
-    const char* const* xpm = resources::ArtworkXpm(id);
-    QPixmap pixmap = xpm != nullptr ? QPixmap(xpm) : QPixmap();
-    cache.emplace(id, pixmap);
-    return pixmap;
+    return it->second;
 }
 
 QIcon ApplicationIcon() {

@@ -1,10 +1,10 @@
 #include "platform/qt/DialogUnits.h"
 
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QFontMetrics>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace platform::qt {
@@ -25,14 +25,10 @@ QFont DialogFont(const std::string& templateFamily, int points) {
     const QString wanted = QString::fromStdString(templateFamily);
     const QStringList candidates{wanted, QStringLiteral("DejaVu Sans Condensed"),
                                  QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
-    for (const QString& family : candidates) {
-        if (!family.isEmpty() && available.contains(family, Qt::CaseInsensitive)) {
-            QFont font(family, points);
-            font.setStyleHint(QFont::SansSerif);
-            return font;
-        }
-    }
-    QFont font(QStringLiteral("Sans Serif"), points);
+    const auto found = std::find_if(candidates.begin(), candidates.end(), [&](const QString& family) {
+        return !family.isEmpty() && available.contains(family, Qt::CaseInsensitive);
+    });
+    QFont font(found != candidates.end() ? *found : QStringLiteral("Sans Serif"), points);
     font.setStyleHint(QFont::SansSerif);
     return font;
 }

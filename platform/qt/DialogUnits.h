@@ -5,7 +5,6 @@
 
 #include <QFont>
 #include <QRect>
-#include <QString>
 
 namespace platform::qt {
 

@@ -3,7 +3,6 @@
 #include "platform/qt/Artwork.h"
 #include "platform/qt/QtUi.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -16,7 +15,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStyle>
 #include <qdrawutil.h>
 
 namespace platform::qt {
@@ -54,16 +52,13 @@ void StatusBarWidget::TakeModel() {
 }
 
 QRect StatusBarWidget::PartRect(int part) const {
-    const std::vector<int>& edges = edges_;
-    if (part < 0 || static_cast<std::size_t>(part) >= edges.size()) {
+    if (part < 0 || static_cast<std::size_t>(part) >= edges_.size()) {
         return {};
     }
     // A part runs from the previous part's edge to its own right edge; -1 runs to the end.
-    const int left = part == 0 ? 0 : edges[static_cast<std::size_t>(part) - 1];
-    int right = edges[static_cast<std::size_t>(part)];
-    if (right < 0) {
-        right = width();
-    }
+    const auto i = static_cast<std::size_t>(part);
+    const int left = i == 0 ? 0 : edges_[i - 1];
+    const int right = edges_[i] < 0 ? width() : edges_[i];
     return QRect(QPoint(left, 2), QPoint(right - 1, height() - 1));
 }
 
@@ -111,15 +106,12 @@ DialogWindow::DialogWindow(Dialog& dlg, BaseUnits units, QtUi& ui, QWidget* pare
         widgets_.push_back(CreateControl(t.controls[i], *models[i]));
     }
     // Frames go to the bottom of the stack: a group box made after the controls it surrounds
-    // would otherwise lie above them.
+    // would otherwise lie above them. Tab order is the template order of the tab stops.
+    QWidget* previous = nullptr;
     for (std::size_t i = 0; i < widgets_.size(); ++i) {
         if (t.controls[i].kind == ControlKind::GroupBox) {
             widgets_[i]->lower();
         }
-    }
-    // Tab order is the template order of the tab stops.
-    QWidget* previous = nullptr;
-    for (std::size_t i = 0; i < widgets_.size(); ++i) {
         if (t.controls[i].tabStop) {
             if (previous != nullptr) {
                 setTabOrder(previous, widgets_[i]);
@@ -173,9 +165,8 @@ QWidget* DialogWindow::CreateControl(const ControlTemplate& t, Control& model) {
         button->setAutoDefault(false); // Enter is dispatched by the dialog (EnterCommandId)
         button->setDefault(t.defaultButton);
         button->setFocusPolicy(t.tabStop ? Qt::StrongFocus : Qt::ClickFocus);
-        const int id = t.id;
         connect(button, &QPushButton::clicked, this,
-                [this, id] { Route(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED)); });
+                [this, id = t.id] { Route(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED)); });
         widget = button;
         break;
     }
@@ -186,8 +177,7 @@ QWidget* DialogWindow::CreateControl(const ControlTemplate& t, Control& model) {
         const int itemHeight = combo->fontMetrics().height() + 2;
         combo->setMaxVisibleItems(std::max(1, (geometry.height() - combo->sizeHint().height()) / itemHeight));
         auto* comboModel = static_cast<ComboBoxControl*>(&model);
-        const int id = t.id;
-        connect(combo, &QComboBox::activated, this, [this, comboModel, id](int index) {
+        connect(combo, &QComboBox::activated, this, [this, comboModel, id = t.id](int index) {
             comboModel->SetCurSel(index);
             Route(WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE));
         });
@@ -223,21 +213,6 @@ QWidget* DialogWindow::CreateControl(const ControlTemplate& t, Control& model) {
     }
     widget->setHidden(!model.IsVisible());
     return widget;
-}
-
-QWidget* DialogWindow::WidgetById(int id) const {
-    const std::vector<Control*>& models = dlg_.Controls();
-    for (std::size_t i = 0; i < models.size() && i < widgets_.size(); ++i) {
-        if (models[i]->Id() == id) {
-            return widgets_[i];
-        }
-    }
-    for (const auto& [control, widget] : children_) {
-        if (control->Id() == id) {
-            return widget;
-        }
-    }
-    return nullptr;
 }
 
 void DialogWindow::Sync() {
@@ -394,17 +369,14 @@ bool DialogWindow::AddChild(Control& control) {
                            "QProgressBar::chunk { background: palette(highlight); }"));
         const Rect& r = progressModel->GetRect();
         progress->setGeometry(r.left, r.top, r.Width(), r.Height());
-        progress->setRange(progressModel->Lower(), progressModel->Upper());
-        progress->setValue(progressModel->GetPos());
         widget = progress;
     } else {
         return false; // only the status bar and the progress bar are created at run time
     }
     widget->setProperty(ControlIdProperty, control.Id());
     children_[&control] = widget;
-    Sync();
+    Sync(); // sizes a status bar, sets a progress range and position, shows or hides the widget
     widget->raise();
-    widget->setHidden(!control.IsVisible());
     return true;
 }
 
@@ -424,8 +396,7 @@ void DialogWindow::Route(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 int DialogWindow::EnterCommandId() const {
-    QWidget* focus = focusWidget();
-    if (auto* button = qobject_cast<QPushButton*>(focus); button != nullptr && button->isVisible()) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button->isVisible()) {
         const QVariant id = button->property(ControlIdProperty);
         if (id.isValid()) {
             return id.toInt();
@@ -476,10 +447,9 @@ void DialogWindow::closeEvent(QCloseEvent* event) {
     // The close box is the Cancel command; the logic decides whether the window goes. While
     // an operation is busy it is held off like any other input.
     event->ignore();
-    if (ui_.InputHeld()) {
-        return;
+    if (!ui_.InputHeld()) {
+        Route(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
     }
-    Route(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
 }
 
 void DialogWindow::contextMenuEvent(QContextMenuEvent* event) {

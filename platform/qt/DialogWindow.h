@@ -23,7 +23,6 @@ class StatusBarWidget : public QWidget {
     Q_OBJECT
 public:
     StatusBarWidget(const StatusBarControl& model, QWidget* parent);
-    const StatusBarControl& Model() const { return model_; }
     // Rectangle of part i in the bar's coordinates (empty for a part that does not exist).
     QRect PartRect(int part) const;
     // Copies the model's parts and texts for painting. Painting never reads the model itself:
@@ -45,11 +44,8 @@ public:
     DialogWindow(Dialog& dlg, BaseUnits units, QtUi& ui, QWidget* parent);
 
     Dialog& Logic() { return dlg_; }
-    BaseUnits Units() const { return units_; }
     // Widget of template control i (template order).
     QWidget* ControlWidget(std::size_t index) const { return widgets_.at(index); }
-    // Widget of the control with this id (template controls first, then run-time children).
-    QWidget* WidgetById(int id) const;
 
     // Shows every control model now.
     void Sync();

@@ -73,7 +73,7 @@ FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
       driveNumber_(driveNumber), volumes_(volumes) {
     root_ = std::string(1, static_cast<char>('A' + std::min<UINT>(driveNumber, 25))) + ":\\";
     setObjectName(QStringLiteral("formatDialog"));
-    setWindowTitle(QStringLiteral("Format ") + DriveText());
+    setWindowTitle(QStringLiteral("Format Removable Disk (%1:)").arg(QChar(QLatin1Char(root_[0]))));
     setWindowIcon(ApplicationIcon());
     setModal(false);
 
@@ -82,7 +82,6 @@ FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
     fileSystem_ = new QComboBox(this);
     fileSystem_->setObjectName(QStringLiteral("fileSystem"));
     fileSystem_->addItems({QStringLiteral("FAT"), QStringLiteral("FAT32")});
-    fileSystem_->setCurrentIndex(0);
     allocation_ = new QComboBox(this);
     allocation_->addItem(QStringLiteral("Default allocation size"));
     label_ = new QLineEdit(this);
@@ -132,10 +131,6 @@ FormatDialog::FormatDialog(UINT driveNumber, Volumes& volumes, QWidget* parent)
     connect(close_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-QString FormatDialog::DriveText() const {
-    return QStringLiteral("Removable Disk (%1:)").arg(QChar(QLatin1Char(root_[0])));
-}
-
 FormatRequest FormatDialog::Request() const {
     FormatRequest request;
     request.fileSystem = fileSystem_->currentIndex() == 1 ? FormatRequest::FileSystemKind::Fat32
@@ -167,7 +162,6 @@ void FormatDialog::Start() {
     }
     const FormatRequest request = Request();
     setEnabled(false);
-    progress_->setValue(0);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The format may take minutes while the window stays alive; it cannot be closed meanwhile.
     formatting_ = true;
@@ -184,7 +178,6 @@ void FormatDialog::Start() {
         QMessageBox::information(this, title, QStringLiteral("Format Complete."));
         capacity_->setItemText(0, CapacityText(volumes_, root_));
     } else {
-        progress_->setValue(0);
         QMessageBox::critical(this, title,
                               QStringLiteral("The format could not be completed.\n") + FailureText(error));
     }

@@ -33,8 +33,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QString DriveText() const;
-
     UINT driveNumber_;
     Volumes& volumes_;
     std::string root_;

@@ -18,12 +18,7 @@
 #include <QScreen>
 #include <QSpacerItem>
 #include <QStyleFactory>
-#include <QThread>
 #include <QTimer>
-
-#include <algorithm>
-#include <optional>
-#include <utility>
 
 namespace platform::qt {
 
@@ -177,13 +172,8 @@ bool QtUi::eventFilter(QObject* watched, QEvent* event) {
             // A key held down repeats (the X server sends a release and a press of the same time
             // for each repeat) into whichever window has the focus, also into the main dialog once
             // the box that took its first press has closed: Enter and Esc act on a press only.
-            switch (key->key()) {
-            case Qt::Key_Return:
-            case Qt::Key_Enter:
-            case Qt::Key_Escape:
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Escape) {
                 return true;
-            default:
-                break;
             }
         }
     }
@@ -269,17 +259,13 @@ void QtUi::ApplyClassicLook() {
     QApplication::setFont(DialogFont("MS Sans Serif", 8));
 }
 
-DialogWindow* QtUi::Find(const Dialog& dlg) const {
+DialogWindow* QtUi::WindowOf(const Dialog& dlg) const {
     for (const auto& [logic, window] : running_) {
         if (logic == &dlg) {
             return window.data();
         }
     }
     return nullptr;
-}
-
-QDialog* QtUi::WindowOf(const Dialog& dlg) const {
-    return Find(dlg);
 }
 
 INT_PTR QtUi::RunModal(Dialog& dlg) {
@@ -320,9 +306,7 @@ INT_PTR QtUi::RunModal(Dialog& dlg) {
         }
     }
     const INT_PTR result = dlg.IsEnded() ? dlg.Result() : IDCANCEL;
-    running_.erase(std::remove_if(running_.begin(), running_.end(),
-                                  [&dlg](const auto& entry) { return entry.first == &dlg; }),
-                   running_.end());
+    std::erase_if(running_, [&dlg](const auto& entry) { return entry.first == &dlg; });
     // The logic may destroy the dialog as soon as this returns: the window goes first.
     delete window;
     return result;
@@ -332,7 +316,7 @@ void QtUi::DialogEnded(Dialog& dlg) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { DialogEnded(dlg); });
     }
-    if (DialogWindow* window = Find(dlg)) {
+    if (DialogWindow* window = WindowOf(dlg)) {
         window->EndFromModel(dlg.Result());
     }
 }
@@ -365,7 +349,7 @@ void QtUi::PollDevices() {
     const std::vector<UINT> events = platform_.Devices().Poll();
     for (UINT event : events) {
         // Delivered only while the main dialog's window exists, as a window message would be.
-        DialogWindow* window = Find(*mainWindow_);
+        DialogWindow* window = WindowOf(*mainWindow_);
         if (window == nullptr) {
             break;
         }
@@ -384,7 +368,7 @@ void QtUi::SyncAll() {
 
 QWidget* QtUi::ParentFor(Dialog* owner) const {
     if (owner != nullptr) {
-        if (DialogWindow* window = Find(*owner)) {
+        if (DialogWindow* window = WindowOf(*owner)) {
             return window;
         }
     }
@@ -432,10 +416,9 @@ int QtUi::MessageBox(Dialog* owner, std::string_view text, UINT type) {
     SyncAll(); // what the logic has set so far is on screen behind the box
     ArrowWhileAsking arrow(*this);
     const UINT buttons = type & 0xF;
-    const std::unique_ptr<QMessageBox> made = MakeMessageBox(ParentFor(owner), text, type);
-    QMessageBox& box = *made;
-    box.exec();
-    switch (box.standardButton(box.clickedButton())) {
+    const std::unique_ptr<QMessageBox> box = MakeMessageBox(ParentFor(owner), text, type);
+    box->exec();
+    switch (box->standardButton(box->clickedButton())) {
     case QMessageBox::Yes:
         return IDYES;
     case QMessageBox::No:
@@ -573,7 +556,7 @@ void QtUi::UpdateWindow(Dialog& dlg) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { UpdateWindow(dlg); });
     }
-    if (DialogWindow* window = Find(dlg)) {
+    if (DialogWindow* window = WindowOf(dlg)) {
         window->Sync();
         window->repaint(); // paints now, without processing events
     }
@@ -583,7 +566,7 @@ Rect QtUi::GetClientRect(Dialog& dlg) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { return GetClientRect(dlg); });
     }
-    if (DialogWindow* window = Find(dlg)) {
+    if (DialogWindow* window = WindowOf(dlg)) {
         return Rect{0, 0, window->width(), window->height()};
     }
     // Not on screen: the size its window would have.
@@ -597,7 +580,7 @@ bool QtUi::ChildCreated(Dialog& dlg, Control& control) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { return ChildCreated(dlg, control); });
     }
-    DialogWindow* window = Find(dlg);
+    DialogWindow* window = WindowOf(dlg);
     return window != nullptr && window->AddChild(control);
 }
 
@@ -605,7 +588,7 @@ void QtUi::ChildDestroyed(Dialog& dlg, Control& control) {
     if (!runner_.OnWindowThread()) {
         return runner_.Call([&] { ChildDestroyed(dlg, control); });
     }
-    if (DialogWindow* window = Find(dlg)) {
+    if (DialogWindow* window = WindowOf(dlg)) {
         window->RemoveChild(control);
         window->repaint();
     }

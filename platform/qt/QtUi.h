@@ -16,7 +16,6 @@
 #include <utility>
 #include <vector>
 
-class QDialog;
 class QEventLoop;
 class QMessageBox;
 class QTimer;
@@ -58,7 +57,7 @@ public:
     static void ApplyClassicLook();
 
     // The window of a dialog while it runs (null otherwise).
-    QDialog* WindowOf(const Dialog& dlg) const;
+    DialogWindow* WindowOf(const Dialog& dlg) const;
     // Interval of the device-change poll in milliseconds.
     void SetDevicePollInterval(int ms);
     int WaitCursorDepth() const { return waitDepth_; }
@@ -83,7 +82,6 @@ private:
     void ShowBusyCursor(bool show);
     BOOL RunFileDialog(Dialog* owner, FileDialogRequest& request, bool save);
     QWidget* ParentFor(Dialog* owner) const;
-    DialogWindow* Find(const Dialog& dlg) const;
     void PollDevices();
     // While a box of our own is up, the arrow replaces a wait cursor an operation has set.
     class ArrowWhileAsking;

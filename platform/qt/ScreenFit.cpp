@@ -76,18 +76,14 @@ QString WithBreaksInLongWords(const QString& text) {
     out.reserve(text.size() * 2);
     qsizetype i = 0;
     while (i < text.size()) {
-        qsizetype end = i;
-        while (end < text.size() && !text[end].isSpace()) {
-            ++end;
-        }
+        qsizetype end =
+            std::find_if(text.begin() + i, text.end(), [](QChar c) { return c.isSpace(); }) - text.begin();
         if (end - i <= LongWord) {
             out += QStringView(text).mid(i, end - i);
         } else {
             for (qsizetype part = i; part < end;) {
-                qsizetype partEnd = part;
-                while (partEnd < end && !IsSeparator(text[partEnd])) {
-                    ++partEnd;
-                }
+                const qsizetype partEnd =
+                    std::find_if(text.begin() + part, text.begin() + end, IsSeparator) - text.begin();
                 const bool anywhere = partEnd - part > LongPart;
                 for (qsizetype k = part; k < partEnd; ++k) {
                     out += text[k];

@@ -3,12 +3,14 @@
 #include "platform/common/WinPath.h"
 #include "platform/sim/SimulatedPc.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace platform {
@@ -24,74 +26,20 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(first, last - first + 1));
 }
 
-template <typename T> bool ParseNumber(std::string_view text, T* out) {
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, *out);
-    return ec == std::errc() && ptr == end;
-}
+// The words of the drive types and faults, in the order of their enums.
+constexpr std::array<const char*, 6> DriveTypeWords = {"removable", "fixed",   "cdrom",
+                                                       "remote",    "ramdisk", "unknown"};
+constexpr std::array<const char*, 3> FaultWords = {"none", "write", "read"};
 
-} // namespace
-
-const char* SimDriveTypeName(SimDriveType type) {
-    switch (type) {
-    case SimDriveType::Removable:
-        return "removable";
-    case SimDriveType::Fixed:
-        return "fixed";
-    case SimDriveType::Cdrom:
-        return "cdrom";
-    case SimDriveType::Remote:
-        return "remote";
-    case SimDriveType::Ramdisk:
-        return "ramdisk";
-    case SimDriveType::Unknown:
-        return "unknown";
+template <typename Enum, std::size_t N>
+bool ParseWord(std::string_view text, const std::array<const char*, N>& words, Enum* out) {
+    const auto it = std::find(words.begin(), words.end(), text);
+    if (it == words.end()) {
+        return false;
     }
-    return "unknown";
+    *out = static_cast<Enum>(it - words.begin());
+    return true;
 }
-
-bool ParseSimDriveType(std::string_view text, SimDriveType* out) {
-    for (SimDriveType type : {SimDriveType::Removable, SimDriveType::Fixed, SimDriveType::Cdrom,
-                              SimDriveType::Remote, SimDriveType::Ramdisk, SimDriveType::Unknown}) {
-        if (text == SimDriveTypeName(type)) {
-            *out = type;
-            return true;
-        }
-    }
-    return false;
-}
-
-const char* SimFaultName(SimFault fault) {
-    switch (fault) {
-    case SimFault::None:
-        return "none";
-    case SimFault::Write:
-        return "write";
-    case SimFault::Read:
-        return "read";
-    }
-    return "none";
-}
-
-bool ParseSimFault(std::string_view text, SimFault* out) {
-    for (SimFault fault : {SimFault::None, SimFault::Write, SimFault::Read}) {
-        if (text == SimFaultName(fault)) {
-            *out = fault;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool ParseSimNumber(std::string_view text, DWORD* out) {
-    return ParseNumber(text, out);
-}
-
-bool ParseSimNumber(std::string_view text, std::uint64_t* out) {
-    return ParseNumber(text, out);
-}
-
-namespace {
 
 bool ParseBool(const std::string& value, bool* out) {
     const std::string v = ToLowerAscii(value);
@@ -124,14 +72,27 @@ bool Edit(const std::string& pcFolder, char letter, std::string* error,
 
 } // namespace
 
+const char* SimDriveTypeName(SimDriveType type) {
+    return DriveTypeWords.at(static_cast<std::size_t>(type));
+}
+
+bool ParseSimDriveType(std::string_view text, SimDriveType* out) {
+    return ParseWord(text, DriveTypeWords, out);
+}
+
+const char* SimFaultName(SimFault fault) {
+    return FaultWords.at(static_cast<std::size_t>(fault));
+}
+
+bool ParseSimFault(std::string_view text, SimFault* out) {
+    return ParseWord(text, FaultWords, out);
+}
+
 SimDriveConfig* SimPcDescription::Find(char letter) {
     const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
-    for (SimDriveConfig& d : drives) {
-        if (d.letter == upper) {
-            return &d;
-        }
-    }
-    return nullptr;
+    const auto it = std::find_if(drives.begin(), drives.end(),
+                                 [&](const SimDriveConfig& d) { return d.letter == upper; });
+    return it == drives.end() ? nullptr : &*it;
 }
 
 const SimDriveConfig* SimPcDescription::Find(char letter) const {
@@ -164,14 +125,9 @@ bool SimPcDescription::ParseIni(std::string_view text, SimPcDescription* out, st
     *out = SimPcDescription{};
     SimDriveConfig* current = nullptr;
     int lineNumber = 0;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        std::string_view raw = text.substr(pos, end - pos);
-        pos = end + 1;
+    for (size_t pos = 0, end = 0; end != std::string_view::npos; pos = end + 1) {
+        end = text.find('\n', pos);
+        const std::string_view raw = text.substr(pos, end - pos); // the last line runs to the end
         ++lineNumber;
         // Comments start with ';' or '#'; a label may not contain them.
         const auto comment = raw.find_first_of(";#");
@@ -245,9 +201,7 @@ bool SimPcDescription::Load(const std::string& pcFolder, SimPcDescription* out, 
         *error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    return ParseIni(text.str(), out, error);
+    return ParseIni(std::string(std::istreambuf_iterator<char>(in), {}), out, error);
 }
 
 bool SimPcDescription::Save(const std::string& pcFolder, std::string* error) const {

@@ -5,8 +5,8 @@
 #include "platform/host/HostTree.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <sys/stat.h>
 
 namespace platform::sim {
 
@@ -20,25 +20,35 @@ namespace {
 constexpr auto DescriptionCheckInterval = std::chrono::milliseconds(100);
 
 UINT DriveTypeCode(SimDriveType type) {
-    switch (type) {
-    case SimDriveType::Removable:
-        return DRIVE_REMOVABLE;
-    case SimDriveType::Fixed:
-        return DRIVE_FIXED;
-    case SimDriveType::Cdrom:
-        return DRIVE_CDROM;
-    case SimDriveType::Remote:
-        return DRIVE_REMOTE;
-    case SimDriveType::Ramdisk:
-        return DRIVE_RAMDISK;
-    case SimDriveType::Unknown:
-        return DRIVE_UNKNOWN;
-    }
-    return DRIVE_UNKNOWN;
+    // In the order of SimDriveType.
+    constexpr std::array<UINT, 6> Codes = {DRIVE_REMOVABLE, DRIVE_FIXED,   DRIVE_CDROM,
+                                           DRIVE_REMOTE,    DRIVE_RAMDISK, DRIVE_UNKNOWN};
+    return Codes.at(static_cast<std::size_t>(type));
 }
 
 // The tag of the simulated drives' volume names.
 constexpr std::string_view VolumeTag = "sim";
+
+// The drive space taken by what is below a host folder of the drive.
+std::uint64_t UsedBelow(const Drive& d, const std::string& dir) {
+    std::vector<std::string> names;
+    if (host::ListNames(dir, &names) != ERROR_SUCCESS) {
+        return 0; // an unreadable folder counts as empty
+    }
+    std::uint64_t used = 0;
+    for (const std::string& name : names) {
+        struct stat st {};
+        const std::string path = JoinHost(dir, name);
+        if (::lstat(path.c_str(), &st) != 0) {
+            continue;
+        }
+        used += d.Footprint(st);
+        if (S_ISDIR(st.st_mode)) {
+            used += UsedBelow(d, path);
+        }
+    }
+    return used;
+}
 
 } // namespace
 
@@ -88,7 +98,7 @@ UINT SimDrives::GetDriveType(std::string_view root) {
 BOOL SimDrives::GetVolumeLabel(std::string_view root, std::string* label, DWORD maxLength,
                                DWORD* serialNumber) {
     Drive* d = nullptr;
-    if (DWORD err = VolumeDrive(root, &d)) {
+    if (DWORD err = MediaDrive(DriveLetterOfRoot(root, VolumeTag), &d)) {
         return Fail(err);
     }
     if (label != nullptr) {
@@ -103,7 +113,7 @@ BOOL SimDrives::GetVolumeLabel(std::string_view root, std::string* label, DWORD 
 BOOL SimDrives::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                                  DWORD* freeClusters, DWORD* totalClusters) {
     Drive* d = nullptr;
-    if (DWORD err = VolumeDrive(root, &d)) {
+    if (DWORD err = MediaDrive(DriveLetterOfRoot(root, VolumeTag), &d)) {
         return Fail(err);
     }
     if (sectorsPerCluster != nullptr) {
@@ -149,10 +159,7 @@ BOOL SimDrives::FindNextVolume(Handle h, std::string* volumeName) {
 }
 
 BOOL SimDrives::FindVolumeClose(Handle h) {
-    if (volumes_.erase(h) == 0) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    return TRUE;
+    return volumes_.erase(h) == 0 ? Fail(ERROR_INVALID_HANDLE) : TRUE;
 }
 
 BOOL SimDrives::QueryVolumeDiskExtents(std::string_view volumeNameWithoutBackslash) {
@@ -225,14 +232,14 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
     }
     DWORD err = ERROR_SUCCESS;
     for (const std::string& name : names) {
-        std::uint64_t freed = 0;
-        const DWORD e = RemoveTree(nullptr, JoinHost(d->hostRoot, name), &freed);
+        const DWORD e = host::RemoveTree(JoinHost(d->hostRoot, name));
         if (err == ERROR_SUCCESS) {
-            err = e;
+            // A busy host entry is another program of the simulated PC holding it.
+            err = e == ERROR_BUSY ? ERROR_SHARING_VIOLATION : e;
         }
     }
     const DWORD merr = d->meta.Clear();
-    d->used = ScanUsed(*d);
+    d->used = UsedBelow(*d, d->hostRoot);
     return err != ERROR_SUCCESS ? err : merr;
 }
 
@@ -273,11 +280,9 @@ SimDrives::DescriptionStamp SimDrives::Stamp() const {
 }
 
 void SimDrives::RefreshIfDue() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastCheck_ < DescriptionCheckInterval) {
-        return;
+    if (std::chrono::steady_clock::now() - lastCheck_ >= DescriptionCheckInterval) {
+        CheckDescription();
     }
-    CheckDescription();
 }
 
 void SimDrives::CheckDescription() {
@@ -320,7 +325,7 @@ bool SimDrives::Apply(const SimPcDescription& description, std::string* error) {
             if (drive->meta.Open(metaFolder + "/" + config.letter + ".tsv", error) != ERROR_SUCCESS) {
                 return false;
             }
-            drive->used = ScanUsed(*drive);
+            drive->used = UsedBelow(*drive, drive->hostRoot);
             slot = std::move(drive);
             continue;
         }
@@ -334,7 +339,7 @@ bool SimDrives::Apply(const SimPcDescription& description, std::string* error) {
             d.mediaGeneration = ++generations_;
         }
         if ((!mediaWas && config.media) || swapped) {
-            d.used = ScanUsed(d); // possibly another card
+            d.used = UsedBelow(d, d.hostRoot); // possibly another card
         }
     }
     for (size_t i = 0; i < drives_.size(); ++i) {
@@ -364,10 +369,9 @@ Drive* SimDrives::DriveOf(char letter) {
     return drives_[static_cast<size_t>(letter - 'A')].get();
 }
 
-// The drive of a volume query's root, with its medium in.
-DWORD SimDrives::VolumeDrive(std::string_view root, Drive** drive) {
+DWORD SimDrives::MediaDrive(char letter, Drive** drive) {
     RefreshIfDue();
-    Drive* d = DriveOf(DriveLetterOfRoot(root, VolumeTag));
+    Drive* d = DriveOf(letter);
     if (d == nullptr) {
         return ERROR_PATH_NOT_FOUND;
     }
@@ -378,63 +382,24 @@ DWORD SimDrives::VolumeDrive(std::string_view root, Drive** drive) {
     return ERROR_SUCCESS;
 }
 
-std::uint64_t SimDrives::ScanUsed(const Drive& d) const {
-    std::uint64_t used = 0;
-    ScanUsedBelow(d, d.hostRoot, &used);
-    return used;
-}
-
-void SimDrives::ScanUsedBelow(const Drive& d, const std::string& dir, std::uint64_t* used) const {
-    std::vector<std::string> names;
-    if (host::ListNames(dir, &names) != ERROR_SUCCESS) {
-        return; // an unreadable folder counts as empty
-    }
-    for (const std::string& name : names) {
-        struct stat st {};
-        const std::string path = JoinHost(dir, name);
-        if (::lstat(path.c_str(), &st) != 0) {
-            continue;
-        }
-        *used += d.Footprint(st);
-        if (S_ISDIR(st.st_mode)) {
-            ScanUsedBelow(d, path, used);
-        }
-    }
-}
-
-DWORD SimDrives::RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed) {
-    const DWORD err = host::RemoveTree(path, [&](const struct stat& st) {
-        if (d != nullptr) {
-            *freed += d->Footprint(st);
-        }
-    });
-    // A busy host entry is another program of the simulated PC holding it.
-    return err == ERROR_BUSY ? ERROR_SHARING_VIOLATION : err;
-}
-
 DWORD SimDrives::MountsOf(char drive, std::vector<host::DriveMount>* mounts) {
-    RefreshIfDue();
-    const Drive* d = DriveOf(drive);
-    if (d == nullptr) {
-        return ERROR_PATH_NOT_FOUND;
-    }
-    if (!d->config.media) {
-        return ERROR_NOT_READY;
+    Drive* d = nullptr;
+    if (DWORD err = MediaDrive(drive, &d)) {
+        return err;
     }
     mounts->assign(1, host::DriveMount{{}, d->hostRoot});
     return ERROR_SUCCESS;
 }
 
-Drive* SimDrives::DriveOfHost(const std::string& hostPath, std::string* rel) {
+SimDrives::DrivePath SimDrives::DriveOfHost(const std::string& hostPath) {
     for (const std::unique_ptr<Drive>& d : drives_) {
         const std::string& root = d == nullptr ? std::string() : d->hostRoot;
         if (!root.empty() && hostPath.starts_with(root) &&
             (hostPath.size() == root.size() || hostPath[root.size()] == '/')) {
-            *rel = hostPath.substr(std::min(hostPath.size(), root.size() + 1));
-            return d.get();
+            return {d.get(), hostPath.substr(std::min(hostPath.size(), root.size() + 1))};
         }
     }
-    return nullptr;
+    return {};
 }
 
 bool SimDrives::DrivePathOf(const std::string& hostPath, std::string* drivePath) {
@@ -450,8 +415,7 @@ bool SimDrives::DrivePathOf(const std::string& hostPath, std::string* drivePath)
     const std::string canonical = name.empty() || name == "." ? realParent
                                   : name == ".."              ? ParentOf(realParent)
                                                               : JoinHost(realParent, name);
-    std::string rel;
-    const Drive* d = DriveOfHost(canonical, &rel);
+    auto [d, rel] = DriveOfHost(canonical);
     if (d == nullptr) {
         return false;
     }

@@ -31,10 +31,10 @@ struct Drive {
     std::uint64_t mediaGeneration = 0;
 
     std::uint64_t ClusterBytes() const { return std::max<std::uint64_t>(1, config.ClusterBytes()); }
-    std::uint64_t Clusters(std::uint64_t bytes) const {
-        return (bytes + ClusterBytes() - 1) / ClusterBytes();
+    // Bytes rounded up to whole clusters.
+    std::uint64_t Rounded(std::uint64_t bytes) const {
+        return (bytes + ClusterBytes() - 1) / ClusterBytes() * ClusterBytes();
     }
-    std::uint64_t Rounded(std::uint64_t bytes) const { return Clusters(bytes) * ClusterBytes(); }
     // What a host entry takes of the drive: a file its clusters, a directory one cluster (FAT
     // keeps a directory in a cluster of its own), anything else nothing.
     std::uint64_t Footprint(const struct stat& st) const {
@@ -78,22 +78,22 @@ public:
     // A host path inside a drive's folder is that drive's path, with the drive's rules.
     bool DrivePathOf(const std::string& hostPath, std::string* drivePath) override;
     // The drive of a host path inside its folder, and the path relative to it ('/'-separated,
-    // "" for the folder itself); null when the path is in no drive's folder.
-    Drive* DriveOfHost(const std::string& hostPath, std::string* rel);
+    // "" for the folder itself); no drive when the path is in no drive's folder.
+    struct DrivePath {
+        Drive* drive = nullptr;
+        std::string rel;
+    };
+    DrivePath DriveOfHost(const std::string& hostPath);
 
     // The drive of a letter (either case), null when there is none.
     Drive* DriveOf(char letter);
-    const std::array<std::unique_ptr<Drive>, 26>& Slots() const { return drives_; }
     // Re-reads pc.ini when it changed, at most every ~100 ms (RefreshIfDue) or now.
     void RefreshIfDue();
     void CheckDescription();
-    const std::string& PcFolder() const { return pcFolder_; }
 
     static bool IsWriteProtected(const Drive* d) {
         return d != nullptr && d->config.type == SimDriveType::Cdrom;
     }
-    // Removes a host file or tree without following links; counts the drive space freed.
-    static DWORD RemoveTree(const Drive* d, const std::string& path, std::uint64_t* freed);
 
 private:
     struct DescriptionStamp {
@@ -115,10 +115,8 @@ private:
     DescriptionStamp Stamp() const;
     bool Apply(const SimPcDescription& description, std::string* error);
     std::array<DriveState, 26> Snapshot() const;
-    // The drive of a volume query's root, with its medium in.
-    DWORD VolumeDrive(std::string_view root, Drive** drive);
-    std::uint64_t ScanUsed(const Drive& d) const;
-    void ScanUsedBelow(const Drive& d, const std::string& dir, std::uint64_t* used) const;
+    // The drive of a letter, with its medium in.
+    DWORD MediaDrive(char letter, Drive** drive);
 
     std::function<bool(const std::string&)> openBelow_;
     std::string pcFolder_;

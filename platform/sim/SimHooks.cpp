@@ -40,6 +40,15 @@ EntryMeta MadeUp(const struct stat& st) {
     return m;
 }
 
+// Takes bytes of the drive's free space; ERROR_DISK_FULL when it has fewer.
+DWORD Take(Drive& d, std::uint64_t bytes) {
+    if (bytes > d.FreeBytes()) {
+        return ERROR_DISK_FULL;
+    }
+    d.used += bytes;
+    return ERROR_SUCCESS;
+}
+
 host::FileTimes TimesOf(const EntryMeta& m) {
     return host::FileTimes{FILETIME::From(m.creation), FILETIME::From(m.lastAccess),
                            FILETIME::From(m.lastWrite)};
@@ -66,14 +75,12 @@ EntryMeta& SimHooks::RecordOf(Drive& d, const std::string& rel, const struct sta
 }
 
 DWORD SimHooks::Attributes(const std::string& host, const struct stat& st) {
-    std::string rel;
-    const Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     return d == nullptr ? FileHooks::Attributes(host, st) : MetaOf(*d, rel, st).attributes;
 }
 
 DWORD SimHooks::SetAttributes(const std::string& host, const struct stat& st, DWORD attributes) {
-    std::string rel;
-    Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     if (d == nullptr) {
         return FileHooks::SetAttributes(host, st, attributes);
     }
@@ -83,8 +90,7 @@ DWORD SimHooks::SetAttributes(const std::string& host, const struct stat& st, DW
 
 void SimHooks::Metadata(const std::string& host, const struct stat& st, DWORD* attributes,
                         host::FileTimes* times) {
-    std::string rel;
-    const Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     if (d == nullptr) {
         FileHooks::Metadata(host, st, attributes, times);
         return;
@@ -96,8 +102,7 @@ void SimHooks::Metadata(const std::string& host, const struct stat& st, DWORD* a
 
 bool SimHooks::EntryMetadata(int dirFd, const std::string& folder, const std::string& name, struct stat* st,
                              DWORD* attributes, host::FileTimes* times) {
-    std::string rel;
-    if (drives_.DriveOfHost(folder, &rel) == nullptr) {
+    if (drives_.DriveOfHost(folder).drive == nullptr) {
         return FileHooks::EntryMetadata(dirFd, folder, name, st, attributes, times);
     }
     if (fstatat(dirFd, name.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -110,8 +115,7 @@ bool SimHooks::EntryMetadata(int dirFd, const std::string& folder, const std::st
 }
 
 bool SimHooks::Times(int fd, const std::string& host, bool onFat, host::FileTimes* times) {
-    std::string rel;
-    const Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     if (d == nullptr) {
         return FileHooks::Times(fd, host, onFat, times);
     }
@@ -125,8 +129,7 @@ bool SimHooks::Times(int fd, const std::string& host, bool onFat, host::FileTime
 
 DWORD SimHooks::SetTimes(int fd, const std::string& host, bool onFat, const FILETIME* creation,
                          const FILETIME* lastAccess, const FILETIME* lastWrite) {
-    std::string rel;
-    Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     if (d == nullptr) {
         return FileHooks::SetTimes(fd, host, onFat, creation, lastAccess, lastWrite);
     }
@@ -147,19 +150,16 @@ DWORD SimHooks::SetTimes(int fd, const std::string& host, bool onFat, const FILE
 }
 
 bool SimHooks::Order(int dirFd, const std::string& folder, std::vector<FindData>* entries) {
-    std::string rel;
-    const Drive* d = drives_.DriveOfHost(folder, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(folder);
     if (d == nullptr) {
         return FileHooks::Order(dirFd, folder, entries);
     }
     // Creation order as FAT keeps it; entries the simulated PC did not make, by name after them.
-    auto sequence = [&](const FindData& e) {
-        const EntryMeta* m = d->meta.Find(JoinRel(rel, e.fileName));
-        return m != nullptr ? m->sequence : std::numeric_limits<std::uint64_t>::max();
-    };
     std::vector<std::pair<std::uint64_t, FindData>> keyed;
     for (FindData& e : *entries) {
-        keyed.emplace_back(sequence(e), std::move(e));
+        const EntryMeta* m = d->meta.Find(JoinRel(rel, e.fileName));
+        keyed.emplace_back(m != nullptr ? m->sequence : std::numeric_limits<std::uint64_t>::max(),
+                           std::move(e));
     }
     std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
         if (a.first != b.first) {
@@ -178,8 +178,7 @@ bool SimHooks::Order(int dirFd, const std::string& folder, std::vector<FindData>
 }
 
 DWORD SimHooks::Created(const std::string& host, bool directory) {
-    std::string rel;
-    Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     if (d == nullptr) {
         return ERROR_SUCCESS;
     }
@@ -191,8 +190,7 @@ DWORD SimHooks::Created(const std::string& host, bool directory) {
 }
 
 DWORD SimHooks::Closed(const std::string& host, bool wrote, host::TimesSet set) {
-    std::string rel;
-    Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     struct stat st {};
     if (d == nullptr || lstat(host.c_str(), &st) != 0) {
         return ERROR_SUCCESS; // outside the drives, or gone: nothing to record
@@ -210,16 +208,13 @@ DWORD SimHooks::Closed(const std::string& host, bool wrote, host::TimesSet set) 
 }
 
 DWORD SimHooks::Removed(const std::string& host) {
-    std::string rel;
-    Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     return d == nullptr ? ERROR_SUCCESS : d->meta.Remove(rel);
 }
 
 DWORD SimHooks::Moved(const std::string& from, const std::string& to) {
-    std::string relFrom;
-    std::string relTo;
-    Drive* source = drives_.DriveOfHost(from, &relFrom);
-    Drive* target = drives_.DriveOfHost(to, &relTo);
+    const auto [source, relFrom] = drives_.DriveOfHost(from);
+    const auto [target, relTo] = drives_.DriveOfHost(to);
     if (source != nullptr && source == target) {
         return source->meta.Move(relFrom, relTo);
     }
@@ -229,8 +224,7 @@ DWORD SimHooks::Moved(const std::string& from, const std::string& to) {
 }
 
 DWORD SimHooks::Replaced(const std::string& host) {
-    std::string rel;
-    Drive* d = drives_.DriveOfHost(host, &rel);
+    const auto [d, rel] = drives_.DriveOfHost(host);
     struct stat st {};
     if (d == nullptr || lstat(host.c_str(), &st) != 0) {
         return ERROR_SUCCESS;
@@ -272,28 +266,13 @@ DWORD SimHooks::CheckChangeable(char drive) {
 
 DWORD SimHooks::Grow(char drive, std::uint64_t oldSize, std::uint64_t newSize) {
     Drive* d = drives_.DriveOf(drive);
-    if (d == nullptr) {
-        return ERROR_SUCCESS;
-    }
-    const std::uint64_t grown = d->Rounded(newSize) - d->Rounded(oldSize);
-    if (grown > d->FreeBytes()) {
-        return ERROR_DISK_FULL;
-    }
-    d->used += grown;
-    return ERROR_SUCCESS;
+    return d == nullptr ? ERROR_SUCCESS : Take(*d, d->Rounded(newSize) - d->Rounded(oldSize));
 }
 
 DWORD SimHooks::GrowByFolder(char drive) {
     // A FAT folder takes a cluster of its own.
     Drive* d = drives_.DriveOf(drive);
-    if (d == nullptr) {
-        return ERROR_SUCCESS;
-    }
-    if (d->FreeBytes() < d->ClusterBytes()) {
-        return ERROR_DISK_FULL;
-    }
-    d->used += d->ClusterBytes();
-    return ERROR_SUCCESS;
+    return d == nullptr ? ERROR_SUCCESS : Take(*d, d->ClusterBytes());
 }
 
 void SimHooks::Freed(char drive, const struct stat& st) {

@@ -1,7 +1,8 @@
 #include "platform/sim/SimMetadata.h"
 
+#include "platform/sim/SimulatedPc.h"
+
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,25 +15,19 @@ namespace platform::sim {
 namespace {
 
 // Keys may hold any character but '/' separators are kept; tabs, newlines and backslashes
-// are escaped so that a record stays one line.
+// are escaped so that a record stays one line. The characters escaped, and the letter that
+// stands for each after a backslash:
+constexpr std::string_view Escaped = "\\\t\n\r";
+constexpr std::string_view EscapeLetters = "\\tnr";
+
 std::string Escape(const std::string& s) {
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
+        if (const auto k = Escaped.find(c); k != std::string_view::npos) {
+            out += '\\';
+            out += EscapeLetters[k];
+        } else {
             out += c;
         }
     }
@@ -45,7 +40,8 @@ std::string Unescape(std::string_view s) {
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '\\' && i + 1 < s.size()) {
             const char n = s[++i];
-            out += n == 't' ? '\t' : n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+            const auto k = EscapeLetters.find(n);
+            out += k == std::string_view::npos ? n : Escaped[k];
         } else {
             out += s[i];
         }
@@ -55,21 +51,11 @@ std::string Unescape(std::string_view s) {
 
 std::vector<std::string_view> SplitTabs(std::string_view line) {
     std::vector<std::string_view> fields;
-    size_t start = 0;
-    while (true) {
-        const size_t tab = line.find('\t', start);
-        if (tab == std::string_view::npos) {
-            fields.push_back(line.substr(start));
-            return fields;
-        }
-        fields.push_back(line.substr(start, tab - start));
-        start = tab + 1;
+    for (size_t start = 0, tab = 0; tab != std::string_view::npos; start = tab + 1) {
+        tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start)); // the last field runs to the end
     }
-}
-
-template <typename T> bool Number(std::string_view text, T* out) {
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
-    return ec == std::errc() && ptr == text.data() + text.size();
+    return fields;
 }
 
 bool IsBelow(const std::string& key, const std::string& prefix) {
@@ -191,8 +177,9 @@ void MetadataStore::Apply(const std::string& line) {
     }
     if (f[0] == "S" && f.size() == 7) {
         EntryMeta m;
-        if (Number(f[2], &m.attributes) && Number(f[3], &m.creation) && Number(f[4], &m.lastAccess) &&
-            Number(f[5], &m.lastWrite) && Number(f[6], &m.sequence)) {
+        if (ParseSimNumber(f[2], &m.attributes) && ParseSimNumber(f[3], &m.creation) &&
+            ParseSimNumber(f[4], &m.lastAccess) && ParseSimNumber(f[5], &m.lastWrite) &&
+            ParseSimNumber(f[6], &m.sequence)) {
             entries_[Unescape(f[1])] = m;
             lastSequence_ = std::max(lastSequence_, m.sequence);
         }
@@ -203,15 +190,14 @@ void MetadataStore::Apply(const std::string& line) {
         const std::string from = Unescape(f[1]);
         const std::string to = Unescape(f[2]);
         std::vector<std::pair<std::string, EntryMeta>> moved;
-        for (auto it = entries_.begin(); it != entries_.end();) {
-            if (IsBelow(it->first, from)) {
-                moved.emplace_back(to + it->first.substr(from.size()), it->second);
-                it = entries_.erase(it);
-            } else {
-                ++it;
+        for (const auto& [key, meta] : entries_) {
+            if (IsBelow(key, from)) {
+                moved.emplace_back(to + key.substr(from.size()), meta);
             }
         }
-        std::erase_if(entries_, [&](const auto& e) { return IsBelow(e.first, to); });
+        // What was at the target goes; the moved entries take its place.
+        std::erase_if(entries_,
+                      [&](const auto& e) { return IsBelow(e.first, from) || IsBelow(e.first, to); });
         for (auto& [k, m] : moved) {
             entries_[k] = m;
         }
@@ -270,8 +256,7 @@ const EntryMeta* MetadataStore::Find(const std::string& key) const {
 }
 
 EntryMeta* MetadataStore::FindMutable(const std::string& key) {
-    auto it = entries_.find(key);
-    return it == entries_.end() ? nullptr : &it->second;
+    return const_cast<EntryMeta*>(Find(key));
 }
 
 EntryMeta& MetadataStore::Set(const std::string& key, const EntryMeta& meta) {
@@ -283,25 +268,24 @@ EntryMeta& MetadataStore::Set(const std::string& key, const EntryMeta& meta) {
 
 DWORD MetadataStore::Persist(const std::string& key) {
     const EntryMeta* m = Find(key);
-    if (m == nullptr) {
-        return ERROR_SUCCESS;
-    }
-    return Append(SetRecord(key, *m));
+    return m == nullptr ? ERROR_SUCCESS : Append(SetRecord(key, *m));
 }
 
 DWORD MetadataStore::Remove(const std::string& key) {
-    std::erase_if(entries_, [&](const auto& e) { return IsBelow(e.first, key); });
-    return Append("D\t" + Escape(key) + "\n");
+    return Change("D\t" + Escape(key));
 }
 
 DWORD MetadataStore::Move(const std::string& from, const std::string& to) {
-    Apply("M\t" + Escape(from) + "\t" + Escape(to));
-    return Append("M\t" + Escape(from) + "\t" + Escape(to) + "\n");
+    return Change("M\t" + Escape(from) + "\t" + Escape(to));
 }
 
 DWORD MetadataStore::Clear() {
-    entries_.clear();
-    return Append("C\n");
+    return Change("C");
+}
+
+DWORD MetadataStore::Change(const std::string& record) {
+    Apply(record);
+    return Append(record + "\n");
 }
 
 } // namespace platform::sim

@@ -47,10 +47,11 @@ public:
     // Forgets everything (a formatted drive).
     DWORD Clear();
     std::uint64_t NextSequence() { return ++lastSequence_; }
-    std::size_t Size() const { return entries_.size(); }
 
 private:
     DWORD Append(const std::string& record);
+    // Applies a record (without its newline) in memory and journals it.
+    DWORD Change(const std::string& record);
     void Apply(const std::string& line);
     DWORD Compact();
 

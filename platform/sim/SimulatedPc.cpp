@@ -40,7 +40,6 @@ public:
         const sim::Drive* d = drives_.DriveOf(letter);
         return d == nullptr ? 0 : d->used;
     }
-    std::string PcFolder() const override { return drives_.PcFolder(); }
 
 private:
     // Declared in this order so that the file services (which write into the drives) go first.

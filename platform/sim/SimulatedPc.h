@@ -28,6 +28,7 @@
 
 #include "platform/api/Platform.h"
 
+#include <charconv>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,9 +47,12 @@ const char* SimDriveTypeName(SimDriveType type);
 bool ParseSimDriveType(std::string_view text, SimDriveType* out);
 const char* SimFaultName(SimFault fault);
 bool ParseSimFault(std::string_view text, SimFault* out);
-// A decimal number that is the whole text (no sign, blanks or anything else).
-bool ParseSimNumber(std::string_view text, DWORD* out);
-bool ParseSimNumber(std::string_view text, std::uint64_t* out);
+// A decimal number that is the whole text (no sign, blanks or anything else); T is unsigned.
+template <typename T> bool ParseSimNumber(std::string_view text, T* out) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, *out);
+    return ec == std::errc() && ptr == end;
+}
 
 struct SimDriveConfig {
     char letter = 'E';
@@ -113,18 +117,9 @@ public:
     virtual std::string DriveFolder(char letter) = 0;
     // Bytes of a drive's capacity in use by files and folders (cluster-rounded), without reserved.
     virtual std::uint64_t UsedBytes(char letter) = 0;
-    // The PC folder.
-    virtual std::string PcFolder() const = 0;
 };
 
 // Opens the simulated PC in folder; null with *error set when its description cannot be read.
 std::unique_ptr<SimulatedPc> OpenSimulatedPc(const std::string& folder, std::string* error);
-
-#ifdef _WIN32
-// A platform whose one drive (removable, with media, the given letter) is an existing folder,
-// through the Win32 file services (vhbtool on Windows; platform/win32/MappedFolder.cpp). On Linux
-// the host's folder platform does this (host::CreateFolderPlatform).
-std::unique_ptr<SimulatedPc> MapFolderAsDrive(const std::string& hostFolder, char letter, std::string* error);
-#endif
 
 } // namespace platform
