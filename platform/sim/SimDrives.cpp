@@ -232,7 +232,8 @@ DWORD SimDrives::FormatDrive(UINT driveNumber, const FormatRequest& request) {
     }
     DWORD err = ERROR_SUCCESS;
     for (const std::string& name : names) {
-        const DWORD e = host::RemoveTree(JoinHost(d->hostRoot, name));
+        // The drive's used space is counted afresh below, not entry by entry.
+        const DWORD e = host::RemoveTree(JoinHost(d->hostRoot, name), [](const struct stat&) {});
         if (err == ERROR_SUCCESS) {
             // A busy host entry is another program of the simulated PC holding it.
             err = e == ERROR_BUSY ? ERROR_SHARING_VIOLATION : e;
