@@ -144,7 +144,7 @@ private:
     DWORD CheckHandle(const OpenFile& f, Use use);
     // Writes through f, gathered where the hooks want it, with the drive's space checked first.
     DWORD WriteData(OpenFile& f, const void* buffer, std::uint32_t count);
-    // Writes what f gathered; the failure is also kept for the handle's next write or close.
+    // Writes what f gathered; a failure marks f as failed (writeFailed); callers keep it for other handles.
     DWORD FlushPending(OpenFile& f);
     // Every handle's gathered writes to the file of f (before it is read), or to any file.
     DWORD FlushPendingOf(const OpenFile& f);

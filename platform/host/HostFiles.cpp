@@ -275,10 +275,14 @@ Handle HostFileSystem::CreateFile(std::string_view path, DWORD access, DWORD sha
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
             return FailHandle(ERROR_FILE_NOT_FOUND);
         }
-        if (e.parentVirtual || e.isRoot) {
-            return FailHandle(ERROR_ACCESS_DENIED);
-        }
-        if (const DWORD refused = hooks_.CheckChangeable(e.path.drive)) {
+        const DWORD refused =
+            e.parentVirtual || e.isRoot ? ERROR_ACCESS_DENIED : hooks_.CheckChangeable(e.path.drive);
+        if (refused != ERROR_SUCCESS) {
+            if (created >= 0) {
+                // Made by the exclusive create above: a refused open leaves no file behind.
+                ::close(created);
+                ::unlink(e.host.c_str());
+            }
             return FailHandle(refused);
         }
     }
