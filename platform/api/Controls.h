@@ -64,7 +64,6 @@ public:
     // Returns the remaining count, or CB_ERR for a bad index. Deleting the selected item clears
     // the selection; deleting one before it moves it down.
     int DeleteString(int index);
-    void ResetContent();
     // CB_ERR for a bad index.
     int GetLBText(int index, std::string* text) const;
     // Case-insensitive whole-text search from after startAfter (-1: from the start), wrapping.
@@ -80,9 +79,7 @@ private:
 class StatusBarControl : public Control {
 public:
     explicit StatusBarControl(int id = 0) : Control(id, ControlKind::Label) {}
-    bool IsCreated() const { return created_; }
     void MarkCreated(int id, const Rect& rect) {
-        created_ = true;
         createdId_ = id;
         rect_ = rect;
     }
@@ -96,7 +93,6 @@ public:
     std::string GetText(int part) const;
 
 private:
-    bool created_ = false;
     int createdId_ = 0;
     Rect rect_;
     int minHeight_ = 0;

@@ -21,7 +21,6 @@ class Dialog;
 class DataExchange {
 public:
     DataExchange(Dialog& dlg, bool saveAndValidate) : dlg_(dlg), save_(saveAndValidate) {}
-    bool IsSaving() const { return save_; }
     // Text of an edit (or any text control) <-> member.
     void Text(int id, std::string& member);
     // Current selection index of a combo box <-> member (-1 when nothing is selected).

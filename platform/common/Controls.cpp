@@ -50,11 +50,6 @@ int ComboBoxControl::DeleteString(int index) {
     return GetCount();
 }
 
-void ComboBoxControl::ResetContent() {
-    items_.clear();
-    curSel_ = CB_ERR;
-}
-
 int ComboBoxControl::GetLBText(int index, std::string* text) const {
     if (index < 0 || index >= GetCount()) {
         return CB_ERR;

@@ -118,14 +118,6 @@ void FaultInjectingFileSystem::LoseUnflushed(const std::string& path, std::uint6
     }
 }
 
-BOOL FaultInjectingFileSystem::SetFilePointer(Handle h, std::uint64_t position) {
-    return inner_.SetFilePointer(h, position);
-}
-
-BOOL FaultInjectingFileSystem::GetFileSize(Handle h, std::uint64_t* size) {
-    return inner_.GetFileSize(h, size);
-}
-
 DWORD FaultInjectingFileSystem::GetFileAttributes(std::string_view path) {
     if (DWORD err = Ask(FileCall::GetAttributes, path)) {
         SetLastError(err);

@@ -5,9 +5,9 @@
 // a hook or a volume fault every call passes straight through.
 #pragma once
 
-#include "platform/api/FileSystem.h"
 #include "platform/api/Platform.h"
 #include "platform/api/Volumes.h"
+#include "platform/common/ForwardingFileSystem.h"
 
 #include <functional>
 #include <map>
@@ -46,9 +46,9 @@ enum class FileCall {
 // path of the call (for handle calls, the path the handle was opened with).
 using FileCallFault = std::function<DWORD(FileCall call, std::string_view path)>;
 
-class FaultInjectingFileSystem final : public FileSystem {
+class FaultInjectingFileSystem final : public ForwardingFileSystem {
 public:
-    explicit FaultInjectingFileSystem(FileSystem& inner) : inner_(inner) {}
+    using ForwardingFileSystem::ForwardingFileSystem;
 
     // An empty function removes the hook.
     void SetCallFault(FileCallFault hook) { hook_ = std::move(hook); }
@@ -64,8 +64,6 @@ public:
                      void** context) override;
     BOOL CloseHandle(Handle h) override;
     BOOL FlushFileBuffers(Handle h) override;
-    BOOL SetFilePointer(Handle h, std::uint64_t position) override;
-    BOOL GetFileSize(Handle h, std::uint64_t* size) override;
     BOOL GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) override;
     BOOL SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess,
                      const FILETIME* lastWrite) override;
@@ -78,7 +76,6 @@ public:
     Handle FindFirstFile(std::string_view pattern, FindData* data) override;
     BOOL FindNextFile(Handle h, FindData* data) override;
     BOOL FindClose(Handle h) override;
-    BOOL FlushVolume(std::string_view root) override { return inner_.FlushVolume(root); }
 
 private:
     struct Opened {
@@ -94,7 +91,6 @@ private:
     // that is not ours, or lacks the access, goes to the wrapped services, which refuse it.
     DWORD AskFile(FileCall call, Handle h, DWORD access) const;
 
-    FileSystem& inner_;
     FileCallFault hook_;
     std::unordered_map<Handle, Opened> files_;
     std::unordered_map<Handle, std::string> listings_;

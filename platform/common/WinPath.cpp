@@ -17,24 +17,14 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// Characters Windows refuses in a file name (besides the separators and control characters).
+// Characters Windows refuses in a file name besides the separators: control characters, <>:"| and,
+// unless allowed, the wildcards.
 bool IsForbiddenNameChar(char c, bool allowWildcards) {
-    if (static_cast<unsigned char>(c) < 0x20) {
-        return true;
-    }
-    switch (c) {
-    case '<':
-    case '>':
-    case ':':
-    case '"':
-    case '|':
-        return true;
-    case '*':
-    case '?':
+    if (c == '*' || c == '?') {
         return !allowWildcards;
-    default:
-        return false;
     }
+    return static_cast<unsigned char>(c) < 0x20 ||
+           std::string_view("<>:\"|").find(c) != std::string_view::npos;
 }
 
 bool MatchFrom(std::string_view name, std::string_view pattern) {

@@ -3,6 +3,7 @@
 #include "platform/win32/MappedFolder.h"
 
 #include "platform/api/LastError.h"
+#include "platform/common/ForwardingFileSystem.h"
 #include "platform/common/WinPath.h"
 #include "platform/win32/Sys.h"
 #include "platform/win32/Win32FileSystem.h"
@@ -14,9 +15,12 @@ namespace platform::win32 {
 
 namespace {
 
-class MappedFolder final : public Platform, private FileSystem {
+// The calls that name a path are translated; those through a handle go to files_ unchanged. The
+// base is handed files_ before files_ is made, and only keeps the reference.
+class MappedFolder final : public Platform, private ForwardingFileSystem {
 public:
-    MappedFolder(std::string folder, char letter) : folder_(std::move(folder)), letter_(letter) {}
+    MappedFolder(std::string folder, char letter)
+        : ForwardingFileSystem(files_), folder_(std::move(folder)), letter_(letter) {}
 
     // Platform
     FileSystem& Files() override { return *this; }
@@ -70,18 +74,6 @@ private:
             [&](const std::string& p) { return files_.CreateFile(p, access, share, disposition, flags); },
             InvalidHandle);
     }
-    BOOL ReadFile(Handle h, void* buffer, DWORD n, DWORD* read) override {
-        return files_.ReadFile(h, buffer, n, read);
-    }
-    BOOL WriteFile(Handle h, const void* buffer, DWORD n, DWORD* written) override {
-        return files_.WriteFile(h, buffer, n, written);
-    }
-    BOOL CloseHandle(Handle h) override { return files_.CloseHandle(h); }
-    BOOL FlushFileBuffers(Handle h) override { return files_.FlushFileBuffers(h); }
-    BOOL SetFilePointer(Handle h, std::uint64_t position) override {
-        return files_.SetFilePointer(h, position);
-    }
-    BOOL GetFileSize(Handle h, std::uint64_t* size) override { return files_.GetFileSize(h, size); }
     DWORD GetFileAttributes(std::string_view path) override {
         return WithPath(
             path, [&](const std::string& p) { return files_.GetFileAttributes(p); }, INVALID_FILE_ATTRIBUTES);
@@ -89,12 +81,6 @@ private:
     BOOL SetFileAttributes(std::string_view path, DWORD attributes) override {
         return WithPath(
             path, [&](const std::string& p) { return files_.SetFileAttributes(p, attributes); }, FALSE);
-    }
-    BOOL GetFileTime(Handle h, FILETIME* c, FILETIME* a, FILETIME* w) override {
-        return files_.GetFileTime(h, c, a, w);
-    }
-    BOOL SetFileTime(Handle h, const FILETIME* c, const FILETIME* a, const FILETIME* w) override {
-        return files_.SetFileTime(h, c, a, w);
     }
     BOOL CreateDirectory(std::string_view path) override {
         return WithPath(
@@ -129,16 +115,6 @@ private:
             return FailHandle(err);
         }
         return files_.FindFirstFileListing(p, driveRoot, data);
-    }
-    BOOL FindNextFile(Handle h, FindData* data) override { return files_.FindNextFile(h, data); }
-    BOOL FindClose(Handle h) override { return files_.FindClose(h); }
-    BOOL BackupRead(Handle h, std::uint8_t* buffer, DWORD n, DWORD* read, BOOL abort,
-                    void** context) override {
-        return files_.BackupRead(h, buffer, n, read, abort, context);
-    }
-    BOOL BackupWrite(Handle h, const std::uint8_t* buffer, DWORD n, DWORD* written, BOOL abort,
-                     void** context) override {
-        return files_.BackupWrite(h, buffer, n, written, abort, context);
     }
 
     std::string folder_;

@@ -136,15 +136,9 @@ bool GetFileTime(NativeHandle h, std::uint64_t* creation, std::uint64_t* access,
     if (!::GetFileTime(Native(h), &c, &a, &w)) {
         return false;
     }
-    if (creation != nullptr) {
-        *creation = FromFiletime(c);
-    }
-    if (access != nullptr) {
-        *access = FromFiletime(a);
-    }
-    if (write != nullptr) {
-        *write = FromFiletime(w);
-    }
+    *creation = FromFiletime(c);
+    *access = FromFiletime(a);
+    *write = FromFiletime(w);
     return true;
 }
 
@@ -279,14 +273,6 @@ std::string GetEnvironmentVariableA(const std::string& name) {
     const DWORD got = ::GetEnvironmentVariableA(name.c_str(), value.data(), size);
     value.resize(got < size ? got : 0);
     return value;
-}
-
-std::string ModuleFolder() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, n);
-    const auto slash = folder.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : folder.substr(0, slash);
 }
 
 } // namespace platform::win32

@@ -46,7 +46,8 @@ bool GetFileSizeEx(NativeHandle h, std::uint64_t* size);
 bool GetHandleAttributes(NativeHandle h, std::uint32_t* attributes);
 std::uint32_t GetFileAttributesA(const std::string& path);
 bool SetFileAttributesA(const std::string& path, std::uint32_t attributes);
-// FILETIMEs as 64-bit values; a null pointer leaves that time alone.
+// FILETIMEs as 64-bit values. GetFileTime fills all three; a null pointer given to SetFileTime
+// leaves that time alone.
 bool GetFileTime(NativeHandle h, std::uint64_t* creation, std::uint64_t* access, std::uint64_t* write);
 bool SetFileTime(NativeHandle h, const std::uint64_t* creation, const std::uint64_t* access,
                  const std::uint64_t* write);
@@ -107,9 +108,7 @@ bool FindVolumeClose(NativeHandle h);
 // Opens the volume device (no access, no sharing) and asks IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS.
 bool QueryVolumeDiskExtents(const std::string& device);
 
-// The environment and the process.
+// The environment.
 std::string GetEnvironmentVariableA(const std::string& name);
-// The folder of the running program, without a trailing backslash.
-std::string ModuleFolder();
 
 } // namespace platform::win32

@@ -112,18 +112,16 @@ std::uint32_t QueryCancelAutoPlayMessage() {
     return id;
 }
 
-void SetItemText(NativeWindow hwnd, int id, const std::string& text) {
-    char current[1024] = {};
-    GetDlgItemTextA(Hwnd(hwnd), id, current, sizeof current);
-    if (text != current) { // unchanged texts are left alone, so edits keep their caret
-        SetDlgItemTextA(Hwnd(hwnd), id, text.c_str());
-    }
-}
-
 std::string GetItemText(NativeWindow hwnd, int id) {
     char text[1024] = {};
     GetDlgItemTextA(Hwnd(hwnd), id, text, sizeof text);
     return text;
+}
+
+void SetItemText(NativeWindow hwnd, int id, const std::string& text) {
+    if (text != GetItemText(hwnd, id)) { // unchanged texts are left alone, so edits keep their caret
+        SetDlgItemTextA(Hwnd(hwnd), id, text.c_str());
+    }
 }
 
 void ShowItem(NativeWindow hwnd, int id, bool visible) {

@@ -63,15 +63,11 @@ BOOL Win32Volumes::GetVolumeLabel(std::string_view root, std::string* label, DWO
 
 BOOL Win32Volumes::GetDiskFreeSpace(std::string_view root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                                     DWORD* freeClusters, DWORD* totalClusters) {
-    std::uint32_t spc = 0, bps = 0, fc = 0, tc = 0;
-    if (!win32::GetDiskFreeSpaceA(RootOf(root), &spc, &bps, &fc, &tc)) {
-        return Win32Failed();
-    }
-    *sectorsPerCluster = spc;
-    *bytesPerSector = bps;
-    *freeClusters = fc;
-    *totalClusters = tc;
-    return TRUE;
+    // The values are written only when the call succeeds.
+    return win32::GetDiskFreeSpaceA(RootOf(root), sectorsPerCluster, bytesPerSector, freeClusters,
+                                    totalClusters)
+               ? TRUE
+               : Win32Failed();
 }
 
 Handle Win32Volumes::FindFirstVolume(std::string* volumeName) {
